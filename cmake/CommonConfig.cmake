@@ -1,0 +1,13 @@
+# Compile settings shared by every target of the project.
+add_library(qb_common INTERFACE)
+target_compile_features(qb_common INTERFACE cxx_std_20)
+target_compile_definitions(qb_common INTERFACE QT_NO_CONTEXTLESS_CONNECT QT_NO_KEYWORDS)
+target_compile_options(qb_common INTERFACE -Wall -Wextra -Werror)
+if(QB_SANITIZE)
+  target_compile_options(qb_common INTERFACE -fsanitize=address,undefined -fno-omit-frame-pointer)
+  target_link_options(qb_common INTERFACE -fsanitize=address,undefined)
+endif()
+
+# Product code says which encoding every byte string has; tests may use plain literals.
+add_library(qb_strict_strings INTERFACE)
+target_compile_definitions(qb_strict_strings INTERFACE QT_NO_CAST_FROM_ASCII QT_NO_CAST_TO_ASCII)

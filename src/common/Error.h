@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QString>
+
+#include <exception>
+
+namespace qb {
+
+// A failure that carries its message text. Commands show the message in an
+// error box; workers hand it to their host (see HandOverWorker::reportError).
+class Error : public std::exception
+{
+public:
+    explicit Error(QString message);
+
+    const QString &message() const { return m_message; }
+    // The kind of error, shown to the user beside the message.
+    virtual const char *className() const { return "Error"; }
+    const char *what() const noexcept override { return m_utf8.constData(); }
+
+private:
+    QString m_message;
+    QByteArray m_utf8;
+};
+
+// Raised when the mail store cannot do what was asked.
+class MailStoreError : public Error
+{
+public:
+    using Error::Error;
+    const char *className() const override { return "MailStoreError"; }
+};
+
+// The silent abort: ends a run without any message to the user.
+class AbortError : public Error
+{
+public:
+    AbortError() : Error(QStringLiteral("Operation aborted")) {}
+    const char *className() const override { return "AbortError"; }
+};
+
+} // namespace qb

@@ -1,0 +1,78 @@
+#include "AttachText.h"
+
+#include "TAttach.h"
+#include "common/AutomationDate.h"
+
+namespace {
+
+// Rounds bytes / unit to a whole number, halves away from zero.
+qint64 roundedQuotient(qint64 bytes, qint64 unit)
+{
+    const qint64 whole = bytes / unit;
+    const qint64 rest = bytes % unit;
+    if (rest * 2 >= unit)
+        return whole + 1;
+    if (rest * 2 <= -unit)
+        return whole - 1;
+    return whole;
+}
+
+QString wholeUnits(qint64 bytes, qint64 unit, const QString &suffix, const QLocale &locale)
+{
+    qint64 value = roundedQuotient(bytes, unit);
+    if (value == 0)
+        value = 1;
+    QLocale grouped = locale;
+    grouped.setNumberOptions(grouped.numberOptions() & ~QLocale::OmitGroupSeparator);
+    return grouped.toString(value) + suffix;
+}
+
+// The locale's long time format without its time zone, which the grid doesn't show.
+QString longTimeFormat(const QLocale &locale)
+{
+    QString format = locale.timeFormat(QLocale::LongFormat);
+    format.remove(QLatin1Char('t'));
+    return format.trimmed();
+}
+
+} // namespace
+
+QString sizeText(qint64 bytes, const QLocale &locale)
+{
+    if (bytes == 0)
+        return QStringLiteral("Unknown");
+    if (bytes > 1000000)
+        return wholeUnits(bytes, 1000000, QStringLiteral("MB"), locale);
+    return wholeUnits(bytes, 1000, QStringLiteral("KB"), locale);
+}
+
+QString SizeText(const TAttach &record, const QLocale &locale)
+{
+    return sizeText(record.Size, locale);
+}
+
+QString SafeFileName(const QString &text)
+{
+    QString safe = text;
+    safe.replace(QLatin1Char('.'), QLatin1Char(','));
+    for (QChar &c : safe) {
+        if (QStringView(u"\\/:*?\"<>|").contains(c))
+            c = QLatin1Char(' ');
+    }
+    qsizetype begin = 0;
+    qsizetype end = safe.size();
+    while (begin < end && safe.at(begin).unicode() <= 32)
+        ++begin;
+    while (end > begin && safe.at(end - 1).unicode() <= 32)
+        --end;
+    return safe.mid(begin, end - begin);
+}
+
+QString dateText(double automationDate, const QLocale &locale)
+{
+    const QDateTime when = qb::fromAutomationDate(automationDate);
+    const QString date = locale.toString(when.date(), QLocale::ShortFormat);
+    if (when.time() == QTime(0, 0))
+        return date;
+    return date + QLatin1Char(' ') + locale.toString(when.time(), longTimeFormat(locale));
+}

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <QLocale>
+#include <QString>
+
+struct TAttach;
+
+// The Size column: "Unknown" for 0, whole KB up to 1,000,000 bytes, whole MB
+// above, grouped with the locale's thousands separator and never "0KB"/"0MB".
+QString SizeText(const TAttach &record, const QLocale &locale = QLocale());
+QString sizeText(qint64 bytes, const QLocale &locale = QLocale());
+
+// A text made safe to use as a file name: dots become commas, the nine characters
+// that file systems or shells reserve become spaces, and the ends are trimmed.
+QString SafeFileName(const QString &text);
+
+// The Date column: the short date, a space and the long time; midnight shows the date alone.
+QString dateText(double automationDate, const QLocale &locale = QLocale());

@@ -1,0 +1,100 @@
+#pragma once
+
+#include <QDateTime>
+#include <QString>
+
+#include <functional>
+#include <memory>
+
+// The mail store seen as an object model: application, namespace, folders,
+// items (emails) and attachments. Every backend (Maildir, IMAP, the in-memory
+// test store) offers these operations.
+//
+// Conventions: collections are 1-based, item(1) to item(count()). A look-up
+// that finds nothing returns a null pointer; a failure throws qb::MailStoreError
+// carrying its message. Objects of one application belong to the thread that
+// created it.
+namespace mailstore {
+
+class Folder;
+class Item;
+class Attachment;
+
+template <class T> class Collection
+{
+public:
+    virtual ~Collection() = default;
+    virtual int count() = 0;
+    // Member i, 1-based. Throws when i is out of range or the member cannot be read.
+    virtual std::shared_ptr<T> item(int index) = 0;
+};
+
+using Folders = Collection<Folder>;
+using Items = Collection<Item>;
+using Attachments = Collection<Attachment>;
+
+// The folder type that holds mail; other types (calendars, contacts) are not walked
+// by the folder chooser.
+constexpr int MailItemType = 0;
+// getDefaultFolder's argument for the Inbox.
+constexpr int DefaultInbox = 6;
+
+class Attachment
+{
+public:
+    virtual ~Attachment() = default;
+    virtual QString filename() = 0;
+};
+
+class Item
+{
+public:
+    virtual ~Item() = default;
+    virtual QString subject() = 0;
+    virtual QString senderName() = 0;
+    virtual QString entryId() = 0;
+    // The whole email in bytes.
+    virtual qint64 size() = 0;
+    virtual QDateTime receivedTime() = 0;
+    virtual QString body() = 0;
+    virtual std::shared_ptr<Attachments> attachments() = 0;
+};
+
+class Folder
+{
+public:
+    virtual ~Folder() = default;
+    virtual QString name() = 0;
+    virtual QString entryId() = 0;
+    virtual QString storeId() = 0;
+    virtual int defaultItemType() = 0;
+    virtual std::shared_ptr<Items> items() = 0;
+    virtual std::shared_ptr<Folders> folders() = 0;
+};
+
+class Namespace
+{
+public:
+    virtual ~Namespace() = default;
+    // The stores' top folders.
+    virtual std::shared_ptr<Folders> folders() = 0;
+    virtual std::shared_ptr<Folder> getDefaultFolder(int folderType) = 0;
+    // An empty storeId searches every store.
+    virtual std::shared_ptr<Folder> getFolderFromId(const QString &entryId,
+                                                    const QString &storeId) = 0;
+    virtual std::shared_ptr<Item> getItemFromId(const QString &entryId,
+                                                const QString &storeId) = 0;
+};
+
+class Application
+{
+public:
+    virtual ~Application() = default;
+    virtual std::shared_ptr<Namespace> getNamespace(const QString &type) = 0;
+};
+
+// Creates a new application object with a session of its own; each worker calls
+// it on its own thread. Throws qb::MailStoreError when the store cannot be opened.
+using ApplicationFactory = std::function<std::shared_ptr<Application>()>;
+
+} // namespace mailstore

@@ -1,0 +1,117 @@
+#include "TAnalyseThread.h"
+
+#include "AttachmentList.h"
+#include "common/AutomationDate.h"
+#include "settings/TSettings.h"
+
+TAnalyseThread::TAnalyseThread(TSettings *settings, StatusWindow *statusForm,
+                               HandOverHost *host,
+                               mailstore::ApplicationFactory createApplication,
+                               AttachmentList *list)
+    : HandOverWorker(host, statusForm), Settings(settings),
+      m_createApplication(std::move(createApplication)), m_list(list)
+{
+    Settings->setParent(nullptr);
+    start();
+}
+
+TAnalyseThread::~TAnalyseThread() = default;
+
+void TAnalyseThread::run()
+{
+    try {
+        analyse();
+    } catch (...) {
+        ReportError(std::current_exception());
+    }
+    try {
+        host()->run([this] { host()->syncGridRows(); });
+    } catch (...) {
+        // The grid shows what it has; nothing else can be done on the way out.
+    }
+}
+
+void TAnalyseThread::analyse()
+{
+    attachToStatusWindow();
+    EmailsProcessed = 0;
+    PostStatus(QStringLiteral("Connecting to mail store..."));
+    const std::shared_ptr<mailstore::Application> application = m_createApplication();
+    const std::shared_ptr<mailstore::Namespace> mapi =
+        application->getNamespace(QStringLiteral("MAPI"));
+    PostStatus(QStringLiteral("Locating source mail folder..."));
+
+    const std::shared_ptr<mailstore::Folder> source =
+        Settings->getFromDefaultFolder
+            ? mapi->getDefaultFolder(mailstore::DefaultInbox)
+            : mapi->getFolderFromId(Settings->fromFolderEntryId, QString());
+    if (!source) {
+        const QString exiting = QStringLiteral(" - mail items cannot be located. Exiting");
+        PostWarning(Settings->getFromDefaultFolder
+                        ? QStringLiteral("Cannot locate default Inbox\r\n") + exiting
+                        : QStringLiteral("Cannot locate source folder\r\n") +
+                              Settings->fromFolderName + QStringLiteral("\r\n") + exiting);
+    } else {
+        PostStatus(QStringLiteral("Processing emails..."));
+        const QString label = Settings->getFromDefaultFolder
+                                  ? QStringLiteral("Inbox\\")
+                                  : Settings->fromFolderName + QLatin1Char('\\');
+        walk(*source, label);
+        if (cancelled())
+            PostStatus(QStringLiteral("Interrupted by user. %1 emails processed").arg(EmailsProcessed));
+        else
+            PostResultAndClose(QStringLiteral("Complete. %1 emails processed").arg(EmailsProcessed));
+    }
+    finishStatusWindow();
+}
+
+void TAnalyseThread::walk(mailstore::Folder &folder, const QString &label)
+{
+    const int itemCount = folder.items()->count();
+    for (int i = 1; i <= itemCount && !cancelled(); ++i) {
+        PostStatus(QStringLiteral("Email %1 of %2 in %3").arg(i).arg(itemCount).arg(label));
+        PostProgress(int(qint64(i) * 100 / itemCount));
+        const std::shared_ptr<mailstore::Item> item = folder.items()->item(i);
+        const QString storeId = folder.storeId();
+        collect(*item, storeId, label);
+        ++EmailsProcessed;
+    }
+    const int folderCount = folder.folders()->count();
+    for (int j = 1; j <= folderCount && !cancelled(); ++j) {
+        const std::shared_ptr<mailstore::Folder> subfolder = folder.folders()->item(j);
+        walk(*subfolder, label + subfolder->name() + QLatin1Char('\\'));
+    }
+}
+
+void TAnalyseThread::collect(mailstore::Item &item, const QString &storeId, const QString &label)
+{
+    try {
+        const std::shared_ptr<mailstore::Attachments> attachments = item.attachments();
+        const int count = attachments->count();
+        for (int a = 1; a <= count && !cancelled(); ++a) {
+            const std::shared_ptr<mailstore::Attachment> attachment = attachments->item(a);
+            appendRecord(item, *attachment, a, storeId, label);
+        }
+    } catch (const std::exception &) {
+        // An email whose attachments cannot be read still counts; the walk goes on.
+    }
+}
+
+void TAnalyseThread::appendRecord(mailstore::Item &item, mailstore::Attachment &attachment,
+                                  int index, const QString &storeId, const QString &label)
+{
+    try {
+        const QString filename = attachment.filename();
+        const QString sender = item.senderName();
+        const qint64 size = item.size();
+        const double received = qb::toAutomationDate(item.receivedTime());
+        const QString entryId = item.entryId();
+        const QString subject = item.subject();
+        auto record = std::make_shared<const TAttach>(TAttach{subject, sender, label, size,
+                                                              filename, attachmentType(filename),
+                                                              received, entryId, index, storeId});
+        m_list->append(item.subject(), std::move(record));
+    } catch (const std::exception &) {
+        // This attachment gets no record; the walk goes on.
+    }
+}

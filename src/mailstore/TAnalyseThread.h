@@ -1,0 +1,37 @@
+#pragma once
+
+#include "MailStore.h"
+#include "processing/HandOverWorker.h"
+
+#include <memory>
+
+class AttachmentList;
+class TSettings;
+
+// Walks the source folder and all of its subfolders, depth first, and appends one
+// TAttach to the attachment list for every attachment found. Starts at once,
+// reports through its status window and deletes itself when its run ends.
+class TAnalyseThread final : public HandOverWorker
+{
+    Q_OBJECT
+public:
+    // Takes ownership of settings.
+    TAnalyseThread(TSettings *settings, StatusWindow *statusForm, HandOverHost *host,
+                   mailstore::ApplicationFactory createApplication, AttachmentList *list);
+    ~TAnalyseThread() override;
+
+protected:
+    void run() override;
+
+private:
+    void analyse();
+    void walk(mailstore::Folder &folder, const QString &label);
+    void collect(mailstore::Item &item, const QString &storeId, const QString &label);
+    void appendRecord(mailstore::Item &item, mailstore::Attachment &attachment, int index,
+                      const QString &storeId, const QString &label);
+
+    std::unique_ptr<TSettings> Settings;
+    qint32 EmailsProcessed = 0;
+    mailstore::ApplicationFactory m_createApplication;
+    AttachmentList *m_list;
+};

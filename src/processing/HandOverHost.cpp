@@ -1,0 +1,24 @@
+#include "HandOverHost.h"
+
+#include <QThread>
+
+#include <exception>
+
+void HandOverHost::run(const std::function<void()> &step)
+{
+    std::exception_ptr failure;
+    auto guarded = [&] {
+        try {
+            step();
+        } catch (...) {
+            failure = std::current_exception();
+        }
+    };
+    // A blocking queued call into the caller's own thread would deadlock.
+    if (QThread::currentThread() == thread())
+        guarded();
+    else
+        QMetaObject::invokeMethod(this, guarded, Qt::BlockingQueuedConnection);
+    if (failure)
+        std::rethrow_exception(failure);
+}

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+// Everything a job needs to know: where emails come from, where saved attachments
+// go and whether actions are logged. The main window keeps one for the whole run;
+// every command makes a short-lived copy that its worker then owns.
+class TSettings : public QObject
+{
+    Q_OBJECT
+public:
+    explicit TSettings(QObject *owner = nullptr);
+
+    // The registry value names and keys (0 is the program key, 21 the recent files key).
+    // Throws qb::Error for a key that names nothing.
+    static QString valueName(int key);
+
+    // Throws "The folder to get emails from is blank" when a chosen folder is missing.
+    void checkSource() const;
+    // Throws when the save folder, or the log file name while logging, is blank.
+    void checkDestination() const;
+
+    // Copies every field but the owner.
+    void assign(const TSettings &other);
+
+    qint32 formatVersion = 0;
+    QString fileName;
+    QString skarvellFilter;
+    QString saveFolder;
+    qint32 firstNumber = 0;
+    QString numberFormat;
+    bool includeSubject = false;
+    bool moveMessages = false;
+    QString msgDestination;
+    QString entryId;
+    bool getFromDefaultFolder = false;
+    QString fromFolderName;
+    QString fromFolderEntryId;
+    bool logToFile = false;
+    QString logFilename;
+};

@@ -1,0 +1,53 @@
+#pragma once
+
+#include "processing/HandOverHost.h"
+#include "processing/StatusWindow.h"
+
+#include <QPointer>
+#include <QStringList>
+#include <QThread>
+
+// Records every main-thread part of the hand-over steps as one line, in order.
+class RecordingHost : public HandOverHost
+{
+    Q_OBJECT
+public:
+    void setStatusBarText(const QString &text) override { steps << QStringLiteral("statusbar: ") + text; }
+    void syncGridRows() override { steps << QStringLiteral("syncGridRows"); }
+    void clearAllData() override { steps << QStringLiteral("clearAllData"); }
+    void showWarning(const QString &text) override { steps << QStringLiteral("warning: ") + text; }
+    void showApplicationError(const QString &text) override
+    {
+        steps << QStringLiteral("error: ") + text;
+    }
+
+    QStringList steps;
+};
+
+// A status window that records into its host and can press Cancel when it is shown a given text.
+class RecordingStatusWindow : public StatusWindow
+{
+    Q_OBJECT
+public:
+    explicit RecordingStatusWindow(RecordingHost *host) : m_host(host) {}
+
+    void AttachWorker(QThread *worker) override;
+    void showInFront() override { m_host->steps << QStringLiteral("show"); }
+    void ShowStatus(const QString &text) override;
+    void ShowProgress(int percent) override
+    {
+        m_host->steps << QStringLiteral("progress: ") + QString::number(percent);
+    }
+    void MarkFinished() override;
+    void closeWindow() override;
+
+    // Cancel is pressed as soon as a status text starting with this is shown.
+    QString cancelOnStatus;
+    QString lastStatus;
+    bool finished = false;
+    bool closed = false;
+
+private:
+    RecordingHost *m_host;
+    QPointer<QThread> m_worker;
+};
