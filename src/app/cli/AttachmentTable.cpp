@@ -1,0 +1,96 @@
+#include "AttachmentTable.h"
+
+#include "mailstore/AttachText.h"
+#include "mailstore/AttachmentList.h"
+
+#include <algorithm>
+
+namespace table {
+
+namespace {
+
+QString csvField(const QString &text)
+{
+    if (!text.contains(QLatin1Char(',')) && !text.contains(QLatin1Char('"')) &&
+        !text.contains(QLatin1Char('\n')) && !text.contains(QLatin1Char('\r')))
+        return text;
+    QString quoted = text;
+    quoted.replace(QLatin1Char('"'), QStringLiteral("\"\""));
+    return QLatin1Char('"') + quoted + QLatin1Char('"');
+}
+
+// Line breaks in a subject would break the table's lines.
+QString singleLine(QString text)
+{
+    for (QChar &c : text) {
+        if (c == QLatin1Char('\n') || c == QLatin1Char('\r') || c == QLatin1Char('\t'))
+            c = QLatin1Char(' ');
+    }
+    return text;
+}
+
+} // namespace
+
+QStringList headings()
+{
+    return {QStringLiteral("Subject"),  QStringLiteral("Folder"), QStringLiteral("Size"),
+            QStringLiteral("Filename"), QStringLiteral("Type"),   QStringLiteral("Date"),
+            QStringLiteral("From")};
+}
+
+QStringList rowTexts(const AttachmentList &list, int position, const QLocale &locale)
+{
+    const auto record = list.record(position);
+    if (!record)
+        return {};
+    return {record->Subject,  record->Folder, SizeText(*record, locale),
+            record->Filename, record->Type,   dateText(record->Date, locale),
+            record->From};
+}
+
+QString csv(const AttachmentList &list, const QLocale &locale)
+{
+    const auto line = [](const QStringList &fields) {
+        QStringList quoted;
+        for (const QString &field : fields)
+            quoted << csvField(field);
+        return quoted.join(QLatin1Char(',')) + QStringLiteral("\r\n");
+    };
+    QString out = line(headings());
+    for (int i = 0; i < list.count(); ++i)
+        out += line(rowTexts(list, i, locale));
+    return out;
+}
+
+QString aligned(const AttachmentList &list, const QLocale &locale)
+{
+    std::vector<QStringList> rows{headings()};
+    for (int i = 0; i < list.count(); ++i) {
+        QStringList texts = rowTexts(list, i, locale);
+        for (QString &text : texts)
+            text = singleLine(text);
+        rows.push_back(texts);
+    }
+    std::vector<qsizetype> widths(size_t(headings().size()), 0);
+    for (const QStringList &row : rows) {
+        for (qsizetype c = 0; c < row.size(); ++c)
+            widths[size_t(c)] = std::max(widths[size_t(c)], row[c].size());
+    }
+    const qsizetype sizeColumn = 2; // numbers line up on the right
+    QString out;
+    for (const QStringList &row : rows) {
+        QString line;
+        for (qsizetype c = 0; c < row.size(); ++c) {
+            if (c > 0)
+                line += QStringLiteral("  ");
+            const auto width = int(widths[size_t(c)]);
+            line += c == sizeColumn ? row[c].rightJustified(width) : row[c].leftJustified(width);
+        }
+        while (line.endsWith(QLatin1Char(' ')))
+            line.chop(1);
+        out += line + QLatin1Char('\n');
+    }
+    return out;
+}
+
+} // namespace table

@@ -1,0 +1,51 @@
+#include "CliSupport.h"
+
+#include "ConsoleHost.h"
+
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+
+namespace cli {
+
+namespace {
+std::atomic<bool> interrupted{false};
+
+void onInterrupt(int)
+{
+    interrupted = true;
+}
+} // namespace
+
+void printOut(const QString &text)
+{
+    const QByteArray bytes = text.toUtf8();
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
+    std::fflush(stdout);
+}
+
+int usageError(const QString &message)
+{
+    const QByteArray bytes = (QStringLiteral("quillbrook-cli: ") + message + QLatin1Char('\n')).toUtf8();
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
+    return 1;
+}
+
+InterruptCancels::InterruptCancels(ConsoleStatusWindow *window)
+{
+    interrupted = false;
+    std::signal(SIGINT, onInterrupt);
+    m_poll.setInterval(100);
+    QObject::connect(&m_poll, &QTimer::timeout, window, [window] {
+        if (interrupted.exchange(false))
+            window->cancel();
+    });
+    m_poll.start();
+}
+
+InterruptCancels::~InterruptCancels()
+{
+    std::signal(SIGINT, SIG_DFL);
+}
+
+} // namespace cli

@@ -1,0 +1,37 @@
+#include "AnalyzeCommand.h"
+#include "CliSupport.h"
+
+#include <QCoreApplication>
+
+#include <gmime/gmime.h>
+
+namespace {
+
+const char *const usage = "Usage: quillbrook-cli COMMAND [OPTIONS]\n"
+                          "Commands:\n"
+                          "  analyze   list every attachment of a mail folder and its subfolders\n"
+                          "Run 'quillbrook-cli COMMAND --help' for a command's options.\n";
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("quillbrook-cli"));
+    g_mime_init();
+
+    QStringList arguments = QCoreApplication::arguments();
+    const QString command = arguments.size() > 1 ? arguments.at(1) : QString();
+    int status = 0;
+    if (command == QLatin1String("analyze")) {
+        arguments.removeAt(1);
+        status = runAnalyzeCommand(arguments);
+    } else if (command == QLatin1String("--help") || command == QLatin1String("-h")) {
+        cli::printOut(QString::fromLatin1(usage));
+    } else {
+        status = cli::usageError(command.isEmpty() ? QStringLiteral("no command given\n") + QString::fromLatin1(usage)
+                                                   : QStringLiteral("unknown command %1").arg(command));
+    }
+    g_mime_shutdown();
+    return status;
+}

@@ -1,0 +1,141 @@
+#include "MaildirSession.h"
+
+#include "common/Error.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <algorithm>
+#include <dirent.h>
+
+namespace maildir {
+
+namespace {
+
+const QString folderSeparator = QStringLiteral("//");
+const QString itemSeparator = QStringLiteral("::");
+
+void readSubdirectory(const QString &directory, const char *subdirectory,
+                      std::vector<MessageFile> &files)
+{
+    const QByteArray path = QFile::encodeName(directory) + '/' + subdirectory;
+    DIR *dir = opendir(path.constData());
+    if (!dir)
+        return; // a Maildir without new/ simply has no new mail
+    while (const dirent *entry = readdir(dir)) {
+        if (entry->d_name[0] == '.')
+            continue;
+        if (entry->d_type != DT_REG && entry->d_type != DT_UNKNOWN && entry->d_type != DT_LNK)
+            continue;
+        const QString name = QFile::decodeName(entry->d_name);
+        const qsizetype info = name.indexOf(QLatin1Char(':'));
+        files.push_back({info < 0 ? name : name.left(info),
+                         QString::fromLatin1(subdirectory) + QLatin1Char('/') + name});
+    }
+    closedir(dir);
+}
+
+} // namespace
+
+FolderListing FolderListing::read(const QString &directory)
+{
+    FolderListing listing;
+    if (directory.isEmpty())
+        return listing;
+    readSubdirectory(directory, "cur", listing.files);
+    readSubdirectory(directory, "new", listing.files);
+    std::sort(listing.files.begin(), listing.files.end(),
+              [](const MessageFile &a, const MessageFile &b) { return a.uniqueName < b.uniqueName; });
+    for (int i = 0; i < int(listing.files.size()); ++i)
+        listing.indexOfUnique.insert(listing.files[size_t(i)].uniqueName, i);
+    return listing;
+}
+
+Session::Session(const QStringList &roots)
+{
+    for (const QString &root : roots) {
+        const QFileInfo info(root);
+        QString problem;
+        if (!info.exists())
+            problem = QStringLiteral("it does not exist");
+        else if (!info.isDir())
+            problem = QStringLiteral("it is not a folder");
+        else if (!info.isReadable() || !info.isExecutable())
+            problem = QStringLiteral("it cannot be read");
+        if (!problem.isEmpty())
+            throw qb::MailStoreError(QStringLiteral("Cannot open the mail store %1: %2").arg(root, problem));
+        m_roots << QDir::cleanPath(info.absoluteFilePath());
+    }
+}
+
+void Session::scan()
+{
+    if (m_scanned)
+        return;
+    for (const QString &root : m_roots)
+        m_stores.push_back({root, root, scanStore(root)});
+    m_scanned = true;
+}
+
+const std::vector<Session::Store> &Session::stores()
+{
+    scan();
+    return m_stores;
+}
+
+const Session::Store *Session::storeById(const QString &storeId)
+{
+    scan();
+    for (const Store &store : m_stores) {
+        if (store.id == storeId)
+            return &store;
+    }
+    return nullptr;
+}
+
+std::shared_ptr<FolderNode> Session::folderFromId(const QString &entryId, const Store **store)
+{
+    const qsizetype split = entryId.indexOf(folderSeparator);
+    if (split < 0)
+        return nullptr;
+    const Store *found = storeById(entryId.left(split));
+    if (!found)
+        return nullptr;
+    if (store)
+        *store = found;
+    return findByPath(found->top, entryId.mid(split + folderSeparator.size()));
+}
+
+std::shared_ptr<const FolderListing> Session::listing(const FolderNode &folder, bool refresh)
+{
+    auto cached = m_listings.constFind(&folder);
+    if (cached != m_listings.cend() && !refresh)
+        return *cached;
+    auto listing = std::make_shared<const FolderListing>(FolderListing::read(folder.directory));
+    m_listings.insert(&folder, listing);
+    return listing;
+}
+
+QString Session::folderEntryId(const Store &store, const FolderNode &folder)
+{
+    return store.id + folderSeparator + folder.path;
+}
+
+QString Session::itemEntryId(const QString &folderEntryId, const QString &uniqueName)
+{
+    return folderEntryId + itemSeparator + uniqueName;
+}
+
+bool Session::splitItemEntryId(const QString &entryId, QString *folderEntryId, QString *uniqueName)
+{
+    // A unique name never holds ":", so the last "::" ends the folder's id.
+    const qsizetype split = entryId.lastIndexOf(itemSeparator);
+    if (split < 0 || split + itemSeparator.size() >= entryId.size())
+        return false;
+    *folderEntryId = entryId.left(split);
+    *uniqueName = entryId.mid(split + itemSeparator.size());
+    return !uniqueName->contains(QLatin1Char(':'));
+}
+
+} // namespace maildir

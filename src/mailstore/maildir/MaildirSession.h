@@ -1,0 +1,69 @@
+#pragma once
+
+#include "MaildirLayout.h"
+
+#include <QHash>
+#include <QStringList>
+
+#include <memory>
+#include <vector>
+
+namespace maildir {
+
+// One email file of a folder. Its unique name (the file name before ":2,") stays
+// the same when a mail program moves it from new/ to cur/ or changes its flags.
+struct MessageFile
+{
+    QString uniqueName;
+    QString relativePath; // "cur/<file name>" or "new/<file name>"
+};
+
+// The emails of one folder, ordered by unique name (delivery time first, in practice).
+struct FolderListing
+{
+    std::vector<MessageFile> files;
+    QHash<QString, int> indexOfUnique;
+
+    static FolderListing read(const QString &directory);
+};
+
+// What the objects of one application share: the stores, their folder trees and
+// the listings read so far. Belongs to the thread that created the application.
+class Session
+{
+public:
+    struct Store
+    {
+        QString id; // the root's absolute path
+        QString root;
+        std::shared_ptr<FolderNode> top;
+    };
+
+    // Throws qb::MailStoreError naming the path of a store that cannot be opened.
+    explicit Session(const QStringList &roots);
+
+    const std::vector<Store> &stores();
+    const Store *storeById(const QString &storeId);
+
+    // The folder named by an entry id, with its store; null when there is none.
+    std::shared_ptr<FolderNode> folderFromId(const QString &entryId, const Store **store);
+
+    // The listing read when first asked; refresh reads the folder again.
+    std::shared_ptr<const FolderListing> listing(const FolderNode &folder, bool refresh = false);
+
+    static QString folderEntryId(const Store &store, const FolderNode &folder);
+    static QString itemEntryId(const QString &folderEntryId, const QString &uniqueName);
+    // Splits an item's entry id; false when it is not one.
+    static bool splitItemEntryId(const QString &entryId, QString *folderEntryId,
+                                 QString *uniqueName);
+
+private:
+    void scan();
+
+    QStringList m_roots;
+    bool m_scanned = false;
+    std::vector<Store> m_stores;
+    QHash<const FolderNode *, std::shared_ptr<const FolderListing>> m_listings;
+};
+
+} // namespace maildir

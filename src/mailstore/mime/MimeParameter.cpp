@@ -1,0 +1,45 @@
+#include "MimeParameter.h"
+
+#include "HeaderText.h"
+
+namespace mime {
+
+QByteArray parameterValue(const QByteArray &rawHeader, const QByteArray &name)
+{
+    const QByteArray text = unfold(rawHeader);
+    qsizetype pos = 0;
+    bool inQuotes = false;
+    // Parameters follow a ";" outside quotes.
+    while (pos < text.size()) {
+        const char c = text[pos++];
+        if (c == '"') {
+            inQuotes = !inQuotes;
+        } else if (c == '\\' && inQuotes) {
+            ++pos;
+        } else if (c == ';' && !inQuotes) {
+            const qsizetype equals = text.indexOf('=', pos);
+            if (equals < 0)
+                return {};
+            if (text.mid(pos, equals - pos).trimmed().toLower() != name)
+                continue;
+            qsizetype v = equals + 1;
+            while (v < text.size() && (text[v] == ' ' || text[v] == '\t'))
+                ++v;
+            QByteArray value;
+            if (v < text.size() && text[v] == '"') {
+                for (++v; v < text.size() && text[v] != '"'; ++v) {
+                    if (text[v] == '\\' && v + 1 < text.size())
+                        ++v;
+                    value.append(text[v]);
+                }
+            } else {
+                const qsizetype end = text.indexOf(';', v);
+                value = text.mid(v, (end < 0 ? text.size() : end) - v).trimmed();
+            }
+            return value.isNull() ? QByteArray("") : value;
+        }
+    }
+    return {};
+}
+
+} // namespace mime
