@@ -49,9 +49,9 @@ MaildirItem::MaildirItem(std::shared_ptr<Session> session, std::shared_ptr<Folde
 }
 
 std::optional<MessageFile> MaildirItem::findFile(Session &session, const FolderNode &folder,
-                                                 const QString &uniqueName)
+                                                 const QString &uniqueName, bool listingIsStale)
 {
-    for (const bool refresh : {false, true}) {
+    for (const bool refresh : {listingIsStale, true}) {
         const auto listing = session.listing(folder, refresh);
         const auto found = listing->indexOfUnique.constFind(uniqueName);
         if (found != listing->indexOfUnique.cend())
@@ -65,8 +65,8 @@ QString MaildirItem::path()
     QString current = m_folder->directory + QLatin1Char('/') + m_file.relativePath;
     if (QFile::exists(current))
         return current;
-    const auto moved = findFile(*m_session, *m_folder, m_file.uniqueName);
-    if (!moved || moved->relativePath == m_file.relativePath) {
+    const auto moved = findFile(*m_session, *m_folder, m_file.uniqueName, true);
+    if (!moved) {
         throw qb::MailStoreError(QStringLiteral("The email %1 is no longer in the folder %2")
                                      .arg(m_file.uniqueName, m_folder->directory));
     }

@@ -18,9 +18,10 @@ public:
                 QString folderEntryId, MessageFile file);
 
     // The folder's file with this unique name, reading the folder again when the
-    // name is not in the listing read before.
+    // name is not in the listing read before (or at once when that listing is stale).
     static std::optional<MessageFile> findFile(Session &session, const FolderNode &folder,
-                                               const QString &uniqueName);
+                                               const QString &uniqueName,
+                                               bool listingIsStale = false);
 
     QString subject() override;
     QString senderName() override;
