@@ -254,7 +254,8 @@ def main():
 
     rnd = random.Random(args.seed)
     pool = Pool(rnd)
-    scale = args.average_kb / 600.0 if args.average_kb else 0.05
+    # At scale 1 an email averages about 1.9 MB.
+    scale = args.average_kb / 1940.0 if args.average_kb else 0.05
     for folder in FOLDERS:
         directory = folder_directory(args.out, folder, args.layout)
         for sub in ("cur", "new", "tmp"):

@@ -82,8 +82,7 @@ public:
     // An empty storeId searches every store.
     virtual std::shared_ptr<Folder> getFolderFromId(const QString &entryId,
                                                     const QString &storeId) = 0;
-    virtual std::shared_ptr<Item> getItemFromId(const QString &entryId,
-                                                const QString &storeId) = 0;
+    virtual std::shared_ptr<Item> getItemFromId(const QString &entryId, const QString &storeId) = 0;
 };
 
 class Application

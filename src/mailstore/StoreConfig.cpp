@@ -9,7 +9,8 @@ namespace mailstore {
 QString defaultMaildir()
 {
     const QString fromEnvironment = qEnvironmentVariable("MAILDIR");
-    return fromEnvironment.isEmpty() ? QDir::homePath() + QStringLiteral("/Maildir") : fromEnvironment;
+    return fromEnvironment.isEmpty() ? QDir::homePath() + QStringLiteral("/Maildir")
+                                     : fromEnvironment;
 }
 
 ApplicationFactory configuredStores(const QStringList &maildirs)

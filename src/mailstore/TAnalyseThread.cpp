@@ -4,8 +4,7 @@
 #include "common/AutomationDate.h"
 #include "settings/TSettings.h"
 
-TAnalyseThread::TAnalyseThread(TSettings *settings, StatusWindow *statusForm,
-                               HandOverHost *host,
+TAnalyseThread::TAnalyseThread(TSettings *settings, StatusWindow *statusForm, HandOverHost *host,
                                mailstore::ApplicationFactory createApplication,
                                AttachmentList *list)
     : HandOverWorker(host, statusForm), Settings(settings),
@@ -58,9 +57,11 @@ void TAnalyseThread::analyse()
                                   : Settings->fromFolderName + QLatin1Char('\\');
         walk(*source, label);
         if (cancelled())
-            PostStatus(QStringLiteral("Interrupted by user. %1 emails processed").arg(EmailsProcessed));
+            PostStatus(
+                QStringLiteral("Interrupted by user. %1 emails processed").arg(EmailsProcessed));
         else
-            PostResultAndClose(QStringLiteral("Complete. %1 emails processed").arg(EmailsProcessed));
+            PostResultAndClose(
+                QStringLiteral("Complete. %1 emails processed").arg(EmailsProcessed));
     }
     finishStatusWindow();
 }

@@ -15,8 +15,9 @@ public:
     using QObject::QObject;
 
     // Runs step on the host's thread and returns when it is done. An exception
-    // thrown by the step is rethrown to the caller.
-    void run(const std::function<void()> &step);
+    // thrown by the step is rethrown to the caller. A host whose windows may be used
+    // from any thread can run steps in place instead.
+    virtual void run(const std::function<void()> &step);
 
     virtual void setStatusBarText(const QString &text) = 0;
     virtual void syncGridRows() = 0;

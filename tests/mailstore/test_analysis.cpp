@@ -60,11 +60,11 @@ private Q_SLOTS:
         store.setDefaultInbox(store.addFolder(top, QStringLiteral("Inbox")));
         Run run;
         run.analyse(store);
-        QCOMPARE(run.host.steps,
-                 QStringList({"attach", "show", "status: Connecting to mail store...",
-                              "status: Locating source mail folder...",
-                              "status: Processing emails...", "close",
-                              "statusbar: Complete. 0 emails processed", "syncGridRows"}));
+        QCOMPARE(
+            run.host.steps,
+            QStringList({"attach", "show", "status: Connecting to mail store...",
+                         "status: Locating source mail folder...", "status: Processing emails...",
+                         "close", "statusbar: Complete. 0 emails processed", "syncGridRows"}));
         QCOMPARE(run.list.count(), 0);
     }
 
@@ -74,8 +74,7 @@ private Q_SLOTS:
         auto top = store.addStore(QStringLiteral("Personal Folders"));
         auto inbox = store.addFolder(top, QStringLiteral("Inbox"));
         store.setDefaultInbox(inbox);
-        auto email = store.addItem(inbox, QStringLiteral("Report"),
-                                   {"a.pdf", "b.DOCX", "README"});
+        auto email = store.addItem(inbox, QStringLiteral("Report"), {"a.pdf", "b.DOCX", "README"});
         store.addItem(inbox, QStringLiteral("No attachments"));
         Run run;
         run.analyse(store);
@@ -128,9 +127,11 @@ private Q_SLOTS:
         MemoryStore store;
         auto top = store.addStore(QStringLiteral("Personal Folders"));
         auto archive = store.addFolder(top, QStringLiteral("Archive"));
-        store.addItem(store.addFolder(archive, QStringLiteral("2023")), QStringLiteral("x"), {"x.zip"});
+        store.addItem(store.addFolder(archive, QStringLiteral("2023")), QStringLiteral("x"),
+                      {"x.zip"});
         Run run;
-        run.analyse(store, QStringLiteral("Email Folders\\Personal Folders\\Archive"), archive->entryId);
+        run.analyse(store, QStringLiteral("Email Folders\\Personal Folders\\Archive"),
+                    archive->entryId);
         QCOMPARE(run.folders(),
                  QStringList({"Email Folders\\Personal Folders\\Archive\\2023\\x.zip"}));
         QVERIFY(run.host.steps.contains(QStringLiteral("statusbar: Complete. 1 emails processed")));
@@ -141,10 +142,12 @@ private Q_SLOTS:
         QTest::addColumn<QString>("folderName");
         QTest::addColumn<QString>("warning");
         QTest::newRow("default inbox")
-            << "" << "warning: Cannot locate default Inbox\r\n - mail items cannot be located. Exiting";
-        QTest::newRow("chosen folder") << "Email Folders\\Gone"
-                                       << "warning: Cannot locate source folder\r\nEmail "
-                                          "Folders\\Gone\r\n - mail items cannot be located. Exiting";
+            << ""
+            << "warning: Cannot locate default Inbox\r\n - mail items cannot be located. Exiting";
+        QTest::newRow("chosen folder")
+            << "Email Folders\\Gone"
+            << "warning: Cannot locate source folder\r\nEmail "
+               "Folders\\Gone\r\n - mail items cannot be located. Exiting";
     }
     void folderNotFoundWarns()
     {
@@ -154,8 +157,7 @@ private Q_SLOTS:
         store.addStore(QStringLiteral("Empty"));
         Run run;
         run.analyse(store, folderName, QStringLiteral("no-such-id"));
-        QCOMPARE(run.host.steps.mid(4),
-                 QStringList({warning, "finished", "syncGridRows"}));
+        QCOMPARE(run.host.steps.mid(4), QStringList({warning, "finished", "syncGridRows"}));
         QVERIFY(run.window->finished);
         QVERIFY(!run.window->closed);
     }
@@ -203,9 +205,12 @@ private Q_SLOTS:
         QTest::addColumn<QString>("object");
         QTest::addColumn<QString>("operation");
         QTest::addColumn<int>("records");
-        QTest::newRow("collection") << "" << "attachments" << 1;
-        QTest::newRow("count") << "/attachments" << "count" << 1;
-        QTest::newRow("member") << "/attachments" << "item" << 1;
+        QTest::newRow("collection") << ""
+                                    << "attachments" << 1;
+        QTest::newRow("count") << "/attachments"
+                               << "count" << 1;
+        QTest::newRow("member") << "/attachments"
+                                << "item" << 1;
     }
     void attachmentsOfOneEmailFailing()
     {
@@ -230,14 +235,22 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("object");
         QTest::addColumn<QString>("operation");
-        QTest::newRow("create") << "application" << "create";
-        QTest::newRow("namespace") << "application" << "getNamespace";
-        QTest::newRow("default folder") << "namespace" << "getDefaultFolder";
-        QTest::newRow("subfolder items") << "SUB" << "items";
-        QTest::newRow("subfolder count") << "SUB/items" << "count";
-        QTest::newRow("subfolder member") << "SUB/items" << "item";
-        QTest::newRow("subfolder name") << "SUB" << "name";
-        QTest::newRow("store id") << "SUB" << "storeId";
+        QTest::newRow("create") << "application"
+                                << "create";
+        QTest::newRow("namespace") << "application"
+                                   << "getNamespace";
+        QTest::newRow("default folder") << "namespace"
+                                        << "getDefaultFolder";
+        QTest::newRow("subfolder items") << "SUB"
+                                         << "items";
+        QTest::newRow("subfolder count") << "SUB/items"
+                                         << "count";
+        QTest::newRow("subfolder member") << "SUB/items"
+                                          << "item";
+        QTest::newRow("subfolder name") << "SUB"
+                                        << "name";
+        QTest::newRow("store id") << "SUB"
+                                  << "storeId";
     }
     void walkFailureEndsTheRun()
     {
@@ -259,12 +272,14 @@ private Q_SLOTS:
         QCOMPARE(errors.size(), 1);
         QVERIFY2(errors[0].startsWith(QStringLiteral("error: Exception MailStoreError in module ")),
                  qPrintable(errors[0]));
-        QVERIFY2(errors[0].endsWith(QStringLiteral(".\nThe store went away.")), qPrintable(errors[0]));
+        QVERIFY2(errors[0].endsWith(QStringLiteral(".\nThe store went away.")),
+                 qPrintable(errors[0]));
         // Records found before the failure are shown; neither the result nor MarkFinished happens.
         QCOMPARE(run.host.steps.last(), QStringLiteral("syncGridRows"));
         QVERIFY(!run.window->finished);
         QVERIFY(run.stepsStartingWith(QStringLiteral("statusbar")).isEmpty());
-        QCOMPARE(run.list.count(), run.stepsStartingWith(QStringLiteral("status: Email")).isEmpty() ? 0 : 1);
+        QCOMPARE(run.list.count(),
+                 run.stepsStartingWith(QStringLiteral("status: Email")).isEmpty() ? 0 : 1);
     }
 
     void closedStatusWindowIsSkipped()

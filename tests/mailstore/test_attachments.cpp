@@ -10,10 +10,9 @@ std::shared_ptr<const TAttach> record(const QString &subject, qint64 size = 1,
                                       const QString &filename = QStringLiteral("a.txt"),
                                       double date = 45000)
 {
-    return std::make_shared<const TAttach>(TAttach{subject, QStringLiteral("From"),
-                                                   QStringLiteral("Inbox\\"), size, filename,
-                                                   attachmentType(filename), date,
-                                                   QStringLiteral("id"), 1, QStringLiteral("store")});
+    return std::make_shared<const TAttach>(
+        TAttach{subject, QStringLiteral("From"), QStringLiteral("Inbox\\"), size, filename,
+                attachmentType(filename), date, QStringLiteral("id"), 1, QStringLiteral("store")});
 }
 
 QStringList subjects(const AttachmentList &list)
@@ -36,16 +35,24 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("filename");
         QTest::addColumn<QString>("type");
-        QTest::newRow("last dot, case kept") << "Q3 report.final.PDF" << "PDF";
-        QTest::newRow("double extension") << "archive.tar.gz" << "gz";
-        QTest::newRow("no dot") << "README" << "";
-        QTest::newRow("trailing dot") << "file." << "";
-        QTest::newRow("cut at ten") << "x.abcdefghijkl" << "abcdefghij";
-        QTest::newRow("backslash after dot") << "dir.d\\file" << "";
-        QTest::newRow("colon after dot") << "a.b:c" << "";
-        QTest::newRow("non-ascii counted as characters") << "x.ééééééééééé" << "éééééééééé";
-        QTest::newRow("surrogate pair not split") << QStringLiteral("x.abcdefghi\U0001F600z")
-                                                  << QStringLiteral("abcdefghi\U0001F600");
+        QTest::newRow("last dot, case kept") << "Q3 report.final.PDF"
+                                             << "PDF";
+        QTest::newRow("double extension") << "archive.tar.gz"
+                                          << "gz";
+        QTest::newRow("no dot") << "README"
+                                << "";
+        QTest::newRow("trailing dot") << "file."
+                                      << "";
+        QTest::newRow("cut at ten") << "x.abcdefghijkl"
+                                    << "abcdefghij";
+        QTest::newRow("backslash after dot") << "dir.d\\file"
+                                             << "";
+        QTest::newRow("colon after dot") << "a.b:c"
+                                         << "";
+        QTest::newRow("non-ascii counted as characters") << "x.ééééééééééé"
+                                                         << "éééééééééé";
+        QTest::newRow("surrogate pair not split")
+            << QStringLiteral("x.abcdefghi\U0001F600z") << QStringLiteral("abcdefghi\U0001F600");
     }
     void typeOfFilename()
     {
@@ -83,20 +90,28 @@ private Q_SLOTS:
 
     void sizeTextUsesLocaleSeparator()
     {
-        QCOMPARE(::sizeText(1000000, QLocale(QLocale::German, QLocale::Germany)), QStringLiteral("1.000KB"));
+        QCOMPARE(::sizeText(1000000, QLocale(QLocale::German, QLocale::Germany)),
+                 QStringLiteral("1.000KB"));
     }
 
     void safeFileName_data()
     {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("safe");
-        QTest::newRow("example") << "Re: notes.doc / final?" << "Re  notes,doc   final";
-        QTest::newRow("empty") << "" << "";
-        QTest::newRow("only unsafe") << " \t\\/:*?\"<>| " << "";
-        QTest::newRow("control chars trimmed") << "\x01\nabc\r\n" << "abc";
-        QTest::newRow("inner control kept") << "a\tb" << "a\tb";
-        QTest::newRow("dots") << ".." << ",,";
-        QTest::newRow("unicode kept") << "Résumé: été" << "Résumé  été";
+        QTest::newRow("example") << "Re: notes.doc / final?"
+                                 << "Re  notes,doc   final";
+        QTest::newRow("empty") << ""
+                               << "";
+        QTest::newRow("only unsafe") << " \t\\/:*?\"<>| "
+                                     << "";
+        QTest::newRow("control chars trimmed") << "\x01\nabc\r\n"
+                                               << "abc";
+        QTest::newRow("inner control kept") << "a\tb"
+                                            << "a\tb";
+        QTest::newRow("dots") << ".."
+                              << ",,";
+        QTest::newRow("unicode kept") << "Résumé: été"
+                                      << "Résumé  été";
     }
     void safeFileName()
     {
@@ -117,7 +132,8 @@ private Q_SLOTS:
     {
         const QLocale locale(QLocale::English, QLocale::UnitedStates);
         const double midnight = qb::toAutomationDate(QDateTime(QDate(2024, 3, 5), QTime(0, 0)));
-        QCOMPARE(dateText(midnight, locale), locale.toString(QDate(2024, 3, 5), QLocale::ShortFormat));
+        QCOMPARE(dateText(midnight, locale),
+                 locale.toString(QDate(2024, 3, 5), QLocale::ShortFormat));
         const QString withTime = dateText(midnight + 0.5, locale);
         QVERIFY2(withTime.contains(QStringLiteral("12:00:00")), qPrintable(withTime));
     }
@@ -149,9 +165,12 @@ private Q_SLOTS:
     void sortEachColumn()
     {
         AttachmentList list;
-        list.append(QStringLiteral("b"), record(QStringLiteral("b"), 300, QStringLiteral("x.pdf"), 3));
-        list.append(QStringLiteral("a"), record(QStringLiteral("a"), 100, QStringLiteral("README"), 2));
-        list.append(QStringLiteral("c"), record(QStringLiteral("c"), 200, QStringLiteral("y.doc"), 1));
+        list.append(QStringLiteral("b"),
+                    record(QStringLiteral("b"), 300, QStringLiteral("x.pdf"), 3));
+        list.append(QStringLiteral("a"),
+                    record(QStringLiteral("a"), 100, QStringLiteral("README"), 2));
+        list.append(QStringLiteral("c"),
+                    record(QStringLiteral("c"), 200, QStringLiteral("y.doc"), 1));
 
         list.sort(AttachColumn::Subject);
         QCOMPARE(subjects(list), QStringList({"a", "b", "c"}));
@@ -173,7 +192,8 @@ private Q_SLOTS:
     void sortedKeysAgreeWithComparison()
     {
         AttachmentList list;
-        const QStringList words = {"zeta", "Alpha", "alpha", "Élan", "elan", "beta", "Beta", "ALPHA", "ärger"};
+        const QStringList words = {"zeta", "Alpha", "alpha", "Élan", "elan",
+                                   "beta", "Beta",  "ALPHA", "ärger"};
         for (const QString &w : words)
             list.append(w, record(w));
         list.sort(AttachColumn::Subject);

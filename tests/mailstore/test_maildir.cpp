@@ -38,7 +38,8 @@ QString writeEmail(const QString &directory, const QString &relativePath,
     if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size())
         return {};
     file.close();
-    if (!file.open(QIODevice::ReadOnly) || !file.setFileTime(modified, QFileDevice::FileModificationTime))
+    if (!file.open(QIODevice::ReadOnly) ||
+        !file.setFileTime(modified, QFileDevice::FileModificationTime))
         return {};
     return file.fileName();
 }
@@ -79,12 +80,14 @@ private Q_SLOTS:
         auto tops = mapi->folders();
         QCOMPARE(childNames(*tops), QStringList{"Mail"});
         auto top = tops->item(1);
-        QCOMPARE(childNames(*top->folders()), QStringList({"Inbox", "A&B", "Old", "Projects", "Été"}));
+        QCOMPARE(childNames(*top->folders()),
+                 QStringList({"Inbox", "A&B", "Old", "Projects", "Été"}));
         auto projects = top->folders()->item(4);
         QCOMPARE(projects->items()->count(), 0);
         QCOMPARE(childNames(*projects->folders()), QStringList{"2024"});
         QCOMPARE(top->defaultItemType(), MailItemType);
-        QCOMPARE(mapi->getDefaultFolder(DefaultInbox)->entryId(), top->folders()->item(1)->entryId());
+        QCOMPARE(mapi->getDefaultFolder(DefaultInbox)->entryId(),
+                 top->folders()->item(1)->entryId());
     }
 
     void nestedLayoutWithInboxFolder()
@@ -101,8 +104,10 @@ private Q_SLOTS:
         QCOMPARE(childNames(*top->folders()), QStringList({"Inbox", "Archive", "Projects"}));
         auto inbox = mapi->getDefaultFolder(DefaultInbox);
         QCOMPARE(inbox->items()->count(), 1);
-        QCOMPARE(childNames(*folderAtPath(*mapi, QStringLiteral("Email Folders\\mbsync\\Projects"))->folders()),
-                 QStringList{"2024"});
+        QCOMPARE(
+            childNames(
+                *folderAtPath(*mapi, QStringLiteral("Email Folders\\mbsync\\Projects"))->folders()),
+            QStringList{"2024"});
     }
 
     void storeWithoutInbox()
@@ -152,14 +157,16 @@ private Q_SLOTS:
         const QString root = dir.path();
         makeMaildir(root);
         makeMaildir(root + QStringLiteral("/.Projects.2024"));
-        const QString old = writeEmail(root + QStringLiteral("/.Projects.2024"), QStringLiteral("new/1700.M1.host"));
+        const QString old = writeEmail(root + QStringLiteral("/.Projects.2024"),
+                                       QStringLiteral("new/1700.M1.host"));
         QString folderId;
         QString itemId;
         QString storeId;
         {
             auto mapi = open({root});
-            auto folder = folderAtPath(*mapi, QStringLiteral("Email Folders\\") +
-                                                  QFileInfo(root).fileName() + QStringLiteral("\\Projects\\2024"));
+            auto folder =
+                folderAtPath(*mapi, QStringLiteral("Email Folders\\") + QFileInfo(root).fileName() +
+                                        QStringLiteral("\\Projects\\2024"));
             QVERIFY(folder);
             folderId = folder->entryId();
             storeId = folder->storeId();
@@ -175,8 +182,9 @@ private Q_SLOTS:
         QVERIFY(item);
         QCOMPARE(item->entryId(), itemId);
         QCOMPARE(item->subject(), QStringLiteral("Résumé"));
-        for (const QString &bad : {QString(), QStringLiteral("garbage"), folderId + QStringLiteral("/../.."),
-                                   storeId + QStringLiteral("//../etc"), itemId + QStringLiteral("x")})
+        for (const QString &bad :
+             {QString(), QStringLiteral("garbage"), folderId + QStringLiteral("/../.."),
+              storeId + QStringLiteral("//../etc"), itemId + QStringLiteral("x")})
             QVERIFY2(!mapi->getFolderFromId(bad, QString()) && !mapi->getItemFromId(bad, QString()),
                      qPrintable(bad));
     }
@@ -203,11 +211,14 @@ private Q_SLOTS:
         AttachmentList list;
         auto *settings = new TSettings;
         settings->getFromDefaultFolder = true;
-        // The first email disappears after the folder was listed, as when another program expunges it.
+        // The first email disappears after the folder was listed, as when another program expunges
+        // it.
         const auto factory = maildir::storeFactory({dir.path()});
         auto removing = [factory, gone]() {
             auto application = factory();
-            application->getNamespace(QStringLiteral("MAPI"))->getDefaultFolder(DefaultInbox)->items();
+            application->getNamespace(QStringLiteral("MAPI"))
+                ->getDefaultFolder(DefaultInbox)
+                ->items();
             QFile::remove(gone);
             return application;
         };
@@ -227,8 +238,9 @@ private Q_SLOTS:
             const QString root = dir.path() + QLatin1Char('/') + layout;
             QProcess maker;
             maker.start(QStringLiteral("python3"),
-                        {qEnvironmentVariable("QB_TEST_TOOLS") + QStringLiteral("/make_maildir.py"), root,
-                         QStringLiteral("--emails"), QStringLiteral("200"), QStringLiteral("--layout"), layout});
+                        {qEnvironmentVariable("QB_TEST_TOOLS") + QStringLiteral("/make_maildir.py"),
+                         root, QStringLiteral("--emails"), QStringLiteral("200"),
+                         QStringLiteral("--layout"), layout});
             QVERIFY(maker.waitForFinished(60000));
             QCOMPARE(maker.exitCode(), 0);
 
@@ -238,16 +250,18 @@ private Q_SLOTS:
             auto mapi = open({root});
             settings->fromFolderName = QStringLiteral("Email Folders\\") + layout;
             settings->fromFolderEntryId = mapi->folders()->item(1)->entryId();
-            auto *worker = new TAnalyseThread(settings, nullptr, &host, maildir::storeFactory({root}), &list);
+            auto *worker =
+                new TAnalyseThread(settings, nullptr, &host, maildir::storeFactory({root}), &list);
             QSignalSpy done(worker, &QObject::destroyed);
             QVERIFY(done.wait(30000));
-            QVERIFY(host.steps.contains(QStringLiteral("statusbar: Complete. 200 emails processed")));
+            QVERIFY(
+                host.steps.contains(QStringLiteral("statusbar: Complete. 200 emails processed")));
             QVERIFY(list.count() > 200);
             QString rows;
             for (int i = 0; i < list.count(); ++i) {
                 const auto r = list.record(i);
-                rows += r->Folder.mid(r->Folder.indexOf(QLatin1Char('\\'), 14)) + r->Filename + r->Subject +
-                        r->From + QString::number(r->Size) + QLatin1Char('\n');
+                rows += r->Folder.mid(r->Folder.indexOf(QLatin1Char('\\'), 14)) + r->Filename +
+                        r->Subject + r->From + QString::number(r->Size) + QLatin1Char('\n');
             }
             results << rows;
         }

@@ -44,8 +44,8 @@ private Q_SLOTS:
             << QByteArray("=?UTF-8?B?SGVsbG8=?= =?UTF-8?B?IHdvcmxk?=") << "Hello world";
         QTest::newRow("character split across words")
             << QByteArray("=?UTF-8?B?ww==?=\r\n =?UTF-8?B?qQ==?=") << "é";
-        QTest::newRow("text around words") << QByteArray("Re: =?utf-8?q?caf=C3=A9?= menu")
-                                           << "Re: café menu";
+        QTest::newRow("text around words")
+            << QByteArray("Re: =?utf-8?q?caf=C3=A9?= menu") << "Re: café menu";
         QTest::newRow("space between word and text kept")
             << QByteArray("=?utf-8?q?a?= b =?utf-8?q?c?=") << "a b c";
         QTest::newRow("different charsets")
@@ -72,8 +72,10 @@ private Q_SLOTS:
     {
         QTest::addColumn<QByteArray>("from");
         QTest::addColumn<QString>("name");
-        QTest::newRow("name and address") << QByteArray("Alice Martin <alice@example.com>") << "Alice Martin";
-        QTest::newRow("quoted with comma") << QByteArray("\"Doe, John\" <j@example.net>") << "Doe, John";
+        QTest::newRow("name and address")
+            << QByteArray("Alice Martin <alice@example.com>") << "Alice Martin";
+        QTest::newRow("quoted with comma")
+            << QByteArray("\"Doe, John\" <j@example.net>") << "Doe, John";
         QTest::newRow("unquoted comma") << QByteArray("Doe, John <j@example.net>") << "Doe, John";
         QTest::newRow("quoted escapes") << QByteArray("\"O\\\"Neil\" <b@example.org>") << "O\"Neil";
         QTest::newRow("encoded name")
@@ -81,14 +83,16 @@ private Q_SLOTS:
         QTest::newRow("split encoded name")
             << QByteArray("=?UTF-8?B?SGVsbG8=?= =?UTF-8?B?IHdvcmxk?= <h@w>") << "Hello world";
         QTest::newRow("bare address") << QByteArray("noreply@example.com") << "noreply@example.com";
-        QTest::newRow("angle address only") << QByteArray("<noreply@example.com>") << "noreply@example.com";
+        QTest::newRow("angle address only")
+            << QByteArray("<noreply@example.com>") << "noreply@example.com";
         QTest::newRow("empty quoted name") << QByteArray("\"\" <x@example.com>") << "x@example.com";
         QTest::newRow("first of several") << QByteArray("a@x.org, Bob <b@x.org>") << "a@x.org";
         QTest::newRow("group") << QByteArray("Team: a@x.org, b@x.org;") << "a@x.org";
         QTest::newRow("comment") << QByteArray("a@x.org (Alice)") << "a@x.org";
         QTest::newRow("folded") << QByteArray("Alice\r\n Martin <a@x.org>") << "Alice Martin";
         QTest::newRow("empty") << QByteArray() << "";
-        QTest::newRow("unterminated quote") << QByteArray("\"unterminated <a@b>") << "unterminated <a@b>";
+        QTest::newRow("unterminated quote")
+            << QByteArray("\"unterminated <a@b>") << "unterminated <a@b>";
     }
     void senderName()
     {
@@ -112,14 +116,16 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("message");
         QTest::addColumn<QStringList>("names");
         QTest::newRow("text only") << QByteArray("Subject: hi\n\nJust text\n") << QStringList();
-        QTest::newRow("named file") << mixed("--b1\nContent-Type: application/pdf; name=\"r.pdf\"\n\nx\n")
-                                    << QStringList{"r.pdf"};
+        QTest::newRow("named file")
+            << mixed("--b1\nContent-Type: application/pdf; name=\"r.pdf\"\n\nx\n")
+            << QStringList{"r.pdf"};
         QTest::newRow("disposition name wins")
             << mixed("--b1\nContent-Type: application/pdf; name=\"type.pdf\"\n"
                      "Content-Disposition: attachment; filename=\"disp.pdf\"\n\nx\n")
             << QStringList{"disp.pdf"};
         QTest::newRow("named text file")
-            << mixed("--b1\nContent-Type: text/plain; name=\"notes.txt\"\n\nx\n") << QStringList{"notes.txt"};
+            << mixed("--b1\nContent-Type: text/plain; name=\"notes.txt\"\n\nx\n")
+            << QStringList{"notes.txt"};
         QTest::newRow("text marked attachment")
             << mixed("--b1\nContent-Type: text/html\nContent-Disposition: attachment\n\n<p>\n")
             << QStringList{"ATT00001.html"};
@@ -129,8 +135,9 @@ private Q_SLOTS:
             << mixed("--b1\nContent-Type: application/pdf; name=\"a.pdf\"\n\nx\n"
                      "--b1\nContent-Type: image/png\n\nx\n")
             << QStringList{"a.pdf", "ATT00002.png"};
-        QTest::newRow("unknown type") << mixed("--b1\nContent-Type: application/x-qb-unknown\n\nx\n")
-                                      << QStringList{"ATT00001.bin"};
+        QTest::newRow("unknown type")
+            << mixed("--b1\nContent-Type: application/x-qb-unknown\n\nx\n")
+            << QStringList{"ATT00001.bin"};
         QTest::newRow("rfc 2231 continuation")
             << mixed("--b1\nContent-Type: application/pdf\nContent-Disposition: attachment;\n"
                      " filename*0*=UTF-8''R%C3%A9sum;\n filename*1*=%C3%A9.pdf\n\nx\n")
@@ -148,9 +155,11 @@ private Q_SLOTS:
             << mixed("--b1\nContent-Type: message/rfc822; name=\"fwd.eml\"\n\nSubject: s\n\nbody\n")
             << QStringList{"fwd.eml"};
         QTest::newRow("signature left out")
-            << QByteArray("Content-Type: multipart/signed; boundary=\"s\"; protocol=\"application/pgp-signature\"\n\n"
+            << QByteArray("Content-Type: multipart/signed; boundary=\"s\"; "
+                          "protocol=\"application/pgp-signature\"\n\n"
                           "--s\nContent-Type: application/pdf; name=\"a.pdf\"\n\nx\n"
-                          "--s\nContent-Type: application/pgp-signature; name=\"signature.asc\"\n\nsig\n--s--\n")
+                          "--s\nContent-Type: application/pgp-signature; "
+                          "name=\"signature.asc\"\n\nsig\n--s--\n")
             << QStringList{"a.pdf"};
         QTest::newRow("single part file")
             << QByteArray("Subject: scan\nContent-Type: application/pdf; name=\"scan.pdf\"\n\nx\n")
@@ -178,7 +187,8 @@ private Q_SLOTS:
     {
         const auto email = mime::ParsedEmail::fromBytes(
             "From: =?UTF-8?Q?Zo=C3=AB?= <z@example.fr>\nSubject: =?UTF-8?B?SGVsbG8=?= "
-            "=?UTF-8?B?IHdvcmxk?=\nMIME-Version: 1.0\nContent-Type: multipart/alternative; boundary=a\n\n"
+            "=?UTF-8?B?IHdvcmxk?=\nMIME-Version: 1.0\nContent-Type: multipart/alternative; "
+            "boundary=a\n\n"
             "--a\nContent-Type: text/plain; charset=windows-1252\nContent-Transfer-Encoding: "
             "quoted-printable\n\nCaf=E9 =80\n--a\nContent-Type: text/html\n\n<p>x</p>\n--a--\n");
         QCOMPARE(email.subject(), QStringLiteral("Hello world"));

@@ -12,7 +12,10 @@ class RecordingHost : public HandOverHost
 {
     Q_OBJECT
 public:
-    void setStatusBarText(const QString &text) override { steps << QStringLiteral("statusbar: ") + text; }
+    void setStatusBarText(const QString &text) override
+    {
+        steps << QStringLiteral("statusbar: ") + text;
+    }
     void syncGridRows() override { steps << QStringLiteral("syncGridRows"); }
     void clearAllData() override { steps << QStringLiteral("clearAllData"); }
     void showWarning(const QString &text) override { steps << QStringLiteral("warning: ") + text; }

@@ -45,10 +45,7 @@ private Q_SLOTS:
         QCOMPARE(TSettings::valueName(key), name);
     }
 
-    void unknownKeyIsAnError()
-    {
-        QVERIFY_THROWS_EXCEPTION(qb::Error, TSettings::valueName(6));
-    }
+    void unknownKeyIsAnError() { QVERIFY_THROWS_EXCEPTION(qb::Error, TSettings::valueName(6)); }
 
     void checks_data()
     {
@@ -59,15 +56,26 @@ private Q_SLOTS:
         QTest::addColumn<QString>("logFilename");
         QTest::addColumn<QString>("sourceError");
         QTest::addColumn<QString>("destinationError");
-        QTest::newRow("default inbox, nothing else") << true << "" << "" << false << "" << ""
+        QTest::newRow("default inbox, nothing else") << true << ""
+                                                     << "" << false << ""
+                                                     << ""
                                                      << "The folder to save resumes to is blank";
-        QTest::newRow("chosen folder blank") << false << "" << "/tmp" << false << ""
-                                             << "The folder to get emails from is blank" << "";
-        QTest::newRow("save folder before log name") << false << "X" << "" << true << ""
-                                                     << "" << "The folder to save resumes to is blank";
-        QTest::newRow("blank log name") << false << "X" << "/tmp" << true << "" << ""
+        QTest::newRow("chosen folder blank") << false << ""
+                                             << "/tmp" << false << ""
+                                             << "The folder to get emails from is blank"
+                                             << "";
+        QTest::newRow("save folder before log name") << false << "X"
+                                                     << "" << true << ""
+                                                     << ""
+                                                     << "The folder to save resumes to is blank";
+        QTest::newRow("blank log name") << false << "X"
+                                        << "/tmp" << true << ""
+                                        << ""
                                         << "The log filename is blank";
-        QTest::newRow("all set") << false << "X" << "/tmp" << true << "log.csv" << "" << "";
+        QTest::newRow("all set") << false << "X"
+                                 << "/tmp" << true << "log.csv"
+                                 << ""
+                                 << "";
     }
     void checks()
     {

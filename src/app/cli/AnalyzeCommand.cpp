@@ -58,12 +58,21 @@ void chooseSource(TSettings &settings, const QCommandLineParser &parser,
 int runAnalyzeCommand(const QStringList &arguments)
 {
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("Lists every attachment of a mail folder and its subfolders."));
+    parser.setApplicationDescription(
+        QStringLiteral("Lists every attachment of a mail folder and its subfolders."));
     parser.addOptions({
-        {QStringLiteral("store"), QStringLiteral("A Maildir to open (repeatable); default $MAILDIR or ~/Maildir."), QStringLiteral("DIR")},
-        {QStringLiteral("folder"), QStringLiteral("The folder's path, as in 'Email Folders\\Maildir\\Projects'."), QStringLiteral("PATH")},
-        {QStringLiteral("folder-id"), QStringLiteral("The folder's entry id."), QStringLiteral("ID")},
-        {QStringLiteral("sort"), QStringLiteral("Sort by a column: Subject, Folder, Size, Filename, Type, Date or From; add :desc to reverse."), QStringLiteral("COLUMN[:desc]")},
+        {QStringLiteral("store"),
+         QStringLiteral("A Maildir to open (repeatable); default $MAILDIR or ~/Maildir."),
+         QStringLiteral("DIR")},
+        {QStringLiteral("folder"),
+         QStringLiteral("The folder's path, as in 'Email Folders\\Maildir\\Projects'."),
+         QStringLiteral("PATH")},
+        {QStringLiteral("folder-id"), QStringLiteral("The folder's entry id."),
+         QStringLiteral("ID")},
+        {QStringLiteral("sort"),
+         QStringLiteral("Sort by a column: Subject, Folder, Size, Filename, Type, Date or From; "
+                        "add :desc to reverse."),
+         QStringLiteral("COLUMN[:desc]")},
         {QStringLiteral("csv"), QStringLiteral("Print CSV instead of a table.")},
     });
     parser.addHelpOption();
@@ -74,7 +83,8 @@ int runAnalyzeCommand(const QStringList &arguments)
         return 0;
     }
     if (!parser.positionalArguments().isEmpty())
-        return cli::usageError(QStringLiteral("Unexpected argument %1").arg(parser.positionalArguments().first()));
+        return cli::usageError(
+            QStringLiteral("Unexpected argument %1").arg(parser.positionalArguments().first()));
     if (parser.isSet(QStringLiteral("folder")) && parser.isSet(QStringLiteral("folder-id")))
         return cli::usageError(QStringLiteral("Give --folder or --folder-id, not both"));
 

@@ -26,7 +26,8 @@ void printOut(const QString &text)
 
 int usageError(const QString &message)
 {
-    const QByteArray bytes = (QStringLiteral("quillbrook-cli: ") + message + QLatin1Char('\n')).toUtf8();
+    const QByteArray bytes =
+        (QStringLiteral("quillbrook-cli: ") + message + QLatin1Char('\n')).toUtf8();
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
     return 1;
 }

@@ -23,6 +23,12 @@ QString oneLine(QString text)
 
 ConsoleHost::ConsoleHost(bool showProgress) : m_showProgress(showProgress) {}
 
+void ConsoleHost::run(const std::function<void()> &step)
+{
+    QMutexLocker lock(&m_stepLock);
+    step();
+}
+
 void ConsoleHost::printLine(const QString &text)
 {
     if (m_progressShown)
@@ -76,7 +82,9 @@ void ConsoleStatusWindow::ShowProgress(int percent)
 
 void ConsoleStatusWindow::cancel()
 {
-    if (m_worker)
-        m_worker->requestInterruption();
-    m_worker = nullptr;
+    m_host->run([this] {
+        if (m_worker)
+            m_worker->requestInterruption();
+        m_worker = nullptr;
+    });
 }

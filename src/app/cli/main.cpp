@@ -29,8 +29,9 @@ int main(int argc, char *argv[])
     } else if (command == QLatin1String("--help") || command == QLatin1String("-h")) {
         cli::printOut(QString::fromLatin1(usage));
     } else {
-        status = cli::usageError(command.isEmpty() ? QStringLiteral("no command given\n") + QString::fromLatin1(usage)
-                                                   : QStringLiteral("unknown command %1").arg(command));
+        status = cli::usageError(
+            command.isEmpty() ? QStringLiteral("no command given\n") + QString::fromLatin1(usage)
+                              : QStringLiteral("unknown command %1").arg(command));
     }
     g_mime_shutdown();
     return status;

@@ -36,8 +36,7 @@ std::shared_ptr<FolderNode> childNamed(FolderNode &parent, const QString &name)
 
 QStringList subdirectories(const QString &directory)
 {
-    return QDir(directory).entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden,
-                                     QDir::Name);
+    return QDir(directory).entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Name);
 }
 
 bool isMaildirPart(const QString &name)

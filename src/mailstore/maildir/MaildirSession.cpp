@@ -45,8 +45,9 @@ FolderListing FolderListing::read(const QString &directory)
         return listing;
     readSubdirectory(directory, "cur", listing.files);
     readSubdirectory(directory, "new", listing.files);
-    std::sort(listing.files.begin(), listing.files.end(),
-              [](const MessageFile &a, const MessageFile &b) { return a.uniqueName < b.uniqueName; });
+    std::sort(
+        listing.files.begin(), listing.files.end(),
+        [](const MessageFile &a, const MessageFile &b) { return a.uniqueName < b.uniqueName; });
     for (int i = 0; i < int(listing.files.size()); ++i)
         listing.indexOfUnique.insert(listing.files[size_t(i)].uniqueName, i);
     return listing;
@@ -64,7 +65,8 @@ Session::Session(const QStringList &roots)
         else if (!info.isReadable() || !info.isExecutable())
             problem = QStringLiteral("it cannot be read");
         if (!problem.isEmpty())
-            throw qb::MailStoreError(QStringLiteral("Cannot open the mail store %1: %2").arg(root, problem));
+            throw qb::MailStoreError(
+                QStringLiteral("Cannot open the mail store %1: %2").arg(root, problem));
         m_roots << QDir::cleanPath(info.absoluteFilePath());
     }
 }

@@ -148,8 +148,9 @@ std::shared_ptr<Folders> folderCollection(MemoryStore *store, const QString &key
                                           const std::vector<std::shared_ptr<FolderData>> &list)
 {
     return std::make_shared<MemoryCollection<Folder>>(
-        store, key, int(list.size()),
-        [store, list](int index) { return std::make_shared<MemoryFolder>(store, list.at(size_t(index - 1))); });
+        store, key, int(list.size()), [store, list](int index) {
+            return std::make_shared<MemoryFolder>(store, list.at(size_t(index - 1)));
+        });
 }
 
 class MemoryNamespace : public Namespace
@@ -263,8 +264,7 @@ void MemoryStore::setDefaultInbox(const std::shared_ptr<FolderData> &folder)
     m_defaultInbox = folder;
 }
 
-void MemoryStore::failOn(const QString &objectKey, const QString &operation,
-                         const QString &message)
+void MemoryStore::failOn(const QString &objectKey, const QString &operation, const QString &message)
 {
     QMutexLocker lock(&m_mutex);
     m_failures.insert(objectKey + QLatin1Char('.') + operation, message);

@@ -18,8 +18,8 @@ QString fallbackDecode(const QByteArray &bytes)
         return text;
     // windows-1252 is what unlabelled 8-bit mail almost always is; it never fails.
     gsize written = 0;
-    gchar *converted = g_convert(bytes.constData(), bytes.size(), "UTF-8", "WINDOWS-1252",
-                                 nullptr, &written, nullptr);
+    gchar *converted = g_convert(bytes.constData(), bytes.size(), "UTF-8", "WINDOWS-1252", nullptr,
+                                 &written, nullptr);
     if (!converted)
         return QString::fromLatin1(bytes);
     text = QString::fromUtf8(converted, qsizetype(written));
@@ -57,7 +57,8 @@ QByteArray decodeQ(QByteArrayView text)
 // Finds the next well-formed encoded word "=?charset?B|Q?text?=" at or after from.
 EncodedWord nextEncodedWord(const QByteArray &raw, qsizetype from)
 {
-    for (qsizetype start = raw.indexOf("=?", from); start >= 0; start = raw.indexOf("=?", start + 1)) {
+    for (qsizetype start = raw.indexOf("=?", from); start >= 0;
+         start = raw.indexOf("=?", start + 1)) {
         const qsizetype q1 = raw.indexOf('?', start + 2);
         if (q1 < 0 || q1 + 2 >= raw.size() || raw[q1 + 2] != '?')
             continue;
@@ -78,8 +79,7 @@ EncodedWord nextEncodedWord(const QByteArray &raw, qsizetype from)
         word.begin = start;
         word.end = close + 2;
         word.charset = charset.toLower();
-        word.bytes = encoding == 'B' ? QByteArray::fromBase64(text.toByteArray())
-                                     : decodeQ(text);
+        word.bytes = encoding == 'B' ? QByteArray::fromBase64(text.toByteArray()) : decodeQ(text);
         return word;
     }
     return {};
@@ -106,8 +106,8 @@ QString toUnicode(const QByteArray &bytes, const QByteArray &charset)
         return fallbackDecode(bytes);
     const char *iconvName = g_mime_charset_iconv_name(name.constData());
     gsize written = 0;
-    gchar *converted = g_convert(bytes.constData(), bytes.size(), "UTF-8", iconvName, nullptr,
-                                 &written, nullptr);
+    gchar *converted =
+        g_convert(bytes.constData(), bytes.size(), "UTF-8", iconvName, nullptr, &written, nullptr);
     if (!converted)
         return fallbackDecode(bytes);
     const QString text = QString::fromUtf8(converted, qsizetype(written));
@@ -146,7 +146,8 @@ QString decodeHeaderText(const QByteArray &rawValue)
             break;
         }
         // White space between two encoded words is not part of the text.
-        const bool joinsPrevious = !pendingCharset.isEmpty() && onlyWhitespace(raw, pos, word.begin);
+        const bool joinsPrevious =
+            !pendingCharset.isEmpty() && onlyWhitespace(raw, pos, word.begin);
         if (!joinsPrevious) {
             flush();
             out += fallbackDecode(raw.mid(pos, word.begin - pos));

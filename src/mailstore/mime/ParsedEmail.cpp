@@ -105,8 +105,9 @@ void collectAttachments(GMimeObject *object, GMimeObject *parent,
         if (filename.isEmpty()) {
             const QString subject =
                 subjectOf(g_mime_message_part_get_message(GMIME_MESSAGE_PART(object)));
-            filename = subject.isEmpty() ? QStringLiteral("ATT%1.eml").arg(position, 5, 10, QLatin1Char('0'))
-                                         : subject + QStringLiteral(".eml");
+            filename = subject.isEmpty()
+                           ? QStringLiteral("ATT%1.eml").arg(position, 5, 10, QLatin1Char('0'))
+                           : subject + QStringLiteral(".eml");
         }
         found.push_back({object, parent, filename});
         return;
@@ -170,8 +171,8 @@ ParsedEmail ParsedEmail::fromFile(const QString &path)
 
 ParsedEmail ParsedEmail::fromBytes(const QByteArray &bytes)
 {
-    return ParsedEmail(qb::GObjectPtr<GMimeStream>(g_mime_stream_mem_new_with_buffer(
-        bytes.constData(), size_t(bytes.size()))));
+    return ParsedEmail(qb::GObjectPtr<GMimeStream>(
+        g_mime_stream_mem_new_with_buffer(bytes.constData(), size_t(bytes.size()))));
 }
 
 QString ParsedEmail::subject() const
@@ -181,7 +182,8 @@ QString ParsedEmail::subject() const
 
 QString ParsedEmail::senderName() const
 {
-    return m_message ? mime::senderName(rawHeader(GMIME_OBJECT(m_message.get()), "From")) : QString();
+    return m_message ? mime::senderName(rawHeader(GMIME_OBJECT(m_message.get()), "From"))
+                     : QString();
 }
 
 std::vector<AttachmentPart> ParsedEmail::attachments() const
