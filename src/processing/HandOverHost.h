@@ -26,4 +26,6 @@ public:
     virtual void showWarning(const QString &text) = 0;
     // The "Application Error" box for a failure that ended a run.
     virtual void showApplicationError(const QString &text) = 0;
+    // An error box titled "Error" with one OK button, for a failure the run survives.
+    virtual void showErrorMessage(const QString &text) = 0;
 };

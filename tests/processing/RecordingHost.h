@@ -19,6 +19,10 @@ public:
     void syncGridRows() override { steps << QStringLiteral("syncGridRows"); }
     void clearAllData() override { steps << QStringLiteral("clearAllData"); }
     void showWarning(const QString &text) override { steps << QStringLiteral("warning: ") + text; }
+    void showErrorMessage(const QString &text) override
+    {
+        steps << QStringLiteral("error box: ") + text;
+    }
     void showApplicationError(const QString &text) override
     {
         steps << QStringLiteral("error: ") + text;

@@ -68,6 +68,11 @@ void ConsoleHost::showApplicationError(const QString &text)
     printLine(QStringLiteral("Error: ") + oneLine(text));
 }
 
+void ConsoleHost::showErrorMessage(const QString &text)
+{
+    printLine(QStringLiteral("Error: ") + oneLine(text));
+}
+
 void ConsoleStatusWindow::ShowStatus(const QString &text)
 {
     m_status = text;

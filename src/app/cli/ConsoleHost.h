@@ -24,6 +24,7 @@ public:
     void clearAllData() override {}
     void showWarning(const QString &text) override;
     void showApplicationError(const QString &text) override;
+    void showErrorMessage(const QString &text) override;
 
     bool showsProgress() const { return m_showProgress; }
     bool warned() const { return m_warned; }

@@ -1,0 +1,98 @@
+#include "TStringLoader.h"
+
+#include "Escape.h"
+#include "common/Error.h"
+#include "common/ProgramFolder.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+
+namespace {
+
+// The loader LoadLangString uses; guarded so that a loader is never freed while a
+// look-up through it runs.
+QMutex currentLock;
+TStringLoader *current = nullptr;
+
+} // namespace
+
+TStringLoader::TStringLoader(const QString &path) : m_path(path)
+{
+    if (!QDir().mkpath(QFileInfo(path).path())) {
+        Unavailable = true;
+    } else {
+        QFile file(path);
+        if (file.open(QIODevice::ReadOnly))
+            LangFile = IniFile::parse(file.readAll());
+        else if (file.exists())
+            Unavailable = true;
+    }
+    QMutexLocker lock(&currentLock);
+    current = this;
+}
+
+TStringLoader::~TStringLoader()
+{
+    QMutexLocker lock(&currentLock);
+    if (current == this)
+        current = nullptr;
+}
+
+QString TStringLoader::defaultPath()
+{
+    return qb::writableProgramFolder() + QStringLiteral("Languages/English.ini");
+}
+
+void TStringLoader::writeBack()
+{
+    // Written whole, through a temporary file, so a failed write leaves the old file.
+    QSaveFile file(m_path);
+    const QByteArray content = LangFile.serialize();
+    if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size() ||
+        !file.commit()) {
+        throw qb::Error(QStringLiteral("Cannot write the language file %1: %2")
+                            .arg(m_path, file.errorString()));
+    }
+}
+
+QString TStringLoader::loadString(int id, const QString &builtIn)
+{
+    QMutexLocker lock(&m_lock);
+    if (Unavailable)
+        return builtIn;
+    const QByteArray section = "global";
+    const QByteArray key = QByteArray::number(id);
+    if (LangFile.contains(section, key))
+        return QString::fromUtf8(unescapeBytes(LangFile.value(section, key)));
+    LangFile.setValue(section, key, escapeBytes(builtIn.toUtf8()));
+    writeBack();
+    return builtIn;
+}
+
+QString TStringLoader::componentText(const QString &section, const QString &component,
+                                     const QString &property, const QString &current)
+{
+    QMutexLocker lock(&m_lock);
+    if (Unavailable)
+        return current;
+    const QByteArray sectionName = section.toUtf8();
+    const QByteArray key = (component + QLatin1Char('.') + property).toUtf8();
+    if (LangFile.contains(sectionName, key)) {
+        const QString translated =
+            QString::fromUtf8(unescapeBytes(LangFile.value(sectionName, key)));
+        return translated.isEmpty() ? current : translated;
+    }
+    if (!current.isEmpty() && !component.isEmpty()) {
+        LangFile.setValue(sectionName, key, escapeBytes(current.toUtf8()));
+        writeBack();
+    }
+    return current;
+}
+
+QString LoadLangString(int id, const QString &builtIn)
+{
+    QMutexLocker lock(&currentLock);
+    return current ? current->loadString(id, builtIn) : builtIn;
+}

@@ -1,0 +1,127 @@
+#include "TLog.h"
+
+#include "LogDateTime.h"
+#include "TLogManager.h"
+#include "common/Error.h"
+#include "common/Format.h"
+#include "lang/TStringLoader.h"
+
+namespace {
+
+const QString productName = QStringLiteral("Quillbrook");
+
+// One entry is one line: a line break inside a message (a subject can hold one)
+// would forge entries.
+QString onOneLine(QString message)
+{
+    for (QChar &c : message) {
+        if (c == QLatin1Char('\r') || c == QLatin1Char('\n'))
+            c = QLatin1Char(' ');
+    }
+    return message;
+}
+
+} // namespace
+
+TLog::TLog(const QString &fileName, bool append)
+{
+    FileName = fileName;
+    if (FileName.isEmpty()) {
+        Disabled = true;
+        return;
+    }
+    try {
+        open(append);
+    } catch (const qb::Error &e) {
+        disable(970, e.message());
+    }
+}
+
+TLog::~TLog()
+{
+    m_file.close();
+}
+
+bool TLog::disabled() const
+{
+    QMutexLocker lock(&m_lock);
+    return Disabled;
+}
+
+void TLog::open(bool append)
+{
+    m_file.setFileName(FileName);
+    const bool appending = append && m_file.exists();
+    const QIODevice::OpenMode mode = appending ? QIODevice::WriteOnly | QIODevice::Append
+                                               : QIODevice::WriteOnly | QIODevice::Truncate;
+    if (!m_file.open(mode))
+        throw qb::Error(m_file.errorString());
+    if (appending)
+        return;
+    const QDateTime now = QDateTime::currentDateTime();
+    const QString date = LogDateText(now);
+    const QString time = LogTimeText(now);
+    const QString info = LevelName(llInfo);
+    writeLine(productName + QStringLiteral(" Log File"));
+    writeLine(QString());
+    writeLine(LoadLangString(930, QStringLiteral("date,time,level,message")));
+    writeLine(qb::format(LoadLangString(940, QStringLiteral("%s,%s,%s,Log file started")),
+                         {date, time, info}));
+    writeLine(qb::format(LoadLangString(950, QStringLiteral("%s,%s,%s,%s")),
+                         {date, time, info, productName}));
+}
+
+void TLog::writeLine(const QString &line)
+{
+    const QByteArray bytes = line.toUtf8() + "\r\n";
+    if (m_file.write(bytes) != bytes.size() || !m_file.flush())
+        throw qb::Error(m_file.errorString());
+}
+
+void TLog::disable(int messageId, const QString &reason)
+{
+    Disabled = true;
+    QString text;
+    try {
+        text =
+            qb::format(LoadLangString(messageId, QStringLiteral("Error writing to log file %s - "
+                                                                "logging is now disabled\r\n%s")),
+                       {FileName, reason});
+    } catch (const qb::Error &e) {
+        text = QStringLiteral("Error writing to log file %1 - logging is now disabled\r\n%2")
+                   .arg(FileName, reason);
+    }
+    TLogManager::showFailure(text);
+}
+
+void TLog::WriteLine(TLogLevel level, const QString &dateText, const QString &timeText,
+                     const QString &message)
+{
+    QMutexLocker lock(&m_lock);
+    if (Disabled)
+        return;
+    try {
+        writeLine(qb::format(LoadLangString(980, QStringLiteral("%s,%s,%s,%s")),
+                             {dateText, timeText, LevelName(level), onOneLine(message)}));
+    } catch (const qb::Error &e) {
+        // The lock stays held while the user reads the message, so it is shown once.
+        disable(990, e.message());
+    }
+}
+
+void TLog::Log(TLogLevel level, const QString &message)
+{
+    const QDateTime now = QDateTime::currentDateTime();
+    QString date;
+    QString time;
+    try {
+        date = LogDateText(now);
+        time = LogTimeText(now);
+    } catch (const qb::Error &e) {
+        QMutexLocker lock(&m_lock);
+        if (!Disabled)
+            disable(990, e.message());
+        return;
+    }
+    WriteLine(level, date, time, message);
+}

@@ -1,0 +1,278 @@
+#include "common/ProgramFolder.h"
+#include "lang/TStringLoader.h"
+#include "log/LogDateTime.h"
+#include "log/TLog.h"
+#include "log/TLogManager.h"
+#include "processing/RecordingHost.h"
+
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThread>
+
+#include <csignal>
+#include <sys/resource.h>
+
+namespace {
+
+QStringList linesOf(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    QStringList lines = QString::fromUtf8(file.readAll()).split(QStringLiteral("\r\n"));
+    if (!lines.isEmpty() && lines.last().isEmpty())
+        lines.removeLast();
+    return lines;
+}
+
+// Writes past this many bytes fail in this process, as on a full disk.
+class FileSizeLimit
+{
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        std::signal(SIGXFSZ, SIG_IGN);
+        getrlimit(RLIMIT_FSIZE, &m_saved);
+        rlimit limit = m_saved;
+        limit.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &m_saved); }
+
+private:
+    rlimit m_saved{};
+};
+
+const QRegularExpression
+    entryPattern(QStringLiteral("^\\d{4}-\\d\\d-\\d\\d,\\d\\d:\\d\\d:\\d\\d,"));
+
+} // namespace
+
+class TestLog : public QObject
+{
+    Q_OBJECT
+    QTemporaryDir m_dir;
+    RecordingHost m_host;
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedKingdom));
+        TLogManager::setMessageHost(&m_host);
+    }
+    void init() { m_host.steps.clear(); }
+
+    void newFileHeaderThenEntries()
+    {
+        const QString path = m_dir.path() + QStringLiteral("/new.log");
+        TNullLog *log = AcquireLog(path, true);
+        log->Log(llInfo, QStringLiteral("Job started by [me]"));
+        log->Log(llWarning, QStringLiteral("a, b, c"));
+        log->Log(TLogLevel(7), QStringLiteral("odd level"));
+        log->Log(llInfo, QStringLiteral("Subject: one\r\nForged,entry\nthree"));
+        ReleaseLog(log);
+        const QStringList lines = linesOf(path);
+        QCOMPARE(lines.size(), 9);
+        QCOMPARE(lines[0], QStringLiteral("Quillbrook Log File"));
+        QCOMPARE(lines[1], QString());
+        QCOMPARE(lines[2], QStringLiteral("date,time,level,message"));
+        QVERIFY(lines[3].endsWith(QStringLiteral(",Info,Log file started")));
+        QVERIFY(lines[4].endsWith(QStringLiteral(",Info,Quillbrook")));
+        QCOMPARE(lines[3].section(QLatin1Char(','), 0, 1),
+                 lines[4].section(QLatin1Char(','), 0, 1));
+        for (int i = 3; i < lines.size(); ++i)
+            QVERIFY2(entryPattern.match(lines[i]).hasMatch(), qPrintable(lines[i]));
+        QVERIFY(lines[6].endsWith(QStringLiteral(",Warning,a, b, c")));
+        QVERIFY(lines[7].endsWith(QStringLiteral(",**,odd level")));
+        QVERIFY(lines[8].endsWith(QStringLiteral(",Info,Subject: one  Forged,entry three")));
+        QVERIFY(m_host.steps.isEmpty());
+    }
+
+    void appendAddsNoHeader()
+    {
+        const QString path = m_dir.path() + QStringLiteral("/append.log");
+        for (int run = 0; run < 2; ++run) {
+            TNullLog *log = AcquireLog(path, true);
+            log->Log(llInfo, QStringLiteral("End of job"));
+            ReleaseLog(log);
+        }
+        QCOMPARE(linesOf(path).size(), 7);
+        TNullLog *fresh = AcquireLog(path, false); // without append the file starts again
+        ReleaseLog(fresh);
+        QCOMPARE(linesOf(path).size(), 5);
+    }
+
+    void namesAndSharing()
+    {
+        QCOMPARE(TLogManager::normalise(QString()), QString());
+        QCOMPARE(TLogManager::normalise(QStringLiteral("quillbrook.log")),
+                 qb::writableProgramFolder() + QStringLiteral("quillbrook.log"));
+        QCOMPARE(TLogManager::normalise(QStringLiteral("logs/../a.log")),
+                 QDir::currentPath() + QStringLiteral("/a.log"));
+        QCOMPARE(TLogManager::normalise(QStringLiteral("/tmp//x/./b.log")),
+                 QStringLiteral("/tmp/x/b.log"));
+
+        TNullLog *none = AcquireLog(QString(), true);
+        QCOMPARE(AcquireLog(QString(), true), none);
+        QVERIFY(none->FileName.isEmpty());
+        none->Log(llInfo, QStringLiteral("goes nowhere"));
+
+        const QString lower = m_dir.path() + QStringLiteral("/case.log");
+        const QString upper = m_dir.path() + QStringLiteral("/CASE.log");
+        TNullLog *a = AcquireLog(lower, true);
+        TNullLog *b = AcquireLog(upper, true);
+        TNullLog *again = AcquireLog(m_dir.path() + QStringLiteral("/./case.log"), true);
+        QVERIFY(a != b);
+        QCOMPARE(again, a);
+        QCOMPARE(a->RefCount, 2);
+        ReleaseLog(a);
+        QCOMPARE(a->RefCount, 1);
+        a->Log(llInfo, QStringLiteral("still open"));
+        ReleaseLog(a);
+        ReleaseLog(a); // no longer listed: ignored
+        TNullLog unknown;
+        ReleaseLog(&unknown);
+        ReleaseLog(b);
+        QCOMPARE(linesOf(lower).size(), 6);
+    }
+
+    void bareNameGoesBesideTheProgram()
+    {
+        const QString expected = qb::writableProgramFolder() + QStringLiteral("qb-test-bare.log");
+        QFile::remove(expected);
+        TNullLog *log = AcquireLog(QStringLiteral("qb-test-bare.log"), true);
+        ReleaseLog(log);
+        QVERIFY(QFile::exists(expected));
+        QFile::remove(expected);
+    }
+
+    void openFailureDisablesAndTellsOnce()
+    {
+        TNullLog *log = AcquireLog(QStringLiteral("/dev/full"), false);
+        QVERIFY(static_cast<TLog *>(log)->disabled());
+        log->Log(llInfo, QStringLiteral("lost"));
+        ReleaseLog(log);
+        QCOMPARE(m_host.steps.size(), 1);
+        QVERIFY2(
+            m_host.steps[0].startsWith(QStringLiteral(
+                "error box: Error writing to log file /dev/full - logging is now disabled\r\n")),
+            qPrintable(m_host.steps[0]));
+
+        TNullLog *missing = AcquireLog(m_dir.path() + QStringLiteral("/no/such/folder.log"), true);
+        ReleaseLog(missing);
+        QCOMPARE(m_host.steps.size(), 2);
+    }
+
+    void writeFailureDisablesAndTellsOnce()
+    {
+        const QString path = m_dir.path() + QStringLiteral("/full.log");
+        TNullLog *log = AcquireLog(path, false);
+        const auto written = QFileInfo(path).size();
+        {
+            FileSizeLimit full(rlim_t(written + 60));
+            for (int i = 0; i < 5; ++i)
+                log->Log(llInfo, QStringLiteral("entry %1 of a job that fills the disk").arg(i));
+        }
+        log->Log(llInfo, QStringLiteral("after the disk has room again"));
+        ReleaseLog(log);
+        QCOMPARE(m_host.steps.size(), 1);
+        QVERIFY(m_host.steps[0].startsWith(QStringLiteral("error box: Error writing to log file ") +
+                                           path));
+        QCOMPARE(linesOf(path).size(), 6); // the header and the one entry that fitted
+    }
+
+    void translatedPatterns()
+    {
+        QTemporaryDir dir;
+        const QString languageFile = dir.path() + QStringLiteral("/English.ini");
+        {
+            QFile file(languageFile);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(
+                "[global]\n900=Informaci\xC3\xB3n\n980=%s|%s|%s|%s\n1010=dd/mm/yyyy\n1000=hh:mm\n");
+        }
+        TStringLoader loader(languageFile);
+        const QString path = m_dir.path() + QStringLiteral("/translated.log");
+        TNullLog *log = AcquireLog(path, false);
+        log->Log(llInfo, QStringLiteral("done"));
+        ReleaseLog(log);
+        const QString last = linesOf(path).last();
+        QVERIFY2(QRegularExpression(
+                     QStringLiteral("^\\d\\d/\\d\\d/\\d{4}\\|\\d\\d:\\d\\d\\|Información\\|done$"))
+                     .match(last)
+                     .hasMatch(),
+                 qPrintable(last));
+    }
+
+    void brokenTranslationDisablesTheLog()
+    {
+        QTemporaryDir dir;
+        const QString languageFile = dir.path() + QStringLiteral("/English.ini");
+        {
+            QFile file(languageFile);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write("[global]\n980=%d,%s,%s,%s,%s\n");
+        }
+        TStringLoader loader(languageFile);
+        TNullLog *log = AcquireLog(m_dir.path() + QStringLiteral("/broken.log"), false);
+        log->Log(llInfo, QStringLiteral("first"));
+        log->Log(llInfo, QStringLiteral("second"));
+        ReleaseLog(log);
+        QCOMPARE(m_host.steps.size(), 1);
+        QVERIFY2(m_host.steps[0].contains(QStringLiteral("%d needs a whole number")),
+                 qPrintable(m_host.steps[0]));
+    }
+
+    void dateAndTimePatterns()
+    {
+        const QDateTime moment(QDate(2026, 7, 14), QTime(9, 5, 31));
+        const QLocale english(QLocale::English, QLocale::UnitedStates);
+        QCOMPARE(formatLogDateTime(QStringLiteral("yyyy-mm-dd"), moment, english),
+                 QStringLiteral("2026-07-14"));
+        QCOMPARE(formatLogDateTime(QStringLiteral("hh:nn:ss"), moment, english),
+                 QStringLiteral("09:05:31"));
+        QCOMPARE(formatLogDateTime(QStringLiteral("hh:mm"), moment, english),
+                 QStringLiteral("09:05"));
+        QCOMPARE(
+            formatLogDateTime(QStringLiteral("dd/mm/yyyy at hh"), moment, QLocale(QLocale::German)),
+            QStringLiteral("14.07.2026 at 09"));
+        QCOMPARE(formatLogDateTime(QStringLiteral("hh:nn"), moment, QLocale(QLocale::Finnish)),
+                 QStringLiteral("09.05"));
+    }
+
+    void twoThreadsShareOneLog()
+    {
+        const QString path = m_dir.path() + QStringLiteral("/shared.log");
+        TNullLog *first = AcquireLog(path, false);
+        TNullLog *second = AcquireLog(path, true);
+        QCOMPARE(first, second);
+        auto writer = [](TNullLog *log, QChar mark) {
+            return QThread::create([log, mark] {
+                for (int i = 0; i < 500; ++i)
+                    log->Log(llInfo, QString(200, mark));
+            });
+        };
+        QThread *a = writer(first, QLatin1Char('a'));
+        QThread *b = writer(second, QLatin1Char('b'));
+        a->start();
+        b->start();
+        QVERIFY(a->wait(30000) && b->wait(30000));
+        delete a;
+        delete b;
+        ReleaseLog(first);
+        ReleaseLog(second);
+        const QStringList lines = linesOf(path);
+        QCOMPARE(lines.size(), 1005);
+        for (int i = 5; i < lines.size(); ++i) {
+            const QString message = lines[i].section(QLatin1Char(','), 3);
+            QVERIFY(message == QString(200, QLatin1Char('a')) ||
+                    message == QString(200, QLatin1Char('b')));
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(TestLog)
+#include "test_log.moc"
