@@ -44,6 +44,11 @@ class Attachment
 public:
     virtual ~Attachment() = default;
     virtual QString filename() = 0;
+    // Writes the decoded content to path, whole, and flushes it to disk.
+    virtual void saveAsFile(const QString &path) = 0;
+    // Removes the attachment from its email in memory (the store's "delete");
+    // save() stores the change. Later positions move down by one.
+    virtual void remove() = 0;
 };
 
 class Item
@@ -57,6 +62,10 @@ public:
     virtual qint64 size() = 0;
     virtual QDateTime receivedTime() = 0;
     virtual QString body() = 0;
+    // Replaces the text body in memory; save() stores the change.
+    virtual void setBody(const QString &text) = 0;
+    // Stores the changes made to the email.
+    virtual void save() = 0;
     virtual std::shared_ptr<Attachments> attachments() = 0;
 };
 

@@ -2,6 +2,7 @@
 
 #include "MaildirSession.h"
 #include "mailstore/MailStore.h"
+#include "mailstore/mime/ParsedEmail.h"
 
 #include <QStringList>
 
@@ -10,15 +11,18 @@
 namespace maildir {
 
 // One email file. It is read when a value is first asked for, and only the values
-// the walk needs are kept, so a walk holds one email in memory at a time.
-class MaildirItem : public mailstore::Item
+// the walk needs are kept, so a walk holds one email in memory at a time. A change
+// (an attachment removed, the body written) parses the email whole and keeps it
+// until save() writes it as a new file.
+class MaildirItem : public mailstore::Item, public std::enable_shared_from_this<MaildirItem>
 {
 public:
-    MaildirItem(std::shared_ptr<Session> session, std::shared_ptr<FolderNode> folder,
-                QString folderEntryId, MessageFile file);
+    MaildirItem(std::shared_ptr<Session> session, const Session::Store &store,
+                std::shared_ptr<FolderNode> folder, QString folderEntryId, MessageFile file);
 
     // The folder's file with this unique name, reading the folder again when the
-    // name is not in the listing read before (or at once when that listing is stale).
+    // name is not in the listing read before (or at once when that listing is
+    // stale), and following this session's replacements of the email.
     static std::optional<MessageFile> findFile(Session &session, const FolderNode &folder,
                                                const QString &uniqueName,
                                                bool listingIsStale = false);
@@ -29,7 +33,13 @@ public:
     qint64 size() override;
     QDateTime receivedTime() override;
     QString body() override;
+    void setBody(const QString &text) override;
+    void save() override;
     std::shared_ptr<mailstore::Attachments> attachments() override;
+
+    // The attachments' side of the store's operations.
+    void saveAttachment(int index, const QString &path);
+    void removeAttachment(int index);
 
     // The file's path now, following a rename by another mail program.
     QString path();
@@ -45,12 +55,18 @@ private:
     };
     const Summary &summary();
     Summary read(const QString &path);
+    mime::ParsedEmail &email();
+    QStringList attachmentNames();
 
     std::shared_ptr<Session> m_session;
+    const Session::Store &m_store;
     std::shared_ptr<FolderNode> m_folder;
     QString m_folderEntryId;
     MessageFile m_file;
+    QString m_entryId; // stays the id the email was found by, after a rewrite too
     std::optional<Summary> m_summary;
+    std::optional<mime::ParsedEmail> m_email;
+    bool m_changed = false;
 };
 
 } // namespace maildir

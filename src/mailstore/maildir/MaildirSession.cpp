@@ -69,6 +69,8 @@ Session::Session(const QStringList &roots)
                 QStringLiteral("Cannot open the mail store %1: %2").arg(root, problem));
         m_roots << QDir::cleanPath(info.absoluteFilePath());
     }
+    for (const QString &root : std::as_const(m_roots))
+        Journal::recover(root);
 }
 
 void Session::scan()
@@ -76,7 +78,7 @@ void Session::scan()
     if (m_scanned)
         return;
     for (const QString &root : m_roots)
-        m_stores.push_back({root, root, scanStore(root)});
+        m_stores.push_back({root, root, scanStore(root), std::make_shared<Journal>(root)});
     m_scanned = true;
 }
 
@@ -117,6 +119,28 @@ std::shared_ptr<const FolderListing> Session::listing(const FolderNode &folder, 
     auto listing = std::make_shared<const FolderListing>(FolderListing::read(folder.directory));
     m_listings.insert(&folder, listing);
     return listing;
+}
+
+void Session::recordReplacement(const FolderNode &folder, const QString &oldUniqueName,
+                                const MessageFile &replacement)
+{
+    m_replacements.insert(folder.directory + QLatin1Char('\n') + oldUniqueName, replacement);
+    m_listings.remove(&folder);
+}
+
+std::optional<MessageFile> Session::replacementOf(const FolderNode &folder,
+                                                  const QString &uniqueName) const
+{
+    std::optional<MessageFile> found;
+    QString name = uniqueName;
+    // An email rewritten twice in one session is found through both replacements.
+    for (auto it = m_replacements.constFind(folder.directory + QLatin1Char('\n') + name);
+         it != m_replacements.cend();
+         it = m_replacements.constFind(folder.directory + QLatin1Char('\n') + name)) {
+        found = *it;
+        name = it->uniqueName;
+    }
+    return found;
 }
 
 QString Session::folderEntryId(const Store &store, const FolderNode &folder)

@@ -1,11 +1,13 @@
 #pragma once
 
+#include "Journal.h"
 #include "MaildirLayout.h"
 
 #include <QHash>
 #include <QStringList>
 
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace maildir {
@@ -37,9 +39,11 @@ public:
         QString id; // the root's absolute path
         QString root;
         std::shared_ptr<FolderNode> top;
+        std::shared_ptr<Journal> journal; // this session's rewrites of the store's emails
     };
 
     // Throws qb::MailStoreError naming the path of a store that cannot be opened.
+    // Finishes the email replacements that ended sessions left unfinished.
     explicit Session(const QStringList &roots);
 
     const std::vector<Store> &stores();
@@ -50,6 +54,11 @@ public:
 
     // The listing read when first asked; refresh reads the folder again.
     std::shared_ptr<const FolderListing> listing(const FolderNode &folder, bool refresh = false);
+
+    // Within this session, an email's old unique name leads to the file that replaced it.
+    void recordReplacement(const FolderNode &folder, const QString &oldUniqueName,
+                           const MessageFile &replacement);
+    std::optional<MessageFile> replacementOf(const FolderNode &folder, const QString &uniqueName) const;
 
     static QString folderEntryId(const Store &store, const FolderNode &folder);
     static QString itemEntryId(const QString &folderEntryId, const QString &uniqueName);
@@ -64,6 +73,7 @@ private:
     bool m_scanned = false;
     std::vector<Store> m_stores;
     QHash<const FolderNode *, std::shared_ptr<const FolderListing>> m_listings;
+    QHash<QString, MessageFile> m_replacements; // keyed by folder directory and unique name
 };
 
 } // namespace maildir

@@ -32,9 +32,9 @@ private:
 class ItemCollection : public Items
 {
 public:
-    ItemCollection(std::shared_ptr<Session> session, QString folderEntryId,
-                   std::shared_ptr<FolderNode> node)
-        : m_session(std::move(session)), m_folderEntryId(std::move(folderEntryId)),
+    ItemCollection(std::shared_ptr<Session> session, const Session::Store &store,
+                   QString folderEntryId, std::shared_ptr<FolderNode> node)
+        : m_session(std::move(session)), m_store(store), m_folderEntryId(std::move(folderEntryId)),
           m_node(std::move(node)), m_listing(m_session->listing(*m_node))
     {
     }
@@ -43,12 +43,13 @@ public:
     {
         if (index < 1 || index > count())
             throw qb::MailStoreError(QStringLiteral("No email at position %1").arg(index));
-        return std::make_shared<MaildirItem>(m_session, m_node, m_folderEntryId,
+        return std::make_shared<MaildirItem>(m_session, m_store, m_node, m_folderEntryId,
                                              m_listing->files[size_t(index - 1)]);
     }
 
 private:
     std::shared_ptr<Session> m_session;
+    const Session::Store &m_store;
     QString m_folderEntryId;
     std::shared_ptr<FolderNode> m_node;
     std::shared_ptr<const FolderListing> m_listing;
@@ -70,7 +71,7 @@ public:
     {
         // One listing per folder object: the walk asks for it once per email.
         if (!m_items)
-            m_items = std::make_shared<ItemCollection>(m_session, entryId(), m_node);
+            m_items = std::make_shared<ItemCollection>(m_session, m_store, entryId(), m_node);
         return m_items;
     }
     std::shared_ptr<Folders> folders() override
@@ -137,7 +138,10 @@ public:
         if (!node || (!storeId.isEmpty() && store->id != storeId))
             return nullptr;
         const auto file = MaildirItem::findFile(*m_session, *node, uniqueName);
-        return file ? std::make_shared<MaildirItem>(m_session, node, folderId, *file) : nullptr;
+        if (!file)
+            return nullptr;
+        auto item = std::make_shared<MaildirItem>(m_session, *store, node, folderId, *file);
+        return item;
     }
 
 private:

@@ -2,6 +2,8 @@
 
 #include "common/Error.h"
 
+#include <QFile>
+
 #include <functional>
 
 using namespace mailstore;
@@ -53,6 +55,20 @@ public:
         m_store->call(m_key, QStringLiteral("filename"));
         return m_item->attachments.at(size_t(m_index - 1)).filename;
     }
+    void saveAsFile(const QString &path) override
+    {
+        m_store->call(m_key, QStringLiteral("saveAsFile"));
+        QFile file(path);
+        const QByteArray &content = m_item->attachments.at(size_t(m_index - 1)).content;
+        if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size() ||
+            !file.flush())
+            throw qb::MailStoreError(QStringLiteral("Cannot write %1: %2").arg(path, file.errorString()));
+    }
+    void remove() override
+    {
+        m_store->call(m_key, QStringLiteral("delete"));
+        m_item->attachments.erase(m_item->attachments.begin() + (m_index - 1));
+    }
 
 private:
     MemoryStore *m_store;
@@ -77,6 +93,16 @@ public:
         return get(QStringLiteral("receivedTime"), m_data->receivedTime);
     }
     QString body() override { return get(QStringLiteral("body"), m_data->body); }
+    void setBody(const QString &text) override
+    {
+        m_store->call(m_data->entryId, QStringLiteral("setBody"));
+        m_data->body = text;
+    }
+    void save() override
+    {
+        m_store->call(m_data->entryId, QStringLiteral("save"));
+        ++m_data->saveCount;
+    }
     std::shared_ptr<Attachments> attachments() override
     {
         m_store->call(m_data->entryId, QStringLiteral("attachments"));
@@ -253,7 +279,7 @@ std::shared_ptr<ItemData> MemoryStore::addItem(const std::shared_ptr<FolderData>
     item->size = 1000 * m_nextId;
     item->receivedTime = QDateTime(QDate(2024, 1, 1), QTime(12, 0)).addDays(m_nextId);
     for (const QString &name : attachmentNames)
-        item->attachments.push_back({name});
+        item->attachments.push_back({name, (QStringLiteral("content of ") + name).toUtf8()});
     folder->items.push_back(item);
     return item;
 }

@@ -22,6 +22,7 @@ public:
     struct AttachmentData
     {
         QString filename;
+        QByteArray content;
     };
     struct ItemData
     {
@@ -32,6 +33,7 @@ public:
         QDateTime receivedTime;
         QString body;
         std::vector<AttachmentData> attachments;
+        int saveCount = 0; // how often save() stored the email
     };
     struct FolderData
     {

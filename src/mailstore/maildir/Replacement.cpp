@@ -1,0 +1,133 @@
+#include "Replacement.h"
+
+#include "common/Error.h"
+#include "common/FileSystem.h"
+
+#include <QAtomicInteger>
+#include <QFile>
+
+#include <ctime>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace maildir {
+
+namespace {
+
+QAtomicInteger<quint64> deliveries;
+
+QString hostName()
+{
+    char name[256] = {};
+    if (gethostname(name, sizeof name - 1) != 0)
+        return QStringLiteral("localhost");
+    QString host = QString::fromLocal8Bit(name);
+    host.replace(QLatin1Char('/'), QStringLiteral("\\057"));
+    host.replace(QLatin1Char(':'), QStringLiteral("\\072"));
+    return host;
+}
+
+[[noreturn]] void fail(const QString &what, const QString &path)
+{
+    throw qb::MailStoreError(QStringLiteral("%1 %2: %3").arg(what, path, qb::systemErrorText()));
+}
+
+struct Counts
+{
+    qint64 size = 0;
+    qint64 lines = 0;
+};
+
+Counts countFile(int fd)
+{
+    Counts counts;
+    char buffer[1 << 16];
+    ::lseek(fd, 0, SEEK_SET);
+    for (ssize_t got; (got = ::read(fd, buffer, sizeof buffer)) > 0;) {
+        counts.size += got;
+        counts.lines += std::count(buffer, buffer + got, '\n');
+    }
+    return counts;
+}
+
+struct FileGuard
+{
+    QString path;
+    int fd = -1;
+    ~FileGuard()
+    {
+        if (fd >= 0)
+            ::close(fd);
+        if (!path.isEmpty())
+            QFile::remove(path);
+    }
+};
+
+} // namespace
+
+QString newUniqueName(const QString &oldUniqueName, qint64 size, qint64 lineCount)
+{
+    timespec now = {};
+    clock_gettime(CLOCK_REALTIME, &now);
+    QString name = QStringLiteral("%1.M%2P%3Q%4.%5")
+                       .arg(qint64(now.tv_sec))
+                       .arg(qint64(now.tv_nsec / 1000))
+                       .arg(::getpid())
+                       .arg(deliveries.fetchAndAddRelaxed(1) + 1)
+                       .arg(hostName());
+    if (oldUniqueName.contains(QLatin1String(",S=")))
+        name += QStringLiteral(",S=%1").arg(size);
+    if (oldUniqueName.contains(QLatin1String(",W=")))
+        name += QStringLiteral(",W=%1").arg(size + lineCount); // the size with CR LF line ends
+    return name;
+}
+
+MessageFile replaceEmailFile(Journal &journal, const FolderNode &folder, const MessageFile &old,
+                             const std::function<void(int fd)> &write,
+                             const std::function<void(const QString &path)> &check)
+{
+    const QString oldPath = folder.directory + QLatin1Char('/') + old.relativePath;
+    struct stat oldInfo = {};
+    if (::stat(QFile::encodeName(oldPath).constData(), &oldInfo) != 0)
+        fail(QStringLiteral("Cannot read the email"), oldPath);
+
+    FileGuard temporary;
+    const QString tmp = folder.directory + QStringLiteral("/tmp/");
+    temporary.path = tmp + newUniqueName(QString(), 0, 0) + QStringLiteral(".writing");
+    temporary.fd = ::open(QFile::encodeName(temporary.path).constData(),
+                          O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, oldInfo.st_mode & 07777);
+    if (temporary.fd < 0)
+        fail(QStringLiteral("Cannot write a new email file"), temporary.path);
+    write(temporary.fd);
+    check(temporary.path);
+    const Counts counts = countFile(temporary.fd);
+    ::fchmod(temporary.fd, oldInfo.st_mode & 07777);
+    const timespec times[2] = {oldInfo.st_atim, oldInfo.st_mtim}; // the received date stays
+    ::futimens(temporary.fd, times);
+    ::fsync(temporary.fd);
+
+    const QString uniqueName = newUniqueName(old.uniqueName, counts.size, counts.lines);
+    const QString ready = tmp + uniqueName;
+    if (::rename(QFile::encodeName(temporary.path).constData(), QFile::encodeName(ready).constData()) != 0)
+        fail(QStringLiteral("Cannot write a new email file"), ready);
+    temporary.path = ready;
+
+    journal.record(folder.directory, old.uniqueName, uniqueName);
+    const qsizetype info = old.relativePath.indexOf(QLatin1Char(':'));
+    const QString subdirectory = old.relativePath.section(QLatin1Char('/'), 0, 0);
+    MessageFile replacement{uniqueName, subdirectory + QLatin1Char('/') + uniqueName +
+                                            (info < 0 ? QString() : old.relativePath.mid(info))};
+    const QString newPath = folder.directory + QLatin1Char('/') + replacement.relativePath;
+    if (::rename(QFile::encodeName(ready).constData(), QFile::encodeName(newPath).constData()) != 0)
+        fail(QStringLiteral("Cannot move the new email file into place"), newPath);
+    temporary.path.clear();
+    qb::syncDirectory(folder.directory + QLatin1Char('/') + subdirectory);
+    if (::unlink(QFile::encodeName(oldPath).constData()) != 0 && errno != ENOENT) {
+        journal.keepUnfinished(); // the next opening of the store removes it
+        fail(QStringLiteral("Cannot remove the old email file"), oldPath);
+    }
+    return replacement;
+}
+
+} // namespace maildir
