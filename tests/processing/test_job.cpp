@@ -1,0 +1,256 @@
+#include "log/TLogManager.h"
+#include "mailstore/memory/MemoryStore.h"
+#include "processing/RecordingHost.h"
+#include "processing/TEmailThread.h"
+#include "settings/TSettings.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+enum Action { Delete, Detach, Save };
+
+struct Job
+{
+    RecordingHost host;
+    RecordingStatusWindow *window = new RecordingStatusWindow(&host);
+    QTemporaryDir dir;
+    QString saveFolder = dir.path() + QStringLiteral("/saved");
+    QString logFile = dir.path() + QStringLiteral("/job.log");
+    TEmailThread::Result result;
+
+    Job() { TLogManager::setMessageHost(&host); }
+    ~Job() { delete window; }
+
+    void run(MemoryStore &store, Action action, const TEmailThread::Records &selection)
+    {
+        auto *settings = new TSettings;
+        settings->saveFolder = saveFolder;
+        settings->logToFile = true;
+        settings->logFilename = logFile;
+        auto *job = new TEmailThread(settings, window, &host, store.factory(),
+                                     [selection] { return selection; }, action != Save,
+                                     action != Delete);
+        QObject::connect(job, &TEmailThread::jobEnded, job, [this](TEmailThread::Result r) { result = r; });
+        QSignalSpy gone(job, &QObject::destroyed);
+        QVERIFY(gone.wait(20000));
+    }
+
+    QStringList logMessages() const
+    {
+        QFile file(logFile);
+        if (!file.open(QIODevice::ReadOnly))
+            return {};
+        QStringList messages;
+        const QStringList lines = QString::fromUtf8(file.readAll()).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+        for (int i = 4; i < lines.size(); ++i)
+            messages << lines[i].section(QLatin1Char(','), 2);
+        return messages;
+    }
+};
+
+std::shared_ptr<const TAttach> recordOf(const MemoryStore::ItemData &item, int index,
+                                        const QString &folder = QStringLiteral("Inbox\\"))
+{
+    const QString filename = item.attachments.at(size_t(index - 1)).filename;
+    return std::make_shared<const TAttach>(TAttach{item.subject, item.senderName, folder, item.size, filename,
+                                                   attachmentType(filename), 45000.25, item.entryId, index,
+                                                   QStringLiteral("store-1")});
+}
+
+struct Mailbox
+{
+    MemoryStore store;
+    std::shared_ptr<MemoryStore::FolderData> inbox;
+    Mailbox()
+    {
+        auto top = store.addStore(QStringLiteral("S"));
+        inbox = store.addFolder(top, QStringLiteral("Inbox"));
+        store.setDefaultInbox(inbox);
+    }
+};
+
+} // namespace
+
+class TestJob : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void deleteHighestPositionFirst()
+    {
+        Mailbox box;
+        auto email = box.store.addItem(box.inbox, QStringLiteral("Report"), {"a.pdf", "b.pdf", "c.pdf"});
+        email->body = QStringLiteral("Hello");
+        const TEmailThread::Records selection = {recordOf(*email, 1), recordOf(*email, 2), recordOf(*email, 3)};
+        Job job;
+        job.run(box.store, Delete, selection);
+        QVERIFY(email->attachments.empty());
+        QCOMPARE(email->saveCount, 3);
+        QCOMPARE(email->body, QStringLiteral("Hello\r\nAttached file c.pdf deleted (not saved)\r\n"
+                                             "\r\nAttached file b.pdf deleted (not saved)\r\n"
+                                             "\r\nAttached file a.pdf deleted (not saved)\r\n"));
+        QStringList deletes;
+        for (const QString &call : box.store.calls()) {
+            if (call.endsWith(QLatin1String(".delete")))
+                deletes << call.section(QLatin1Char('#'), 1);
+        }
+        QCOMPARE(deletes, QStringList({"3.delete", "2.delete", "1.delete"}));
+        const QStringList log = job.logMessages();
+        QVERIFY2(log.first().startsWith(QStringLiteral("Info,Job started by [")), qPrintable(log.first()));
+        QCOMPARE(log.mid(1), QStringList({"Info,Deleting attachment [c.pdf] of email [Inbox\\Report]",
+                                          "Info,Deleting attachment [b.pdf] of email [Inbox\\Report]",
+                                          "Info,Deleting attachment [a.pdf] of email [Inbox\\Report]",
+                                          "Info,Complete. 3 attachment(s) processed", "Info,End of job"}));
+        QVERIFY(!QDir(job.saveFolder).exists()); // a delete job makes no files or folders
+        QCOMPARE(job.host.steps.mid(job.host.steps.size() - 3),
+                 QStringList({"clearAllData", "syncGridRows", "finished"}));
+        QCOMPARE(job.result.processed, 3);
+        QCOMPARE(job.result.failed, 0);
+    }
+
+    void nothingSelected()
+    {
+        Mailbox box;
+        Job job;
+        job.run(box.store, Detach, {});
+        QCOMPARE(job.window->lastStatus, QStringLiteral("Complete. 0 attachment(s) processed"));
+        QCOMPARE(job.logMessages().mid(1), QStringList({"Info,Complete. 0 attachment(s) processed", "Info,End of job"}));
+        QVERIFY(job.host.steps.contains(QStringLiteral("clearAllData")));
+    }
+
+    void detachSavesNotesAndLinks()
+    {
+        Mailbox box;
+        auto projects = box.store.addFolder(box.inbox, QStringLiteral("Projects"));
+        auto first = box.store.addItem(projects, QStringLiteral("Q3: figures"), {"f.xls"});
+        auto second = box.store.addItem(projects, QStringLiteral("q3: FIGURES"), {"g.xls"});
+        Job job;
+        job.saveFolder = QLatin1Char('"') + job.dir.path() + QStringLiteral("/out\"");
+        job.run(box.store, Detach, {recordOf(*first, 1, QStringLiteral("Inbox\\Projects\\")),
+                                    recordOf(*second, 1, QStringLiteral("Inbox\\Projects\\"))});
+        const QString folder = job.dir.path() + QStringLiteral("/out/Inbox/Projects/");
+        QFile saved(folder + QStringLiteral("Q3  figures.xls"));
+        QVERIFY(saved.open(QIODevice::ReadOnly));
+        QCOMPARE(saved.readAll(), QByteArray("content of f.xls"));
+        QVERIFY(QFile::exists(folder + QStringLiteral("q3  FIGURES_2.xls")));
+        QVERIFY(first->attachments.empty());
+        const QString link = QStringLiteral("file://") + folder.toUtf8().replace(' ', "%20") + QStringLiteral("Q3%20%20figures.xls");
+        QCOMPARE(first->body, QStringLiteral("\r\nAttached file f.xls detached and saved as ") + link + QStringLiteral("\r\n"));
+        QVERIFY(job.logMessages().contains(
+            QStringLiteral("Info,Detaching document [f.xls] of email [Inbox\\Projects\\Q3: figures] to ") + link));
+        QCOMPARE(QFileInfo(saved).lastModified(), QDateTime(QDate(2023, 3, 15), QTime(6, 0)));
+    }
+
+    void saveKeepsTheAttachment()
+    {
+        Mailbox box;
+        auto email = box.store.addItem(box.inbox, QStringLiteral("Keep"), {"k.txt"});
+        Job job;
+        job.run(box.store, Save, {recordOf(*email, 1)});
+        QCOMPARE(email->attachments.size(), size_t(1));
+        QVERIFY(email->body.startsWith(QStringLiteral("\r\nAttached file k.txt copied to file://")));
+        QCOMPARE(email->saveCount, 1);
+    }
+
+    void unwritableDestinationLeavesTheEmail()
+    {
+        Mailbox box;
+        auto email = box.store.addItem(box.inbox, QStringLiteral("Stay"), {"s.pdf"});
+        Job job;
+        QFile blocker(job.dir.path() + QStringLiteral("/blocker"));
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        job.saveFolder = blocker.fileName();
+        job.run(box.store, Detach, {recordOf(*email, 1)});
+        QCOMPARE(email->attachments.size(), size_t(1));
+        QVERIFY(email->body.isEmpty());
+        QCOMPARE(email->saveCount, 0);
+        QCOMPARE(job.window->lastStatus, QStringLiteral("Complete. 1 attachment(s) processed, 1 failed - see the log"));
+        const QStringList log = job.logMessages();
+        QVERIFY2(log.at(1).startsWith(QStringLiteral("Error,Could not process attachment [s.pdf] of email [Inbox\\Stay]: ")),
+                 qPrintable(log.at(1)));
+        QCOMPARE(log.mid(2), QStringList({"Info,Complete. 1 attachment(s) processed, 1 failed - see the log",
+                                          "Warning,1 attachment(s) could not be processed", "Info,End of job"}));
+        QCOMPARE(job.result.failed, 1);
+    }
+
+    void storeRefusingAStepStopsThatAttachmentOnly()
+    {
+        Mailbox box;
+        auto refused = box.store.addItem(box.inbox, QStringLiteral("Refused"), {"r.pdf"});
+        auto fine = box.store.addItem(box.inbox, QStringLiteral("Fine"), {"f.pdf"});
+        box.store.failOn(refused->entryId + QStringLiteral("#1"), QStringLiteral("delete"), QStringLiteral("locked"));
+        Job job;
+        job.run(box.store, Detach, {recordOf(*refused, 1), recordOf(*fine, 1)});
+        // The file saved before the refusal stays; the email keeps its attachment and gets no note.
+        QVERIFY(QFile::exists(job.saveFolder + QStringLiteral("/Inbox/Refused.pdf")));
+        QCOMPARE(refused->attachments.size(), size_t(1));
+        QVERIFY(refused->body.isEmpty());
+        QVERIFY(fine->attachments.empty());
+        QVERIFY(job.logMessages().contains(QStringLiteral("Error,Could not process attachment [r.pdf] of email [Inbox\\Refused]: locked")));
+    }
+
+    void missingEmailWarnsAndGoesOn()
+    {
+        Mailbox box;
+        auto gone = box.store.addItem(box.inbox, QStringLiteral("Gone"), {"g.pdf"});
+        auto there = box.store.addItem(box.inbox, QStringLiteral("There"), {"t.pdf"});
+        auto record = recordOf(*gone, 1);
+        box.inbox->items.erase(box.inbox->items.begin());
+        Job job;
+        job.run(box.store, Delete, {record, recordOf(*there, 1)});
+        QVERIFY(job.host.steps.contains(QStringLiteral("warning: Cannot locate email\r\nGone")));
+        QVERIFY(there->attachments.empty());
+        QCOMPARE(job.result.processed, 2);
+        QCOMPARE(job.result.failed, 1);
+    }
+
+    void neverActsOnAnotherAttachment()
+    {
+        Mailbox box;
+        auto email = box.store.addItem(box.inbox, QStringLiteral("Changed"), {"a.pdf", "b.pdf"});
+        const auto staleSecond = recordOf(*email, 2);
+        email->attachments.erase(email->attachments.begin()); // another program removed a.pdf
+        email->attachments.push_back({QStringLiteral("c.pdf"), "c"});
+        Job job;
+        job.run(box.store, Delete, {staleSecond});
+        QCOMPARE(email->attachments.size(), size_t(2));
+        QCOMPARE(job.result.failed, 1);
+    }
+
+    void cancelLetsTheCurrentAttachmentFinish()
+    {
+        Mailbox box;
+        TEmailThread::Records selection;
+        for (int i = 0; i < 10; ++i)
+            selection.push_back(recordOf(*box.store.addItem(box.inbox, QStringLiteral("m%1").arg(i), {"x.pdf"}), 1));
+        Job job;
+        job.window->cancelOnStatus = QStringLiteral("Processing attachment 4 of 10");
+        job.run(box.store, Delete, selection);
+        int removed = 0;
+        for (const auto &item : box.inbox->items)
+            removed += item->attachments.empty() ? 1 : 0;
+        QCOMPARE(removed, 4);
+        QCOMPARE(job.window->lastStatus, QStringLiteral("INCOMPLETE. 4 attachment(s) processed"));
+        QVERIFY(job.logMessages().contains(QStringLiteral("Warning,INCOMPLETE. 4 attachment(s) processed")));
+        QVERIFY(job.result.cancelled);
+        QVERIFY(job.window->finished);
+    }
+
+    void storeUnreachableEndsTheRun()
+    {
+        Mailbox box;
+        box.store.failOn(QStringLiteral("application"), QStringLiteral("create"), QStringLiteral("no store"));
+        Job job;
+        job.run(box.store, Delete, {});
+        QVERIFY(job.host.steps.last().startsWith(QStringLiteral("error: Exception MailStoreError")));
+        QVERIFY(!job.host.steps.contains(QStringLiteral("clearAllData")));
+        QVERIFY(!job.window->finished);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestJob)
+#include "test_job.moc"
