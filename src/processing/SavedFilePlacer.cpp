@@ -58,8 +58,9 @@ QString SavedFilePlacer::place(const QString &wantedPath, SavedFileList &savedFi
         throw qb::Error(QStringLiteral("Cannot create the folder %1").arg(folder));
 
     TemporaryFile temporary;
-    temporary.path = folder + QStringLiteral("/.qb-%1.part")
-                                  .arg(QRandomGenerator::global()->generate64(), 16, 16, QLatin1Char('0'));
+    temporary.path =
+        folder + QStringLiteral("/.qb-%1.part")
+                     .arg(QRandomGenerator::global()->generate64(), 16, 16, QLatin1Char('0'));
     write(temporary.path);
 
     const QByteArray from = QFile::encodeName(temporary.path);
@@ -70,7 +71,8 @@ QString SavedFilePlacer::place(const QString &wantedPath, SavedFileList &savedFi
         if (moveWithoutReplacing(from, QFile::encodeName(candidate))) {
             temporary.path.clear();
         } else if (errno != EEXIST) {
-            throw qb::Error(QStringLiteral("Cannot save %1: %2").arg(candidate, qb::systemErrorText()));
+            throw qb::Error(
+                QStringLiteral("Cannot save %1: %2").arg(candidate, qb::systemErrorText()));
         } else if (!sameContent(temporary.path, candidate)) {
             continue;
         }

@@ -89,27 +89,32 @@ void TEmailThread::runJob()
         const QString failure = process(*mapi, record);
         if (!failure.isEmpty()) {
             ++m_result.failed;
-            JobLog->Log(llError, QStringLiteral("Could not process attachment [%1] of email [%2]: %3")
-                                     .arg(record.Filename, record.Folder + record.Subject, failure));
+            JobLog->Log(llError,
+                        QStringLiteral("Could not process attachment [%1] of email [%2]: %3")
+                            .arg(record.Filename, record.Folder + record.Subject, failure));
         }
     }
     jobList.clear();
 
     m_result.cancelled = cancelled();
     const QString failedPart =
-        m_result.failed > 0 ? QStringLiteral(", %1 failed - see the log").arg(m_result.failed) : QString();
+        m_result.failed > 0 ? QStringLiteral(", %1 failed - see the log").arg(m_result.failed)
+                            : QString();
     if (m_result.cancelled) {
         const QString text =
-            QStringLiteral("INCOMPLETE. %1 attachment(s) processed").arg(m_result.processed) + failedPart;
+            QStringLiteral("INCOMPLETE. %1 attachment(s) processed").arg(m_result.processed) +
+            failedPart;
         PostStatus(text);
         JobLog->Log(llWarning, text);
     } else {
-        const QString text = QStringLiteral("Complete. %1 attachment(s) processed").arg(total) + failedPart;
+        const QString text =
+            QStringLiteral("Complete. %1 attachment(s) processed").arg(total) + failedPart;
         PostStatus(text);
         JobLog->Log(llInfo, text);
     }
     if (m_result.failed > 0)
-        JobLog->Log(llWarning, QStringLiteral("%1 attachment(s) could not be processed").arg(m_result.failed));
+        JobLog->Log(llWarning,
+                    QStringLiteral("%1 attachment(s) could not be processed").arg(m_result.failed));
     JobLog->Log(llInfo, QStringLiteral("End of job"));
     host()->run([this] { EndOfJob(); });
 }
@@ -117,7 +122,8 @@ void TEmailThread::runJob()
 QString TEmailThread::process(mailstore::Namespace &mapi, const TAttach &record)
 {
     try {
-        const std::shared_ptr<mailstore::Item> email = mapi.getItemFromId(record.EntryId, record.StoreId);
+        const std::shared_ptr<mailstore::Item> email =
+            mapi.getItemFromId(record.EntryId, record.StoreId);
         if (!email) {
             PostWarning(QStringLiteral("Cannot locate email\r\n") + record.Subject);
             return QStringLiteral("the email is no longer in the mail store");
@@ -133,22 +139,26 @@ QString TEmailThread::process(mailstore::Namespace &mapi, const TAttach &record)
 
         QString link;
         if (SaveAttachments) {
-            const QString saved = SavedFilePlacer::place(
-                destinationPath(Settings->saveFolder, record), SavedFiles,
-                [&](const QString &path) { attachment->saveAsFile(path); });
+            const QString saved =
+                SavedFilePlacer::place(destinationPath(Settings->saveFolder, record), SavedFiles,
+                                       [&](const QString &path) { attachment->saveAsFile(path); });
             link = FileLink(saved);
             SetFileTimes(saved, record.Date);
         }
         if (DeleteAttachments)
             attachment->remove();
-        email->setBody(email->body() + bodyNote(SaveAttachments, DeleteAttachments, record.Filename, link));
+        email->setBody(email->body() +
+                       bodyNote(SaveAttachments, DeleteAttachments, record.Filename, link));
         const QString where = record.Folder + record.Subject;
         if (!SaveAttachments)
-            JobLog->Log(llInfo, QStringLiteral("Deleting attachment [%1] of email [%2]").arg(record.Filename, where));
+            JobLog->Log(llInfo, QStringLiteral("Deleting attachment [%1] of email [%2]")
+                                    .arg(record.Filename, where));
         else if (!DeleteAttachments)
-            JobLog->Log(llInfo, QStringLiteral("Copying document [%1] of email [%2] to %3").arg(record.Filename, where, link));
+            JobLog->Log(llInfo, QStringLiteral("Copying document [%1] of email [%2] to %3")
+                                    .arg(record.Filename, where, link));
         else
-            JobLog->Log(llInfo, QStringLiteral("Detaching document [%1] of email [%2] to %3").arg(record.Filename, where, link));
+            JobLog->Log(llInfo, QStringLiteral("Detaching document [%1] of email [%2] to %3")
+                                    .arg(record.Filename, where, link));
         email->save();
         return {};
     } catch (const qb::Error &e) {

@@ -32,10 +32,11 @@ struct Job
         settings->saveFolder = saveFolder;
         settings->logToFile = true;
         settings->logFilename = logFile;
-        auto *job = new TEmailThread(settings, window, &host, store.factory(),
-                                     [selection] { return selection; }, action != Save,
-                                     action != Delete);
-        QObject::connect(job, &TEmailThread::jobEnded, job, [this](TEmailThread::Result r) { result = r; });
+        auto *job = new TEmailThread(
+            settings, window, &host, store.factory(), [selection] { return selection; },
+            action != Save, action != Delete);
+        QObject::connect(job, &TEmailThread::jobEnded, job,
+                         [this](TEmailThread::Result r) { result = r; });
         QSignalSpy gone(job, &QObject::destroyed);
         QVERIFY(gone.wait(20000));
     }
@@ -46,7 +47,8 @@ struct Job
         if (!file.open(QIODevice::ReadOnly))
             return {};
         QStringList messages;
-        const QStringList lines = QString::fromUtf8(file.readAll()).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+        const QStringList lines =
+            QString::fromUtf8(file.readAll()).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
         for (int i = 4; i < lines.size(); ++i)
             messages << lines[i].section(QLatin1Char(','), 2);
         return messages;
@@ -57,9 +59,9 @@ std::shared_ptr<const TAttach> recordOf(const MemoryStore::ItemData &item, int i
                                         const QString &folder = QStringLiteral("Inbox\\"))
 {
     const QString filename = item.attachments.at(size_t(index - 1)).filename;
-    return std::make_shared<const TAttach>(TAttach{item.subject, item.senderName, folder, item.size, filename,
-                                                   attachmentType(filename), 45000.25, item.entryId, index,
-                                                   QStringLiteral("store-1")});
+    return std::make_shared<const TAttach>(TAttach{item.subject, item.senderName, folder, item.size,
+                                                   filename, attachmentType(filename), 45000.25,
+                                                   item.entryId, index, QStringLiteral("store-1")});
 }
 
 struct Mailbox
@@ -83,9 +85,11 @@ private Q_SLOTS:
     void deleteHighestPositionFirst()
     {
         Mailbox box;
-        auto email = box.store.addItem(box.inbox, QStringLiteral("Report"), {"a.pdf", "b.pdf", "c.pdf"});
+        auto email =
+            box.store.addItem(box.inbox, QStringLiteral("Report"), {"a.pdf", "b.pdf", "c.pdf"});
         email->body = QStringLiteral("Hello");
-        const TEmailThread::Records selection = {recordOf(*email, 1), recordOf(*email, 2), recordOf(*email, 3)};
+        const TEmailThread::Records selection = {recordOf(*email, 1), recordOf(*email, 2),
+                                                 recordOf(*email, 3)};
         Job job;
         job.run(box.store, Delete, selection);
         QVERIFY(email->attachments.empty());
@@ -100,11 +104,13 @@ private Q_SLOTS:
         }
         QCOMPARE(deletes, QStringList({"3.delete", "2.delete", "1.delete"}));
         const QStringList log = job.logMessages();
-        QVERIFY2(log.first().startsWith(QStringLiteral("Info,Job started by [")), qPrintable(log.first()));
-        QCOMPARE(log.mid(1), QStringList({"Info,Deleting attachment [c.pdf] of email [Inbox\\Report]",
-                                          "Info,Deleting attachment [b.pdf] of email [Inbox\\Report]",
-                                          "Info,Deleting attachment [a.pdf] of email [Inbox\\Report]",
-                                          "Info,Complete. 3 attachment(s) processed", "Info,End of job"}));
+        QVERIFY2(log.first().startsWith(QStringLiteral("Info,Job started by [")),
+                 qPrintable(log.first()));
+        QCOMPARE(log.mid(1),
+                 QStringList({"Info,Deleting attachment [c.pdf] of email [Inbox\\Report]",
+                              "Info,Deleting attachment [b.pdf] of email [Inbox\\Report]",
+                              "Info,Deleting attachment [a.pdf] of email [Inbox\\Report]",
+                              "Info,Complete. 3 attachment(s) processed", "Info,End of job"}));
         QVERIFY(!QDir(job.saveFolder).exists()); // a delete job makes no files or folders
         QCOMPARE(job.host.steps.mid(job.host.steps.size() - 3),
                  QStringList({"clearAllData", "syncGridRows", "finished"}));
@@ -118,7 +124,8 @@ private Q_SLOTS:
         Job job;
         job.run(box.store, Detach, {});
         QCOMPARE(job.window->lastStatus, QStringLiteral("Complete. 0 attachment(s) processed"));
-        QCOMPARE(job.logMessages().mid(1), QStringList({"Info,Complete. 0 attachment(s) processed", "Info,End of job"}));
+        QCOMPARE(job.logMessages().mid(1),
+                 QStringList({"Info,Complete. 0 attachment(s) processed", "Info,End of job"}));
         QVERIFY(job.host.steps.contains(QStringLiteral("clearAllData")));
     }
 
@@ -130,18 +137,23 @@ private Q_SLOTS:
         auto second = box.store.addItem(projects, QStringLiteral("q3: FIGURES"), {"g.xls"});
         Job job;
         job.saveFolder = QLatin1Char('"') + job.dir.path() + QStringLiteral("/out\"");
-        job.run(box.store, Detach, {recordOf(*first, 1, QStringLiteral("Inbox\\Projects\\")),
-                                    recordOf(*second, 1, QStringLiteral("Inbox\\Projects\\"))});
+        job.run(box.store, Detach,
+                {recordOf(*first, 1, QStringLiteral("Inbox\\Projects\\")),
+                 recordOf(*second, 1, QStringLiteral("Inbox\\Projects\\"))});
         const QString folder = job.dir.path() + QStringLiteral("/out/Inbox/Projects/");
         QFile saved(folder + QStringLiteral("Q3  figures.xls"));
         QVERIFY(saved.open(QIODevice::ReadOnly));
         QCOMPARE(saved.readAll(), QByteArray("content of f.xls"));
         QVERIFY(QFile::exists(folder + QStringLiteral("q3  FIGURES_2.xls")));
         QVERIFY(first->attachments.empty());
-        const QString link = QStringLiteral("file://") + folder.toUtf8().replace(' ', "%20") + QStringLiteral("Q3%20%20figures.xls");
-        QCOMPARE(first->body, QStringLiteral("\r\nAttached file f.xls detached and saved as ") + link + QStringLiteral("\r\n"));
+        const QString link = QStringLiteral("file://") + folder.toUtf8().replace(' ', "%20") +
+                             QStringLiteral("Q3%20%20figures.xls");
+        QCOMPARE(first->body, QStringLiteral("\r\nAttached file f.xls detached and saved as ") +
+                                  link + QStringLiteral("\r\n"));
         QVERIFY(job.logMessages().contains(
-            QStringLiteral("Info,Detaching document [f.xls] of email [Inbox\\Projects\\Q3: figures] to ") + link));
+            QStringLiteral(
+                "Info,Detaching document [f.xls] of email [Inbox\\Projects\\Q3: figures] to ") +
+            link));
         QCOMPARE(QFileInfo(saved).lastModified(), QDateTime(QDate(2023, 3, 15), QTime(6, 0)));
     }
 
@@ -152,7 +164,8 @@ private Q_SLOTS:
         Job job;
         job.run(box.store, Save, {recordOf(*email, 1)});
         QCOMPARE(email->attachments.size(), size_t(1));
-        QVERIFY(email->body.startsWith(QStringLiteral("\r\nAttached file k.txt copied to file://")));
+        QVERIFY(
+            email->body.startsWith(QStringLiteral("\r\nAttached file k.txt copied to file://")));
         QCOMPARE(email->saveCount, 1);
     }
 
@@ -168,12 +181,16 @@ private Q_SLOTS:
         QCOMPARE(email->attachments.size(), size_t(1));
         QVERIFY(email->body.isEmpty());
         QCOMPARE(email->saveCount, 0);
-        QCOMPARE(job.window->lastStatus, QStringLiteral("Complete. 1 attachment(s) processed, 1 failed - see the log"));
+        QCOMPARE(job.window->lastStatus,
+                 QStringLiteral("Complete. 1 attachment(s) processed, 1 failed - see the log"));
         const QStringList log = job.logMessages();
-        QVERIFY2(log.at(1).startsWith(QStringLiteral("Error,Could not process attachment [s.pdf] of email [Inbox\\Stay]: ")),
+        QVERIFY2(log.at(1).startsWith(QStringLiteral(
+                     "Error,Could not process attachment [s.pdf] of email [Inbox\\Stay]: ")),
                  qPrintable(log.at(1)));
-        QCOMPARE(log.mid(2), QStringList({"Info,Complete. 1 attachment(s) processed, 1 failed - see the log",
-                                          "Warning,1 attachment(s) could not be processed", "Info,End of job"}));
+        QCOMPARE(
+            log.mid(2),
+            QStringList({"Info,Complete. 1 attachment(s) processed, 1 failed - see the log",
+                         "Warning,1 attachment(s) could not be processed", "Info,End of job"}));
         QCOMPARE(job.result.failed, 1);
     }
 
@@ -182,7 +199,8 @@ private Q_SLOTS:
         Mailbox box;
         auto refused = box.store.addItem(box.inbox, QStringLiteral("Refused"), {"r.pdf"});
         auto fine = box.store.addItem(box.inbox, QStringLiteral("Fine"), {"f.pdf"});
-        box.store.failOn(refused->entryId + QStringLiteral("#1"), QStringLiteral("delete"), QStringLiteral("locked"));
+        box.store.failOn(refused->entryId + QStringLiteral("#1"), QStringLiteral("delete"),
+                         QStringLiteral("locked"));
         Job job;
         job.run(box.store, Detach, {recordOf(*refused, 1), recordOf(*fine, 1)});
         // The file saved before the refusal stays; the email keeps its attachment and gets no note.
@@ -190,7 +208,8 @@ private Q_SLOTS:
         QCOMPARE(refused->attachments.size(), size_t(1));
         QVERIFY(refused->body.isEmpty());
         QVERIFY(fine->attachments.empty());
-        QVERIFY(job.logMessages().contains(QStringLiteral("Error,Could not process attachment [r.pdf] of email [Inbox\\Refused]: locked")));
+        QVERIFY(job.logMessages().contains(QStringLiteral(
+            "Error,Could not process attachment [r.pdf] of email [Inbox\\Refused]: locked")));
     }
 
     void missingEmailWarnsAndGoesOn()
@@ -226,7 +245,8 @@ private Q_SLOTS:
         Mailbox box;
         TEmailThread::Records selection;
         for (int i = 0; i < 10; ++i)
-            selection.push_back(recordOf(*box.store.addItem(box.inbox, QStringLiteral("m%1").arg(i), {"x.pdf"}), 1));
+            selection.push_back(recordOf(
+                *box.store.addItem(box.inbox, QStringLiteral("m%1").arg(i), {"x.pdf"}), 1));
         Job job;
         job.window->cancelOnStatus = QStringLiteral("Processing attachment 4 of 10");
         job.run(box.store, Delete, selection);
@@ -235,7 +255,8 @@ private Q_SLOTS:
             removed += item->attachments.empty() ? 1 : 0;
         QCOMPARE(removed, 4);
         QCOMPARE(job.window->lastStatus, QStringLiteral("INCOMPLETE. 4 attachment(s) processed"));
-        QVERIFY(job.logMessages().contains(QStringLiteral("Warning,INCOMPLETE. 4 attachment(s) processed")));
+        QVERIFY(job.logMessages().contains(
+            QStringLiteral("Warning,INCOMPLETE. 4 attachment(s) processed")));
         QVERIFY(job.result.cancelled);
         QVERIFY(job.window->finished);
     }
@@ -243,10 +264,12 @@ private Q_SLOTS:
     void storeUnreachableEndsTheRun()
     {
         Mailbox box;
-        box.store.failOn(QStringLiteral("application"), QStringLiteral("create"), QStringLiteral("no store"));
+        box.store.failOn(QStringLiteral("application"), QStringLiteral("create"),
+                         QStringLiteral("no store"));
         Job job;
         job.run(box.store, Delete, {});
-        QVERIFY(job.host.steps.last().startsWith(QStringLiteral("error: Exception MailStoreError")));
+        QVERIFY(
+            job.host.steps.last().startsWith(QStringLiteral("error: Exception MailStoreError")));
         QVERIFY(!job.host.steps.contains(QStringLiteral("clearAllData")));
         QVERIFY(!job.window->finished);
     }

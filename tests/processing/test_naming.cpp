@@ -1,7 +1,7 @@
 #include "common/AutomationDate.h"
+#include "common/Error.h"
 #include "mailstore/TAttach.h"
 #include "processing/SaveNaming.h"
-#include "common/Error.h"
 #include "processing/SavedFilePlacer.h"
 
 #include <QDir>
@@ -15,8 +15,9 @@ namespace {
 TAttach record(const QString &subject, const QString &folder = QStringLiteral("Inbox\\"),
                const QString &filename = QStringLiteral("a.pdf"))
 {
-    return TAttach{subject, QStringLiteral("From"), folder, 1, filename, attachmentType(filename),
-                   45000.5, QStringLiteral("id"), 1, QStringLiteral("store")};
+    return TAttach{subject,  QStringLiteral("From"),   folder,  1,
+                   filename, attachmentType(filename), 45000.5, QStringLiteral("id"),
+                   1,        QStringLiteral("store")};
 }
 
 std::function<void(const QString &)> writing(const QByteArray &content)
@@ -45,18 +46,31 @@ private Q_SLOTS:
         QTest::addColumn<QString>("subject");
         QTest::addColumn<QString>("filename");
         QTest::addColumn<QString>("name");
-        QTest::newRow("example") << "Q3 figures: final rev 2.1" << "x.xls" << "Q3 figures  final rev 2,1.xls";
-        QTest::newRow("empty subject") << "" << "x.pdf" << "blank.pdf";
-        QTest::newRow("only reserved") << " :*? " << "x.pdf" << "blank.pdf";
+        QTest::newRow("example") << "Q3 figures: final rev 2.1"
+                                 << "x.xls"
+                                 << "Q3 figures  final rev 2,1.xls";
+        QTest::newRow("empty subject") << ""
+                                       << "x.pdf"
+                                       << "blank.pdf";
+        QTest::newRow("only reserved") << " :*? "
+                                       << "x.pdf"
+                                       << "blank.pdf";
         QTest::newRow("cut at 40 after trimming")
-            << "  0123456789012345678901234567890123456789TAIL" << "x.pdf"
+            << "  0123456789012345678901234567890123456789TAIL"
+            << "x.pdf"
             << "0123456789012345678901234567890123456789.pdf";
         QTest::newRow("cut never splits a character")
             << QString(39, QLatin1Char('a')) + QStringLiteral("\U0001F600b") << "x.pdf"
             << QString(39, QLatin1Char('a')) + QStringLiteral("\U0001F600.pdf");
-        QTest::newRow("no type") << "Notes" << "README" << "Notes.";
-        QTest::newRow("type from the sender is made safe") << "S" << "x.a/b" << "S.a b";
-        QTest::newRow("type that climbs") << "S" << "x./../" << "S.";
+        QTest::newRow("no type") << "Notes"
+                                 << "README"
+                                 << "Notes.";
+        QTest::newRow("type from the sender is made safe") << "S"
+                                                           << "x.a/b"
+                                                           << "S.a b";
+        QTest::newRow("type that climbs") << "S"
+                                          << "x./../"
+                                          << "S.";
     }
     void saveFileName()
     {
@@ -70,17 +84,23 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("folder");
         QTest::addColumn<QString>("path");
-        QTest::newRow("plain") << "Inbox\\Projects\\" << "/save/Inbox/Projects/S.pdf";
-        QTest::newRow("dot dot") << "Inbox\\..\\..\\" << "/save/Inbox/,,/,,/S.pdf";
-        QTest::newRow("slash in a name") << "Inbox\\a/b\\" << "/save/Inbox/a b/S.pdf";
-        QTest::newRow("empty level") << "Email Folders\\\\x\\" << "/save/Email Folders/blank/x/S.pdf";
-        QTest::newRow("leading dot") << ".hidden\\" << "/save/,hidden/S.pdf";
+        QTest::newRow("plain") << "Inbox\\Projects\\"
+                               << "/save/Inbox/Projects/S.pdf";
+        QTest::newRow("dot dot") << "Inbox\\..\\..\\"
+                                 << "/save/Inbox/,,/,,/S.pdf";
+        QTest::newRow("slash in a name") << "Inbox\\a/b\\"
+                                         << "/save/Inbox/a b/S.pdf";
+        QTest::newRow("empty level") << "Email Folders\\\\x\\"
+                                     << "/save/Email Folders/blank/x/S.pdf";
+        QTest::newRow("leading dot") << ".hidden\\"
+                                     << "/save/,hidden/S.pdf";
     }
     void destinationStaysInsideTheFolder()
     {
         QFETCH(QString, folder);
         QFETCH(QString, path);
-        QCOMPARE(destinationPath(QStringLiteral("/save/"), record(QStringLiteral("S"), folder)), path);
+        QCOMPARE(destinationPath(QStringLiteral("/save/"), record(QStringLiteral("S"), folder)),
+                 path);
     }
 
     void uniquePaths()
@@ -100,12 +120,17 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("path");
         QTest::addColumn<QString>("link");
-        QTest::newRow("spaces and comma") << "/Saved/Inbox/Q3 figures  final rev 2,1.xls"
-                                          << "file:///Saved/Inbox/Q3%20figures%20%20final%20rev%202,1.xls";
-        QTest::newRow("accented letter as UTF-8") << "/é" << "file:///%C3%A9";
-        QTest::newRow("tab with two digits") << "/a\tb" << "file:///a%09b";
-        QTest::newRow("kept as they are") << "/a#b?c%d:e" << "file:///a#b?c%d:e";
-        QTest::newRow("delete character") << "/a\x7f" << "file:///a%7F";
+        QTest::newRow("spaces and comma")
+            << "/Saved/Inbox/Q3 figures  final rev 2,1.xls"
+            << "file:///Saved/Inbox/Q3%20figures%20%20final%20rev%202,1.xls";
+        QTest::newRow("accented letter as UTF-8") << "/é"
+                                                  << "file:///%C3%A9";
+        QTest::newRow("tab with two digits") << "/a\tb"
+                                             << "file:///a%09b";
+        QTest::newRow("kept as they are") << "/a#b?c%d:e"
+                                          << "file:///a#b?c%d:e";
+        QTest::newRow("delete character") << "/a\x7f"
+                                          << "file:///a%7F";
     }
     void fileLinks()
     {
@@ -153,7 +178,10 @@ private Q_SLOTS:
         QCOMPARE(other, dir.path() + QStringLiteral("/Inbox/report_3.pdf"));
         QCOMPARE(readFile(wanted), QByteArray("first"));
         QCOMPARE(readFile(other), QByteArray("second"));
-        QCOMPARE(QDir(dir.path() + QStringLiteral("/Inbox")).entryList(QDir::Files | QDir::Hidden).size(), 3);
+        QCOMPARE(QDir(dir.path() + QStringLiteral("/Inbox"))
+                     .entryList(QDir::Files | QDir::Hidden)
+                     .size(),
+                 3);
     }
 
     void failedWriteLeavesNothing()
@@ -166,13 +194,16 @@ private Q_SLOTS:
                                      writing("partial")(path);
                                      throw std::runtime_error("disk full");
                                  }));
-        QVERIFY(QDir(dir.path() + QStringLiteral("/x")).entryList(QDir::Files | QDir::Hidden).isEmpty());
+        QVERIFY(QDir(dir.path() + QStringLiteral("/x"))
+                    .entryList(QDir::Files | QDir::Hidden)
+                    .isEmpty());
         QVERIFY(!saved.contains(wanted));
 
         QFile blocker(dir.path() + QStringLiteral("/file"));
         QVERIFY(blocker.open(QIODevice::WriteOnly));
-        QVERIFY_THROWS_EXCEPTION(qb::Error, SavedFilePlacer::place(blocker.fileName() + QStringLiteral("/a.pdf"),
-                                                                   saved, writing("x")));
+        QVERIFY_THROWS_EXCEPTION(
+            qb::Error, SavedFilePlacer::place(blocker.fileName() + QStringLiteral("/a.pdf"), saved,
+                                              writing("x")));
     }
 };
 

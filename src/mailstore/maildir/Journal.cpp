@@ -85,24 +85,29 @@ void Journal::record(const QString &folderDirectory, const QString &oldUniqueNam
         m_fd = ::open(QFile::encodeName(creating).constData(),
                       O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_CLOEXEC, 0600);
         if (m_fd < 0 || ::flock(m_fd, LOCK_EX | LOCK_NB) != 0 ||
-            ::rename(QFile::encodeName(creating).constData(), QFile::encodeName(m_path).constData()) != 0) {
+            ::rename(QFile::encodeName(creating).constData(),
+                     QFile::encodeName(m_path).constData()) != 0) {
             const QString why = qb::systemErrorText();
             if (m_fd >= 0) {
                 ::close(m_fd);
                 QFile::remove(creating);
             }
             m_fd = -1;
-            throw qb::MailStoreError(QStringLiteral("Cannot start the journal %1: %2").arg(m_path, why));
+            throw qb::MailStoreError(
+                QStringLiteral("Cannot start the journal %1: %2").arg(m_path, why));
         }
         qb::syncDirectory(m_root);
     }
     if (!m_folders.contains(folderDirectory))
         m_folders << folderDirectory;
     const QString relative = QDir(m_root).relativeFilePath(folderDirectory);
-    const QByteArray line =
-        (relative + QLatin1Char('\t') + oldUniqueName + QLatin1Char('\t') + newUniqueName + QLatin1Char('\n')).toUtf8();
-    if (::write(m_fd, line.constData(), size_t(line.size())) != line.size() || ::fdatasync(m_fd) != 0)
-        throw qb::MailStoreError(QStringLiteral("Cannot write the journal %1: %2").arg(m_path, qb::systemErrorText()));
+    const QByteArray line = (relative + QLatin1Char('\t') + oldUniqueName + QLatin1Char('\t') +
+                             newUniqueName + QLatin1Char('\n'))
+                                .toUtf8();
+    if (::write(m_fd, line.constData(), size_t(line.size())) != line.size() ||
+        ::fdatasync(m_fd) != 0)
+        throw qb::MailStoreError(
+            QStringLiteral("Cannot write the journal %1: %2").arg(m_path, qb::systemErrorText()));
 }
 
 void Journal::recover(const QString &root)

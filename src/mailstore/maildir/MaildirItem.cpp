@@ -62,7 +62,8 @@ QStringList namesOf(const mime::ParsedEmail &email)
 } // namespace
 
 MaildirItem::MaildirItem(std::shared_ptr<Session> session, const Session::Store &store,
-                         std::shared_ptr<FolderNode> folder, QString folderEntryId, MessageFile file)
+                         std::shared_ptr<FolderNode> folder, QString folderEntryId,
+                         MessageFile file)
     : m_session(std::move(session)), m_store(store), m_folder(std::move(folder)),
       m_folderEntryId(std::move(folderEntryId)), m_file(std::move(file)),
       m_entryId(Session::itemEntryId(m_folderEntryId, m_file.uniqueName))
@@ -209,8 +210,9 @@ void MaildirItem::save()
         [&](const QString &written) {
             // Never put a file in place that reads differently from what was meant.
             if (namesOf(mime::ParsedEmail::fromFile(written)) != expected)
-                throw qb::MailStoreError(QStringLiteral("The rewritten email would not read back as "
-                                                        "intended; the email is left unchanged"));
+                throw qb::MailStoreError(
+                    QStringLiteral("The rewritten email would not read back as "
+                                   "intended; the email is left unchanged"));
         });
     m_session->recordReplacement(*m_folder, old.uniqueName, m_file);
     m_summary.reset();

@@ -58,7 +58,8 @@ public:
     // Within this session, an email's old unique name leads to the file that replaced it.
     void recordReplacement(const FolderNode &folder, const QString &oldUniqueName,
                            const MessageFile &replacement);
-    std::optional<MessageFile> replacementOf(const FolderNode &folder, const QString &uniqueName) const;
+    std::optional<MessageFile> replacementOf(const FolderNode &folder,
+                                             const QString &uniqueName) const;
 
     static QString folderEntryId(const Store &store, const FolderNode &folder);
     static QString itemEntryId(const QString &folderEntryId, const QString &uniqueName);

@@ -109,7 +109,8 @@ MessageFile replaceEmailFile(Journal &journal, const FolderNode &folder, const M
 
     const QString uniqueName = newUniqueName(old.uniqueName, counts.size, counts.lines);
     const QString ready = tmp + uniqueName;
-    if (::rename(QFile::encodeName(temporary.path).constData(), QFile::encodeName(ready).constData()) != 0)
+    if (::rename(QFile::encodeName(temporary.path).constData(),
+                 QFile::encodeName(ready).constData()) != 0)
         fail(QStringLiteral("Cannot write a new email file"), ready);
     temporary.path = ready;
 

@@ -62,7 +62,8 @@ public:
         const QByteArray &content = m_item->attachments.at(size_t(m_index - 1)).content;
         if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size() ||
             !file.flush())
-            throw qb::MailStoreError(QStringLiteral("Cannot write %1: %2").arg(path, file.errorString()));
+            throw qb::MailStoreError(
+                QStringLiteral("Cannot write %1: %2").arg(path, file.errorString()));
     }
     void remove() override
     {

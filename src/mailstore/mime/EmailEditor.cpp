@@ -56,7 +56,8 @@ GMimeObject *firstBodyPart(GMimeObject *object, const char *subtype)
     if (GMIME_IS_MULTIPART(object)) {
         GMimeMultipart *multipart = GMIME_MULTIPART(object);
         for (int i = 0; i < g_mime_multipart_get_count(multipart); ++i) {
-            if (GMimeObject *found = firstBodyPart(g_mime_multipart_get_part(multipart, i), subtype))
+            if (GMimeObject *found =
+                    firstBodyPart(g_mime_multipart_get_part(multipart, i), subtype))
                 return found;
         }
         return nullptr;
@@ -67,7 +68,8 @@ GMimeObject *firstBodyPart(GMimeObject *object, const char *subtype)
     GMimeContentDisposition *disposition = g_mime_object_get_content_disposition(object);
     const bool attached = (disposition && g_mime_content_disposition_is_attachment(disposition)) ||
                           g_mime_part_get_filename(GMIME_PART(object));
-    return type && g_mime_content_type_is_type(type, "text", subtype) && !attached ? object : nullptr;
+    return type && g_mime_content_type_is_type(type, "text", subtype) && !attached ? object
+                                                                                   : nullptr;
 }
 
 QString partText(GMimeObject *part)
@@ -91,10 +93,12 @@ void setPartText(GMimeObject *object, const QString &text)
     const char *charset = g_mime_text_part_get_charset(GMIME_TEXT_PART(object));
     const QByteArray utf8 = text.toUtf8();
     QByteArray bytes;
-    if (charset && g_ascii_strcasecmp(charset, "utf-8") != 0 && g_ascii_strcasecmp(charset, "us-ascii") != 0) {
+    if (charset && g_ascii_strcasecmp(charset, "utf-8") != 0 &&
+        g_ascii_strcasecmp(charset, "us-ascii") != 0) {
         gsize written = 0;
-        gchar *converted = g_convert(utf8.constData(), utf8.size(), g_mime_charset_iconv_name(charset),
-                                     "UTF-8", nullptr, &written, nullptr);
+        gchar *converted =
+            g_convert(utf8.constData(), utf8.size(), g_mime_charset_iconv_name(charset), "UTF-8",
+                      nullptr, &written, nullptr);
         if (converted) {
             bytes = QByteArray(converted, qsizetype(written));
             g_free(converted);
@@ -103,14 +107,17 @@ void setPartText(GMimeObject *object, const QString &text)
     if (bytes.isNull()) {
         bytes = utf8;
         if (!charset || g_ascii_strcasecmp(charset, "utf-8") != 0)
-            g_mime_text_part_set_charset(GMIME_TEXT_PART(object), has8Bit(bytes) ? "utf-8" : "us-ascii");
+            g_mime_text_part_set_charset(GMIME_TEXT_PART(object),
+                                         has8Bit(bytes) ? "utf-8" : "us-ascii");
     }
     GMimeContentEncoding encoding = g_mime_part_get_content_encoding(part);
-    qb::GObjectPtr<GMimeStream> stream(g_mime_stream_mem_new_with_buffer(bytes.constData(), size_t(bytes.size())));
+    qb::GObjectPtr<GMimeStream> stream(
+        g_mime_stream_mem_new_with_buffer(bytes.constData(), size_t(bytes.size())));
     qb::GObjectPtr<GMimeDataWrapper> content(
         g_mime_data_wrapper_new_with_stream(stream.get(), GMIME_CONTENT_ENCODING_DEFAULT));
     g_mime_part_set_content(part, content.get());
-    if ((encoding == GMIME_CONTENT_ENCODING_DEFAULT || encoding == GMIME_CONTENT_ENCODING_7BIT) && has8Bit(bytes))
+    if ((encoding == GMIME_CONTENT_ENCODING_DEFAULT || encoding == GMIME_CONTENT_ENCODING_7BIT) &&
+        has8Bit(bytes))
         encoding = GMIME_CONTENT_ENCODING_QUOTEDPRINTABLE;
     g_mime_part_set_content_encoding(part, encoding);
 }
@@ -193,21 +200,27 @@ bool isSignedOrEncrypted(const ParsedEmail &email)
 void writeAttachment(const ParsedEmail &email, int index, const QString &path)
 {
     const AttachmentPart attachment = attachmentAt(email, index);
-    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    const int fd =
+        ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0)
-        fail(QStringLiteral("Cannot write %1: %2").arg(path, QString::fromLocal8Bit(strerror(errno))));
+        fail(QStringLiteral("Cannot write %1: %2")
+                 .arg(path, QString::fromLocal8Bit(strerror(errno))));
     qb::GObjectPtr<GMimeStream> out(g_mime_stream_fs_new(fd));
     gint64 written = -1;
     if (GMIME_IS_MESSAGE_PART(attachment.part)) {
-        GMimeMessage *embedded = g_mime_message_part_get_message(GMIME_MESSAGE_PART(attachment.part));
-        written = embedded ? g_mime_object_write_to_stream(GMIME_OBJECT(embedded), nullptr, out.get()) : 0;
+        GMimeMessage *embedded =
+            g_mime_message_part_get_message(GMIME_MESSAGE_PART(attachment.part));
+        written = embedded
+                      ? g_mime_object_write_to_stream(GMIME_OBJECT(embedded), nullptr, out.get())
+                      : 0;
     } else if (GMimeDataWrapper *content = g_mime_part_get_content(GMIME_PART(attachment.part))) {
         written = g_mime_data_wrapper_write_to_stream(content, out.get());
     } else {
         written = 0; // an empty part
     }
     if (written < 0 || g_mime_stream_flush(out.get()) != 0 || ::fsync(fd) != 0)
-        fail(QStringLiteral("Cannot write %1: %2").arg(path, QString::fromLocal8Bit(strerror(errno))));
+        fail(QStringLiteral("Cannot write %1: %2")
+                 .arg(path, QString::fromLocal8Bit(strerror(errno))));
 }
 
 void removeAttachment(ParsedEmail &email, int index)
@@ -254,7 +267,8 @@ void writeEmail(const ParsedEmail &email, int fd)
     g_mime_stream_fs_set_owner(GMIME_STREAM_FS(out.get()), FALSE);
     if (g_mime_object_write_to_stream(GMIME_OBJECT(email.message()), nullptr, out.get()) < 0 ||
         g_mime_stream_flush(out.get()) != 0 || ::fsync(fd) != 0)
-        fail(QStringLiteral("Cannot write the email: %1").arg(QString::fromLocal8Bit(strerror(errno))));
+        fail(QStringLiteral("Cannot write the email: %1")
+                 .arg(QString::fromLocal8Bit(strerror(errno))));
 }
 
 } // namespace mime

@@ -1,0 +1,323 @@
+#include "common/Error.h"
+#include "mailstore/maildir/MaildirStore.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <gmime/gmime.h>
+#include <sys/file.h>
+
+using namespace mailstore;
+
+namespace {
+
+const QByteArray pdfBase64 =
+    "JVBERi0xLjQKJcOkw7zDtsOfCjIgMCBvYmoKPDwvTGVuZ3RoIDMgMCBSL0ZpbHRlci9GbGF0ZURl\n"
+    "Y29kZT4+CnN0cmVhbQp4nDPQM1Qo5ypUMFAw0DMwslAwtTTVMzI3VbAwMdSzMDNRKErlCtfiyuMK\n";
+
+const QByteArray twoAttachments =
+    "Return-Path: <a@example.com>\n"
+    "Received: from mx.example.com (mx.example.com [192.0.2.1])\n\tby mail.example.org; Mon, 1 Jan "
+    "2024\n"
+    "From: Alice <a@example.com>\nSubject: =?UTF-8?Q?Caf=C3=A9?= plans\nMessage-ID: "
+    "<m1@example.com>\n"
+    "MIME-Version: 1.0\nContent-Type: multipart/mixed;\n boundary=\"outer-boundary\"\n\n"
+    "Preamble text.\n--outer-boundary\nContent-Type: multipart/alternative; boundary=alt\n\n"
+    "--alt\nContent-Type: text/plain; charset=windows-1252\nContent-Transfer-Encoding: "
+    "quoted-printable\n\n"
+    "Caf=E9 at ten.\n--alt\nContent-Type: text/html; "
+    "charset=utf-8\n\n<html><body><p>Caf\xC3\xA9</p></body></html>\n"
+    "--alt--\n--outer-boundary\nContent-Type: application/pdf; name=\"plan.pdf\"\n"
+    "Content-Disposition: attachment; filename=\"plan.pdf\"\nContent-Transfer-Encoding: "
+    "base64\n\n" +
+    pdfBase64 +
+    "--outer-boundary\nContent-Type: image/png; name=\"map.png\"\n"
+    "Content-Disposition: attachment; filename=\"map.png\"\nContent-Transfer-Encoding: base64\n\n"
+    "iVBORw0KGgoAAAANSUhEUgAAAAEAAAABCAYAAAAfFcSJAAAADUlEQVR42mNkYPhfDwAChwGA60e6kgAAAABJRU5ErkJggg"
+    "==\n"
+    "--outer-boundary--\nEpilogue.\n";
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QString writeFile(const QString &path, const QByteArray &content, const QDateTime &modified = {})
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size())
+        return {};
+    file.close();
+    if (modified.isValid() && (!file.open(QIODevice::ReadOnly) ||
+                               !file.setFileTime(modified, QFileDevice::FileModificationTime)))
+        return {};
+    return path;
+}
+
+struct Store
+{
+    QTemporaryDir dir;
+    QString root = dir.path() + QStringLiteral("/Mail");
+    QDateTime received = QDateTime(QDate(2024, 1, 1), QTime(8, 0));
+    Store()
+    {
+        for (const char *sub : {"cur", "new", "tmp"})
+            QDir().mkpath(root + QLatin1Char('/') + QLatin1String(sub));
+    }
+    QString add(const QString &relative, const QByteArray &content)
+    {
+        return writeFile(root + QLatin1Char('/') + relative, content, received);
+    }
+    std::shared_ptr<Namespace> open()
+    {
+        return maildir::storeFactory({root})()->getNamespace(QStringLiteral("MAPI"));
+    }
+    QStringList files(const QString &sub = QStringLiteral("cur")) const
+    {
+        return QDir(root + QLatin1Char('/') + sub).entryList(QDir::Files | QDir::Hidden);
+    }
+    QString only(const QString &sub = QStringLiteral("cur")) const
+    {
+        const QStringList all = files(sub);
+        return all.size() == 1 ? root + QLatin1Char('/') + sub + QLatin1Char('/') + all.first()
+                               : QString();
+    }
+};
+
+} // namespace
+
+class TestMaildirWrite : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase() { g_mime_init(); }
+    void cleanupTestCase() { g_mime_shutdown(); }
+
+    void detachRewritesUnderANewName()
+    {
+        Store store;
+        store.add(QStringLiteral("cur/1700000000.M1P1.host,S=1234,W=1300,U=77:2,RS"),
+                  twoAttachments);
+        auto mapi = store.open();
+        auto item = mapi->getDefaultFolder(DefaultInbox)->items()->item(1);
+        const QString oldId = item->entryId();
+        QCOMPARE(item->attachments()->count(), 2);
+
+        const QString saved = store.dir.path() + QStringLiteral("/plan.pdf");
+        item->attachments()->item(1)->saveAsFile(saved);
+        QCOMPARE(readFile(saved), QByteArray::fromBase64(pdfBase64));
+        item->attachments()->item(1)->remove();
+        item->setBody(
+            item->body() +
+            QStringLiteral(
+                "\r\nAttached file plan.pdf detached and saved as file:///x/plan.pdf\r\n"));
+        item->save();
+
+        const QString rewritten = store.only();
+        QVERIFY2(!rewritten.isEmpty(), qPrintable(store.files().join(u' ')));
+        const QString name = QFileInfo(rewritten).fileName();
+        QVERIFY(!name.startsWith(QStringLiteral("1700000000.M1P1")));
+        QVERIFY2(name.endsWith(QStringLiteral(":2,RS")), qPrintable(name));
+        QVERIFY(!name.contains(QStringLiteral(",U=")));
+        const QByteArray content = readFile(rewritten);
+        QVERIFY2(name.contains(QStringLiteral(",S=%1,").arg(content.size())), qPrintable(name));
+        QVERIFY(name.contains(QStringLiteral(",W=%1:").arg(content.size() + content.count('\n'))));
+        QCOMPARE(QFileInfo(rewritten).lastModified(), store.received);
+        QVERIFY(store.files(QStringLiteral("tmp")).isEmpty());
+        QVERIFY(QDir(store.root)
+                    .entryList({QStringLiteral("quillbrook-journal-*")}, QDir::Files)
+                    .size() <= 1);
+
+        // Untouched parts and headers keep their bytes; the removed part is gone.
+        for (const QByteArray &kept :
+             {QByteArray("Received: from mx.example.com (mx.example.com [192.0.2.1])\n\tby "
+                         "mail.example.org"),
+              QByteArray("Subject: =?UTF-8?Q?Caf=C3=A9?= plans\n"),
+              QByteArray("Content-Type: multipart/mixed;\n boundary=\"outer-boundary\"\n"),
+              QByteArray("Preamble text.\n"),
+              QByteArray("iVBORw0KGgoAAAANSUhEUgAAAAEAAAABCAYAAAAfFcSJAAAADUlEQVR42mNk"),
+              QByteArray("--outer-boundary--\nEpilogue.")})
+            QVERIFY2(content.contains(kept), kept.constData());
+        QVERIFY(!content.contains(pdfBase64.left(40)));
+        // The note, in the plain part's own charset and encoding, and as a link in the HTML part.
+        QVERIFY2(
+            content.contains(
+                "Caf=E9 at ten.\nAttached file plan.pdf detached and saved as file:///x/plan.pdf"),
+            content.constData());
+        QVERIFY(content.contains("charset=windows-1252"));
+        // The HTML part held 8-bit text without a transfer encoding: it is quoted-printable now.
+        QVERIFY2(content.contains("<p>Attached file plan.pdf detached and saved as=\n <a "
+                                  "href=3D\"file:///x/plan.pdf\">"
+                                  "file:///x/plan.pdf</a></p>\n</body>"),
+                 content.constData());
+
+        // In the same session the old id leads to the new file: the job's next attachment.
+        auto again = mapi->getItemFromId(oldId, QString());
+        QVERIFY(again);
+        QCOMPARE(again->attachments()->count(), 1);
+        QCOMPARE(again->attachments()->item(1)->filename(), QStringLiteral("map.png"));
+        again->attachments()->item(1)->remove();
+        again->save();
+        QCOMPARE(store.files().size(), 1);
+
+        // A new session reads it as a plain email.
+        auto reread = store.open()->getDefaultFolder(DefaultInbox)->items()->item(1);
+        QCOMPARE(reread->attachments()->count(), 0);
+        QCOMPARE(reread->subject(), QStringLiteral("Café plans"));
+        QVERIFY(reread->body().contains(QStringLiteral("Café at ten.")));
+    }
+
+    void flagsChangedMeanwhileAreKept()
+    {
+        Store store;
+        const QString path = store.add(QStringLiteral("new/1.M1.host"), twoAttachments);
+        auto item = store.open()->getDefaultFolder(DefaultInbox)->items()->item(1);
+        item->attachments()->item(2)->remove();
+        QVERIFY(QFile::rename(path, store.root + QStringLiteral("/cur/1.M1.host:2,FS")));
+        item->save();
+        QVERIFY(store.files(QStringLiteral("new")).isEmpty());
+        QVERIFY2(store.only().endsWith(QStringLiteral(":2,FS")),
+                 qPrintable(store.files().join(u' ')));
+    }
+
+    void emailInNewStaysNew()
+    {
+        Store store;
+        store.add(QStringLiteral("new/1.M1.host"), twoAttachments);
+        auto item = store.open()->getDefaultFolder(DefaultInbox)->items()->item(1);
+        item->attachments()->item(2)->remove();
+        item->save();
+        QVERIFY(store.files().isEmpty());
+        QVERIFY(!store.only(QStringLiteral("new")).contains(QLatin1Char(':')));
+    }
+
+    void singlePartAttachmentLeavesAPlainTextNote()
+    {
+        Store store;
+        store.add(QStringLiteral("cur/1.a:2,S"),
+                  "From: a@b\nSubject: scan\nContent-Type: application/pdf; name=\"scan.pdf\"\n"
+                  "Content-Transfer-Encoding: base64\n\n" +
+                      pdfBase64);
+        auto item = store.open()->getDefaultFolder(DefaultInbox)->items()->item(1);
+        item->attachments()->item(1)->remove();
+        item->setBody(item->body() +
+                      QStringLiteral("\r\nAttached file scan.pdf deleted (not saved)\r\n"));
+        item->save();
+        auto reread = store.open()->getDefaultFolder(DefaultInbox)->items()->item(1);
+        QCOMPARE(reread->attachments()->count(), 0);
+        QCOMPARE(reread->body().trimmed(),
+                 QStringLiteral("Attached file scan.pdf deleted (not saved)"));
+    }
+
+    void savedAttachmentOfASinglePartEmailGetsATextPart()
+    {
+        Store store;
+        store.add(QStringLiteral("cur/1.a:2,S"),
+                  "From: a@b\nSubject: scan\nContent-Type: application/pdf; name=\"scan.pdf\"\n"
+                  "Content-Transfer-Encoding: base64\n\n" +
+                      pdfBase64);
+        auto item = store.open()->getDefaultFolder(DefaultInbox)->items()->item(1);
+        item->setBody(item->body() +
+                      QStringLiteral("\r\nAttached file scan.pdf copied to file:///s.pdf\r\n"));
+        item->save();
+        auto reread = store.open()->getDefaultFolder(DefaultInbox)->items()->item(1);
+        QCOMPARE(reread->attachments()->count(), 1);
+        QCOMPARE(reread->attachments()->item(1)->filename(), QStringLiteral("scan.pdf"));
+        QVERIFY(reread->body().contains(QStringLiteral("copied to file:///s.pdf")));
+        QVERIFY(readFile(store.only()).contains(pdfBase64));
+    }
+
+    void signedEmailsAreNeverRewritten()
+    {
+        Store store;
+        const QByteArray signedEmail =
+            "From: a@b\nSubject: signed\nContent-Type: multipart/signed; boundary=s; "
+            "protocol=\"application/pgp-signature\"\n\n"
+            "--s\nContent-Type: multipart/mixed; boundary=m\n\n--m\nContent-Type: "
+            "text/plain\n\nhi\n--m\n"
+            "Content-Type: application/pdf; name=\"a.pdf\"\nContent-Transfer-Encoding: base64\n\n" +
+            pdfBase64 + "--m--\n--s\nContent-Type: application/pgp-signature\n\nsig\n--s--\n";
+        const QString path = store.add(QStringLiteral("cur/1.a:2,S"), signedEmail);
+        auto item = store.open()->getDefaultFolder(DefaultInbox)->items()->item(1);
+        const QString saved = store.dir.path() + QStringLiteral("/a.pdf");
+        item->attachments()->item(1)->saveAsFile(saved); // saving is fine
+        QCOMPARE(readFile(saved), QByteArray::fromBase64(pdfBase64));
+        QVERIFY_THROWS_EXCEPTION(qb::MailStoreError, item->attachments()->item(1)->remove());
+        QVERIFY_THROWS_EXCEPTION(qb::MailStoreError, item->setBody(QStringLiteral("x")));
+        item->save();
+        QCOMPARE(readFile(path), signedEmail);
+    }
+
+    void emailWithoutTextGetsOne()
+    {
+        Store store;
+        store.add(QStringLiteral("cur/1.a:2,S"),
+                  "Subject: only files\nContent-Type: multipart/mixed; boundary=b\n\n"
+                  "--b\nContent-Type: application/zip; name=\"a.zip\"\n\nPK\n--b--\n");
+        auto item = store.open()->getDefaultFolder(DefaultInbox)->items()->item(1);
+        item->setBody(item->body() +
+                      QStringLiteral("\r\nAttached file a.zip copied to file:///a.zip\r\n"));
+        item->save();
+        auto reread = store.open()->getDefaultFolder(DefaultInbox)->items()->item(1);
+        QCOMPARE(reread->attachments()->count(), 1);
+        QCOMPARE(reread->body().trimmed(),
+                 QStringLiteral("Attached file a.zip copied to file:///a.zip"));
+    }
+
+    void interruptedReplacementsAreFinished()
+    {
+        Store store;
+        // A dead session recorded two replacements: one whose new file was in place, one that never
+        // got there.
+        store.add(QStringLiteral("cur/old1.host:2,S"), twoAttachments);
+        store.add(QStringLiteral("cur/new1.host:2,S"), twoAttachments);
+        store.add(QStringLiteral("cur/old2.host:2,"), twoAttachments);
+        store.add(QStringLiteral("tmp/new2.host"), "half");
+        writeFile(store.root + QStringLiteral("/quillbrook-journal-dead"),
+                  ".\told1.host\tnew1.host\n.\told2.host\tnew2.host\n../../etc\tpasswd\tx\n");
+        // A live session's journal is left alone.
+        const QString live = writeFile(store.root + QStringLiteral("/quillbrook-journal-live"),
+                                       ".\tnew1.host\told2.host\n");
+        QFile liveFile(live);
+        QVERIFY(liveFile.open(QIODevice::ReadOnly));
+        QCOMPARE(::flock(liveFile.handle(), LOCK_EX | LOCK_NB), 0);
+
+        auto mapi = store.open();
+        QCOMPARE(store.files(), QStringList({"new1.host:2,S", "old2.host:2,"}));
+        QVERIFY(store.files(QStringLiteral("tmp")).isEmpty());
+        QVERIFY(!QFile::exists(store.root + QStringLiteral("/quillbrook-journal-dead")));
+        QVERIFY(QFile::exists(live));
+    }
+
+    void unreadableResultIsNotPutInPlace()
+    {
+        Store store;
+        // A part whose boundary never closes reads differently once written out whole.
+        const QByteArray broken =
+            "Subject: broken\nContent-Type: multipart/mixed; boundary=\"x\"\n\n--x\n"
+            "Content-Type: application/pdf; name=\"a.pdf\"\n\nJVBER\n--x\n"
+            "Content-Type: multipart/mixed; boundary=\"x\"\n\n--x\nContent-Type: image/png; "
+            "name=\"b.png\"\n\nPNG";
+        const QString path = store.add(QStringLiteral("cur/1.a:2,S"), broken);
+        auto item = store.open()->getDefaultFolder(DefaultInbox)->items()->item(1);
+        const int before = item->attachments()->count();
+        try {
+            item->attachments()->item(1)->remove();
+            item->save();
+        } catch (const qb::MailStoreError &) {
+            QCOMPARE(readFile(path), broken); // refused: the original stays
+            return;
+        }
+        // Accepted: then the new file reads back with one attachment fewer.
+        auto reread = store.open()->getDefaultFolder(DefaultInbox)->items()->item(1);
+        QCOMPARE(reread->attachments()->count(), before - 1);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestMaildirWrite)
+#include "test_maildir_write.moc"
