@@ -106,8 +106,8 @@ def filename_params(name, rnd):
     if rnd.random() < 0.5:
         # RFC 2231 with continuations, as most mail programs write long or non-ASCII names.
         from urllib.parse import quote
-        encoded = quote(name.encode("utf-8"), safe="")
-        parts = [encoded[i:i + 30] for i in range(0, len(encoded), 30)]
+        units = [quote(bytes([b]), safe="") for b in name.encode("utf-8")]
+        parts = ["".join(units[i:i + 12]) for i in range(0, len(units), 12)]
         return "\n ".join("filename*%d*=%s%s;" % (i, "UTF-8''" if i == 0 else "", p)
                           for i, p in enumerate(parts)).rstrip(";")
     return 'filename="%s"' % header_text(name, rnd)

@@ -3,15 +3,12 @@
 #include "AttachmentTable.h"
 #include "CliSupport.h"
 #include "ConsoleHost.h"
+#include "SourceAnalysis.h"
 #include "common/Error.h"
 #include "mailstore/AttachmentList.h"
-#include "mailstore/FolderPath.h"
-#include "mailstore/StoreConfig.h"
-#include "mailstore/TAnalyseThread.h"
 #include "settings/TSettings.h"
 
 #include <QCommandLineParser>
-#include <QEventLoop>
 
 #include <unistd.h>
 
@@ -27,32 +24,6 @@ std::optional<AttachColumn> columnNamed(const QString &name)
     return std::nullopt;
 }
 
-// Where the walk starts, from --folder or --folder-id; the default Inbox otherwise.
-void chooseSource(TSettings &settings, const QCommandLineParser &parser,
-                  const mailstore::ApplicationFactory &stores)
-{
-    settings.getFromDefaultFolder = true;
-    if (parser.isSet(QStringLiteral("folder"))) {
-        const QString path = parser.value(QStringLiteral("folder"));
-        auto mapi = stores()->getNamespace(QStringLiteral("MAPI"));
-        const auto folder = mailstore::folderAtPath(*mapi, path);
-        if (!folder)
-            throw qb::Error(QStringLiteral("No mail folder has the path %1").arg(path));
-        settings.getFromDefaultFolder = false;
-        settings.fromFolderName = path.endsWith(QLatin1Char('\\')) ? path.chopped(1) : path;
-        settings.fromFolderEntryId = folder->entryId();
-    } else if (parser.isSet(QStringLiteral("folder-id"))) {
-        const QString id = parser.value(QStringLiteral("folder-id"));
-        auto mapi = stores()->getNamespace(QStringLiteral("MAPI"));
-        const auto folder = mapi->getFolderFromId(id, QString());
-        if (!folder)
-            throw qb::Error(QStringLiteral("No mail folder has the entry id %1").arg(id));
-        settings.getFromDefaultFolder = false;
-        settings.fromFolderName = folder->name();
-        settings.fromFolderEntryId = id;
-    }
-}
-
 } // namespace
 
 int runAnalyzeCommand(const QStringList &arguments)
@@ -60,15 +31,8 @@ int runAnalyzeCommand(const QStringList &arguments)
     QCommandLineParser parser;
     parser.setApplicationDescription(
         QStringLiteral("Lists every attachment of a mail folder and its subfolders."));
+    cli::addSourceOptions(parser);
     parser.addOptions({
-        {QStringLiteral("store"),
-         QStringLiteral("A Maildir to open (repeatable); default $MAILDIR or ~/Maildir."),
-         QStringLiteral("DIR")},
-        {QStringLiteral("folder"),
-         QStringLiteral("The folder's path, as in 'Email Folders\\Maildir\\Projects'."),
-         QStringLiteral("PATH")},
-        {QStringLiteral("folder-id"), QStringLiteral("The folder's entry id."),
-         QStringLiteral("ID")},
         {QStringLiteral("sort"),
          QStringLiteral("Sort by a column: Subject, Folder, Size, Filename, Type, Date or From; "
                         "add :desc to reverse."),
@@ -85,8 +49,6 @@ int runAnalyzeCommand(const QStringList &arguments)
     if (!parser.positionalArguments().isEmpty())
         return cli::usageError(
             QStringLiteral("Unexpected argument %1").arg(parser.positionalArguments().first()));
-    if (parser.isSet(QStringLiteral("folder")) && parser.isSet(QStringLiteral("folder-id")))
-        return cli::usageError(QStringLiteral("Give --folder or --folder-id, not both"));
 
     std::optional<AttachColumn> sortColumn;
     bool descending = false;
@@ -101,27 +63,18 @@ int runAnalyzeCommand(const QStringList &arguments)
             return cli::usageError(QStringLiteral("Unknown column %1").arg(spec));
     }
 
-    const mailstore::ApplicationFactory stores =
-        mailstore::configuredStores(parser.values(QStringLiteral("store")));
-    auto *settings = new TSettings;
+    auto settings = std::make_unique<TSettings>();
+    mailstore::ApplicationFactory stores;
     try {
-        stores(); // a missing store is bad input, not a failed run
-        chooseSource(*settings, parser, stores);
+        stores = cli::openStores(parser);
+        cli::chooseSource(*settings, parser, stores);
     } catch (const qb::Error &e) {
-        delete settings;
         return cli::usageError(e.message());
     }
 
     ConsoleHost host(isatty(STDERR_FILENO));
-    ConsoleStatusWindow window(&host);
     AttachmentList list;
-    QEventLoop loop;
-    const cli::InterruptCancels interrupt(&window);
-    auto *worker = new TAnalyseThread(settings, &window, &host, stores, &list);
-    // The worker deletes itself once its run has ended: only then is the list complete.
-    QObject::connect(worker, &QObject::destroyed, &loop, &QEventLoop::quit);
-    loop.exec();
-
+    cli::analyse(std::move(settings), stores, host, list);
     if (sortColumn) {
         list.SortDescending = descending;
         list.sort(*sortColumn);

@@ -85,6 +85,13 @@ void ConsoleStatusWindow::ShowProgress(int percent)
     m_host->printProgress(QStringLiteral("[%1%] %2").arg(m_percent, 3).arg(m_status));
 }
 
+void ConsoleStatusWindow::MarkFinished()
+{
+    m_worker = nullptr;
+    if (m_printsFinalStatus)
+        m_host->printLine(m_status);
+}
+
 void ConsoleStatusWindow::cancel()
 {
     m_host->run([this] {

@@ -51,8 +51,11 @@ public:
     void showInFront() override {}
     void ShowStatus(const QString &text) override;
     void ShowProgress(int percent) override;
-    void MarkFinished() override { m_worker = nullptr; }
+    void MarkFinished() override;
     void closeWindow() override {}
+
+    // The last status text is printed when the run finishes, terminal or not.
+    void setFinalStatusPrinted(bool printed) { m_printsFinalStatus = printed; }
 
     // Ctrl+C: what the Cancel button does. Called on the main thread; it takes the
     // host's step lock because steps run on the worker's thread.
@@ -63,4 +66,5 @@ private:
     QPointer<QThread> m_worker;
     QString m_status;
     int m_percent = 0;
+    bool m_printsFinalStatus = false;
 };

@@ -1,5 +1,7 @@
 #include "AnalyzeCommand.h"
 #include "CliSupport.h"
+#include "JobCommand.h"
+#include "lang/TStringLoader.h"
 
 #include <QCoreApplication>
 
@@ -10,6 +12,9 @@ namespace {
 const char *const usage = "Usage: quillbrook-cli COMMAND [OPTIONS]\n"
                           "Commands:\n"
                           "  analyze   list every attachment of a mail folder and its subfolders\n"
+                          "  delete    remove the selected attachments from their emails\n"
+                          "  detach    save the selected attachments to files and remove them\n"
+                          "  save      save the selected attachments to files, keeping them\n"
                           "Run 'quillbrook-cli COMMAND --help' for a command's options.\n";
 
 } // namespace
@@ -19,6 +24,7 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("quillbrook-cli"));
     g_mime_init();
+    TStringLoader languages(TStringLoader::defaultPath());
 
     QStringList arguments = QCoreApplication::arguments();
     const QString command = arguments.size() > 1 ? arguments.at(1) : QString();
@@ -26,6 +32,10 @@ int main(int argc, char *argv[])
     if (command == QLatin1String("analyze")) {
         arguments.removeAt(1);
         status = runAnalyzeCommand(arguments);
+    } else if (command == QLatin1String("delete") || command == QLatin1String("detach") ||
+               command == QLatin1String("save")) {
+        arguments.removeAt(1);
+        status = runJobCommand(command, arguments);
     } else if (command == QLatin1String("--help") || command == QLatin1String("-h")) {
         cli::printOut(QString::fromLatin1(usage));
     } else {

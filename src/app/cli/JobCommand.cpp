@@ -1,0 +1,126 @@
+#include "JobCommand.h"
+
+#include "CliSupport.h"
+#include "ConsoleHost.h"
+#include "Selection.h"
+#include "SourceAnalysis.h"
+#include "common/Error.h"
+#include "log/TLogManager.h"
+#include "mailstore/AttachmentList.h"
+#include "processing/TEmailThread.h"
+#include "settings/TSettings.h"
+
+#include <QCommandLineParser>
+#include <QEventLoop>
+
+#include <cstdio>
+#include <unistd.h>
+
+namespace {
+
+bool confirmed(int count)
+{
+    std::fprintf(stderr, "Delete %d attachment(s) from their emails? [y/N] ", count);
+    std::fflush(stderr);
+    char answer[16] = {};
+    return std::fgets(answer, sizeof answer, stdin) && (answer[0] == 'y' || answer[0] == 'Y');
+}
+
+} // namespace
+
+int runJobCommand(const QString &action, const QStringList &arguments)
+{
+    const bool deleting = action != QLatin1String("save");
+    const bool saving = action != QLatin1String("delete");
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        saving ? QStringLiteral("Saves the selected attachments to files under --to, with a note "
+                                "and a link in each email%1.")
+                     .arg(deleting ? QStringLiteral(", and removes them from their emails")
+                                   : QString())
+               : QStringLiteral(
+                     "Removes the selected attachments from their emails, with a note in each."));
+    cli::addSourceOptions(parser);
+    cli::Selection::addOptions(parser);
+    parser.addOptions({
+        {QStringLiteral("to"), QStringLiteral("The folder that saved files go to."),
+         QStringLiteral("DIR")},
+        {QStringLiteral("log"), QStringLiteral("Log the actions to this file."),
+         QStringLiteral("FILE")},
+        {QStringLiteral("yes"), QStringLiteral("Do not ask before deleting.")},
+    });
+    parser.addHelpOption();
+    if (!parser.parse(arguments))
+        return cli::usageError(parser.errorText());
+    if (parser.isSet(QStringLiteral("help"))) {
+        cli::printOut(parser.helpText());
+        return 0;
+    }
+    if (!parser.positionalArguments().isEmpty())
+        return cli::usageError(
+            QStringLiteral("Unexpected argument %1").arg(parser.positionalArguments().first()));
+
+    auto source = std::make_unique<TSettings>();
+    auto *jobSettings = new TSettings;
+    std::unique_ptr<TSettings> ownedJobSettings(jobSettings);
+    cli::Selection selection;
+    mailstore::ApplicationFactory stores;
+    try {
+        selection = cli::Selection::fromOptions(parser);
+        jobSettings->saveFolder = parser.value(QStringLiteral("to"));
+        jobSettings->logToFile = parser.isSet(QStringLiteral("log"));
+        jobSettings->logFilename = parser.value(QStringLiteral("log"));
+        if (saving)
+            jobSettings->checkDestination();
+        stores = cli::openStores(parser);
+        cli::chooseSource(*source, parser, stores);
+    } catch (const qb::Error &e) {
+        return cli::usageError(e.message());
+    }
+    if (!selection.selectsSomething())
+        return cli::usageError(
+            QStringLiteral("Nothing is selected: give --all or a selection option"));
+
+    ConsoleHost host(isatty(STDERR_FILENO));
+    TLogManager::setMessageHost(&host);
+    AttachmentList list;
+    cli::analyse(std::move(source), stores, host, list);
+    if (host.failed())
+        return 2;
+    if (host.warned())
+        return 1;
+
+    TEmailThread::Records selected;
+    for (int i = 0; i < list.count(); ++i) {
+        if (selection.matches(*list.record(i)))
+            selected.push_back(list.record(i));
+    }
+    host.printLine(
+        QStringLiteral("%1 of %2 attachment(s) selected").arg(selected.size()).arg(list.count()));
+    if (action == QLatin1String("delete") && !selected.empty() &&
+        !parser.isSet(QStringLiteral("yes")) && isatty(STDIN_FILENO) &&
+        !confirmed(int(selected.size()))) {
+        host.printLine(QStringLiteral("Nothing was deleted."));
+        return 0;
+    }
+
+    ConsoleStatusWindow window(&host);
+    window.setFinalStatusPrinted(true);
+    QEventLoop loop;
+    TEmailThread::Result result;
+    bool ended = false;
+    const cli::InterruptCancels interrupt(&window);
+    auto *job = new TEmailThread(
+        ownedJobSettings.release(), &window, &host, stores, [&selected] { return selected; },
+        deleting, saving);
+    QObject::connect(job, &TEmailThread::jobEnded, &loop, [&](TEmailThread::Result r) {
+        result = r;
+        ended = true;
+    });
+    QObject::connect(job, &QObject::destroyed, &loop, &QEventLoop::quit);
+    loop.exec();
+    TLogManager::setMessageHost(nullptr);
+    if (!ended || result.cancelled)
+        return 2;
+    return result.failed > 0 ? 3 : 0;
+}

@@ -1,0 +1,78 @@
+#include "SourceAnalysis.h"
+
+#include "CliSupport.h"
+#include "ConsoleHost.h"
+#include "common/Error.h"
+#include "mailstore/FolderPath.h"
+#include "mailstore/StoreConfig.h"
+#include "mailstore/TAnalyseThread.h"
+#include "settings/TSettings.h"
+
+#include <QCommandLineParser>
+#include <QEventLoop>
+
+namespace cli {
+
+void addSourceOptions(QCommandLineParser &parser)
+{
+    parser.addOptions({
+        {QStringLiteral("store"),
+         QStringLiteral("A Maildir to open (repeatable); default $MAILDIR, else ~/Maildir."),
+         QStringLiteral("DIR")},
+        {QStringLiteral("folder"),
+         QStringLiteral(
+             "The folder's path, as in 'Email Folders\\Maildir\\Projects'; default the Inbox."),
+         QStringLiteral("PATH")},
+        {QStringLiteral("folder-id"), QStringLiteral("The folder's entry id."),
+         QStringLiteral("ID")},
+    });
+}
+
+mailstore::ApplicationFactory openStores(const QCommandLineParser &parser)
+{
+    if (parser.isSet(QStringLiteral("folder")) && parser.isSet(QStringLiteral("folder-id")))
+        throw qb::Error(QStringLiteral("Give --folder or --folder-id, not both"));
+    const mailstore::ApplicationFactory stores =
+        mailstore::configuredStores(parser.values(QStringLiteral("store")));
+    stores();
+    return stores;
+}
+
+void chooseSource(TSettings &settings, const QCommandLineParser &parser,
+                  const mailstore::ApplicationFactory &stores)
+{
+    settings.getFromDefaultFolder = true;
+    if (parser.isSet(QStringLiteral("folder"))) {
+        const QString path = parser.value(QStringLiteral("folder"));
+        auto mapi = stores()->getNamespace(QStringLiteral("MAPI"));
+        const auto folder = mailstore::folderAtPath(*mapi, path);
+        if (!folder)
+            throw qb::Error(QStringLiteral("No mail folder has the path %1").arg(path));
+        settings.getFromDefaultFolder = false;
+        settings.fromFolderName = path.endsWith(QLatin1Char('\\')) ? path.chopped(1) : path;
+        settings.fromFolderEntryId = folder->entryId();
+    } else if (parser.isSet(QStringLiteral("folder-id"))) {
+        const QString id = parser.value(QStringLiteral("folder-id"));
+        auto mapi = stores()->getNamespace(QStringLiteral("MAPI"));
+        const auto folder = mapi->getFolderFromId(id, QString());
+        if (!folder)
+            throw qb::Error(QStringLiteral("No mail folder has the entry id %1").arg(id));
+        settings.getFromDefaultFolder = false;
+        settings.fromFolderName = folder->name();
+        settings.fromFolderEntryId = id;
+    }
+}
+
+void analyse(std::unique_ptr<TSettings> settings, const mailstore::ApplicationFactory &stores,
+             ConsoleHost &host, AttachmentList &list)
+{
+    ConsoleStatusWindow window(&host);
+    QEventLoop loop;
+    const InterruptCancels interrupt(&window);
+    auto *worker = new TAnalyseThread(settings.release(), &window, &host, stores, &list);
+    // The worker deletes itself once its run has ended: only then is the list complete.
+    QObject::connect(worker, &QObject::destroyed, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+} // namespace cli

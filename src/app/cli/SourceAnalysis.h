@@ -1,0 +1,34 @@
+#pragma once
+
+#include "mailstore/MailStore.h"
+
+#include <QStringList>
+
+#include <memory>
+
+class AttachmentList;
+class ConsoleHost;
+class QCommandLineParser;
+class TSettings;
+
+// What the analysing commands share: the --store, --folder and --folder-id
+// options, and a walk of the chosen folder into an attachment list.
+namespace cli {
+
+void addSourceOptions(QCommandLineParser &parser);
+
+// The stores of --store (else the default), opened once to report a missing one.
+// Throws qb::Error for bad input.
+mailstore::ApplicationFactory openStores(const QCommandLineParser &parser);
+
+// Sets where the walk starts from --folder or --folder-id; the default Inbox otherwise.
+// Throws qb::Error naming a folder that does not exist.
+void chooseSource(TSettings &settings, const QCommandLineParser &parser,
+                  const mailstore::ApplicationFactory &stores);
+
+// Walks the folder into list; returns when the walk has ended. The host reports
+// whether it warned or failed.
+void analyse(std::unique_ptr<TSettings> settings, const mailstore::ApplicationFactory &stores,
+             ConsoleHost &host, AttachmentList &list);
+
+} // namespace cli
