@@ -59,7 +59,7 @@ bool SavedFileList::contains(const QString &path) const
 
 void SavedFileList::add(const QString &path)
 {
-    m_folded.append(path.toCaseFolded());
+    m_folded.insert(path.toCaseFolded());
 }
 
 QString numberedPath(const QString &path, int number)

@@ -1,7 +1,7 @@
 #pragma once
 
+#include <QSet>
 #include <QString>
-#include <QStringList>
 
 struct TAttach;
 
@@ -23,7 +23,7 @@ public:
     void add(const QString &path);
 
 private:
-    QStringList m_folded;
+    QSet<QString> m_folded;
 };
 
 // path, or path with "_2", "_3", ... before its extension: the first not yet saved by this job.

@@ -116,7 +116,7 @@ std::shared_ptr<const FolderListing> Session::listing(const FolderNode &folder, 
     auto cached = m_listings.constFind(&folder);
     if (cached != m_listings.cend() && !refresh)
         return *cached;
-    auto listing = std::make_shared<const FolderListing>(FolderListing::read(folder.directory));
+    auto listing = std::make_shared<FolderListing>(FolderListing::read(folder.directory));
     m_listings.insert(&folder, listing);
     return listing;
 }
@@ -125,7 +125,18 @@ void Session::recordReplacement(const FolderNode &folder, const QString &oldUniq
                                 const MessageFile &replacement)
 {
     m_replacements.insert(folder.directory + QLatin1Char('\n') + oldUniqueName, replacement);
-    m_listings.remove(&folder);
+    // Kept current in place: reading a large folder again for every rewrite would be slow.
+    const auto cached = m_listings.constFind(&folder);
+    if (cached == m_listings.cend())
+        return;
+    FolderListing &listing = **cached;
+    const auto old = listing.indexOfUnique.constFind(oldUniqueName);
+    if (old == listing.indexOfUnique.cend())
+        return;
+    const int index = *old;
+    listing.indexOfUnique.erase(old);
+    listing.files[size_t(index)] = replacement;
+    listing.indexOfUnique.insert(replacement.uniqueName, index);
 }
 
 std::optional<MessageFile> Session::replacementOf(const FolderNode &folder,

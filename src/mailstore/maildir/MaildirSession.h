@@ -73,7 +73,7 @@ private:
     QStringList m_roots;
     bool m_scanned = false;
     std::vector<Store> m_stores;
-    QHash<const FolderNode *, std::shared_ptr<const FolderListing>> m_listings;
+    QHash<const FolderNode *, std::shared_ptr<FolderListing>> m_listings;
     QHash<QString, MessageFile> m_replacements; // keyed by folder directory and unique name
 };
 
