@@ -1,0 +1,120 @@
+#include "mailstore/AttachmentList.h"
+#include "mailstore/TAnalyseThread.h"
+#include "mailstore/maildir/MaildirStore.h"
+#include "processing/RecordingHost.h"
+#include "processing/TEmailThread.h"
+#include "settings/TSettings.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+#include <gmime/gmime.h>
+#include <sys/resource.h>
+
+namespace {
+
+QByteArray emailWith(const QByteArray &subject, const QByteArray &name, int bytes)
+{
+    return "From: a@example.com\nSubject: " + subject + "\nMessage-ID: <" + subject +
+           "@x>\nContent-Type: multipart/mixed; boundary=b\n\n"
+           "--b\nContent-Type: text/plain\n\nhello\n--b\nContent-Type: application/octet-stream; "
+           "name=\"" +
+           name + "\"\nContent-Transfer-Encoding: base64\n\n" + QByteArray(bytes, 'x').toBase64() +
+           "\n--b--\n";
+}
+
+// Writes past this many bytes fail in this process, as on a full disk.
+class FileSizeLimit
+{
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        std::signal(SIGXFSZ, SIG_IGN);
+        getrlimit(RLIMIT_FSIZE, &m_saved);
+        rlimit limit = m_saved;
+        limit.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &m_saved); }
+
+private:
+    rlimit m_saved{};
+};
+
+QStringList filesBelow(const QString &root)
+{
+    QStringList files;
+    for (QDirIterator it(root, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+         it.hasNext();)
+        files << QDir(root).relativeFilePath(it.next());
+    files.sort();
+    return files;
+}
+
+} // namespace
+
+class TestJobMaildir : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase() { g_mime_init(); }
+
+    void fullDiskKeepsAttachmentsThatCouldNotBeSaved()
+    {
+        QTemporaryDir dir;
+        const QString root = dir.path() + QStringLiteral("/Mail");
+        for (const char *sub : {"cur", "new", "tmp"})
+            QDir().mkpath(root + QLatin1Char('/') + QLatin1String(sub));
+        const QByteArray big = emailWith("big", "big.bin", 300000);
+        const QByteArray small = emailWith("small", "small.bin", 1000);
+        for (const auto &[name, content] : {std::pair{QStringLiteral("/cur/1.big:2,S"), big},
+                                            std::pair{QStringLiteral("/cur/2.small:2,S"), small}}) {
+            QFile file(root + name);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(content);
+        }
+        const auto stores = maildir::storeFactory({root});
+
+        RecordingHost host;
+        AttachmentList list;
+        auto *settings = new TSettings;
+        settings->getFromDefaultFolder = true;
+        auto *analysis = new TAnalyseThread(settings, nullptr, &host, stores, &list);
+        QSignalSpy analysed(analysis, &QObject::destroyed);
+        QVERIFY(analysed.wait(10000));
+        QCOMPARE(list.count(), 2);
+
+        TEmailThread::Records all = {list.record(0), list.record(1)};
+        auto *jobSettings = new TSettings;
+        jobSettings->saveFolder = dir.path() + QStringLiteral("/out");
+        TEmailThread::Result result;
+        {
+            // Room for the small attachment and its rewritten email, not for the big one.
+            FileSizeLimit full(100000);
+            auto *job = new TEmailThread(
+                jobSettings, nullptr, &host, stores, [all] { return all; }, true, true);
+            QObject::connect(job, &TEmailThread::jobEnded, job,
+                             [&](TEmailThread::Result r) { result = r; });
+            QSignalSpy done(job, &QObject::destroyed);
+            QVERIFY(done.wait(20000));
+        }
+        QCOMPARE(result.processed, 2);
+        QCOMPARE(result.failed, 1);
+        // Only whole files under their final names; the big email is untouched.
+        QCOMPARE(filesBelow(dir.path() + QStringLiteral("/out")), QStringList{"Inbox/small.bin"});
+        QFile bigFile(root + QStringLiteral("/cur/1.big:2,S"));
+        QVERIFY(bigFile.open(QIODevice::ReadOnly));
+        QCOMPARE(bigFile.readAll(), big);
+        QVERIFY(!QFile::exists(root + QStringLiteral("/cur/2.small:2,S")));
+        QCOMPARE(QDir(root + QStringLiteral("/cur")).entryList(QDir::Files).size(), 2);
+        QVERIFY(QDir(root + QStringLiteral("/tmp")).entryList(QDir::Files).isEmpty());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestJobMaildir)
+#include "test_job_maildir.moc"
