@@ -1,6 +1,10 @@
 #pragma once
 
 #include <QObject>
+
+class QIODevice;
+class SettingsReader;
+class SettingsWriter;
 #include <QString>
 
 // Everything a job needs to know: where emails come from, where saved attachments
@@ -23,6 +27,24 @@ public:
 
     // Copies every field but the owner.
     void assign(const TSettings &other);
+
+    // The thirteen stored settings, from and to the program key of the registry:
+    // a missing value or one of another type reads as its default.
+    void loadFromRegistry();
+    // Throws qb::Error "Failed to set data for '<name>'" when the registry refuses.
+    void saveToRegistry() const;
+    // What loadFromRegistry gives when the registry holds nothing.
+    void setRegistryDefaults();
+
+    // Settings files: a tagged stream starting "TPF0". On success fileName becomes
+    // path; failures throw qb::Error with the stream's messages ("Cannot open file
+    // %s", "Invalid stream format", ...) and leave fileName as it was.
+    void loadFromFile(const QString &path);
+    void saveToFile(const QString &path);
+    void readStream(QIODevice &device);
+    void writeStream(QIODevice &device) const;
+    void writeData(SettingsWriter &writer) const;
+    void readData(SettingsReader &reader);
 
     qint32 formatVersion = 0;
     QString fileName;
