@@ -1,0 +1,105 @@
+#include "TFormInfo.h"
+
+#include "settings/TRegistry.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QWidget>
+
+TFormInfo::TFormInfo(QWidget *owner) : QObject(owner), FormName(owner->objectName()), m_owner(owner)
+{
+    setObjectName(QStringLiteral("FormInfo1"));
+}
+
+void TFormInfo::Loaded()
+{
+    if (AutoLoad)
+        Load();
+}
+
+void TFormInfo::defaultValues()
+{
+    if (AppName.isEmpty())
+        AppName = QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName();
+    if (FormName.isEmpty() && m_owner)
+        FormName = m_owner->objectName();
+    if (Company.isEmpty())
+        Company = QStringLiteral("Vellmor Software");
+}
+
+QString TFormInfo::key() const
+{
+    return QStringLiteral("Software\\%1\\%2\\%3").arg(Company, AppName, FormName);
+}
+
+void TFormInfo::Load()
+{
+    defaultValues();
+    if (!m_owner)
+        return;
+    TRegistry registry;
+    if (!registry.OpenKey(key(), false))
+        return;
+    QRect bounds = m_owner->frameGeometry();
+    const auto strict = [&](const QString &name) -> std::optional<int> {
+        const auto value = registry.value(name);
+        if (!value || value->type != RegistryValue::Type::Dword)
+            return std::nullopt;
+        return qint32(value->number);
+    };
+    if (recordSize) {
+        const auto width = strict(QStringLiteral("Width"));
+        const auto height = width ? strict(QStringLiteral("Height")) : std::nullopt;
+        if (!width || !height)
+            return;
+        bounds.setSize({*width, *height});
+    }
+    if (recordPosition) {
+        const auto left = strict(QStringLiteral("Left"));
+        const auto top = left ? strict(QStringLiteral("Top")) : std::nullopt;
+        if (!left || !top)
+            return;
+        bounds.moveTo(*left, *top);
+    }
+    const QScreen *screen =
+        m_owner->screen() ? m_owner->screen() : QGuiApplication::primaryScreen();
+    const QRect available = screen ? screen->geometry() : QRect(0, 0, 1 << 16, 1 << 16);
+    if (bounds.top() + bounds.height() > available.height() ||
+        bounds.left() + bounds.width() > available.width())
+        return;
+    // The stored size is the outer one; the window's own size leaves out the frame.
+    const QSize frame = m_owner->frameGeometry().size() - m_owner->geometry().size();
+    if (recordSize)
+        m_owner->resize(bounds.size() - frame);
+    if (recordPosition)
+        m_owner->move(bounds.topLeft());
+    const auto state = strict(QStringLiteral("WindowState"));
+    if (!state)
+        return;
+    if (*state == 0)
+        m_owner->setWindowState(m_owner->windowState() | Qt::WindowMaximized);
+    else
+        m_owner->setWindowState(m_owner->windowState() &
+                                ~(Qt::WindowMaximized | Qt::WindowMinimized));
+}
+
+void TFormInfo::Save()
+{
+    defaultValues();
+    if (!m_owner)
+        return;
+    TRegistry registry;
+    if (!registry.OpenKey(key(), true))
+        return;
+    const bool normal = !(m_owner->windowState() & (Qt::WindowMaximized | Qt::WindowMinimized));
+    if (normal) {
+        const QRect bounds = m_owner->frameGeometry();
+        registry.WriteInteger(QStringLiteral("Width"), bounds.width());
+        registry.WriteInteger(QStringLiteral("Height"), bounds.height());
+        registry.WriteInteger(QStringLiteral("Left"), bounds.left());
+        registry.WriteInteger(QStringLiteral("Top"), bounds.top());
+    }
+    registry.WriteInteger(QStringLiteral("WindowState"), normal ? 1 : 0);
+}

@@ -1,0 +1,46 @@
+#include "TMRUManager.h"
+
+#include <QAction>
+#include <QMenu>
+
+TMRUManager::TMRUManager(QMenu *recentMenu, QObject *parent) : QObject(parent), m_menu(recentMenu)
+{
+    rebuild();
+}
+
+void TMRUManager::addRecent(const QString &path)
+{
+    m_list.addRecent(path);
+    rebuild();
+}
+
+void TMRUManager::loadRecentList(const QString &key)
+{
+    m_list.loadFromRegistry(key);
+    rebuild();
+}
+
+void TMRUManager::saveRecentList(const QString &key) const
+{
+    m_list.saveToRegistry(key);
+}
+
+void TMRUManager::rebuild()
+{
+    if (!m_menu)
+        return;
+    m_menu->clear();
+    const auto &entries = m_list.entries();
+    for (int i = 0; i < entries.size(); ++i) {
+        QAction *action = m_menu->addAction(TRecentStrings::caption(i, entries[i].text));
+        action->setStatusTip(TRecentStrings::hint(entries[i].text));
+        action->setToolTip(action->statusTip());
+        connect(action, &QAction::triggered, this, [this, i, action] {
+            const auto &current = m_list.entries();
+            if (i >= 0 && i < current.size())
+                Q_EMIT clicked(current[i].text, action->text(), current[i].userData);
+        });
+    }
+    m_menu->setEnabled(!entries.isEmpty());
+    m_menu->menuAction()->setEnabled(!entries.isEmpty());
+}
