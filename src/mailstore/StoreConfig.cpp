@@ -1,6 +1,8 @@
 #include "StoreConfig.h"
 
 #include "maildir/MaildirStore.h"
+#include "settings/TRegistry.h"
+#include "settings/TSettings.h"
 
 #include <QDir>
 
@@ -13,9 +15,33 @@ QString defaultMaildir()
                                      : fromEnvironment;
 }
 
+QStringList registeredMaildirs()
+{
+    const QString storesKey = TSettings::valueName(0) + QStringLiteral("\\Mail stores");
+    TRegistry registry;
+    if (!registry.OpenKey(storesKey, false))
+        return {};
+    QStringList maildirs;
+    for (const QString &store : registry.subKeys()) {
+        TRegistry entry;
+        if (!entry.OpenKey(storesKey + QLatin1Char('\\') + store, false))
+            continue;
+        const QString type = readStringOr(entry, QStringLiteral("Type"), QString());
+        const QString path = readStringOr(entry, QStringLiteral("Path"), QString());
+        if (type.compare(QLatin1String("maildir"), Qt::CaseInsensitive) == 0 && !path.isEmpty())
+            maildirs << path;
+    }
+    return maildirs;
+}
+
 ApplicationFactory configuredStores(const QStringList &maildirs)
 {
-    return maildir::storeFactory(maildirs.isEmpty() ? QStringList{defaultMaildir()} : maildirs);
+    QStringList roots = maildirs;
+    if (roots.isEmpty())
+        roots = registeredMaildirs();
+    if (roots.isEmpty())
+        roots << defaultMaildir();
+    return maildir::storeFactory(roots);
 }
 
 } // namespace mailstore

@@ -9,7 +9,11 @@ namespace mailstore {
 // The Maildir used when none is configured: $MAILDIR, else ~/Maildir.
 QString defaultMaildir();
 
-// Opens the given Maildirs, or the default one when the list is empty.
+// The Maildirs listed in the registry under the program key's "Mail stores": one
+// subkey per store with the values "Type" ("maildir") and "Path".
+QStringList registeredMaildirs();
+
+// Opens the given Maildirs; with none given, those of the registry, else the default one.
 ApplicationFactory configuredStores(const QStringList &maildirs);
 
 } // namespace mailstore

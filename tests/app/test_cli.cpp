@@ -187,6 +187,53 @@ private Q_SLOTS:
                  1); // the header alone: both attachments are gone
     }
 
+    void settingsFiles()
+    {
+        QTemporaryDir dir;
+        const QString file = dir.filePath(QStringLiteral("job.qbk"));
+        Result r =
+            runCli({QStringLiteral("settings"), QStringLiteral("write"), file,
+                    QStringLiteral("from folder name=Email Folders\\Mail\\Projects"),
+                    QStringLiteral("get from default folder=0"),
+                    QStringLiteral("Save folder=") + dir.path(),
+                    QStringLiteral("msgDestination=tab\there"), QStringLiteral("First number=-3")});
+        QCOMPARE(r.status, 0);
+        r = runCli({QStringLiteral("settings"), QStringLiteral("show"), file});
+        QCOMPARE(r.status, 0);
+        const QStringList lines = r.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 14);
+        QCOMPARE(lines[0], QStringLiteral("format version=7"));
+        QCOMPARE(lines[3], QStringLiteral("First number=-3"));
+        QCOMPARE(lines[6], QStringLiteral("msgDestination=tab\\there"));
+        QCOMPARE(lines[9], QStringLiteral("get from default folder=0"));
+        QCOMPARE(lines[13], QStringLiteral("log filename=quillbrook.log"));
+
+        // The file chooses the folder: only Projects is walked; --folder would override it.
+        r = runCli({QStringLiteral("analyze"), QStringLiteral("--store"), m_store,
+                    QStringLiteral("--settings"), file, QStringLiteral("--csv")});
+        QCOMPARE(r.status, 0);
+        QCOMPARE(r.out.count(QStringLiteral("\r\n")), 2);
+        QVERIFY(r.out.contains(QStringLiteral("Email Folders\\Mail\\Projects\\")));
+
+        for (const QStringList &bad :
+             {QStringList{QStringLiteral("write"), file, QStringLiteral("Include subject=yes")},
+              QStringList{QStringLiteral("write"), file, QStringLiteral("nonsense")},
+              QStringList{QStringLiteral("show"), dir.filePath(QStringLiteral("missing.qbk"))},
+              QStringList{QStringLiteral("write"), QStringLiteral("/nonexistent/x.qbk")}}) {
+            r = runCli(QStringList{QStringLiteral("settings")} + bad);
+            QCOMPARE(r.status, 1);
+        }
+        QVERIFY(r.err.contains(QStringLiteral("Cannot create file /nonexistent/x.qbk")));
+        QFile junk(dir.filePath(QStringLiteral("junk.qbk")));
+        QVERIFY(junk.open(QIODevice::WriteOnly));
+        junk.write("not a settings file");
+        junk.close();
+        r = runCli({QStringLiteral("analyze"), QStringLiteral("--store"), m_store,
+                    QStringLiteral("--settings"), junk.fileName()});
+        QCOMPARE(r.status, 1);
+        QVERIFY(r.err.contains(QStringLiteral("Invalid stream format")));
+    }
+
     void selectionFilters()
     {
         QCommandLineParser parser;

@@ -1,4 +1,5 @@
 #include "common/Error.h"
+#include "mailstore/StoreConfig.h"
 #include "settings/Hive.h"
 #include "settings/SettingsStream.h"
 #include "settings/TRegistry.h"
@@ -327,6 +328,23 @@ private Q_SLOTS:
             for (int i = 0; i < 40; ++i)
                 QCOMPARE(readIntegerOr(registry, QStringLiteral("v%1").arg(i), -1), i);
         }
+    }
+
+    void mailStoresFromTheRegistry()
+    {
+        QCOMPARE(mailstore::registeredMaildirs(), QStringList());
+        const QString stores = TSettings::valueName(0) + QStringLiteral("\\Mail stores\\");
+        TRegistry registry;
+        QVERIFY(registry.OpenKey(stores + QStringLiteral("Home"), true));
+        registry.WriteString(QStringLiteral("Type"), QStringLiteral("Maildir"));
+        registry.WriteString(QStringLiteral("Path"), QStringLiteral("/home/u/Maildir"));
+        QVERIFY(registry.OpenKey(stores + QStringLiteral("Work"), true));
+        registry.WriteString(QStringLiteral("Type"), QStringLiteral("imap"));
+        registry.WriteString(QStringLiteral("Path"), QStringLiteral("ignored"));
+        QVERIFY(registry.OpenKey(stores + QStringLiteral("Archive"), true));
+        registry.WriteString(QStringLiteral("Type"), QStringLiteral("maildir"));
+        registry.WriteString(QStringLiteral("Path"), QStringLiteral("/srv/archive"));
+        QCOMPARE(mailstore::registeredMaildirs(), QStringList({"/home/u/Maildir", "/srv/archive"}));
     }
 
     void keysAndDeletion()

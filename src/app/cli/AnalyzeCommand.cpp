@@ -66,6 +66,7 @@ int runAnalyzeCommand(const QStringList &arguments)
     auto settings = std::make_unique<TSettings>();
     mailstore::ApplicationFactory stores;
     try {
+        cli::loadSettingsFile(parser, *settings);
         stores = cli::openStores(parser);
         cli::chooseSource(*settings, parser, stores);
     } catch (const qb::Error &e) {

@@ -67,9 +67,17 @@ int runJobCommand(const QString &action, const QStringList &arguments)
     mailstore::ApplicationFactory stores;
     try {
         selection = cli::Selection::fromOptions(parser);
-        jobSettings->saveFolder = parser.value(QStringLiteral("to"));
-        jobSettings->logToFile = parser.isSet(QStringLiteral("log"));
-        jobSettings->logFilename = parser.value(QStringLiteral("log"));
+        if (cli::loadSettingsFile(parser, *source)) {
+            jobSettings->saveFolder = source->saveFolder;
+            jobSettings->logToFile = source->logToFile;
+            jobSettings->logFilename = source->logFilename;
+        }
+        if (parser.isSet(QStringLiteral("to")))
+            jobSettings->saveFolder = parser.value(QStringLiteral("to"));
+        if (parser.isSet(QStringLiteral("log"))) {
+            jobSettings->logToFile = true;
+            jobSettings->logFilename = parser.value(QStringLiteral("log"));
+        }
         if (saving)
             jobSettings->checkDestination();
         stores = cli::openStores(parser);

@@ -25,7 +25,19 @@ void addSourceOptions(QCommandLineParser &parser)
          QStringLiteral("PATH")},
         {QStringLiteral("folder-id"), QStringLiteral("The folder's entry id."),
          QStringLiteral("ID")},
+        {QStringLiteral("settings"),
+         QStringLiteral("Take the source folder, the save folder and the logging choice from this "
+                        "settings file; other options override them."),
+         QStringLiteral("FILE.qbk")},
     });
+}
+
+bool loadSettingsFile(const QCommandLineParser &parser, TSettings &settings)
+{
+    if (!parser.isSet(QStringLiteral("settings")))
+        return false;
+    settings.loadFromFile(parser.value(QStringLiteral("settings")));
+    return true;
 }
 
 mailstore::ApplicationFactory openStores(const QCommandLineParser &parser)
@@ -41,7 +53,8 @@ mailstore::ApplicationFactory openStores(const QCommandLineParser &parser)
 void chooseSource(TSettings &settings, const QCommandLineParser &parser,
                   const mailstore::ApplicationFactory &stores)
 {
-    settings.getFromDefaultFolder = true;
+    if (!parser.isSet(QStringLiteral("settings")))
+        settings.getFromDefaultFolder = true;
     if (parser.isSet(QStringLiteral("folder"))) {
         const QString path = parser.value(QStringLiteral("folder"));
         auto mapi = stores()->getNamespace(QStringLiteral("MAPI"));
@@ -60,6 +73,13 @@ void chooseSource(TSettings &settings, const QCommandLineParser &parser,
         settings.getFromDefaultFolder = false;
         settings.fromFolderName = folder->name();
         settings.fromFolderEntryId = id;
+    } else if (!settings.getFromDefaultFolder) {
+        // A settings file written by hand may name the folder by its path alone.
+        auto mapi = stores()->getNamespace(QStringLiteral("MAPI"));
+        if (!mapi->getFolderFromId(settings.fromFolderEntryId, QString())) {
+            if (const auto folder = mailstore::folderAtPath(*mapi, settings.fromFolderName))
+                settings.fromFolderEntryId = folder->entryId();
+        }
     }
 }
 

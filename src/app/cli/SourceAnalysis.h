@@ -17,11 +17,16 @@ namespace cli {
 
 void addSourceOptions(QCommandLineParser &parser);
 
+// The settings file of --settings, loaded into settings; false without one.
+// Throws qb::Error with the file's own message when it cannot be read.
+bool loadSettingsFile(const QCommandLineParser &parser, TSettings &settings);
+
 // The stores of --store (else the default), opened once to report a missing one.
 // Throws qb::Error for bad input.
 mailstore::ApplicationFactory openStores(const QCommandLineParser &parser);
 
-// Sets where the walk starts from --folder or --folder-id; the default Inbox otherwise.
+// Sets where the walk starts from --folder or --folder-id, else from the settings
+// already in settings (a settings file's); the default Inbox otherwise.
 // Throws qb::Error naming a folder that does not exist.
 void chooseSource(TSettings &settings, const QCommandLineParser &parser,
                   const mailstore::ApplicationFactory &stores);

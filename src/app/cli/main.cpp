@@ -1,6 +1,7 @@
 #include "AnalyzeCommand.h"
 #include "CliSupport.h"
 #include "JobCommand.h"
+#include "SettingsCommand.h"
 #include "lang/TStringLoader.h"
 
 #include <QCoreApplication>
@@ -15,6 +16,7 @@ const char *const usage = "Usage: quillbrook-cli COMMAND [OPTIONS]\n"
                           "  delete    remove the selected attachments from their emails\n"
                           "  detach    save the selected attachments to files and remove them\n"
                           "  save      save the selected attachments to files, keeping them\n"
+                          "  settings  show or write a settings file\n"
                           "Run 'quillbrook-cli COMMAND --help' for a command's options.\n";
 
 } // namespace
@@ -36,6 +38,8 @@ int main(int argc, char *argv[])
                command == QLatin1String("save")) {
         arguments.removeAt(1);
         status = runJobCommand(command, arguments);
+    } else if (command == QLatin1String("settings")) {
+        status = runSettingsCommand(arguments.mid(2));
     } else if (command == QLatin1String("--help") || command == QLatin1String("-h")) {
         cli::printOut(QString::fromLatin1(usage));
     } else {
