@@ -18,10 +18,11 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char *data, size_t size)
     try {
         settings.readStream(buffer);
     } catch (const qb::Error &e) {
-        static const QRegularExpression known(QStringLiteral(
-            "^(Stream read error|Invalid stream format|Invalid property value|"
-            "Error reading TSettings\\.TSettings: (Invalid property value|Stream read error)|"
-            "Error reading TSettings\\.(.*): Property \\3 does not exist)$"),
+        static const QRegularExpression known(
+            QStringLiteral(
+                "^(Stream read error|Invalid stream format|Invalid property value|"
+                "Error reading TSettings\\.TSettings: (Invalid property value|Stream read error)|"
+                "Error reading TSettings\\.(.*): Property \\3 does not exist)$"),
             QRegularExpression::DotMatchesEverythingOption);
         if (!known.match(e.message()).hasMatch()) {
             std::fprintf(stderr, "unexpected message: %s\n", e.message().toUtf8().constData());

@@ -3,6 +3,7 @@
 #include "lang/Escape.h"
 #include "lang/IniFile.h"
 #include "lang/TStringLoader.h"
+#include "support/ErrorOf.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -10,16 +11,6 @@
 #include <QThread>
 
 namespace {
-
-QString errorOf(const std::function<void()> &action)
-{
-    try {
-        action();
-    } catch (const qb::Error &e) {
-        return e.message();
-    }
-    return {};
-}
 
 QByteArray readFile(const QString &path)
 {

@@ -4,6 +4,7 @@
 #include "log/TLog.h"
 #include "log/TLogManager.h"
 #include "processing/RecordingHost.h"
+#include "support/FileSizeLimit.h"
 
 #include <QDir>
 #include <QFile>
@@ -11,9 +12,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
-
-#include <csignal>
-#include <sys/resource.h>
 
 namespace {
 
@@ -27,24 +25,6 @@ QStringList linesOf(const QString &path)
         lines.removeLast();
     return lines;
 }
-
-// Writes past this many bytes fail in this process, as on a full disk.
-class FileSizeLimit
-{
-public:
-    explicit FileSizeLimit(rlim_t bytes)
-    {
-        std::signal(SIGXFSZ, SIG_IGN);
-        getrlimit(RLIMIT_FSIZE, &m_saved);
-        rlimit limit = m_saved;
-        limit.rlim_cur = bytes;
-        setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &m_saved); }
-
-private:
-    rlimit m_saved{};
-};
 
 const QRegularExpression
     entryPattern(QStringLiteral("^\\d{4}-\\d\\d-\\d\\d,\\d\\d:\\d\\d:\\d\\d,"));

@@ -4,6 +4,7 @@
 #include "processing/RecordingHost.h"
 #include "processing/TEmailThread.h"
 #include "settings/TSettings.h"
+#include "support/FileSizeLimit.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -12,9 +13,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <csignal>
 #include <gmime/gmime.h>
-#include <sys/resource.h>
 
 namespace {
 
@@ -27,24 +26,6 @@ QByteArray emailWith(const QByteArray &subject, const QByteArray &name, int byte
            name + "\"\nContent-Transfer-Encoding: base64\n\n" + QByteArray(bytes, 'x').toBase64() +
            "\n--b--\n";
 }
-
-// Writes past this many bytes fail in this process, as on a full disk.
-class FileSizeLimit
-{
-public:
-    explicit FileSizeLimit(rlim_t bytes)
-    {
-        std::signal(SIGXFSZ, SIG_IGN);
-        getrlimit(RLIMIT_FSIZE, &m_saved);
-        rlimit limit = m_saved;
-        limit.rlim_cur = bytes;
-        setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &m_saved); }
-
-private:
-    rlimit m_saved{};
-};
 
 QStringList filesBelow(const QString &root)
 {

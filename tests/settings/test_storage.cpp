@@ -4,6 +4,7 @@
 #include "settings/SettingsStream.h"
 #include "settings/TRegistry.h"
 #include "settings/TSettings.h"
+#include "support/ErrorOf.h"
 
 #include <QBuffer>
 #include <QDir>
@@ -46,16 +47,6 @@ QByteArray fileOfVersion(int version)
         record += char(9) + shortText("job.log");
     return QByteArray("TPF0") + char(9) + "TSettings" + char(0) + char(9) + "TSettings" + record +
            char(0) + char(0);
-}
-
-QString errorOf(const std::function<void()> &action)
-{
-    try {
-        action();
-    } catch (const qb::Error &e) {
-        return e.message();
-    }
-    return {};
 }
 
 QByteArray streamOf(const TSettings &settings)

@@ -39,16 +39,8 @@ int runAnalyzeCommand(const QStringList &arguments)
          QStringLiteral("COLUMN[:desc]")},
         {QStringLiteral("csv"), QStringLiteral("Print CSV instead of a table.")},
     });
-    parser.addHelpOption();
-    if (!parser.parse(arguments))
-        return cli::usageError(parser.errorText());
-    if (parser.isSet(QStringLiteral("help"))) {
-        cli::printOut(parser.helpText());
-        return 0;
-    }
-    if (!parser.positionalArguments().isEmpty())
-        return cli::usageError(
-            QStringLiteral("Unexpected argument %1").arg(parser.positionalArguments().first()));
+    if (const auto done = cli::parseOptions(parser, arguments))
+        return *done;
 
     std::optional<AttachColumn> sortColumn;
     bool descending = false;

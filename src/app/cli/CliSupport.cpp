@@ -2,6 +2,8 @@
 
 #include "ConsoleHost.h"
 
+#include <QCommandLineParser>
+
 #include <atomic>
 #include <csignal>
 #include <cstdio>
@@ -30,6 +32,21 @@ int usageError(const QString &message)
         (QStringLiteral("quillbrook-cli: ") + message + QLatin1Char('\n')).toUtf8();
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
     return 1;
+}
+
+std::optional<int> parseOptions(QCommandLineParser &parser, const QStringList &arguments)
+{
+    parser.addHelpOption();
+    if (!parser.parse(arguments))
+        return usageError(parser.errorText());
+    if (parser.isSet(QStringLiteral("help"))) {
+        printOut(parser.helpText());
+        return 0;
+    }
+    if (!parser.positionalArguments().isEmpty())
+        return usageError(
+            QStringLiteral("Unexpected argument %1").arg(parser.positionalArguments().first()));
+    return std::nullopt;
 }
 
 InterruptCancels::InterruptCancels(ConsoleStatusWindow *window)

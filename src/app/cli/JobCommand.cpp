@@ -49,16 +49,8 @@ int runJobCommand(const QString &action, const QStringList &arguments)
          QStringLiteral("FILE")},
         {QStringLiteral("yes"), QStringLiteral("Do not ask before deleting.")},
     });
-    parser.addHelpOption();
-    if (!parser.parse(arguments))
-        return cli::usageError(parser.errorText());
-    if (parser.isSet(QStringLiteral("help"))) {
-        cli::printOut(parser.helpText());
-        return 0;
-    }
-    if (!parser.positionalArguments().isEmpty())
-        return cli::usageError(
-            QStringLiteral("Unexpected argument %1").arg(parser.positionalArguments().first()));
+    if (const auto done = cli::parseOptions(parser, arguments))
+        return *done;
 
     auto source = std::make_unique<TSettings>();
     auto *jobSettings = new TSettings;
