@@ -12,4 +12,8 @@ if [ ! -d "$store" ]; then
     python3 tools/make_maildir.py "$store"
   fi
 fi
+# With a display, the desktop program; without one, the command-line tool's analysis.
+if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
+  exec build/src/quillbrook --store "$store" "$@"
+fi
 exec build/src/quillbrook-cli analyze --store "$store" --folder "Email Folders\\$(basename "$store")" "$@"

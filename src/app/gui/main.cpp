@@ -1,0 +1,29 @@
+#include "mailstore/StoreConfig.h"
+#include "ui/TForm1.h"
+
+#include <QApplication>
+
+#include <gmime/gmime.h>
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Quillbrook"));
+    QApplication::setOrganizationName(QStringLiteral("Vellmor Software"));
+    g_mime_init();
+    int status = 0;
+    {
+        // --store DIR (repeatable) opens those Maildirs, as the command-line tool does.
+        QStringList stores;
+        const QStringList arguments = QApplication::arguments();
+        for (int i = 1; i + 1 < arguments.size(); ++i) {
+            if (arguments[i] == QLatin1String("--store"))
+                stores << arguments[++i];
+        }
+        TForm1 window(mailstore::configuredStores(stores));
+        window.show();
+        status = QApplication::exec();
+    }
+    g_mime_shutdown();
+    return status;
+}

@@ -1,0 +1,108 @@
+#include "AttachmentGridModel.h"
+
+#include "mailstore/AttachText.h"
+
+#include <QApplication>
+#include <QStyle>
+
+namespace {
+
+const char *const headings[] = {"Subject", "Folder", "Size", "Filename", "Type", "Date", "From"};
+
+} // namespace
+
+AttachmentGridModel::AttachmentGridModel(AttachmentList *list, QObject *parent)
+    : QAbstractTableModel(parent), m_list(list)
+{
+}
+
+int AttachmentGridModel::rowCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : m_rows;
+}
+
+int AttachmentGridModel::columnCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : 7;
+}
+
+int AttachmentGridModel::columnWidth(int dataColumn)
+{
+    static const int widths[] = {230, 79, 50, 81, 41, 150, 89};
+    return widths[dataColumn - 1];
+}
+
+QVariant AttachmentGridModel::data(const QModelIndex &index, int role) const
+{
+    const int dataColumn = index.column() + 1;
+    if (role == Qt::TextAlignmentRole)
+        return int((dataColumn == 3 ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter);
+    if (role != Qt::DisplayRole && role != Qt::ToolTipRole)
+        return {};
+    const auto record = m_list->record(index.row());
+    if (!record)
+        return {};
+    switch (AttachColumn(dataColumn)) {
+    case AttachColumn::Subject:
+        return record->Subject;
+    case AttachColumn::Folder:
+        return record->Folder;
+    case AttachColumn::Size:
+        return SizeText(*record, m_locale);
+    case AttachColumn::Filename:
+        return record->Filename;
+    case AttachColumn::Type:
+        return record->Type;
+    case AttachColumn::Date:
+        return dateText(record->Date, m_locale);
+    case AttachColumn::From:
+        return record->From;
+    }
+    return QStringLiteral("err");
+}
+
+QVariant AttachmentGridModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation != Qt::Horizontal || section < 0 || section >= 7)
+        return QAbstractTableModel::headerData(section, orientation, role);
+    switch (role) {
+    case Qt::DisplayRole:
+        return QString::fromLatin1(headings[section]);
+    case Qt::TextAlignmentRole:
+        return int((section == 2 ? Qt::AlignRight : Qt::AlignHCenter) | Qt::AlignVCenter);
+    case Qt::DecorationRole:
+        switch (m_markers[size_t(section)]) {
+        case Marker::Down:
+            return QApplication::style()->standardIcon(QStyle::SP_ArrowDown);
+        case Marker::Up:
+            return QApplication::style()->standardIcon(QStyle::SP_ArrowUp);
+        case Marker::None:
+            break;
+        }
+        return {};
+    default:
+        return {};
+    }
+}
+
+void AttachmentGridModel::syncRows()
+{
+    beginResetModel();
+    m_rows = m_list->count();
+    endResetModel();
+}
+
+void AttachmentGridModel::headingClick(int dataColumn)
+{
+    if (dataColumn < 1 || dataColumn > 7)
+        return;
+    const Marker before = m_markers[size_t(dataColumn - 1)];
+    m_markers.fill(Marker::None);
+    m_markers[size_t(dataColumn - 1)] = before == Marker::Down ? Marker::Up : Marker::Down;
+    m_list->SortDescending = m_markers[size_t(dataColumn - 1)] == Marker::Up;
+    m_list->sort(AttachColumn(dataColumn));
+    // The rows keep their numbers, and so the selection; only what they show changes.
+    Q_EMIT headerDataChanged(Qt::Horizontal, 0, 6);
+    if (m_rows > 0)
+        Q_EMIT dataChanged(index(0, 0), index(m_rows - 1, 6));
+}

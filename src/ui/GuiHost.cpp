@@ -1,0 +1,53 @@
+#include "GuiHost.h"
+
+#include "TForm1.h"
+
+#include <QMessageBox>
+
+GuiHost::GuiHost(TForm1 *window) : m_window(window) {}
+
+void GuiHost::run(const std::function<void()> &step)
+{
+    if (m_closing)
+        return;
+    HandOverHost::run([&] {
+        if (!m_closing)
+            step();
+    });
+}
+
+void GuiHost::setStatusBarText(const QString &text)
+{
+    if (m_window)
+        m_window->showStatusText(text);
+}
+
+void GuiHost::syncGridRows()
+{
+    if (m_window)
+        m_window->syncGridRows();
+}
+
+void GuiHost::clearAllData()
+{
+    if (m_window)
+        m_window->clearAllData();
+}
+
+void GuiHost::showWarning(const QString &text)
+{
+    QMessageBox::warning(m_window, QStringLiteral("Warning"), text);
+}
+
+void GuiHost::showApplicationError(const QString &text)
+{
+    QMessageBox box(QMessageBox::Critical, QStringLiteral("Application Error"), text,
+                    QMessageBox::Ok, m_window);
+    box.setWindowModality(Qt::ApplicationModal);
+    box.exec();
+}
+
+void GuiHost::showErrorMessage(const QString &text)
+{
+    QMessageBox::critical(m_window, QStringLiteral("Error"), text);
+}

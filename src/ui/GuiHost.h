@@ -1,0 +1,35 @@
+#pragma once
+
+#include "processing/HandOverHost.h"
+
+#include <QPointer>
+
+#include <atomic>
+
+class TForm1;
+
+// The desktop program's side of the hand-over steps: each step runs on the main
+// thread while the worker waits; message boxes are parented to the main window.
+// Once the program is closing, steps are skipped so that no worker waits for a
+// main thread that no longer runs its event loop.
+class GuiHost : public HandOverHost
+{
+    Q_OBJECT
+public:
+    explicit GuiHost(TForm1 *window);
+
+    void run(const std::function<void()> &step) override;
+    void setStatusBarText(const QString &text) override;
+    void syncGridRows() override;
+    void clearAllData() override;
+    void showWarning(const QString &text) override;
+    void showApplicationError(const QString &text) override;
+    void showErrorMessage(const QString &text) override;
+
+    // From now on steps are skipped.
+    void shutDown() { m_closing = true; }
+
+private:
+    QPointer<TForm1> m_window;
+    std::atomic<bool> m_closing{false};
+};

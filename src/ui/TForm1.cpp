@@ -1,0 +1,225 @@
+// The main window's state and lifecycle: start-up, title, settings in and out, closing.
+#include "TForm1.h"
+
+#include "AttachmentGridModel.h"
+#include "GuiHost.h"
+#include "Localise.h"
+#include "TFormInfo.h"
+#include "TMRUManager.h"
+#include "TfolderChooser.h"
+#include "common/Error.h"
+#include "lang/TStringLoader.h"
+#include "settings/TSettings.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QRadioButton>
+#include <QScreen>
+#include <QStatusBar>
+#include <QStatusTipEvent>
+#include <QTabWidget>
+#include <QThread>
+#include <QTimer>
+
+TForm1::TForm1(mailstore::ApplicationFactory stores, QWidget *parent)
+    : QMainWindow(parent), m_stores(std::move(stores))
+{
+    setObjectName(QStringLiteral("Form1"));
+    m_loader = std::make_unique<TStringLoader>(TStringLoader::defaultPath());
+    m_model = new AttachmentGridModel(&m_list, this);
+    m_host = new GuiHost(this);
+    buildMenus();
+    buildPages();
+    m_statusText = new QLabel(this);
+    m_statusText->setObjectName(QStringLiteral("statusText"));
+    statusBar()->addWidget(m_statusText, 1);
+    try {
+        LocaliseForm(*m_loader, this);
+    } catch (const qb::Error &e) {
+        showError(e.message());
+    }
+
+    recentFiles->loadRecentList(TSettings::valueName(21));
+    PageControl->setCurrentWidget(Emails);
+    m_settings = new TSettings(this);
+    m_settings->loadFromRegistry();
+    settingsToControls();
+
+    setMinimumSize(600, 317);
+    resize(600, 340);
+    if (const QScreen *screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - frameGeometry().center());
+    FormInfo1 = new TFormInfo(this);
+    FormInfo1->AppName = QStringLiteral("Quillbrook");
+    FormInfo1->FormName = QStringLiteral("main");
+    FormInfo1->Loaded();
+
+    m_folderChooser = new TfolderChooser(m_loader.get(), this);
+    QTimer::singleShot(0, this, &TForm1::afterCreate);
+}
+
+TForm1::~TForm1()
+{
+    stopWorkers();
+}
+
+void TForm1::afterCreate()
+{
+    recentFiles->saveRecentList(TSettings::valueName(21));
+}
+
+void TForm1::showError(const QString &message)
+{
+    QMessageBox::critical(this, QApplication::applicationName(), message);
+}
+
+void TForm1::showStatusText(const QString &text)
+{
+    m_statusText->setText(text);
+}
+
+void TForm1::setTitle()
+{
+    QString name = QFileInfo(m_settings->fileName).fileName();
+    if (name.isEmpty())
+        name = QStringLiteral("Untitled");
+    if (Modified)
+        name += QStringLiteral(" (modified)");
+    setWindowTitle(name + QStringLiteral(" - Quillbrook by Vellmor Software"));
+}
+
+void TForm1::setModified(bool value)
+{
+    if (value == Modified)
+        return;
+    Modified = value;
+    setTitle();
+}
+
+void TForm1::settingsToControls()
+{
+    (m_settings->getFromDefaultFolder ? defaultInboxChoice : folderChoice)->setChecked(true);
+    messageSource->setText(m_settings->fromFolderName);
+    SourceFolderEntryId = m_settings->fromFolderEntryId;
+    DestinationMailFolderId = m_settings->entryId;
+    SaveFolder = m_settings->saveFolder;
+    (m_settings->logToFile ? logToFileChoice : noLoggingChoice)->setChecked(true);
+    logFilename->setText(m_settings->logFilename);
+    emailsFromClick();
+    loggingClick();
+    setModified(false);
+    setTitle();
+}
+
+void TForm1::controlsToSettings(TSettings &target) const
+{
+    target.getFromDefaultFolder = defaultInboxChoice->isChecked();
+    target.fromFolderName = messageSource->text();
+    target.fromFolderEntryId = SourceFolderEntryId;
+    target.entryId = DestinationMailFolderId;
+    target.saveFolder = SaveFolder;
+    target.logToFile = logToFileChoice->isChecked();
+    target.logFilename = logFilename->text();
+}
+
+std::unique_ptr<TSettings> TForm1::workerSettings() const
+{
+    auto copy = std::make_unique<TSettings>();
+    controlsToSettings(*copy);
+    return copy;
+}
+
+TForm1::Answer TForm1::askSaveChanges()
+{
+    const auto answer = QMessageBox::question(
+        this, QApplication::applicationName(), QStringLiteral("Save current settings?"),
+        QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+    return answer == QMessageBox::Yes  ? Answer::Yes
+           : answer == QMessageBox::No ? Answer::No
+                                       : Answer::Cancel;
+}
+
+void TForm1::closeEvent(QCloseEvent *event)
+{
+    if (Modified) {
+        const Answer answer = askSaveChanges();
+        if (answer == Answer::Cancel) {
+            event->ignore();
+            return;
+        }
+        if (answer == Answer::Yes)
+            Save1Click();
+    }
+    controlsToSettings(*m_settings);
+    try {
+        m_settings->saveToRegistry();
+        FormInfo1->Save();
+        recentFiles->saveRecentList(TSettings::valueName(21));
+    } catch (const qb::Error &) {
+        // Registry writes that fail on the way out are not worth stopping the close for.
+    }
+    stopWorkers();
+    event->accept();
+}
+
+bool TForm1::event(QEvent *event)
+{
+    // A hint shows in the status bar; an empty one leaves it as it is.
+    if (event->type() == QEvent::StatusTip) {
+        const QString tip = static_cast<QStatusTipEvent *>(event)->tip();
+        if (!tip.isEmpty())
+            m_statusText->setText(tip);
+        return true;
+    }
+    return QMainWindow::event(event);
+}
+
+bool TForm1::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == messageSource && event->type() == QEvent::MouseButtonPress &&
+        messageSource->isEnabled()) {
+        messageSourceClick();
+        return true;
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+bool TForm1::workerRunning() const
+{
+    return std::any_of(m_workers.begin(), m_workers.end(),
+                       [](const auto &w) { return !w.isNull(); });
+}
+
+void TForm1::watchWorker(QThread *worker)
+{
+    m_workers.append(worker);
+    connect(worker, &QObject::destroyed, this, [this] {
+        m_workers.removeAll(nullptr);
+        updateWorkerCommands();
+    });
+    updateWorkerCommands();
+}
+
+void TForm1::stopWorkers()
+{
+    if (!workerRunning())
+        return;
+    m_host->shutDown();
+    for (const auto &worker : std::as_const(m_workers)) {
+        if (worker)
+            worker->requestInterruption();
+    }
+    // Steps already queued for this thread are run (and skipped) while waiting.
+    QElapsedTimer waited;
+    waited.start();
+    while (workerRunning() && waited.elapsed() < 30000) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+}

@@ -1,0 +1,214 @@
+// The main window's commands: the source folder, Analyze, the jobs, logging and the grid.
+#include "AttachmentGridModel.h"
+#include "GuiHost.h"
+#include "MessageWindow.h"
+#include "TForm1.h"
+#include "TTstatusForm.h"
+#include "TchooseFolder.h"
+#include "TfolderChooser.h"
+#include "common/Error.h"
+#include "mailstore/TAnalyseThread.h"
+#include "processing/TEmailThread.h"
+#include "settings/TSettings.h"
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTabWidget>
+#include <QTableView>
+#include <QToolButton>
+
+namespace {
+
+const QString busyHint = QStringLiteral("Wait until the running analysis or job has ended");
+
+} // namespace
+
+void TForm1::emailsFromClick()
+{
+    setModified(true);
+    const bool chosenFolder = folderChoice->isChecked();
+    messageSource->setEnabled(chosenFolder);
+    browseFromFolder->setEnabled(chosenFolder);
+}
+
+void TForm1::messageSourceClick()
+{
+    QApplication::beep();
+    QMessageBox box(
+        QMessageBox::NoIcon, QApplication::applicationName(),
+        QStringLiteral("Please use the browse button (...) on the right to select a new folder"),
+        QMessageBox::Ok, this);
+    box.exec();
+}
+
+void TForm1::browseFromFolderClick()
+{
+    if (!m_chooseFolder)
+        m_chooseFolder = new TchooseFolder(m_stores, m_loader.get(), this);
+    if (m_chooseFolder->exec() != QDialog::Accepted)
+        return;
+    messageSource->setText(m_chooseFolder->selectedPath());
+    SourceFolderEntryId = m_chooseFolder->selectedEntryId();
+    setModified(true);
+}
+
+void TForm1::analyseButtonClick()
+{
+    if (workerRunning())
+        return;
+    m_list.clear();
+    syncGridRows();
+    PageControl->setCurrentWidget(attachmentsSheet);
+    std::unique_ptr<TSettings> copy = workerSettings();
+    try {
+        copy->checkSource();
+    } catch (const qb::Error &e) {
+        showError(e.message());
+        return;
+    }
+    auto *status = new TTstatusForm(m_loader.get(), this);
+    watchWorker(new TAnalyseThread(copy.release(), status->link(), m_host, m_stores, &m_list));
+}
+
+void TForm1::deleteAttachmentsClick()
+{
+    if (QMessageBox::warning(this, QStringLiteral("Warning"),
+                             QStringLiteral("Delete all selected attachments - are you sure?"),
+                             QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes)
+        startJob(true, false);
+}
+
+void TForm1::detachAttachmentsClick()
+{
+    if (m_folderChooser->choose(SaveFolder))
+        startJob(true, true);
+}
+
+void TForm1::copyAttachmentsClick()
+{
+    if (m_folderChooser->choose(SaveFolder))
+        startJob(false, true);
+}
+
+void TForm1::startJob(bool remove, bool save)
+{
+    if (workerRunning())
+        return;
+    std::unique_ptr<TSettings> copy = workerSettings();
+    if (save) {
+        try {
+            copy->checkDestination();
+        } catch (const qb::Error &e) {
+            showError(e.message());
+            return;
+        }
+    }
+    auto *status = new TTstatusForm(m_loader.get(), this);
+    // The job takes the selected rows' records when it starts, on this thread.
+    auto takeSelection = [this] {
+        TEmailThread::Records records;
+        QList<int> rows;
+        for (const QModelIndex &index : attachGrid->selectionModel()->selectedRows())
+            rows << index.row();
+        std::sort(rows.begin(), rows.end());
+        for (const int row : std::as_const(rows)) {
+            if (auto record = m_list.record(row))
+                records.push_back(std::move(record));
+        }
+        return records;
+    };
+    watchWorker(new TEmailThread(copy.release(), status->link(), m_host, m_stores, takeSelection,
+                                 remove, save));
+}
+
+void TForm1::loggingClick()
+{
+    setModified(true);
+    const bool toFile = logToFileChoice->isChecked();
+    logFilename->setEnabled(toFile);
+    browseLogFile->setEnabled(toFile);
+}
+
+void TForm1::logFilenameChange()
+{
+    setModified(true);
+}
+
+void TForm1::browseLogFileClick()
+{
+    if (browseLog->exec() != QDialog::Accepted || browseLog->selectedFiles().isEmpty())
+        return;
+    logFilename->setText(browseLog->selectedFiles().first());
+    setModified(true);
+}
+
+void TForm1::syncGridRows()
+{
+    m_model->syncRows();
+    // The row count changed: nothing is selected any more, and the buttons say so.
+    attachGridSelectChanged();
+}
+
+void TForm1::clearAllData()
+{
+    PageControl->setCurrentWidget(Emails);
+    m_list.clear();
+    syncGridRows();
+}
+
+void TForm1::SelectAll1Click()
+{
+    attachGrid->selectAll();
+}
+
+void TForm1::attachGridSelectChanged()
+{
+    const int selected = int(attachGrid->selectionModel()->selectedRows().size());
+    updateWorkerCommands();
+    showStatusText(QStringLiteral("%1 attachment(s) selected").arg(selected));
+}
+
+void TForm1::updateWorkerCommands()
+{
+    const bool busy = workerRunning();
+    const bool rows = !attachGrid->selectionModel()->selectedRows().isEmpty();
+    for (QPushButton *button : {deleteAttachments, detachAttachments, copyAttachments})
+        button->setEnabled(rows && !busy);
+    analyseButton->setEnabled(!busy);
+    analyseButton->setToolTip(busy ? busyHint : QString());
+    attachGrid->horizontalHeader()->setToolTip(busy ? busyHint : QString());
+}
+
+void TForm1::attachGridHeadingClick(int dataColumn)
+{
+    // A running analysis fills the list and a starting job reads it: no sorting meanwhile.
+    if (workerRunning()) {
+        showStatusText(busyHint);
+        return;
+    }
+    attachGrid->setUpdatesEnabled(false);
+    m_model->headingClick(dataColumn);
+    attachGrid->setUpdatesEnabled(true);
+}
+
+void TForm1::attachGridDblClickCell(int dataRow)
+{
+    const auto record = m_list.record(dataRow - 1);
+    if (dataRow < 1 || !record)
+        return;
+    try {
+        const auto mapi = m_stores()->getNamespace(QStringLiteral("MAPI"));
+        const auto email = mapi->getItemFromId(record->EntryId, record->StoreId);
+        if (!email)
+            throw qb::MailStoreError(QStringLiteral("The email is no longer in the mail store"));
+        MessageWindow::display(*email, this);
+    } catch (const qb::Error &e) {
+        showError(e.message());
+    }
+}

@@ -1,0 +1,240 @@
+// The main window's menus, tool bar and pages.
+#include "AttachmentGridModel.h"
+#include "TForm1.h"
+#include "TMRUManager.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QFileDialog>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QStyle>
+#include <QTabWidget>
+#include <QTableView>
+#include <QToolBar>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+namespace {
+
+template <class T> T *named(T *object, const char *name)
+{
+    object->setObjectName(QString::fromLatin1(name));
+    return object;
+}
+
+void setHint(QWidget *widget, const QString &hint)
+{
+    widget->setToolTip(hint);
+    widget->setStatusTip(hint);
+}
+
+QFileDialog *fileDialog(QWidget *parent, const char *name, const QString &title,
+                        const QStringList &filters, const QString &suffix)
+{
+    auto *dialog = named(new QFileDialog(parent), name);
+    dialog->setWindowTitle(title);
+    dialog->setNameFilters(filters);
+    dialog->setDefaultSuffix(suffix);
+    dialog->setDirectory(QDir::currentPath());
+    return dialog;
+}
+
+} // namespace
+
+void TForm1::buildMenus()
+{
+    QMenu *file = named(menuBar()->addMenu(QStringLiteral("&File")), "File1");
+    Open1 = named(file->addAction(QStringLiteral("&Open..."), this, &TForm1::Open1Click), "Open1");
+    Open1->setShortcut(QKeySequence::Open);
+    Save1 = named(file->addAction(QStringLiteral("&Save"), this, &TForm1::Save1Click), "Save1");
+    Save1->setShortcut(QKeySequence::Save);
+    Saveas1 = named(file->addAction(QStringLiteral("Save as..."), this, &TForm1::Saveas1Click),
+                    "Saveas1");
+    Recentfiles1 = named(file->addMenu(QStringLiteral("&Recent files")), "Recentfiles1");
+    file->addSeparator();
+    Exit1 = named(file->addAction(QStringLiteral("E&xit"), this, &QWidget::close), "Exit1");
+    Exit1->setShortcut(QKeySequence(Qt::ALT | Qt::Key_F4));
+    Exit1->setStatusTip(QStringLiteral("Close this program"));
+    QMenu *edit = named(menuBar()->addMenu(QStringLiteral("&Edit")), "Edit1");
+    SelectAll1 =
+        named(edit->addAction(QStringLiteral("Se&lect All"), this, &TForm1::SelectAll1Click),
+              "SelectAll1");
+    SelectAll1->setShortcut(QKeySequence::SelectAll);
+
+    recentFiles = named(new TMRUManager(Recentfiles1, this), "recentFiles");
+    connect(recentFiles, &TMRUManager::clicked, this,
+            [this](const QString &name, const QString &, qint32) { recentFilesClick(name); });
+
+    QToolBar *tools = named(addToolBar(QStringLiteral("Tools")), "ToolBar1");
+    tools->setMovable(false);
+    tools->setIconSize({20, 20});
+    openTool = named(tools->addAction(style()->standardIcon(QStyle::SP_DialogOpenButton),
+                                      QStringLiteral("Open"), this, &TForm1::Open1Click),
+                     "ToolButton1");
+    openTool->setStatusTip(QStringLiteral("Open a settings file"));
+    openTool->setToolTip(openTool->statusTip());
+    saveTool = named(tools->addAction(style()->standardIcon(QStyle::SP_DialogSaveButton),
+                                      QStringLiteral("Save"), this, &TForm1::Save1Click),
+                     "ToolButton2");
+    saveTool->setStatusTip(QStringLiteral("Save the current settings"));
+    saveTool->setToolTip(saveTool->statusTip());
+
+    const QStringList filters = {QStringLiteral("Quillbrook Files (*.qbk)"),
+                                 QStringLiteral("All files (*)")};
+    OpenDialog = fileDialog(this, "OpenDialog", QStringLiteral("Load Quillbrook settings"), filters,
+                            QStringLiteral("qbk"));
+    OpenDialog->setFileMode(QFileDialog::ExistingFile);
+    OpenDialog->setAcceptMode(QFileDialog::AcceptOpen);
+    SaveDialog = fileDialog(this, "SaveDialog", QStringLiteral("Save Quillbrook settings"), filters,
+                            QStringLiteral("qbk"));
+    SaveDialog->setAcceptMode(QFileDialog::AcceptSave);
+    browseLog = fileDialog(this, "browseLog", QString(),
+                           {QStringLiteral("Log files (*.log)"), QStringLiteral("All files (*)")},
+                           QStringLiteral("log"));
+    browseLog->setAcceptMode(QFileDialog::AcceptSave);
+}
+
+void TForm1::buildPages()
+{
+    PageControl = named(new QTabWidget(this), "PageControl");
+    Emails = buildStartingFolderPage();
+    attachmentsSheet = buildAttachmentsPage();
+    TabSheet1 = buildOptionsPage();
+    PageControl->addTab(Emails, QStringLiteral("&1 Starting folder"));
+    PageControl->addTab(attachmentsSheet, QStringLiteral("&2 Attachments"));
+    PageControl->addTab(TabSheet1, QStringLiteral("&3 Options"));
+    setCentralWidget(PageControl);
+}
+
+QWidget *TForm1::buildStartingFolderPage()
+{
+    auto *page = named(new QWidget, "Emails");
+    emailsFrom = named(new QGroupBox(QStringLiteral(" &Process emails from "), page), "emailsFrom");
+    setHint(emailsFrom, QStringLiteral("Process the emails from a specified folder"));
+    defaultInboxChoice = new QRadioButton(QStringLiteral("Default Inbox"));
+    folderChoice = new QRadioButton(QStringLiteral("Folder:"));
+    messageSource = named(new QLineEdit, "messageSource");
+    messageSource->setReadOnly(true);
+    messageSource->setFocusPolicy(Qt::NoFocus);
+    messageSource->installEventFilter(this);
+    setHint(messageSource, QStringLiteral("Please use the browse button to choose a new folder"));
+    browseFromFolder = named(new QToolButton, "browseFromFolder");
+    browseFromFolder->setText(QStringLiteral("..."));
+    setHint(browseFromFolder, QStringLiteral("Browse for a mail folder"));
+
+    // The choices are entries of the group, not controls of their own: unnamed, so
+    // the language file leaves them as designed.
+    auto *choices = new QGridLayout(emailsFrom);
+    choices->addWidget(defaultInboxChoice, 0, 0, 1, 3);
+    choices->addWidget(folderChoice, 1, 0);
+    choices->addWidget(messageSource, 1, 1);
+    choices->addWidget(browseFromFolder, 1, 2);
+    choices->setColumnStretch(1, 1);
+
+    analyseButton = named(new QPushButton(QStringLiteral("&Analyze...")), "analyseButton");
+    analyseButton->setDefault(true);
+    analyseButton->setAutoDefault(true);
+    auto *layout = new QVBoxLayout(page);
+    layout->addWidget(emailsFrom);
+    layout->addStretch();
+    auto *buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(analyseButton);
+    layout->addLayout(buttons);
+
+    connect(defaultInboxChoice, &QRadioButton::clicked, this, &TForm1::emailsFromClick);
+    connect(folderChoice, &QRadioButton::clicked, this, &TForm1::emailsFromClick);
+    connect(browseFromFolder, &QToolButton::clicked, this, &TForm1::browseFromFolderClick);
+    connect(analyseButton, &QPushButton::clicked, this, &TForm1::analyseButtonClick);
+    return page;
+}
+
+QWidget *TForm1::buildAttachmentsPage()
+{
+    auto *page = named(new QWidget, "attachmentsSheet");
+    attachGrid = named(new QTableView(page), "attachGrid");
+    attachGrid->setModel(m_model);
+    attachGrid->setSelectionBehavior(QAbstractItemView::SelectRows);
+    attachGrid->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    attachGrid->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    attachGrid->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    attachGrid->setWordWrap(false);
+    attachGrid->setAlternatingRowColors(true);
+    attachGrid->verticalHeader()->hide();
+    attachGrid->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    attachGrid->verticalHeader()->setDefaultSectionSize(attachGrid->fontMetrics().height() + 6);
+    attachGrid->horizontalHeader()->setSectionsMovable(false);
+    attachGrid->horizontalHeader()->setSectionsClickable(true);
+    attachGrid->horizontalHeader()->setHighlightSections(false);
+    for (int column = 1; column <= 7; ++column)
+        attachGrid->setColumnWidth(column - 1, AttachmentGridModel::columnWidth(column));
+    attachGrid->horizontalHeader()->setStretchLastSection(true);
+
+    deleteAttachments =
+        named(new QPushButton(QStringLiteral("Delete attachments")), "deleteAttachments");
+    setHint(deleteAttachments,
+            QStringLiteral("Delete the attachments. The attachments are NOT saved"));
+    detachAttachments = named(new QPushButton(QStringLiteral("Detach...")), "detachAttachments");
+    setHint(
+        detachAttachments,
+        QStringLiteral("Save the attachments out to files and then detach them from the email"));
+    copyAttachments =
+        named(new QPushButton(QStringLiteral("Save attachments...")), "copyAttachments");
+    setHint(
+        copyAttachments,
+        QStringLiteral("Save the attachments out to file (the attachments are left unchanged)"));
+    for (QPushButton *button : {deleteAttachments, detachAttachments, copyAttachments})
+        button->setEnabled(false);
+
+    auto *layout = new QVBoxLayout(page);
+    layout->addWidget(attachGrid, 1);
+    auto *buttons = new QHBoxLayout;
+    buttons->addWidget(deleteAttachments);
+    buttons->addWidget(detachAttachments);
+    buttons->addWidget(copyAttachments);
+    buttons->addStretch();
+    layout->addLayout(buttons);
+
+    connect(attachGrid->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &TForm1::attachGridSelectChanged);
+    connect(attachGrid->horizontalHeader(), &QHeaderView::sectionClicked, this,
+            [this](int section) { attachGridHeadingClick(section + 1); });
+    connect(attachGrid, &QTableView::doubleClicked, this,
+            [this](const QModelIndex &index) { attachGridDblClickCell(index.row() + 1); });
+    connect(deleteAttachments, &QPushButton::clicked, this, &TForm1::deleteAttachmentsClick);
+    connect(detachAttachments, &QPushButton::clicked, this, &TForm1::detachAttachmentsClick);
+    connect(copyAttachments, &QPushButton::clicked, this, &TForm1::copyAttachmentsClick);
+    return page;
+}
+
+QWidget *TForm1::buildOptionsPage()
+{
+    auto *page = named(new QWidget, "TabSheet1");
+    logging = named(new QGroupBox(QStringLiteral(" &Logging "), page), "logging");
+    noLoggingChoice = new QRadioButton(QStringLiteral("No logging"));
+    logToFileChoice = new QRadioButton(QStringLiteral("Log actions to file:"));
+    logFilename = named(new QLineEdit, "logFilename");
+    browseLogFile = named(new QToolButton, "browseLogFile");
+    browseLogFile->setText(QStringLiteral("..."));
+    auto *choices = new QGridLayout(logging);
+    choices->addWidget(noLoggingChoice, 0, 0, 1, 3);
+    choices->addWidget(logToFileChoice, 1, 0);
+    choices->addWidget(logFilename, 1, 1);
+    choices->addWidget(browseLogFile, 1, 2);
+    choices->setColumnStretch(1, 1);
+    auto *layout = new QVBoxLayout(page);
+    layout->addWidget(logging);
+    layout->addStretch();
+
+    connect(noLoggingChoice, &QRadioButton::clicked, this, &TForm1::loggingClick);
+    connect(logToFileChoice, &QRadioButton::clicked, this, &TForm1::loggingClick);
+    connect(logFilename, &QLineEdit::textChanged, this, &TForm1::logFilenameChange);
+    connect(browseLogFile, &QToolButton::clicked, this, &TForm1::browseLogFileClick);
+    return page;
+}

@@ -1,0 +1,145 @@
+#include "TTstatusForm.h"
+
+#include "Localise.h"
+
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QStyle>
+#include <QThread>
+
+namespace {
+
+// Forwards the hand-over steps to the window that owns it.
+class StatusLink : public StatusWindow
+{
+public:
+    explicit StatusLink(TTstatusForm *form) : StatusWindow(form), m_form(form) {}
+    void AttachWorker(QThread *worker) override { m_form->AttachWorker(worker); }
+    void showInFront() override
+    {
+        m_form->show();
+        m_form->raise();
+        m_form->activateWindow();
+    }
+    void ShowStatus(const QString &text) override { m_form->ShowStatus(text); }
+    void ShowProgress(int percent) override { m_form->ShowProgress(percent); }
+    void MarkFinished() override { m_form->MarkFinished(); }
+    void closeWindow() override { m_form->close(); }
+
+private:
+    TTstatusForm *m_form;
+};
+
+} // namespace
+
+TTstatusForm::TTstatusForm(TStringLoader *loader, QWidget *parent)
+    : QDialog(parent, Qt::Dialog | Qt::WindowStaysOnTopHint), m_link(new StatusLink(this))
+{
+    setObjectName(QStringLiteral("TstatusForm"));
+    setAttribute(Qt::WA_DeleteOnClose);
+    setModal(false);
+    setWindowTitle(QStringLiteral("Processing emails..."));
+    setFixedSize(351, 106);
+
+    statusText = new QLabel(QStringLiteral("Processing Email 0 of 0:"), this);
+    statusText->setObjectName(QStringLiteral("statusText"));
+    statusText->setGeometry(8, 8, 335, 16);
+    taskProgress = new QProgressBar(this);
+    taskProgress->setObjectName(QStringLiteral("taskProgress"));
+    taskProgress->setGeometry(8, 30, 335, 14);
+    taskProgress->setRange(0, 100);
+    taskProgress->setTextVisible(false);
+    cancelButton = new QPushButton(this);
+    cancelButton->setObjectName(QStringLiteral("cancelButton"));
+    cancelButton->setGeometry(243, 68, 100, 28);
+    cancelButton->setAutoDefault(false);
+    connect(cancelButton, &QPushButton::clicked, this, &TTstatusForm::cancelButtonClick);
+    setKind(ButtonKind::Cancel);
+
+    if (loader)
+        LocaliseForm(*loader, this);
+    if (const QScreen *screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+    show();
+}
+
+void TTstatusForm::AttachWorker(QThread *worker)
+{
+    Worker = worker;
+}
+
+void TTstatusForm::ShowStatus(const QString &text)
+{
+    statusText->setText(text);
+    statusText->repaint();
+    Q_EMIT statusShown(text);
+}
+
+void TTstatusForm::ShowProgress(int percent)
+{
+    taskProgress->setValue(percent);
+    taskProgress->repaint();
+}
+
+void TTstatusForm::MarkFinished()
+{
+    setKind(ButtonKind::OK);
+    Worker = nullptr;
+}
+
+void TTstatusForm::setKind(ButtonKind kind)
+{
+    m_kind = kind;
+    switch (kind) {
+    case ButtonKind::Cancel:
+        cancelButton->setText(QStringLiteral("&Cancel"));
+        cancelButton->setIcon(style()->standardIcon(QStyle::SP_DialogCancelButton));
+        break;
+    case ButtonKind::OK:
+        cancelButton->setText(QStringLiteral("&OK"));
+        cancelButton->setIcon(style()->standardIcon(QStyle::SP_DialogOkButton));
+        break;
+    case ButtonKind::Close:
+        cancelButton->setText(QStringLiteral("&Close"));
+        cancelButton->setIcon(style()->standardIcon(QStyle::SP_DialogCloseButton));
+        break;
+    }
+    cancelButton->setDefault(kind == ButtonKind::OK);
+}
+
+void TTstatusForm::cancelButtonClick()
+{
+    if (m_kind != ButtonKind::Cancel) {
+        close();
+        return;
+    }
+    if (Worker)
+        Worker->requestInterruption();
+    Worker = nullptr;
+    setKind(ButtonKind::Close);
+}
+
+void TTstatusForm::keyPressEvent(QKeyEvent *event)
+{
+    // Esc answers Cancel, Enter answers OK; Close answers neither.
+    const bool escape = event->key() == Qt::Key_Escape;
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    if ((escape && m_kind == ButtonKind::Cancel) || (enter && m_kind == ButtonKind::OK))
+        cancelButton->click();
+    else if (!escape && !enter)
+        QDialog::keyPressEvent(event);
+}
+
+void TTstatusForm::closeEvent(QCloseEvent *event)
+{
+    // A window closed while its worker runs would leave nothing to cancel it with.
+    if (Worker)
+        Worker->requestInterruption();
+    Worker = nullptr;
+    QDialog::closeEvent(event);
+}

@@ -1,0 +1,55 @@
+#pragma once
+
+#include "processing/StatusWindow.h"
+
+#include <QDialog>
+#include <QPointer>
+
+class QLabel;
+class QProgressBar;
+class QPushButton;
+class QThread;
+class TStringLoader;
+
+// The small window of one analysis or job: its status text, a progress bar and a
+// button that cancels the worker, then closes the window. Stays on top, not modal,
+// and frees itself when closed; a worker's later steps then find no window and
+// skip it, and closing it with the close box cancels the worker.
+class TTstatusForm : public QDialog
+{
+    Q_OBJECT
+public:
+    enum class ButtonKind { Cancel, OK, Close };
+
+    explicit TTstatusForm(TStringLoader *loader, QWidget *parent = nullptr);
+
+    // What the hand-over steps reach; lives and dies with the window.
+    StatusWindow *link() const { return m_link; }
+
+    void AttachWorker(QThread *worker);
+    void ShowStatus(const QString &text);
+    void ShowProgress(int percent);
+    void MarkFinished();
+    ButtonKind buttonKind() const { return m_kind; }
+
+Q_SIGNALS:
+    // A status text was shown.
+    void statusShown(const QString &text);
+
+public:
+    QLabel *statusText;
+    QProgressBar *taskProgress;
+    QPushButton *cancelButton;
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void cancelButtonClick();
+    void setKind(ButtonKind kind);
+
+    StatusWindow *m_link;
+    QPointer<QThread> Worker;
+    ButtonKind m_kind = ButtonKind::Cancel;
+};

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QDialog>
+
+class QLineEdit;
+class QToolButton;
+class TFormInfo;
+class TStringLoader;
+
+// Asks where saved attachments go: a folder field with a browse button that opens
+// the system's folder picker. Made at start-up, kept until the program ends.
+class TfolderChooser : public QDialog
+{
+    Q_OBJECT
+public:
+    TfolderChooser(TStringLoader *loader, QWidget *parent);
+
+    // Shows folder, and on OK replaces it with what the user chose.
+    bool choose(QString &folder);
+
+    QLineEdit *Directory;
+    QToolButton *browseButton;
+
+protected:
+    void done(int result) override;
+
+private:
+    TFormInfo *FormInfo1;
+};

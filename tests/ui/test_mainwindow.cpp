@@ -1,0 +1,370 @@
+#include "mailstore/memory/MemoryStore.h"
+#include "settings/TRegistry.h"
+#include "settings/TSettings.h"
+#include "ui/AttachmentGridModel.h"
+#include "ui/TForm1.h"
+#include "ui/TTstatusForm.h"
+#include "ui/TchooseFolder.h"
+#include "ui/TfolderChooser.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDialogButtonBox>
+#include <QFile>
+#include <QGroupBox>
+#include <QItemSelectionModel>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPointer>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QStatusBar>
+#include <QTabWidget>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QTreeWidget>
+
+namespace {
+
+// Answers the next modal window when it appears: handler gets it and closes it.
+void whenModal(std::function<void(QWidget *)> handler, QString *seenText = nullptr)
+{
+    auto poll = std::make_shared<std::function<void()>>();
+    *poll = [handler, seenText, poll] {
+        QWidget *modal = QApplication::activeModalWidget();
+        if (!modal) {
+            QTimer::singleShot(10, *poll);
+            return;
+        }
+        if (seenText) {
+            if (auto *box = qobject_cast<QMessageBox *>(modal))
+                *seenText = box->text();
+        }
+        handler(modal);
+    };
+    QTimer::singleShot(10, *poll);
+}
+
+void pressButton(QWidget *modal, QMessageBox::StandardButton which)
+{
+    if (auto *box = qobject_cast<QMessageBox *>(modal))
+        box->button(which)->click();
+}
+
+QString statusBarText(TForm1 &window)
+{
+    return window.findChild<QLabel *>(QStringLiteral("statusText"))->text();
+}
+
+struct Mailbox
+{
+    MemoryStore store;
+    std::shared_ptr<MemoryStore::FolderData> top =
+        store.addStore(QStringLiteral("Personal Folders"));
+    std::shared_ptr<MemoryStore::FolderData> inbox = store.addFolder(top, QStringLiteral("Inbox"));
+    Mailbox()
+    {
+        store.setDefaultInbox(inbox);
+        auto projects = store.addFolder(inbox, QStringLiteral("Projects"));
+        store.addFolder(top, QStringLiteral("Calendar"), 1);
+        store.addFolder(top, QStringLiteral("Archive"));
+        store.addItem(inbox, QStringLiteral("Small"), {"s.pdf"})->size = 1000;
+        store.addItem(inbox, QStringLiteral("Big"), {"b1.zip", "b2.doc"})->size = 9000;
+        store.addItem(projects, QStringLiteral("Medium"), {"m.xls"})->size = 5000;
+    }
+};
+
+void analyse(TForm1 &window)
+{
+    window.analyseButtonClick();
+    QTRY_VERIFY_WITH_TIMEOUT(!window.workerRunning(), 10000);
+}
+
+} // namespace
+
+class TestMainWindow : public QObject
+{
+    Q_OBJECT
+    QTemporaryDir m_config;
+
+    void screenshot(QWidget *widget, const char *name)
+    {
+        const QString folder = qEnvironmentVariable("QB_SCREENSHOT_DIR");
+        if (!folder.isEmpty())
+            widget->grab().save(folder + QLatin1Char('/') + QLatin1String(name) +
+                                QStringLiteral(".png"));
+    }
+
+private Q_SLOTS:
+    void initTestCase() { qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_config.path())); }
+    void init() { QFile::remove(TRegistry::hivePath(TRegistry::Root::CurrentUser)); }
+
+    void firstStart()
+    {
+        Mailbox box;
+        TForm1 window(box.store.factory());
+        window.show();
+        QCOMPARE(window.windowTitle(), QStringLiteral("Untitled - Quillbrook by Vellmor Software"));
+        QCOMPARE(window.PageControl->currentWidget(), window.Emails);
+        QVERIFY(window.defaultInboxChoice->isChecked());
+        QVERIFY(window.noLoggingChoice->isChecked());
+        QCOMPARE(window.logFilename->text(), QStringLiteral("quillbrook.log"));
+        QVERIFY(!window.isModified());
+        QVERIFY(!window.messageSource->isEnabled());
+        QVERIFY(!window.deleteAttachments->isEnabled());
+        QVERIFY(!window.Recentfiles1->isEnabled());
+        QCOMPARE(window.minimumSize(), QSize(600, 317));
+        screenshot(&window, "main-window");
+    }
+
+    void analyzeFillsTheGridAndClosesItsStatusWindow()
+    {
+        Mailbox box;
+        TForm1 window(box.store.factory());
+        window.show();
+        analyse(window);
+        QCOMPARE(window.PageControl->currentWidget(), window.attachmentsSheet);
+        QCOMPARE(window.attachGrid->model()->rowCount(), 4);
+        QCOMPARE(window.attachGrid->model()->index(3, 1).data().toString(),
+                 QStringLiteral("Inbox\\Projects\\"));
+        QTRY_VERIFY(window.findChildren<TTstatusForm *>().isEmpty());
+        QCOMPARE(statusBarText(window), QStringLiteral("0 attachment(s) selected"));
+        window.SelectAll1Click();
+        QCOMPARE(statusBarText(window), QStringLiteral("4 attachment(s) selected"));
+        QVERIFY(window.detachAttachments->isEnabled());
+        window.resize(900, 400);
+        screenshot(&window, "grid");
+    }
+
+    void sortingByHeadings()
+    {
+        Mailbox box;
+        TForm1 window(box.store.factory());
+        analyse(window);
+        auto &model = window.gridModel();
+        const auto subjects = [&] {
+            QStringList result;
+            for (int row = 0; row < model.rowCount(); ++row)
+                result << model.index(row, 0).data().toString();
+            return result;
+        };
+        window.attachGrid->selectionModel()->select(
+            model.index(0, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        window.attachGridHeadingClick(3);
+        QCOMPARE(model.marker(3), AttachmentGridModel::Marker::Down);
+        QCOMPARE(subjects().first(), QStringLiteral("Small"));
+        window.attachGridHeadingClick(3);
+        QCOMPARE(model.marker(3), AttachmentGridModel::Marker::Up);
+        QCOMPARE(subjects().first(), QStringLiteral("Big"));
+        window.attachGridHeadingClick(3);
+        QCOMPARE(model.marker(3), AttachmentGridModel::Marker::Down);
+        window.attachGridHeadingClick(6);
+        QCOMPARE(model.marker(3), AttachmentGridModel::Marker::None);
+        QCOMPARE(model.marker(6), AttachmentGridModel::Marker::Down);
+        // The selection keeps its row number, whatever the row shows now.
+        const auto selected = window.attachGrid->selectionModel()->selectedRows();
+        QCOMPARE(selected.size(), 1);
+        QCOMPARE(selected.first().row(), 0);
+    }
+
+    void checksThatStopACommand()
+    {
+        Mailbox box;
+        TForm1 window(box.store.factory());
+        window.folderChoice->click();
+        QString message;
+        whenModal([](QWidget *m) { pressButton(m, QMessageBox::Ok); }, &message);
+        window.analyseButtonClick();
+        QCOMPARE(message, QStringLiteral("The folder to get emails from is blank"));
+        QVERIFY(!window.workerRunning());
+        QCOMPARE(window.PageControl->currentWidget(), window.attachmentsSheet);
+
+        whenModal([](QWidget *m) { pressButton(m, QMessageBox::Ok); }, &message);
+        window.startJob(true, true); // no save folder
+        QCOMPARE(message, QStringLiteral("The folder to save resumes to is blank"));
+        window.logToFileChoice->click();
+        window.logFilename->clear();
+        QVERIFY(window.folderChooser());
+        whenModal([](QWidget *m) {
+            auto *chooser = qobject_cast<TfolderChooser *>(m);
+            chooser->Directory->setText(QStringLiteral("/tmp/saved"));
+            chooser->accept();
+        });
+        whenModal([](QWidget *m) { pressButton(m, QMessageBox::Ok); }, &message);
+        window.copyAttachmentsClick();
+        QCOMPARE(message, QStringLiteral("The log filename is blank"));
+        QVERIFY(!window.workerRunning());
+    }
+
+    void detachClearsTheGrid()
+    {
+        Mailbox box;
+        QTemporaryDir out;
+        TForm1 window(box.store.factory());
+        window.show();
+        analyse(window);
+        window.SelectAll1Click();
+        whenModal([&](QWidget *m) {
+            auto *chooser = qobject_cast<TfolderChooser *>(m);
+            chooser->Directory->setText(out.path());
+            chooser->accept();
+        });
+        window.detachAttachmentsClick();
+        QTRY_VERIFY_WITH_TIMEOUT(!window.workerRunning(), 10000);
+        QCOMPARE(window.attachGrid->model()->rowCount(), 0);
+        QCOMPARE(window.PageControl->currentWidget(), window.Emails);
+        QVERIFY(QFile::exists(out.path() + QStringLiteral("/Inbox/Big.zip")));
+        const auto statusWindows = window.findChildren<TTstatusForm *>();
+        QCOMPARE(statusWindows.size(), 1);
+        QCOMPARE(statusWindows[0]->cancelButton->text(), QStringLiteral("&OK"));
+        QCOMPARE(statusWindows[0]->statusText->text(),
+                 QStringLiteral("Complete. 4 attachment(s) processed"));
+        screenshot(statusWindows[0], "status-window");
+        QTest::keyClick(statusWindows[0], Qt::Key_Return); // Enter answers OK
+        QTRY_VERIFY(window.findChildren<TTstatusForm *>().isEmpty());
+    }
+
+    void statusWindowButtons()
+    {
+        TTstatusForm form(nullptr);
+        QCOMPARE(form.cancelButton->text(), QStringLiteral("&Cancel"));
+        QTest::keyClick(&form, Qt::Key_Return); // Enter does nothing while it is Cancel
+        QCOMPARE(form.buttonKind(), TTstatusForm::ButtonKind::Cancel);
+        QTest::keyClick(&form, Qt::Key_Escape); // Esc cancels
+        QCOMPARE(form.cancelButton->text(), QStringLiteral("&Close"));
+        QTest::keyClick(&form, Qt::Key_Escape); // and then neither key does anything
+        QVERIFY(form.isVisible());
+        form.MarkFinished();
+        QCOMPARE(form.cancelButton->text(), QStringLiteral("&OK"));
+        form.setAttribute(Qt::WA_DeleteOnClose, false);
+        form.cancelButton->click();
+        QVERIFY(!form.isVisible());
+    }
+
+    void modifiedMarkAndClosing()
+    {
+        Mailbox box;
+        TForm1 window(box.store.factory());
+        window.show();
+        window.logToFileChoice->click();
+        QVERIFY(window.isModified());
+        QCOMPARE(window.windowTitle(),
+                 QStringLiteral("Untitled (modified) - Quillbrook by Vellmor Software"));
+        window.setModified(false);
+        window.logFilename->setText(QStringLiteral("other.log"));
+        QVERIFY(window.isModified());
+        window.setModified(false);
+        window.folderChoice->click();
+        QVERIFY(window.isModified());
+
+        whenModal([](QWidget *m) { pressButton(m, QMessageBox::Cancel); });
+        QVERIFY(!window.close());
+        QVERIFY(window.isVisible());
+        whenModal([](QWidget *m) { pressButton(m, QMessageBox::No); });
+        QVERIFY(window.close());
+        // The registry has the settings, saved to a file or not.
+        TSettings stored;
+        stored.loadFromRegistry();
+        QCOMPARE(stored.logFilename, QStringLiteral("other.log"));
+        QVERIFY(stored.logToFile);
+        QVERIFY(!stored.getFromDefaultFolder);
+    }
+
+    void settingsFilesAndRecentFiles()
+    {
+        Mailbox box;
+        QTemporaryDir dir;
+        const QString file = dir.filePath(QStringLiteral("weekly.qbk"));
+        {
+            TForm1 window(box.store.factory());
+            window.logToFileChoice->click();
+            QVERIFY(window.SaveFile(file));
+            QCOMPARE(window.windowTitle(),
+                     QStringLiteral("weekly.qbk - Quillbrook by Vellmor Software"));
+            QVERIFY(!window.isModified());
+            QVERIFY(window.Recentfiles1->isEnabled());
+            window.close();
+        }
+        TForm1 window(box.store.factory());
+        QCOMPARE(window.Recentfiles1->actions().size(), 1);
+        QVERIFY(window.Recentfiles1->actions().first()->text().startsWith(QStringLiteral("&1\t")));
+        window.noLoggingChoice->click();
+        whenModal([](QWidget *m) { pressButton(m, QMessageBox::No); });
+        window.Recentfiles1->actions().first()->trigger(); // asks first, then opens
+        QVERIFY(window.logToFileChoice->isChecked());
+        QCOMPARE(window.windowTitle(),
+                 QStringLiteral("weekly.qbk - Quillbrook by Vellmor Software"));
+
+        QString message;
+        whenModal([](QWidget *m) { pressButton(m, QMessageBox::Ok); }, &message);
+        QVERIFY(!window.openFile(dir.filePath(QStringLiteral("missing.qbk"))));
+        QCOMPARE(message,
+                 QStringLiteral("Cannot open file ") + dir.filePath(QStringLiteral("missing.qbk")));
+        QCOMPARE(window.windowTitle(),
+                 QStringLiteral("weekly.qbk - Quillbrook by Vellmor Software"));
+        window.setModified(false);
+    }
+
+    void folderChooserTree()
+    {
+        Mailbox box;
+        TchooseFolder chooser(box.store.factory(), nullptr, nullptr);
+        chooser.show();
+        QTreeWidgetItem *root = chooser.TreeView->topLevelItem(0);
+        QCOMPARE(root->text(0), QStringLiteral("Email Folders"));
+        QCOMPARE(root->childCount(), 1);
+        QTreeWidgetItem *store = root->child(0);
+        QCOMPARE(store->childCount(), 2); // Archive and Inbox; no Calendar
+        QCOMPARE(store->child(0)->text(0), QStringLiteral("Archive"));
+        QVERIFY(store->isExpanded());
+        chooser.TreeView->setCurrentItem(store->child(1)->child(0));
+        QCOMPARE(chooser.selectedPath(),
+                 QStringLiteral("Email Folders\\Personal Folders\\Inbox\\Projects"));
+        QVERIFY(!chooser.selectedEntryId().isEmpty());
+        chooser.TreeView->setCurrentItem(root);
+        QCOMPARE(chooser.selectedPath(), QStringLiteral("Email Folders"));
+        QCOMPARE(chooser.selectedEntryId(), QString());
+        const int reads = int(box.store.calls().size());
+        chooser.hide();
+        chooser.show(); // shown again: not read again
+        QCOMPARE(int(box.store.calls().size()), reads);
+        screenshot(&chooser, "folder-chooser");
+    }
+
+    void cancelDuringAnalysis()
+    {
+        Mailbox box;
+        for (int i = 0; i < 300; ++i)
+            box.store.addItem(box.inbox, QStringLiteral("filler %1").arg(i), {"f.txt"});
+        TForm1 window(box.store.factory());
+        window.show();
+        window.analyseButtonClick();
+        QPointer<TTstatusForm> status = window.findChildren<TTstatusForm *>().first();
+        // Pressed while the fifth email's status shows: the worker waits for this step.
+        QString afterCancel;
+        connect(status, &TTstatusForm::statusShown, status,
+                [status, &afterCancel](const QString &text) {
+                    if (text.startsWith(QStringLiteral("Email 5 of"))) {
+                        status->cancelButton->click();
+                        afterCancel = status->cancelButton->text();
+                    }
+                });
+        QTRY_VERIFY_WITH_TIMEOUT(!window.workerRunning(), 10000);
+        QCOMPARE(afterCancel, QStringLiteral("&Close"));
+        QCOMPARE(status->cancelButton->text(), QStringLiteral("&OK"));
+        QVERIFY(status->statusText->text().startsWith(QStringLiteral("Interrupted by user.")));
+        QCOMPARE(status->statusText->text(),
+                 QStringLiteral("Interrupted by user. 5 emails processed"));
+        QCOMPARE(window.attachGrid->model()->rowCount(),
+                 4 + 1); // the first four emails' five attachments
+        status->cancelButton->click();
+        QTRY_VERIFY(!status);
+    }
+};
+
+QTEST_MAIN(TestMainWindow)
+#include "test_mainwindow.moc"
