@@ -3,6 +3,7 @@
 #include <QCollatorSortKey>
 
 #include <algorithm>
+#include <malloc.h>
 
 namespace {
 
@@ -131,6 +132,10 @@ void AttachmentList::sort(AttachColumn column)
     });
     for (size_t i = 0; i < keyed.size(); ++i)
         m_entries[i] = std::move(keyed[i].second);
+    keyed.clear();
+    keyed.shrink_to_fit();
+    // A million sort keys leave the heap large; give the pages back.
+    malloc_trim(0);
 }
 
 int CompareSubject(const AttachmentList &list, int first, int second)

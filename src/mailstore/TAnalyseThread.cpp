@@ -108,9 +108,10 @@ void TAnalyseThread::appendRecord(mailstore::Item &item, mailstore::Attachment &
         const double received = qb::toAutomationDate(item.receivedTime());
         const QString entryId = item.entryId();
         const QString subject = item.subject();
-        auto record = std::make_shared<const TAttach>(TAttach{subject, sender, label, size,
-                                                              filename, attachmentType(filename),
-                                                              received, entryId, index, storeId});
+        auto record = std::make_shared<const TAttach>(
+            TAttach{subject, m_pool.pooled(sender), m_pool.pooled(label), size, filename,
+                    m_pool.pooled(attachmentType(filename)), received, entryId, index,
+                    m_pool.pooled(storeId)});
         m_list->append(item.subject(), std::move(record));
     } catch (const std::exception &) {
         // This attachment gets no record; the walk goes on.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "MailStore.h"
+#include "StringPool.h"
 #include "processing/HandOverWorker.h"
 
 #include <memory>
@@ -34,4 +35,5 @@ private:
     qint32 EmailsProcessed = 0;
     mailstore::ApplicationFactory m_createApplication;
     AttachmentList *m_list;
+    StringPool m_pool; // senders, folders, types and store ids repeat across records
 };
