@@ -1,3 +1,4 @@
+#include "mailstore/maildir/MaildirStore.h"
 #include "mailstore/memory/MemoryStore.h"
 #include "settings/TRegistry.h"
 #include "settings/TSettings.h"
@@ -10,7 +11,9 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDialogButtonBox>
+#include <QDir>
 #include <QFile>
+#include <QFileDialog>
 #include <QGroupBox>
 #include <QItemSelectionModel>
 #include <QLabel>
@@ -27,6 +30,8 @@
 #include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
+
+#include <gmime/gmime.h>
 
 namespace {
 
@@ -100,7 +105,11 @@ class TestMainWindow : public QObject
     }
 
 private Q_SLOTS:
-    void initTestCase() { qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_config.path())); }
+    void initTestCase()
+    {
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_config.path()));
+        g_mime_init();
+    }
     void init() { QFile::remove(TRegistry::hivePath(TRegistry::Root::CurrentUser)); }
 
     void firstStart()
@@ -333,6 +342,66 @@ private Q_SLOTS:
         chooser.show(); // shown again: not read again
         QCOMPARE(int(box.store.calls().size()), reads);
         screenshot(&chooser, "folder-chooser");
+    }
+
+    void closingWithYesAndACancelledSaveStillCloses()
+    {
+        Mailbox box;
+        TForm1 window(box.store.factory());
+        window.show();
+        window.logToFileChoice->click();
+        whenModal([](QWidget *m) { pressButton(m, QMessageBox::Yes); });
+        // Yes saves; with no file name that asks for one, and the question is cancelled.
+        QTimer::singleShot(300, [&window] { window.SaveDialog->reject(); });
+        QVERIFY(window.close());
+        TSettings stored;
+        stored.loadFromRegistry();
+        QVERIFY(stored.logToFile);
+    }
+
+    void maildirAnalysisAndCancelledJob()
+    {
+        QTemporaryDir dir;
+        const QString root = dir.path() + QStringLiteral("/Mail");
+        for (const char *sub : {"cur", "new", "tmp"})
+            QDir().mkpath(root + QLatin1Char('/') + QLatin1String(sub));
+        for (int i = 0; i < 6; ++i) {
+            QFile file(root + QStringLiteral("/cur/%1.host:2,S").arg(i));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write("From: Ann <a@example.com>\nSubject: Email " + QByteArray::number(i) +
+                       "\nContent-Type: multipart/mixed; boundary=b\n\n--b\nContent-Type: "
+                       "text/plain\n\nhi\n"
+                       "--b\nContent-Type: application/pdf; name=\"f.pdf\"\n\nx\n--b--\n");
+        }
+        TForm1 window(maildir::storeFactory({root}));
+        window.show();
+        analyse(window);
+        QCOMPARE(window.attachGrid->model()->rowCount(), 6);
+        QCOMPARE(window.attachGrid->model()->index(0, 6).data().toString(), QStringLiteral("Ann"));
+        window.SelectAll1Click();
+        QString afterCancel;
+        // The job's steps need this thread, so the hook is in place before its first one.
+        window.startJob(true, false);
+        auto *running = window.findChildren<TTstatusForm *>().value(0);
+        QVERIFY(running);
+        connect(running, &TTstatusForm::statusShown, running,
+                [running, &afterCancel](const QString &text) {
+                    if (text.startsWith(QStringLiteral("Processing attachment 3 of"))) {
+                        running->cancelButton->click();
+                        afterCancel = running->cancelButton->text();
+                    }
+                });
+        QTRY_VERIFY_WITH_TIMEOUT(!window.workerRunning(), 10000);
+        QCOMPARE(afterCancel, QStringLiteral("&Close"));
+        auto *status = window.findChildren<TTstatusForm *>().value(0);
+        QVERIFY(status);
+        QCOMPARE(status->statusText->text(),
+                 QStringLiteral("INCOMPLETE. 3 attachment(s) processed"));
+        QCOMPARE(status->cancelButton->text(), QStringLiteral("&OK"));
+        QCOMPARE(window.attachGrid->model()->rowCount(), 0);
+        // Three emails lost their attachment; the others kept theirs.
+        analyse(window);
+        QCOMPARE(window.attachGrid->model()->rowCount(), 3);
     }
 
     void cancelDuringAnalysis()
