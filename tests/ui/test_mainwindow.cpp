@@ -198,15 +198,18 @@ private Q_SLOTS:
         window.logToFileChoice->click();
         window.logFilename->clear();
         QVERIFY(window.folderChooser());
-        whenModal([](QWidget *m) {
+        whenModal([this](QWidget *m) {
             auto *chooser = qobject_cast<TfolderChooser *>(m);
             chooser->Directory->setText(QStringLiteral("/tmp/saved"));
+            screenshot(chooser, "destination-folder");
             chooser->accept();
         });
         whenModal([](QWidget *m) { pressButton(m, QMessageBox::Ok); }, &message);
         window.copyAttachmentsClick();
         QCOMPARE(message, QStringLiteral("The log filename is blank"));
         QVERIFY(!window.workerRunning());
+        window.PageControl->setCurrentWidget(window.TabSheet1);
+        screenshot(&window, "options-page");
     }
 
     void detachClearsTheGrid()
