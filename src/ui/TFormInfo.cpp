@@ -1,5 +1,7 @@
 #include "TFormInfo.h"
 
+#include "Localise.h"
+#include "common/Error.h"
 #include "settings/TRegistry.h"
 
 #include <QCoreApplication>
@@ -102,4 +104,21 @@ void TFormInfo::Save()
         registry.WriteInteger(QStringLiteral("Top"), bounds.top());
     }
     registry.WriteInteger(QStringLiteral("WindowState"), normal ? 1 : 0);
+}
+
+TFormInfo *TFormInfo::prepare(QWidget *window, TStringLoader *loader, const QString &appName,
+                              const QString &formName)
+{
+    if (loader) {
+        try {
+            LocaliseForm(*loader, window);
+        } catch (const qb::Error &) {
+            // Its design texts stay.
+        }
+    }
+    auto *info = new TFormInfo(window);
+    info->AppName = appName;
+    info->FormName = formName;
+    info->Loaded();
+    return info;
 }

@@ -4,6 +4,7 @@
 #include <QPointer>
 
 class QWidget;
+class TStringLoader;
 
 // Keeps a window's size, position and maximized state in the registry, under
 // HKEY_CURRENT_USER\Software\<Company>\<AppName>\<FormName>, and restores them
@@ -31,6 +32,11 @@ public:
     void Save();
 
     QString key() const;
+
+    // For a secondary window: localises it (it keeps its own texts when the language
+    // file is broken; the main window reports that) and restores its placement.
+    static TFormInfo *prepare(QWidget *window, TStringLoader *loader, const QString &appName,
+                              const QString &formName);
 
 private:
     QPointer<QWidget> m_owner;

@@ -1,6 +1,5 @@
 #include "TchooseFolder.h"
 
-#include "Localise.h"
 #include "TFormInfo.h"
 #include "common/Error.h"
 #include "mailstore/FolderPath.h"
@@ -68,17 +67,8 @@ TchooseFolder::TchooseFolder(mailstore::ApplicationFactory stores, TStringLoader
     layout->addWidget(TreeView, 1);
     layout->addWidget(buttons);
 
-    if (loader) {
-        try {
-            LocaliseForm(*loader, this);
-        } catch (const qb::Error &) {
-            // The window keeps its own texts; the main window reports the language file.
-        }
-    }
-    FormInfo1 = new TFormInfo(this);
-    FormInfo1->AppName = QStringLiteral("Tamberline");
-    FormInfo1->FormName = QStringLiteral("chooseFolder");
-    FormInfo1->Loaded();
+    FormInfo1 = TFormInfo::prepare(this, loader, QStringLiteral("Tamberline"),
+                                   QStringLiteral("chooseFolder"));
 }
 
 TchooseFolder::~TchooseFolder()

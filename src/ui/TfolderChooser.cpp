@@ -1,6 +1,5 @@
 #include "TfolderChooser.h"
 
-#include "Localise.h"
 #include "TFormInfo.h"
 #include "common/Error.h"
 
@@ -55,17 +54,8 @@ TfolderChooser::TfolderChooser(TStringLoader *loader, QWidget *parent) : QDialog
     layout->addWidget(pages, 1);
     layout->addWidget(buttons);
 
-    if (loader) {
-        try {
-            LocaliseForm(*loader, this);
-        } catch (const qb::Error &) {
-            // The window keeps its own texts; the main window reports the language file.
-        }
-    }
-    FormInfo1 = new TFormInfo(this);
-    FormInfo1->AppName = QStringLiteral("Quillbrook");
-    FormInfo1->FormName = QStringLiteral("Form2");
-    FormInfo1->Loaded();
+    FormInfo1 =
+        TFormInfo::prepare(this, loader, QStringLiteral("Quillbrook"), QStringLiteral("Form2"));
 }
 
 bool TfolderChooser::choose(QString &folder)
