@@ -40,6 +40,14 @@ const QByteArray twoAttachments =
     "==\n"
     "--outer-boundary--\nEpilogue.\n";
 
+// An email whose only part is a PDF.
+QByteArray singlePartPdf()
+{
+    return "From: a@b\nSubject: scan\nContent-Type: application/pdf; name=\"scan.pdf\"\n"
+           "Content-Transfer-Encoding: base64\n\n" +
+           pdfBase64;
+}
+
 QByteArray readFile(const QString &path)
 {
     QFile file(path);
@@ -72,6 +80,10 @@ struct Store
     QString add(const QString &relative, const QByteArray &content)
     {
         return writeFile(root + QLatin1Char('/') + relative, content, received);
+    }
+    std::shared_ptr<Item> firstInInbox()
+    {
+        return open()->getDefaultFolder(DefaultInbox)->items()->item(1);
     }
     std::shared_ptr<Namespace> open()
     {
@@ -166,7 +178,7 @@ private Q_SLOTS:
         QCOMPARE(store.files().size(), 1);
 
         // A new session reads it as a plain email.
-        auto reread = store.open()->getDefaultFolder(DefaultInbox)->items()->item(1);
+        auto reread = store.firstInInbox();
         QCOMPARE(reread->attachments()->count(), 0);
         QCOMPARE(reread->subject(), QStringLiteral("Café plans"));
         QVERIFY(reread->body().contains(QStringLiteral("Café at ten.")));
@@ -176,7 +188,7 @@ private Q_SLOTS:
     {
         Store store;
         const QString path = store.add(QStringLiteral("new/1.M1.host"), twoAttachments);
-        auto item = store.open()->getDefaultFolder(DefaultInbox)->items()->item(1);
+        auto item = store.firstInInbox();
         item->attachments()->item(2)->remove();
         QVERIFY(QFile::rename(path, store.root + QStringLiteral("/cur/1.M1.host:2,FS")));
         item->save();
@@ -189,7 +201,7 @@ private Q_SLOTS:
     {
         Store store;
         store.add(QStringLiteral("new/1.M1.host"), twoAttachments);
-        auto item = store.open()->getDefaultFolder(DefaultInbox)->items()->item(1);
+        auto item = store.firstInInbox();
         item->attachments()->item(2)->remove();
         item->save();
         QVERIFY(store.files().isEmpty());
@@ -199,16 +211,13 @@ private Q_SLOTS:
     void singlePartAttachmentLeavesAPlainTextNote()
     {
         Store store;
-        store.add(QStringLiteral("cur/1.a:2,S"),
-                  "From: a@b\nSubject: scan\nContent-Type: application/pdf; name=\"scan.pdf\"\n"
-                  "Content-Transfer-Encoding: base64\n\n" +
-                      pdfBase64);
-        auto item = store.open()->getDefaultFolder(DefaultInbox)->items()->item(1);
+        store.add(QStringLiteral("cur/1.a:2,S"), singlePartPdf());
+        auto item = store.firstInInbox();
         item->attachments()->item(1)->remove();
         item->setBody(item->body() +
                       QStringLiteral("\r\nAttached file scan.pdf deleted (not saved)\r\n"));
         item->save();
-        auto reread = store.open()->getDefaultFolder(DefaultInbox)->items()->item(1);
+        auto reread = store.firstInInbox();
         QCOMPARE(reread->attachments()->count(), 0);
         QCOMPARE(reread->body().trimmed(),
                  QStringLiteral("Attached file scan.pdf deleted (not saved)"));
@@ -217,15 +226,12 @@ private Q_SLOTS:
     void savedAttachmentOfASinglePartEmailGetsATextPart()
     {
         Store store;
-        store.add(QStringLiteral("cur/1.a:2,S"),
-                  "From: a@b\nSubject: scan\nContent-Type: application/pdf; name=\"scan.pdf\"\n"
-                  "Content-Transfer-Encoding: base64\n\n" +
-                      pdfBase64);
-        auto item = store.open()->getDefaultFolder(DefaultInbox)->items()->item(1);
+        store.add(QStringLiteral("cur/1.a:2,S"), singlePartPdf());
+        auto item = store.firstInInbox();
         item->setBody(item->body() +
                       QStringLiteral("\r\nAttached file scan.pdf copied to file:///s.pdf\r\n"));
         item->save();
-        auto reread = store.open()->getDefaultFolder(DefaultInbox)->items()->item(1);
+        auto reread = store.firstInInbox();
         QCOMPARE(reread->attachments()->count(), 1);
         QCOMPARE(reread->attachments()->item(1)->filename(), QStringLiteral("scan.pdf"));
         QVERIFY(reread->body().contains(QStringLiteral("copied to file:///s.pdf")));
@@ -243,7 +249,7 @@ private Q_SLOTS:
             "Content-Type: application/pdf; name=\"a.pdf\"\nContent-Transfer-Encoding: base64\n\n" +
             pdfBase64 + "--m--\n--s\nContent-Type: application/pgp-signature\n\nsig\n--s--\n";
         const QString path = store.add(QStringLiteral("cur/1.a:2,S"), signedEmail);
-        auto item = store.open()->getDefaultFolder(DefaultInbox)->items()->item(1);
+        auto item = store.firstInInbox();
         const QString saved = store.dir.path() + QStringLiteral("/a.pdf");
         item->attachments()->item(1)->saveAsFile(saved); // saving is fine
         QCOMPARE(readFile(saved), QByteArray::fromBase64(pdfBase64));
@@ -259,11 +265,11 @@ private Q_SLOTS:
         store.add(QStringLiteral("cur/1.a:2,S"),
                   "Subject: only files\nContent-Type: multipart/mixed; boundary=b\n\n"
                   "--b\nContent-Type: application/zip; name=\"a.zip\"\n\nPK\n--b--\n");
-        auto item = store.open()->getDefaultFolder(DefaultInbox)->items()->item(1);
+        auto item = store.firstInInbox();
         item->setBody(item->body() +
                       QStringLiteral("\r\nAttached file a.zip copied to file:///a.zip\r\n"));
         item->save();
-        auto reread = store.open()->getDefaultFolder(DefaultInbox)->items()->item(1);
+        auto reread = store.firstInInbox();
         QCOMPARE(reread->attachments()->count(), 1);
         QCOMPARE(reread->body().trimmed(),
                  QStringLiteral("Attached file a.zip copied to file:///a.zip"));
@@ -304,7 +310,7 @@ private Q_SLOTS:
             "Content-Type: multipart/mixed; boundary=\"x\"\n\n--x\nContent-Type: image/png; "
             "name=\"b.png\"\n\nPNG";
         const QString path = store.add(QStringLiteral("cur/1.a:2,S"), broken);
-        auto item = store.open()->getDefaultFolder(DefaultInbox)->items()->item(1);
+        auto item = store.firstInInbox();
         const int before = item->attachments()->count();
         try {
             item->attachments()->item(1)->remove();
@@ -314,7 +320,7 @@ private Q_SLOTS:
             return;
         }
         // Accepted: then the new file reads back with one attachment fewer.
-        auto reread = store.open()->getDefaultFolder(DefaultInbox)->items()->item(1);
+        auto reread = store.firstInInbox();
         QCOMPARE(reread->attachments()->count(), before - 1);
     }
 };
