@@ -76,3 +76,22 @@ QString dateText(double automationDate, const QLocale &locale)
         return date;
     return date + QLatin1Char(' ') + locale.toString(when.time(), longTimeFormat(locale));
 }
+
+QString columnHeading(AttachColumn column)
+{
+    static const char *const headings[] = {"Subject", "Folder", "Size", "Filename",
+                                           "Type",    "Date",   "From"};
+    return QString::fromLatin1(headings[int(column) - 1]);
+}
+
+QString cellText(const TAttach &record, AttachColumn column, const QLocale &locale)
+{
+    switch (column) {
+    case AttachColumn::Size:
+        return SizeText(record, locale);
+    case AttachColumn::Date:
+        return dateText(record.Date, locale);
+    default:
+        return textKey(record, column);
+    }
+}

@@ -3,6 +3,8 @@
 #include <QLocale>
 #include <QString>
 
+#include "AttachmentList.h"
+
 struct TAttach;
 
 // The Size column: "Unknown" for 0, whole KB up to 1,000,000 bytes, whole MB
@@ -16,3 +18,7 @@ QString SafeFileName(const QString &text);
 
 // The Date column: the short date, a space and the long time; midnight shows the date alone.
 QString dateText(double automationDate, const QLocale &locale = QLocale());
+
+// The grid's heading of a column, and the text a record shows in it.
+QString columnHeading(AttachColumn column);
+QString cellText(const TAttach &record, AttachColumn column, const QLocale &locale = QLocale());

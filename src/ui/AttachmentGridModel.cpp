@@ -5,12 +5,6 @@
 #include <QApplication>
 #include <QStyle>
 
-namespace {
-
-const char *const headings[] = {"Subject", "Folder", "Size", "Filename", "Type", "Date", "From"};
-
-} // namespace
-
 AttachmentGridModel::AttachmentGridModel(AttachmentList *list, QObject *parent)
     : QAbstractTableModel(parent), m_list(list)
 {
@@ -42,23 +36,7 @@ QVariant AttachmentGridModel::data(const QModelIndex &index, int role) const
     const auto record = m_list->record(index.row());
     if (!record)
         return {};
-    switch (AttachColumn(dataColumn)) {
-    case AttachColumn::Subject:
-        return record->Subject;
-    case AttachColumn::Folder:
-        return record->Folder;
-    case AttachColumn::Size:
-        return SizeText(*record, m_locale);
-    case AttachColumn::Filename:
-        return record->Filename;
-    case AttachColumn::Type:
-        return record->Type;
-    case AttachColumn::Date:
-        return dateText(record->Date, m_locale);
-    case AttachColumn::From:
-        return record->From;
-    }
-    return QStringLiteral("err");
+    return cellText(*record, AttachColumn(dataColumn), m_locale);
 }
 
 QVariant AttachmentGridModel::headerData(int section, Qt::Orientation orientation, int role) const
@@ -67,7 +45,7 @@ QVariant AttachmentGridModel::headerData(int section, Qt::Orientation orientatio
         return QAbstractTableModel::headerData(section, orientation, role);
     switch (role) {
     case Qt::DisplayRole:
-        return QString::fromLatin1(headings[section]);
+        return columnHeading(AttachColumn(section + 1));
     case Qt::TextAlignmentRole:
         return int((section == 2 ? Qt::AlignRight : Qt::AlignHCenter) | Qt::AlignVCenter);
     case Qt::DecorationRole:

@@ -33,9 +33,10 @@ QString singleLine(QString text)
 
 QStringList headings()
 {
-    return {QStringLiteral("Subject"),  QStringLiteral("Folder"), QStringLiteral("Size"),
-            QStringLiteral("Filename"), QStringLiteral("Type"),   QStringLiteral("Date"),
-            QStringLiteral("From")};
+    QStringList names;
+    for (int column = 1; column <= 7; ++column)
+        names << columnHeading(AttachColumn(column));
+    return names;
 }
 
 QStringList rowTexts(const AttachmentList &list, int position, const QLocale &locale)
@@ -43,9 +44,10 @@ QStringList rowTexts(const AttachmentList &list, int position, const QLocale &lo
     const auto record = list.record(position);
     if (!record)
         return {};
-    return {record->Subject,  record->Folder, SizeText(*record, locale),
-            record->Filename, record->Type,   dateText(record->Date, locale),
-            record->From};
+    QStringList texts;
+    for (int column = 1; column <= 7; ++column)
+        texts << cellText(*record, AttachColumn(column), locale);
+    return texts;
 }
 
 QString csv(const AttachmentList &list, const QLocale &locale)

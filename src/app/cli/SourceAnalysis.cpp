@@ -55,10 +55,10 @@ void chooseSource(TSettings &settings, const QCommandLineParser &parser,
 {
     if (!parser.isSet(QStringLiteral("settings")))
         settings.getFromDefaultFolder = true;
+    const auto mapi = [&stores] { return stores()->getNamespace(QStringLiteral("MAPI")); };
     if (parser.isSet(QStringLiteral("folder"))) {
         const QString path = parser.value(QStringLiteral("folder"));
-        auto mapi = stores()->getNamespace(QStringLiteral("MAPI"));
-        const auto folder = mailstore::folderAtPath(*mapi, path);
+        const auto folder = mailstore::folderAtPath(*mapi(), path);
         if (!folder)
             throw qb::Error(QStringLiteral("No mail folder has the path %1").arg(path));
         settings.getFromDefaultFolder = false;
@@ -66,8 +66,7 @@ void chooseSource(TSettings &settings, const QCommandLineParser &parser,
         settings.fromFolderEntryId = folder->entryId();
     } else if (parser.isSet(QStringLiteral("folder-id"))) {
         const QString id = parser.value(QStringLiteral("folder-id"));
-        auto mapi = stores()->getNamespace(QStringLiteral("MAPI"));
-        const auto folder = mapi->getFolderFromId(id, QString());
+        const auto folder = mapi()->getFolderFromId(id, QString());
         if (!folder)
             throw qb::Error(QStringLiteral("No mail folder has the entry id %1").arg(id));
         settings.getFromDefaultFolder = false;
@@ -75,9 +74,9 @@ void chooseSource(TSettings &settings, const QCommandLineParser &parser,
         settings.fromFolderEntryId = id;
     } else if (!settings.getFromDefaultFolder) {
         // A settings file written by hand may name the folder by its path alone.
-        auto mapi = stores()->getNamespace(QStringLiteral("MAPI"));
-        if (!mapi->getFolderFromId(settings.fromFolderEntryId, QString())) {
-            if (const auto folder = mailstore::folderAtPath(*mapi, settings.fromFolderName))
+        const auto session = mapi();
+        if (!session->getFolderFromId(settings.fromFolderEntryId, QString())) {
+            if (const auto folder = mailstore::folderAtPath(*session, settings.fromFolderName))
                 settings.fromFolderEntryId = folder->entryId();
         }
     }

@@ -20,6 +20,12 @@ QString escapeName(const QString &name)
     return escaped.isEmpty() ? QStringLiteral("%00") : escaped;
 }
 
+QString childPath(const FolderNode &parent, const QString &name)
+{
+    return parent.path.isEmpty() ? escapeName(name)
+                                 : parent.path + QLatin1Char('/') + escapeName(name);
+}
+
 std::shared_ptr<FolderNode> childNamed(FolderNode &parent, const QString &name)
 {
     for (const auto &child : parent.children) {
@@ -28,8 +34,7 @@ std::shared_ptr<FolderNode> childNamed(FolderNode &parent, const QString &name)
     }
     auto child = std::make_shared<FolderNode>();
     child->name = name;
-    child->path = parent.path.isEmpty() ? escapeName(name)
-                                        : parent.path + QLatin1Char('/') + escapeName(name);
+    child->path = childPath(parent, name);
     parent.children.push_back(child);
     return child;
 }
@@ -57,8 +62,7 @@ bool addNested(FolderNode &parent, const QString &directory, int depth)
         const QString path = directory + QLatin1Char('/') + entry;
         auto node = std::make_shared<FolderNode>();
         node->name = entry;
-        node->path = parent.path.isEmpty() ? escapeName(entry)
-                                           : parent.path + QLatin1Char('/') + escapeName(entry);
+        node->path = childPath(parent, entry);
         const bool holdsMail = isMaildir(path);
         if (holdsMail)
             node->directory = path;

@@ -140,8 +140,7 @@ public:
         const auto file = MaildirItem::findFile(*m_session, *node, uniqueName);
         if (!file)
             return nullptr;
-        auto item = std::make_shared<MaildirItem>(m_session, *store, node, folderId, *file);
-        return item;
+        return std::make_shared<MaildirItem>(m_session, *store, node, folderId, *file);
     }
 
 private:

@@ -51,27 +51,6 @@ AttachmentPart attachmentAt(const ParsedEmail &email, int index)
     return parts[size_t(index - 1)];
 }
 
-GMimeObject *firstBodyPart(GMimeObject *object, const char *subtype)
-{
-    if (GMIME_IS_MULTIPART(object)) {
-        GMimeMultipart *multipart = GMIME_MULTIPART(object);
-        for (int i = 0; i < g_mime_multipart_get_count(multipart); ++i) {
-            if (GMimeObject *found =
-                    firstBodyPart(g_mime_multipart_get_part(multipart, i), subtype))
-                return found;
-        }
-        return nullptr;
-    }
-    if (!GMIME_IS_TEXT_PART(object))
-        return nullptr;
-    GMimeContentType *type = g_mime_object_get_content_type(object);
-    GMimeContentDisposition *disposition = g_mime_object_get_content_disposition(object);
-    const bool attached = (disposition && g_mime_content_disposition_is_attachment(disposition)) ||
-                          g_mime_part_get_filename(GMIME_PART(object));
-    return type && g_mime_content_type_is_type(type, "text", subtype) && !attached ? object
-                                                                                   : nullptr;
-}
-
 QString partText(GMimeObject *part)
 {
     gchar *text = g_mime_text_part_get_text(GMIME_TEXT_PART(part));
@@ -241,9 +220,8 @@ void setBodyText(ParsedEmail &email, const QString &text)
     refuseProtected(email);
     if (!email.message())
         fail(QStringLiteral("The email cannot be read as MIME; it is left unchanged"));
-    GMimeObject *root = g_mime_message_get_mime_part(email.message());
-    GMimeObject *plain = root ? firstBodyPart(root, "plain") : nullptr;
-    GMimeObject *html = root ? firstBodyPart(root, "html") : nullptr;
+    GMimeObject *plain = email.textPart("plain");
+    GMimeObject *html = email.textPart("html");
     const QString current = email.body();
     if (!text.startsWith(current) || (!plain && !html)) {
         if (plain)

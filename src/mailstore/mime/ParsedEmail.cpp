@@ -195,14 +195,20 @@ std::vector<AttachmentPart> ParsedEmail::attachments() const
     return found;
 }
 
+GMimeObject *ParsedEmail::textPart(const char *subtype) const
+{
+    GMimeObject *root = m_message ? g_mime_message_get_mime_part(m_message.get()) : nullptr;
+    return root ? findBodyPart(root, subtype) : nullptr;
+}
+
 QString ParsedEmail::body() const
 {
     GMimeObject *root = m_message ? g_mime_message_get_mime_part(m_message.get()) : nullptr;
     if (!root)
         return {};
-    GMimeObject *part = findBodyPart(root, "plain");
+    GMimeObject *part = textPart("plain");
     if (!part)
-        part = findBodyPart(root, "html");
+        part = textPart("html");
     if (!part)
         return {};
     gchar *text = g_mime_text_part_get_text(GMIME_TEXT_PART(part));

@@ -35,6 +35,9 @@ public:
     // The text body decoded: the first plain text part, else the first HTML part.
     QString body() const;
     std::vector<AttachmentPart> attachments() const;
+    // The first text part of this subtype ("plain", "html") that is not an
+    // attachment: where the body is read and where notes are added. Null when none.
+    GMimeObject *textPart(const char *subtype) const;
 
 private:
     explicit ParsedEmail(qb::GObjectPtr<GMimeStream> stream);
