@@ -2,14 +2,21 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QSet>
 
 #include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <dirent.h>
+#include <sys/stat.h>
 
 namespace maildir {
 
 namespace {
 
-constexpr int maxNestingDepth = 64; // guards against directory loops through links
 const QString inboxName = QStringLiteral("Inbox");
 
 QString escapeName(const QString &name)
@@ -26,12 +33,8 @@ QString childPath(const FolderNode &parent, const QString &name)
                                  : parent.path + QLatin1Char('/') + escapeName(name);
 }
 
-std::shared_ptr<FolderNode> childNamed(FolderNode &parent, const QString &name)
+std::shared_ptr<FolderNode> newChild(FolderNode &parent, const QString &name)
 {
-    for (const auto &child : parent.children) {
-        if (child->name == name)
-            return child;
-    }
     auto child = std::make_shared<FolderNode>();
     child->name = name;
     child->path = childPath(parent, name);
@@ -39,9 +42,13 @@ std::shared_ptr<FolderNode> childNamed(FolderNode &parent, const QString &name)
     return child;
 }
 
-QStringList subdirectories(const QString &directory)
+std::shared_ptr<FolderNode> childNamed(FolderNode &parent, const QString &name)
 {
-    return QDir(directory).entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Name);
+    for (const auto &child : parent.children) {
+        if (child->name == name)
+            return child;
+    }
+    return newChild(parent, name);
 }
 
 bool isMaildirPart(const QString &name)
@@ -50,58 +57,303 @@ bool isMaildirPart(const QString &name)
            name == QLatin1String("tmp");
 }
 
-// Nested layout: a folder is a directory that is a Maildir or holds folders.
-bool addNested(FolderNode &parent, const QString &directory, int depth)
+bool lstatPath(const QString &path, struct stat *info)
 {
-    if (depth > maxNestingDepth)
-        return false;
-    bool any = false;
-    for (const QString &entry : subdirectories(directory)) {
-        if (entry.startsWith(QLatin1Char('.')) || isMaildirPart(entry))
-            continue;
-        const QString path = directory + QLatin1Char('/') + entry;
-        auto node = std::make_shared<FolderNode>();
-        node->name = entry;
-        node->path = childPath(parent, entry);
-        const bool holdsMail = isMaildir(path);
-        if (holdsMail)
-            node->directory = path;
-        if (addNested(*node, path, depth + 1) || holdsMail) {
-            parent.children.push_back(node);
-            any = true;
-        }
-    }
-    return any;
+    return ::lstat(QFile::encodeName(path).constData(), info) == 0;
 }
 
-// Maildir++: ".A.B" beside the Inbox is folder B inside A; parents need no directory.
-void addMaildirPlusPlus(FolderNode &top, const QString &root)
+bool statPath(const QString &path, struct stat *info)
 {
-    for (const QString &entry : subdirectories(root)) {
-        if (!entry.startsWith(QLatin1Char('.')) || entry.size() < 2)
-            continue;
-        const QString path = root + QLatin1Char('/') + entry;
-        if (!isMaildir(path))
-            continue;
-        FolderNode *parent = &top;
+    return ::stat(QFile::encodeName(path).constData(), info) == 0;
+}
+
+// The path with every link resolved; empty when it cannot be resolved.
+QString resolvedPath(const QString &path)
+{
+    char resolved[PATH_MAX];
+    if (!::realpath(QFile::encodeName(path).constData(), resolved))
+        return {};
+    return QFile::decodeName(resolved);
+}
+
+struct DirectoryEntry
+{
+    QString name;
+    unsigned char type; // d_type
+};
+
+void pruneEmptyFolders(FolderNode &node)
+{
+    auto &children = node.children;
+    for (const auto &child : children)
+        pruneEmptyFolders(*child);
+    children.erase(std::remove_if(children.begin(), children.end(),
+                                  [](const auto &child) {
+                                      return child->directory.isEmpty() && child->children.empty();
+                                  }),
+                   children.end());
+}
+
+void sortChildren(FolderNode &node)
+{
+    // Stable, so that among equal names the order of the scan stays.
+    std::stable_sort(node.children.begin(), node.children.end(),
+                     [](const auto &a, const auto &b) { return a->name < b->name; });
+    for (const auto &child : node.children)
+        sortChildren(*child);
+}
+
+// Walks one store. Real directories come first; the links met on the way are followed
+// afterwards, so that a link never takes the place of the folder it points to.
+class StoreScanner
+{
+public:
+    explicit StoreScanner(const QString &root)
+        : m_root(root), m_resolvedRoot(resolvedPath(root)), m_top(std::make_shared<FolderNode>())
+    {
+        m_top->name = QFileInfo(root).fileName();
+    }
+
+    std::shared_ptr<FolderNode> scan(std::shared_ptr<FolderNode> *inbox)
+    {
+        struct stat info = {};
+        if (statPath(m_root, &info))
+            markWalked(info);
+        const MailDirectories rootMail = mailDirectories(m_root);
+        if (rootMail == MailDirectories::Inside) {
+            *inbox = std::make_shared<FolderNode>();
+            (*inbox)->directory = m_root;
+        } else if (rootMail == MailDirectories::Outside) {
+            skip(m_root, leadsOutsideMail());
+        }
+        const std::vector<DirectoryEntry> entries = readDirectory(m_root);
+        for (const DirectoryEntry &entry : entries) {
+            if (entry.name.startsWith(QLatin1Char('.')))
+                addMaildirPlusPlus(entry);
+        }
+        walkNested(*m_top, m_root, entries, 1);
+        while (!m_links.empty()) {
+            const PendingLink link = m_links.front();
+            m_links.pop_front();
+            follow(link);
+        }
+        pruneEmptyFolders(*m_top);
+        auto scan = std::make_shared<StoreScan>();
+        scan->skipped = std::move(m_skipped);
+        m_top->scan = scan;
+        return m_top;
+    }
+
+private:
+    enum class MailDirectories { None, Inside, Outside };
+
+    struct PendingLink
+    {
+        FolderNode *parent; // null for a Maildir++ folder
+        QString path;
+        QString name;
+        int level;
+    };
+
+    static QString leadsOutsideMail()
+    {
+        return QStringLiteral("its cur/ or new/ leads outside the mail store");
+    }
+
+    static QString listedAlready()
+    {
+        return QStringLiteral("leads to a folder that is listed already");
+    }
+
+    void skip(const QString &path, const QString &reason) { m_skipped.push_back({path, reason}); }
+
+    void skipUnreadable(const QString &path)
+    {
+        skip(
+            path,
+            QStringLiteral("cannot be read: %1").arg(QString::fromLocal8Bit(std::strerror(errno))));
+    }
+
+    // lstat, noting why an entry that is there cannot be examined (a path too long, say).
+    bool examine(const QString &path, struct stat *info)
+    {
+        if (lstatPath(path, info))
+            return true;
+        if (errno != ENOENT) // gone since it was listed: nothing to report
+            skipUnreadable(path);
+        return false;
+    }
+
+    // False when the directory was walked already (through a link or a bind mount).
+    bool markWalked(const struct stat &info)
+    {
+        const auto identity = std::pair(quint64(info.st_dev), quint64(info.st_ino));
+        if (m_walked.contains(identity))
+            return false;
+        m_walked.insert(identity);
+        return true;
+    }
+
+    bool isInsideStore(const QString &resolved) const
+    {
+        return !m_resolvedRoot.isEmpty() &&
+               (resolved == m_resolvedRoot ||
+                resolved.startsWith(m_resolvedRoot + QLatin1Char('/')));
+    }
+
+    // Whether directory is a Maildir, and whether its emails stay inside the store.
+    MailDirectories mailDirectories(const QString &directory) const
+    {
+        struct stat info = {};
+        if (!statPath(directory + QStringLiteral("/cur"), &info) || !S_ISDIR(info.st_mode))
+            return MailDirectories::None;
+        for (const char *part : {"/cur", "/new"}) {
+            const QString path = directory + QLatin1String(part);
+            if (!lstatPath(path, &info) || !S_ISLNK(info.st_mode))
+                continue;
+            const QString target = resolvedPath(path);
+            if (!target.isEmpty() && !isInsideStore(target)) // a broken new/ holds no mail
+                return MailDirectories::Outside;
+        }
+        return MailDirectories::Inside;
+    }
+
+    std::vector<DirectoryEntry> readDirectory(const QString &directory)
+    {
+        std::vector<DirectoryEntry> entries;
+        const std::unique_ptr<DIR, int (*)(DIR *)> dir(
+            ::opendir(QFile::encodeName(directory).constData()), ::closedir);
+        if (!dir) {
+            skipUnreadable(directory);
+            return entries;
+        }
+        while (const dirent *entry = ::readdir(dir.get())) {
+            if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0)
+                continue;
+            // Files other than links never hold folders.
+            if (entry->d_type != DT_DIR && entry->d_type != DT_LNK && entry->d_type != DT_UNKNOWN)
+                continue;
+            entries.push_back({QFile::decodeName(entry->d_name), entry->d_type});
+        }
+        std::sort(entries.begin(), entries.end(),
+                  [](const auto &a, const auto &b) { return a.name < b.name; });
+        return entries;
+    }
+
+    // Maildir++: ".A.B" beside the Inbox is folder B inside A; parents need no directory.
+    void addMaildirPlusPlus(const DirectoryEntry &entry)
+    {
+        const QString path = m_root + QLatin1Char('/') + entry.name;
+        struct stat info = {};
+        if (!examine(path, &info))
+            return;
+        if (S_ISLNK(info.st_mode)) {
+            m_links.push_back({nullptr, path, entry.name, 1});
+            return;
+        }
+        if (!S_ISDIR(info.st_mode))
+            return;
+        addMaildirPlusPlusFolder(path, entry.name, info);
+    }
+
+    void addMaildirPlusPlusFolder(const QString &directory, const QString &name,
+                                  const struct stat &info)
+    {
+        const MailDirectories mail = mailDirectories(directory);
+        if (mail == MailDirectories::None)
+            return;
+        if (mail == MailDirectories::Outside) {
+            skip(directory, leadsOutsideMail());
+            return;
+        }
+        if (!markWalked(info)) {
+            skip(directory, listedAlready());
+            return;
+        }
+        FolderNode *parent = m_top.get();
         std::shared_ptr<FolderNode> node;
-        for (const QString &level : entry.mid(1).split(QLatin1Char('.'))) {
+        for (const QString &level : name.mid(1).split(QLatin1Char('.'))) {
             node = childNamed(*parent, decodeModifiedUtf7(QFile::encodeName(level)));
             parent = node.get();
         }
-        node->directory = path;
+        node->directory = directory;
     }
-}
 
-void sortChildren(FolderNode &node, int depth = 0)
-{
-    std::sort(node.children.begin(), node.children.end(),
-              [](const auto &a, const auto &b) { return a->name < b->name; });
-    if (depth < maxNestingDepth) {
-        for (const auto &child : node.children)
-            sortChildren(*child, depth + 1);
+    // Nested layout: a folder is a directory that is a Maildir or holds folders. Folders that
+    // turn out to hold neither are pruned once the links are followed too.
+    void walkNested(FolderNode &parent, const QString &directory,
+                    const std::vector<DirectoryEntry> &entries, int level)
+    {
+        if (level > maxFolderDepth)
+            return;
+        for (const DirectoryEntry &entry : entries) {
+            if (entry.name.startsWith(QLatin1Char('.')) || isMaildirPart(entry.name))
+                continue;
+            const QString path = directory + QLatin1Char('/') + entry.name;
+            struct stat info = {};
+            if (!examine(path, &info))
+                continue;
+            if (S_ISLNK(info.st_mode)) {
+                m_links.push_back({&parent, path, entry.name, level});
+                continue;
+            }
+            if (!S_ISDIR(info.st_mode))
+                continue;
+            if (!markWalked(info)) {
+                skip(path, listedAlready());
+                continue;
+            }
+            addNestedFolder(parent, path, entry.name, level);
+        }
     }
-}
+
+    void addNestedFolder(FolderNode &parent, const QString &directory, const QString &name,
+                         int level)
+    {
+        const auto node = newChild(parent, name);
+        const MailDirectories mail = mailDirectories(directory);
+        if (mail == MailDirectories::Inside)
+            node->directory = directory;
+        else if (mail == MailDirectories::Outside)
+            skip(directory, leadsOutsideMail());
+        walkNested(*node, directory, readDirectory(directory), level + 1);
+    }
+
+    // A linked directory is listed once, in the link's place, when it stays inside the store
+    // and no other place lists it.
+    void follow(const PendingLink &link)
+    {
+        struct stat info = {};
+        if (!statPath(link.path, &info) || !S_ISDIR(info.st_mode))
+            return; // a link to a file or to nothing is no folder
+        if (!link.parent && mailDirectories(link.path) == MailDirectories::None)
+            return; // a Maildir++ name on a directory that holds no mail
+        const QString target = resolvedPath(link.path);
+        if (!isInsideStore(target)) {
+            skip(link.path, QStringLiteral("leads outside the mail store"));
+            return;
+        }
+        // Named below the root as given, like every other folder, so that the journal
+        // finds it below the root.
+        const QString directory = m_root + target.mid(m_resolvedRoot.size());
+        if (!link.parent) {
+            addMaildirPlusPlusFolder(directory, link.name, info);
+            return;
+        }
+        if (!markWalked(info)) {
+            skip(link.path, listedAlready());
+            return;
+        }
+        addNestedFolder(*link.parent, directory, link.name, link.level);
+    }
+
+    QString m_root;
+    QString m_resolvedRoot;
+    std::shared_ptr<FolderNode> m_top;
+    QSet<std::pair<quint64, quint64>> m_walked; // device and inode
+    std::deque<PendingLink> m_links;
+    std::vector<SkippedEntry> m_skipped;
+};
 
 } // namespace
 
@@ -112,16 +364,8 @@ bool isMaildir(const QString &directory)
 
 std::shared_ptr<FolderNode> scanStore(const QString &root)
 {
-    auto top = std::make_shared<FolderNode>();
-    top->name = QFileInfo(root).fileName();
-
     std::shared_ptr<FolderNode> inbox;
-    if (isMaildir(root)) {
-        inbox = std::make_shared<FolderNode>();
-        inbox->directory = root;
-    }
-    addMaildirPlusPlus(*top, root);
-    addNested(*top, root, 0);
+    const auto top = StoreScanner(root).scan(&inbox);
 
     // A folder named INBOX (as mbsync keeps it) is the Inbox when the root holds no mail.
     auto &children = top->children;

@@ -7,6 +7,19 @@
 
 namespace maildir {
 
+// Folders nested deeper than this are left out of a scan (and reported as skipped): deeper
+// paths soon pass the system's path length limit.
+constexpr int maxFolderDepth = 64;
+
+// A directory or file that a scan left out, and why, so that callers can report it.
+struct SkippedEntry
+{
+    QString path; // on disk
+    QString reason;
+};
+
+struct StoreScan;
+
 // One folder of a Maildir store as a mail program presents it.
 struct FolderNode
 {
@@ -18,6 +31,17 @@ struct FolderNode
     // folder's identity within its store.
     QString path;
     std::vector<std::shared_ptr<FolderNode>> children;
+    // Set on the top node that scanStore returns.
+    std::shared_ptr<const StoreScan> scan;
+};
+
+// What a scan found besides the folder tree.
+struct StoreScan
+{
+    // Directories left out, in the order met: links that lead outside the store or to a
+    // folder listed already, directories that cannot be read, Maildirs whose cur/ or new/
+    // lead outside the store.
+    std::vector<SkippedEntry> skipped;
 };
 
 // The folder tree of the store rooted at root, under a top node named after the
@@ -25,6 +49,11 @@ struct FolderNode
 // or an INBOX folder beside them) when there is one. Both layouts are read:
 // Maildir++ (".Projects.2024" is Projects with a child 2024, names in IMAP's
 // modified UTF-7) and nested folders ("Projects/2024"). Children are sorted by name.
+//
+// Each directory is walked once, known by its device and inode, so links cannot make
+// the walk loop. A linked directory is followed only when it resolves inside the
+// store to a directory that no other place lists; its folders are listed once, under
+// the link's name. What is left out is in top->scan->skipped.
 std::shared_ptr<FolderNode> scanStore(const QString &root);
 
 // The Inbox node of a scanned store, or null.

@@ -1,0 +1,185 @@
+// Maildirs built to trip the folder scan: links that loop or lead out of the store.
+// Scans that could hang or eat memory run in a child process with a deadline and a
+// memory limit, so a fault fails the test instead of blocking the run.
+
+#include "mailstore/maildir/MaildirLayout.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTextStream>
+
+#include <cstring>
+#include <sys/resource.h>
+#include <unistd.h>
+
+using namespace maildir;
+
+namespace {
+
+constexpr int childDeadlineMs = 20000;
+constexpr rlim_t childMemoryLimit = rlim_t(1) << 30;
+const char *const childFlag = "--scan-child";
+
+void makeMaildir(const QString &directory)
+{
+    for (const char *sub : {"cur", "new", "tmp"})
+        QVERIFY(QDir().mkpath(directory + QLatin1Char('/') + QLatin1String(sub)));
+}
+
+void makeLink(const QString &target, const QString &link)
+{
+    QVERIFY2(
+        ::symlink(QFile::encodeName(target).constData(), QFile::encodeName(link).constData()) == 0,
+        qPrintable(link));
+}
+
+// Paths below the root as the child prints them: relative, "." for the root itself.
+class RootRelative
+{
+public:
+    explicit RootRelative(const QString &root)
+        : m_root(QDir::cleanPath(root)), m_canonical(QDir(root).canonicalPath())
+    {
+    }
+    QString operator()(const QString &path) const
+    {
+        for (const QString &prefix : {m_root, m_canonical}) {
+            if (path == prefix)
+                return QStringLiteral(".");
+            if (path.startsWith(prefix + QLatin1Char('/')))
+                return path.mid(prefix.size() + 1);
+        }
+        return path;
+    }
+
+private:
+    QString m_root;
+    QString m_canonical;
+};
+
+void printTree(const FolderNode &node, int depth, const RootRelative &relative, QTextStream &out)
+{
+    out << "folder " << QString(depth * 2, QLatin1Char(' ')) << node.name << " ["
+        << (node.directory.isEmpty() ? QStringLiteral("-") : relative(node.directory)) << "]\n";
+    for (const auto &child : node.children)
+        printTree(*child, depth + 1, relative, out);
+}
+
+// The child's side: scans the store and prints what it found, one line each.
+int scanInThisProcess(const QString &root)
+{
+    const rlimit memory{childMemoryLimit, childMemoryLimit};
+    setrlimit(RLIMIT_AS, &memory);
+    QTextStream out(stdout);
+    const RootRelative relative(root);
+    const auto top = scanStore(root);
+    for (const auto &child : top->children)
+        printTree(*child, 0, relative, out);
+    for (const SkippedEntry &entry : top->scan->skipped)
+        out << "skipped " << relative(entry.path) << ": " << entry.reason << '\n';
+    return 0;
+}
+
+struct ChildScan
+{
+    QString failure; // empty when the child ended well
+    QStringList folders;
+    QStringList skipped; // sorted
+};
+
+// Scans root in a child process that must end within the deadline.
+ChildScan scanInChild(const QString &root)
+{
+    ChildScan result;
+    QProcess child;
+    child.start(QCoreApplication::applicationFilePath(), {QLatin1String(childFlag), root});
+    if (!child.waitForFinished(childDeadlineMs)) {
+        child.kill();
+        child.waitForFinished();
+        result.failure = QStringLiteral("the scan did not end within %1 ms").arg(childDeadlineMs);
+        return result;
+    }
+    if (child.exitStatus() != QProcess::NormalExit || child.exitCode() != 0) {
+        result.failure = QStringLiteral("the scan failed: ") +
+                         QString::fromLocal8Bit(child.readAllStandardError());
+        return result;
+    }
+    for (const QString &line : QString::fromUtf8(child.readAllStandardOutput()).split(u'\n')) {
+        if (line.startsWith(QLatin1String("folder ")))
+            result.folders << line.mid(7);
+        else if (line.startsWith(QLatin1String("skipped ")))
+            result.skipped << line.mid(8);
+    }
+    result.skipped.sort();
+    return result;
+}
+
+} // namespace
+
+class TestHostileFolders : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void linksThatLoopOrLeaveTheStoreEndTheScan()
+    {
+        QTemporaryDir dir;
+        const QString root = dir.path() + QStringLiteral("/Mail");
+        const QString outside = dir.path() + QStringLiteral("/Elsewhere");
+        makeMaildir(root);
+        makeMaildir(outside);
+        makeMaildir(root + QStringLiteral("/.Projects"));
+        makeMaildir(root + QStringLiteral("/Work/Reports"));
+        makeMaildir(root + QStringLiteral("/Work"));
+        makeMaildir(root + QStringLiteral("/Work/.team")); // hidden: reached only by links
+        makeLink(QStringLiteral("."), root + QStringLiteral("/Work/self"));
+        makeLink(QStringLiteral("."), root + QStringLiteral("/Work/again"));
+        makeLink(QStringLiteral(".."), root + QStringLiteral("/Work/up"));
+        makeLink(QStringLiteral("../.Projects"), root + QStringLiteral("/Work/Projects"));
+        makeLink(QStringLiteral("../../Work"), root + QStringLiteral("/Work/Reports/loop"));
+        makeLink(QStringLiteral("Work/.team"), root + QStringLiteral("/Shared"));
+        makeLink(root + QStringLiteral("/Work/.team"), root + QStringLiteral("/SharedToo"));
+        makeLink(outside, root + QStringLiteral("/escape"));
+        makeLink(QStringLiteral("../Elsewhere"), root + QStringLiteral("/.Escape"));
+        makeLink(QStringLiteral("../../.."), root + QStringLiteral("/Work/Reports/above-root"));
+        // A Maildir whose emails sit outside the store.
+        QVERIFY(QDir().mkpath(root + QStringLiteral("/Leaky/new")));
+        makeLink(outside + QStringLiteral("/cur"), root + QStringLiteral("/Leaky/cur"));
+
+        const ChildScan scan = scanInChild(root);
+        QVERIFY2(scan.failure.isEmpty(), qPrintable(scan.failure));
+        QCOMPARE(scan.folders, QStringList({
+                                   "Inbox [.]",
+                                   "Projects [.Projects]",
+                                   "Shared [Work/.team]",
+                                   "Work [Work]",
+                                   "  Reports [Work/Reports]",
+                               }));
+        QCOMPARE(scan.skipped, QStringList({
+                                   ".Escape: leads outside the mail store",
+                                   "Leaky: its cur/ or new/ leads outside the mail store",
+                                   "SharedToo: leads to a folder that is listed already",
+                                   "Work/Projects: leads to a folder that is listed already",
+                                   "Work/Reports/above-root: leads outside the mail store",
+                                   "Work/Reports/loop: leads to a folder that is listed already",
+                                   "Work/again: leads to a folder that is listed already",
+                                   "Work/self: leads to a folder that is listed already",
+                                   "Work/up: leads to a folder that is listed already",
+                                   "escape: leads outside the mail store",
+                               }));
+    }
+};
+
+int main(int argc, char **argv)
+{
+    if (argc == 3 && std::strcmp(argv[1], childFlag) == 0)
+        return scanInThisProcess(QFile::decodeName(argv[2]));
+    QCoreApplication app(argc, argv);
+    TestHostileFolders test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "test_hostile_folders.moc"
