@@ -12,6 +12,7 @@
 #include <QTextStream>
 
 #include <cstring>
+#include <functional>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -60,12 +61,32 @@ private:
     QString m_canonical;
 };
 
-void printTree(const FolderNode &node, int depth, const RootRelative &relative, QTextStream &out)
+void addTreeLines(const FolderNode &node, int depth, const RootRelative &relative,
+                  QStringList &lines)
 {
-    out << "folder " << QString(depth * 2, QLatin1Char(' ')) << node.name << " ["
-        << (node.directory.isEmpty() ? QStringLiteral("-") : relative(node.directory)) << "]\n";
+    lines << QString(depth * 2, QLatin1Char(' ')) + node.name + QStringLiteral(" [") +
+                 (node.directory.isEmpty() ? QStringLiteral("-") : relative(node.directory)) +
+                 QLatin1Char(']');
     for (const auto &child : node.children)
-        printTree(*child, depth + 1, relative, out);
+        addTreeLines(*child, depth + 1, relative, lines);
+}
+
+// The folders below top, one a line, indented by level, with their Maildirs.
+QStringList folderLines(const FolderNode &top, const RootRelative &relative)
+{
+    QStringList lines;
+    for (const auto &child : top.children)
+        addTreeLines(*child, 0, relative, lines);
+    return lines;
+}
+
+QStringList skippedLines(const FolderNode &top, const RootRelative &relative)
+{
+    QStringList lines;
+    for (const SkippedEntry &entry : top.scan->skipped)
+        lines << relative(entry.path) + QStringLiteral(": ") + entry.reason;
+    lines.sort();
+    return lines;
 }
 
 // The child's side: scans the store and prints what it found, one line each.
@@ -76,18 +97,33 @@ int scanInThisProcess(const QString &root)
     QTextStream out(stdout);
     const RootRelative relative(root);
     const auto top = scanStore(root);
-    for (const auto &child : top->children)
-        printTree(*child, 0, relative, out);
-    for (const SkippedEntry &entry : top->scan->skipped)
-        out << "skipped " << relative(entry.path) << ": " << entry.reason << '\n';
+    for (const QString &line : folderLines(*top, relative))
+        out << "folder " << line << '\n';
+    for (const QString &line : skippedLines(*top, relative))
+        out << "skipped " << line << '\n';
     return 0;
+}
+
+// Goes down from node through the children named nameAt(1), nameAt(2)...; the levels gone
+// and the last node reached.
+std::pair<int, std::shared_ptr<FolderNode>> followChain(std::shared_ptr<FolderNode> node,
+                                                        const std::function<QString(int)> &nameAt)
+{
+    for (int level = 1;; ++level) {
+        const QString name = nameAt(level);
+        const auto next = std::find_if(node->children.begin(), node->children.end(),
+                                       [&](const auto &child) { return child->name == name; });
+        if (next == node->children.end())
+            return {level - 1, node};
+        node = *next;
+    }
 }
 
 struct ChildScan
 {
     QString failure; // empty when the child ended well
     QStringList folders;
-    QStringList skipped; // sorted
+    QStringList skipped;
 };
 
 // Scans root in a child process that must end within the deadline.
@@ -113,7 +149,6 @@ ChildScan scanInChild(const QString &root)
         else if (line.startsWith(QLatin1String("skipped ")))
             result.skipped << line.mid(8);
     }
-    result.skipped.sort();
     return result;
 }
 
@@ -169,6 +204,73 @@ private Q_SLOTS:
                                    "Work/up: leads to a folder that is listed already",
                                    "escape: leads outside the mail store",
                                }));
+    }
+
+    void foldersNamedCurNewOrTmpAreListedWhenTheyAreMaildirs()
+    {
+        QTemporaryDir dir;
+        const QString root = dir.path(); // nested layout: the root holds no mail itself
+        makeMaildir(root + QStringLiteral("/INBOX"));
+        makeMaildir(root + QStringLiteral("/new"));
+        makeMaildir(root + QStringLiteral("/Projects/new"));
+        makeMaildir(root + QStringLiteral("/Projects/tmp/Sub"));
+        makeMaildir(root + QStringLiteral("/Work"));
+        makeMaildir(root + QStringLiteral("/Work/tmp")); // Work's tmp/, with its own cur/
+        makeMaildir(root + QStringLiteral("/Plain"));    // its cur/ new/ tmp/ are no folders
+
+        const auto top = scanStore(root);
+        const RootRelative relative(root);
+        QCOMPARE(folderLines(*top, relative), QStringList({
+                                                  "Inbox [INBOX]",
+                                                  "Plain [Plain]",
+                                                  "Projects [-]",
+                                                  "  new [Projects/new]",
+                                                  "  tmp [-]",
+                                                  "    Sub [Projects/tmp/Sub]",
+                                                  "Work [Work]",
+                                                  "  tmp [Work/tmp]",
+                                                  "new [new]",
+                                              }));
+        QCOMPARE(skippedLines(*top, relative), QStringList());
+
+        // In a store whose root holds the Inbox, the root's own cur/ new/ tmp/ stay parts.
+        makeMaildir(root + QStringLiteral("/Mail"));
+        makeMaildir(root + QStringLiteral("/Mail/.Drafts"));
+        QCOMPARE(folderLines(*scanStore(root + QStringLiteral("/Mail")), relative),
+                 QStringList({"Inbox [Mail]", "Drafts [Mail/.Drafts]"}));
+    }
+
+    void foldersDeeperThanTheLimitAreReported()
+    {
+        QTemporaryDir dir;
+        const QString root = dir.path();
+        makeMaildir(root);
+        QString nested = root;
+        QString nestedSkipped;
+        for (int level = 1; level <= maxFolderDepth + 2; ++level) {
+            nested += QStringLiteral("/L%1").arg(level);
+            makeMaildir(nested);
+            if (level == maxFolderDepth + 1)
+                nestedSkipped = nested;
+        }
+        const QString maildirPlusPlusDeepest =
+            QStringLiteral("/.") + QStringList(maxFolderDepth, QStringLiteral("m")).join(u'.');
+        makeMaildir(root + maildirPlusPlusDeepest);
+        const QString tooDeep = maildirPlusPlusDeepest + QStringLiteral(".x");
+        makeMaildir(root + tooDeep);
+
+        const auto top = scanStore(root);
+        const RootRelative relative(root);
+        const auto [mDepth, m] = followChain(top, [](int) { return QStringLiteral("m"); });
+        QCOMPARE(mDepth, maxFolderDepth);
+        QCOMPARE(relative(m->directory), maildirPlusPlusDeepest.mid(1));
+        QVERIFY(m->children.empty());
+        const auto [nestedDepth, n] =
+            followChain(top, [](int level) { return QStringLiteral("L%1").arg(level); });
+        QCOMPARE(nestedDepth, maxFolderDepth);
+        QCOMPARE(skippedLines(*top, relative),
+                 QStringList({tooDeep.mid(1) + ": more than 64 folder levels deep",
+                              relative(nestedSkipped) + ": more than 64 folder levels deep"}));
     }
 };
 

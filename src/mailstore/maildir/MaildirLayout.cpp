@@ -131,7 +131,7 @@ public:
             if (entry.name.startsWith(QLatin1Char('.')))
                 addMaildirPlusPlus(entry);
         }
-        walkNested(*m_top, m_root, entries, 1);
+        walkNested(*m_top, m_root, entries, 1, rootMail != MailDirectories::None);
         while (!m_links.empty()) {
             const PendingLink link = m_links.front();
             m_links.pop_front();
@@ -158,6 +158,11 @@ private:
     static QString leadsOutsideMail()
     {
         return QStringLiteral("its cur/ or new/ leads outside the mail store");
+    }
+
+    static QString tooDeep()
+    {
+        return QStringLiteral("more than %1 folder levels deep").arg(maxFolderDepth);
     }
 
     static QString listedAlready()
@@ -266,13 +271,18 @@ private:
             skip(directory, leadsOutsideMail());
             return;
         }
+        const QStringList levels = name.mid(1).split(QLatin1Char('.'));
+        if (levels.size() > maxFolderDepth) {
+            skip(directory, tooDeep());
+            return;
+        }
         if (!markWalked(info)) {
             skip(directory, listedAlready());
             return;
         }
         FolderNode *parent = m_top.get();
         std::shared_ptr<FolderNode> node;
-        for (const QString &level : name.mid(1).split(QLatin1Char('.'))) {
+        for (const QString &level : levels) {
             node = childNamed(*parent, decodeModifiedUtf7(QFile::encodeName(level)));
             parent = node.get();
         }
@@ -280,25 +290,32 @@ private:
     }
 
     // Nested layout: a folder is a directory that is a Maildir or holds folders. Folders that
-    // turn out to hold neither are pruned once the links are followed too.
+    // turn out to hold neither are pruned once the links are followed too. In a Maildir, cur,
+    // new and tmp are its own parts unless they have a cur/ of their own.
     void walkNested(FolderNode &parent, const QString &directory,
-                    const std::vector<DirectoryEntry> &entries, int level)
+                    const std::vector<DirectoryEntry> &entries, int level, bool directoryIsMaildir)
     {
-        if (level > maxFolderDepth)
-            return;
         for (const DirectoryEntry &entry : entries) {
-            if (entry.name.startsWith(QLatin1Char('.')) || isMaildirPart(entry.name))
+            if (entry.name.startsWith(QLatin1Char('.')))
                 continue;
             const QString path = directory + QLatin1Char('/') + entry.name;
+            if (directoryIsMaildir && isMaildirPart(entry.name) &&
+                mailDirectories(path) == MailDirectories::None)
+                continue;
             struct stat info = {};
             if (!examine(path, &info))
                 continue;
-            if (S_ISLNK(info.st_mode)) {
+            const bool isLink = S_ISLNK(info.st_mode);
+            if (isLink ? !statPath(path, &info) || !S_ISDIR(info.st_mode) : !S_ISDIR(info.st_mode))
+                continue;
+            if (level > maxFolderDepth) {
+                skip(path, tooDeep());
+                continue;
+            }
+            if (isLink) {
                 m_links.push_back({&parent, path, entry.name, level});
                 continue;
             }
-            if (!S_ISDIR(info.st_mode))
-                continue;
             if (!markWalked(info)) {
                 skip(path, listedAlready());
                 continue;
@@ -316,7 +333,8 @@ private:
             node->directory = directory;
         else if (mail == MailDirectories::Outside)
             skip(directory, leadsOutsideMail());
-        walkNested(*node, directory, readDirectory(directory), level + 1);
+        walkNested(*node, directory, readDirectory(directory), level + 1,
+                   mail != MailDirectories::None);
     }
 
     // A linked directory is listed once, in the link's place, when it stays inside the store

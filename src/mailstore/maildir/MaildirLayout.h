@@ -39,8 +39,8 @@ struct FolderNode
 struct StoreScan
 {
     // Directories left out, in the order met: links that lead outside the store or to a
-    // folder listed already, directories that cannot be read, Maildirs whose cur/ or new/
-    // lead outside the store.
+    // folder listed already, folders more than maxFolderDepth levels deep, directories
+    // that cannot be read, Maildirs whose cur/ or new/ lead outside the store.
     std::vector<SkippedEntry> skipped;
 };
 
@@ -48,7 +48,8 @@ struct StoreScan
 // root's folder name. Its first child is the Inbox (the root's own cur/ and new/,
 // or an INBOX folder beside them) when there is one. Both layouts are read:
 // Maildir++ (".Projects.2024" is Projects with a child 2024, names in IMAP's
-// modified UTF-7) and nested folders ("Projects/2024"). Children are sorted by name.
+// modified UTF-7) and nested folders ("Projects/2024"); a nested folder may be named
+// cur, new or tmp when it has a cur/ of its own. Children are sorted by name.
 //
 // Each directory is walked once, known by its device and inode, so links cannot make
 // the walk loop. A linked directory is followed only when it resolves inside the
