@@ -3,6 +3,7 @@
 // memory limit, so a fault fails the test instead of blocking the run.
 
 #include "mailstore/maildir/MaildirLayout.h"
+#include "mailstore/maildir/MaildirStore.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -11,12 +12,15 @@
 #include <QTest>
 #include <QTextStream>
 
+#include <gmime/gmime.h>
+
 #include <cstring>
 #include <functional>
 #include <sys/resource.h>
 #include <unistd.h>
 
 using namespace maildir;
+using namespace mailstore;
 
 namespace {
 
@@ -35,6 +39,49 @@ void makeLink(const QString &target, const QString &link)
     QVERIFY2(
         ::symlink(QFile::encodeName(target).constData(), QFile::encodeName(link).constData()) == 0,
         qPrintable(link));
+}
+
+// Writes an email with one attachment into directory's cur/; its subject names it.
+void writeEmail(const QString &directory, const QString &uniqueName, const QByteArray &subject)
+{
+    QFile file(directory + QStringLiteral("/cur/") + uniqueName + QStringLiteral(":2,S"));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("From: Alice <alice@example.com>\nSubject: " + subject +
+               "\nContent-Type: multipart/mixed; boundary=b\n\n--b\nContent-Type: text/plain\n\n"
+               "hi\n--b\nContent-Type: application/pdf; name=\"a.pdf\"\n\nx\n--b--\n");
+}
+
+// Maps each email's subject to the path part of its folder's entry id, walking the
+// store's folders below folder; fails when an id leads back to another folder or email.
+void collectFolderIds(Namespace &mapi, Folder &folder, QMap<QString, QString> &idBySubject)
+{
+    const QString folderId = folder.entryId();
+    const auto found = mapi.getFolderFromId(folderId, folder.storeId());
+    QVERIFY2(found, qPrintable(folderId));
+    QCOMPARE(found->entryId(), folderId);
+    const auto items = folder.items();
+    QCOMPARE(found->items()->count(), items->count());
+    for (int i = 1; i <= items->count(); ++i) {
+        const auto item = items->item(i);
+        const auto again = mapi.getItemFromId(item->entryId(), folder.storeId());
+        QVERIFY2(again, qPrintable(item->entryId()));
+        QCOMPARE(again->subject(), item->subject());
+        QCOMPARE(again->attachments()->count(), 1);
+        QVERIFY2(!idBySubject.contains(item->subject()), qPrintable(item->subject()));
+        idBySubject.insert(item->subject(),
+                           folderId.mid(folderId.indexOf(QStringLiteral("//")) + 2));
+    }
+    const auto folders = folder.folders();
+    for (int i = 1; i <= folders->count(); ++i)
+        collectFolderIds(mapi, *folders->item(i), idBySubject);
+}
+
+QMap<QString, QString> folderIdsOfStore(const QString &root)
+{
+    QMap<QString, QString> idBySubject;
+    const auto mapi = maildir::storeFactory({root})()->getNamespace(QStringLiteral("MAPI"));
+    collectFolderIds(*mapi, *mapi->folders()->item(1), idBySubject);
+    return idBySubject;
 }
 
 // Paths below the root as the child prints them: relative, "." for the root itself.
@@ -92,6 +139,7 @@ QStringList skippedLines(const FolderNode &top, const RootRelative &relative)
 // The child's side: scans the store and prints what it found, one line each.
 int scanInThisProcess(const QString &root)
 {
+    g_mime_init();
     const rlimit memory{childMemoryLimit, childMemoryLimit};
     setrlimit(RLIMIT_AS, &memory);
     QTextStream out(stdout);
@@ -158,6 +206,9 @@ class TestHostileFolders : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
+    void initTestCase() { g_mime_init(); }
+    void cleanupTestCase() { g_mime_shutdown(); }
+
     void linksThatLoopOrLeaveTheStoreEndTheScan()
     {
         QTemporaryDir dir;
@@ -271,6 +322,54 @@ private Q_SLOTS:
         QCOMPARE(skippedLines(*top, relative),
                  QStringList({tooDeep.mid(1) + ": more than 64 folder levels deep",
                               relative(nestedSkipped) + ": more than 64 folder levels deep"}));
+    }
+
+    void foldersWithRepeatedNamesHaveTheirOwnIds()
+    {
+        QTemporaryDir dir;
+        const QString root = dir.path();
+        const auto folder = [&](const QString &relative, const QByteArray &subject) {
+            makeMaildir(root + relative);
+            writeEmail(root + relative, QString::fromLatin1(subject).replace(u' ', u'-'), subject);
+        };
+        folder(QString(), "root inbox");
+        folder(QStringLiteral("/Inbox"), "nested inbox");
+        folder(QStringLiteral("/.X"), "maildir++ X");
+        folder(QStringLiteral("/.X.Z"), "maildir++ Z");
+        folder(QStringLiteral("/X"), "nested X");
+        folder(QStringLiteral("/X/Z"), "nested Z");
+        folder(QStringLiteral("/X/Only"), "nested only");
+        folder(QStringLiteral("/.Projects.2024"), "projects 2024");
+        folder(QStringLiteral("/.&AMk-t&AOk-"), "utf-7 ete");
+        folder(QStringLiteral("/.Été"), "utf-8 ete");
+
+        // Ids that no other folder repeats are the ones settings files already hold.
+        const QMap<QString, QString> expected = {
+            {"root inbox", "Inbox"},   {"nested inbox", "Inbox%@Inbox"},
+            {"maildir++ X", "X"},      {"nested X", "X%@X"},
+            {"maildir++ Z", "X/Z"},    {"nested Z", "X/Z%@X%2FZ"},
+            {"nested only", "X/Only"}, {"projects 2024", "Projects/2024"},
+            {"utf-7 ete", "Été"},      {"utf-8 ete", "Été%@.Été"},
+        };
+        QCOMPARE(folderIdsOfStore(root), expected);
+        QCOMPARE(folderIdsOfStore(root), expected);
+    }
+
+    void anInboxFolderBesideTheNestedInboxKeepsItsOwnId()
+    {
+        QTemporaryDir dir;
+        const QString root = dir.path(); // nested layout: INBOX/ is the Inbox
+        makeMaildir(root + QStringLiteral("/INBOX"));
+        writeEmail(root + QStringLiteral("/INBOX"), QStringLiteral("1"), "inbox");
+        makeMaildir(root + QStringLiteral("/INBOX/Sub"));
+        writeEmail(root + QStringLiteral("/INBOX/Sub"), QStringLiteral("2"), "inbox sub");
+        makeMaildir(root + QStringLiteral("/Inbox"));
+        writeEmail(root + QStringLiteral("/Inbox"), QStringLiteral("3"), "other inbox");
+        QCOMPARE(folderIdsOfStore(root), (QMap<QString, QString>{
+                                             {"inbox", "Inbox"},
+                                             {"inbox sub", "INBOX/Sub"},
+                                             {"other inbox", "Inbox%@Inbox"},
+                                         }));
     }
 };
 

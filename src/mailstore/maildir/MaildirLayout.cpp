@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QHash>
 #include <QSet>
 
 #include <algorithm>
@@ -18,6 +19,9 @@ namespace maildir {
 namespace {
 
 const QString inboxName = QStringLiteral("Inbox");
+// Between a folder's path and the place of its directory when the path alone repeats
+// another folder's; no escaped name holds it.
+const QString placeMark = QStringLiteral("%@");
 
 QString escapeName(const QString &name)
 {
@@ -25,30 +29,6 @@ QString escapeName(const QString &name)
     escaped.replace(QLatin1Char('%'), QStringLiteral("%25"));
     escaped.replace(QLatin1Char('/'), QStringLiteral("%2F"));
     return escaped.isEmpty() ? QStringLiteral("%00") : escaped;
-}
-
-QString childPath(const FolderNode &parent, const QString &name)
-{
-    return parent.path.isEmpty() ? escapeName(name)
-                                 : parent.path + QLatin1Char('/') + escapeName(name);
-}
-
-std::shared_ptr<FolderNode> newChild(FolderNode &parent, const QString &name)
-{
-    auto child = std::make_shared<FolderNode>();
-    child->name = name;
-    child->path = childPath(parent, name);
-    parent.children.push_back(child);
-    return child;
-}
-
-std::shared_ptr<FolderNode> childNamed(FolderNode &parent, const QString &name)
-{
-    for (const auto &child : parent.children) {
-        if (child->name == name)
-            return child;
-    }
-    return newChild(parent, name);
 }
 
 bool isMaildirPart(const QString &name)
@@ -114,15 +94,16 @@ public:
         m_top->name = QFileInfo(root).fileName();
     }
 
-    std::shared_ptr<FolderNode> scan(std::shared_ptr<FolderNode> *inbox)
+    std::shared_ptr<FolderNode> scan()
     {
         struct stat info = {};
         if (statPath(m_root, &info))
             markWalked(info);
+        std::shared_ptr<FolderNode> inbox;
         const MailDirectories rootMail = mailDirectories(m_root);
         if (rootMail == MailDirectories::Inside) {
-            *inbox = std::make_shared<FolderNode>();
-            (*inbox)->directory = m_root;
+            inbox = std::make_shared<FolderNode>();
+            inbox->directory = m_root;
         } else if (rootMail == MailDirectories::Outside) {
             skip(m_root, leadsOutsideMail());
         }
@@ -138,9 +119,9 @@ public:
             follow(link);
         }
         pruneEmptyFolders(*m_top);
-        auto scan = std::make_shared<StoreScan>();
-        scan->skipped = std::move(m_skipped);
-        m_top->scan = scan;
+        arrange(inbox);
+        m_scan->skipped = std::move(m_skipped);
+        m_top->scan = m_scan;
         return m_top;
     }
 
@@ -187,6 +168,79 @@ private:
         if (errno != ENOENT) // gone since it was listed: nothing to report
             skipUnreadable(path);
         return false;
+    }
+
+    std::shared_ptr<FolderNode> newChild(FolderNode &parent, const QString &name,
+                                         const QString &place)
+    {
+        auto child = std::make_shared<FolderNode>();
+        child->name = name;
+        parent.children.push_back(child);
+        m_places.insert(child.get(), place);
+        return child;
+    }
+
+    // The Maildir++ folder name inside parent, made when there is none yet.
+    FolderNode *maildirPlusPlusChild(FolderNode &parent, const QString &name, const QString &place)
+    {
+        FolderNode *&child = m_maildirPlusPlusChildren[std::pair(&parent, name)];
+        if (!child)
+            child = newChild(parent, name, place).get();
+        return child;
+    }
+
+    // A folder named INBOX (as mbsync keeps it) is the Inbox when the root holds no mail;
+    // it goes first, the others in order of name, and every folder gets its path.
+    void arrange(std::shared_ptr<FolderNode> inbox)
+    {
+        auto &children = m_top->children;
+        QString inboxChildrenBase = inboxName;
+        if (!inbox) {
+            const auto named =
+                std::find_if(children.begin(), children.end(), [](const auto &child) {
+                    return child->name.compare(inboxName, Qt::CaseInsensitive) == 0;
+                });
+            if (named != children.end()) {
+                inbox = *named;
+                children.erase(named);
+                // Its folders keep the paths they had before it was the Inbox.
+                inboxChildrenBase = escapeName(inbox->name);
+            }
+        }
+        sortChildren(*m_top);
+        if (inbox) {
+            inbox->name = inboxName;
+            sortChildren(*inbox);
+            children.insert(children.begin(), inbox);
+            assignPath(inbox, inboxName);
+            assignPaths(*inbox, inboxChildrenBase);
+        }
+        assignPaths(*m_top, QString(), inbox ? 1 : 0);
+    }
+
+    // Every folder's path is its names from the top; the first folder in order to reach a
+    // path keeps it, a later one adds the place of its directory (a nested "Inbox/" beside
+    // the root's Inbox, nested "X/" beside Maildir++ ".X").
+    void assignPaths(FolderNode &parent, const QString &base, size_t first = 0)
+    {
+        for (size_t i = first; i < parent.children.size(); ++i) {
+            const auto &child = parent.children[i];
+            const QString natural = base.isEmpty()
+                                        ? escapeName(child->name)
+                                        : base + QLatin1Char('/') + escapeName(child->name);
+            assignPath(child, natural);
+            assignPaths(*child, natural);
+        }
+    }
+
+    void assignPath(const std::shared_ptr<FolderNode> &node, const QString &natural)
+    {
+        QString path = natural;
+        const QString placed = natural + placeMark + escapeName(m_places.value(node.get()));
+        for (int n = 1; m_scan->byPath.contains(path); ++n)
+            path = n == 1 ? placed : placed + placeMark + QString::number(n);
+        node->path = path;
+        m_scan->byPath.insert(path, node);
     }
 
     // False when the directory was walked already (through a link or a bind mount).
@@ -281,12 +335,17 @@ private:
             return;
         }
         FolderNode *parent = m_top.get();
-        std::shared_ptr<FolderNode> node;
-        for (const QString &level : levels) {
-            node = childNamed(*parent, decodeModifiedUtf7(QFile::encodeName(level)));
-            parent = node.get();
+        QString place;
+        for (qsizetype i = 0; i < levels.size(); ++i) {
+            place += QLatin1Char('.') + levels[i];
+            const QString folderName = decodeModifiedUtf7(QFile::encodeName(levels[i]));
+            FolderNode *node = maildirPlusPlusChild(*parent, folderName, place);
+            // Two spellings of one name (".&AOk-" and ".é") are two folders.
+            if (i + 1 == levels.size() && !node->directory.isEmpty())
+                node = newChild(*parent, folderName, place).get();
+            parent = node;
         }
-        node->directory = directory;
+        parent->directory = directory;
     }
 
     // Nested layout: a folder is a directory that is a Maildir or holds folders. Folders that
@@ -327,7 +386,7 @@ private:
     void addNestedFolder(FolderNode &parent, const QString &directory, const QString &name,
                          int level)
     {
-        const auto node = newChild(parent, name);
+        const auto node = newChild(parent, name, directory.mid(m_root.size() + 1));
         const MailDirectories mail = mailDirectories(directory);
         if (mail == MailDirectories::Inside)
             node->directory = directory;
@@ -368,6 +427,11 @@ private:
     QString m_root;
     QString m_resolvedRoot;
     std::shared_ptr<FolderNode> m_top;
+    std::shared_ptr<StoreScan> m_scan = std::make_shared<StoreScan>();
+    // Where each folder sits below the root: its directory, or for a Maildir++ parent
+    // without one, the start of its children's names (".A").
+    QHash<const FolderNode *, QString> m_places;
+    QHash<std::pair<const FolderNode *, QString>, FolderNode *> m_maildirPlusPlusChildren;
     QSet<std::pair<quint64, quint64>> m_walked; // device and inode
     std::deque<PendingLink> m_links;
     std::vector<SkippedEntry> m_skipped;
@@ -382,28 +446,7 @@ bool isMaildir(const QString &directory)
 
 std::shared_ptr<FolderNode> scanStore(const QString &root)
 {
-    std::shared_ptr<FolderNode> inbox;
-    const auto top = StoreScanner(root).scan(&inbox);
-
-    // A folder named INBOX (as mbsync keeps it) is the Inbox when the root holds no mail.
-    auto &children = top->children;
-    if (!inbox) {
-        const auto named = std::find_if(children.begin(), children.end(), [](const auto &child) {
-            return child->name.compare(inboxName, Qt::CaseInsensitive) == 0;
-        });
-        if (named != children.end()) {
-            inbox = *named;
-            children.erase(named);
-        }
-    }
-    sortChildren(*top);
-    if (inbox) {
-        inbox->name = inboxName;
-        inbox->path = inboxName;
-        sortChildren(*inbox);
-        children.insert(children.begin(), inbox);
-    }
-    return top;
+    return StoreScanner(root).scan();
 }
 
 std::shared_ptr<FolderNode> inboxOf(const FolderNode &top)
@@ -417,18 +460,7 @@ std::shared_ptr<FolderNode> findByPath(const std::shared_ptr<FolderNode> &top, c
 {
     if (path.isEmpty())
         return top;
-    std::shared_ptr<FolderNode> node = top;
-    while (node) {
-        std::shared_ptr<FolderNode> next;
-        for (const auto &child : node->children) {
-            if (child->path == path)
-                return child;
-            if (path.startsWith(child->path + QLatin1Char('/')))
-                next = child;
-        }
-        node = next;
-    }
-    return nullptr;
+    return top->scan ? top->scan->byPath.value(path).lock() : nullptr;
 }
 
 QString decodeModifiedUtf7(const QByteArray &name)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QHash>
 #include <QString>
 
 #include <memory>
@@ -27,8 +28,10 @@ struct FolderNode
     // The Maildir holding the folder's emails (cur/, new/); empty for a folder that
     // only holds other folders.
     QString directory;
-    // The names from the store's top down, each escaped, joined by "/": the
-    // folder's identity within its store.
+    // The folder's identity within its store: the names from the store's top down, each
+    // escaped, joined by "/". When that repeats an earlier folder's (a nested "Inbox"
+    // folder beside the Inbox, a nested "X/" beside Maildir++ ".X"), "%@" and the escaped
+    // place of the folder's directory below the root follow, which no name can spell.
     QString path;
     std::vector<std::shared_ptr<FolderNode>> children;
     // Set on the top node that scanStore returns.
@@ -42,6 +45,8 @@ struct StoreScan
     // folder listed already, folders more than maxFolderDepth levels deep, directories
     // that cannot be read, Maildirs whose cur/ or new/ lead outside the store.
     std::vector<SkippedEntry> skipped;
+    // Every folder by its path.
+    QHash<QString, std::weak_ptr<FolderNode>> byPath;
 };
 
 // The folder tree of the store rooted at root, under a top node named after the
@@ -60,7 +65,7 @@ std::shared_ptr<FolderNode> scanStore(const QString &root);
 // The Inbox node of a scanned store, or null.
 std::shared_ptr<FolderNode> inboxOf(const FolderNode &top);
 
-// Finds a node by its path below top; null when there is none.
+// Finds a node by its path below top, a node that scanStore returned; null when there is none.
 std::shared_ptr<FolderNode> findByPath(const std::shared_ptr<FolderNode> &top, const QString &path);
 
 bool isMaildir(const QString &directory);
