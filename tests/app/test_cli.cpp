@@ -2,9 +2,11 @@
 #include "Selection.h"
 #include "common/AutomationDate.h"
 #include "mailstore/AttachmentList.h"
+#include "support/TerminalProcess.h"
 
 #include <QCommandLineParser>
 #include <QDir>
+#include <QDirIterator>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
@@ -41,6 +43,43 @@ QByteArray emailWith(const QByteArray &subject, const QByteArray &filename)
            "\nContent-Type: multipart/mixed; boundary=b\n\n--b\nContent-Type: text/plain\n\nhi\n"
            "--b\nContent-Type: application/octet-stream; name=\"" +
            filename + "\"\n\nx\n--b--\n";
+}
+
+// A Maildir of the demo mail that the tools' maker writes.
+void makeDemoMaildir(const QString &root, int emails)
+{
+    QProcess maker;
+    maker.start(QStringLiteral("python3"),
+                {qEnvironmentVariable("QB_TEST_TOOLS") + QStringLiteral("/make_maildir.py"), root,
+                 QStringLiteral("--emails"), QString::number(emails),
+                 QStringLiteral("--average-kb"), QStringLiteral("2")});
+    QVERIFY(maker.waitForFinished(120000));
+    QCOMPARE(maker.exitCode(), 0);
+}
+
+// Every file below root with its size and modification time: what a change would alter.
+QStringList filesOf(const QString &root)
+{
+    QStringList files;
+    QDirIterator it(root, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QFileInfo info(it.next());
+        files << QStringLiteral("%1 %2 %3")
+                     .arg(info.filePath())
+                     .arg(info.size())
+                     .arg(info.lastModified().toMSecsSinceEpoch());
+    }
+    files.sort();
+    return files;
+}
+
+// Rows that the analysis of a whole store finds.
+int attachmentCount(const QString &store)
+{
+    const Result r = runCli({QStringLiteral("analyze"), QStringLiteral("--store"), store,
+                             QStringLiteral("--folder"), QStringLiteral("Email Folders\\Mail"),
+                             QStringLiteral("--csv")});
+    return r.status == 0 ? int(r.out.count(QStringLiteral("\r\n"))) - 1 : -1;
 }
 
 } // namespace
@@ -278,6 +317,60 @@ private Q_SLOTS:
                                              QString(), 0, QString(), 1, QString()}));
         QVERIFY(table::csv(list).contains(QStringLiteral("\"two\r\nlines\",Inbox\\,Unknown,x,,")));
         QVERIFY(table::aligned(list).contains(QStringLiteral("two  lines")));
+    }
+
+    // Ctrl+C while a job command still analyses cancels the whole command; during the
+    // job it stops after the attachment in progress. The terminal's output is held
+    // while the signal arrives, so the program cannot move on in the meantime.
+    void interruptWhileAnalysingChangesNothing()
+    {
+        QTemporaryDir dir;
+        const QString store = dir.path() + QStringLiteral("/Mail");
+        makeDemoMaildir(store, 1000);
+        const QStringList before = filesOf(store);
+
+        TerminalProcess terminal;
+        QVERIFY(terminal.opened());
+        QVERIFY(terminal.start(QStringLiteral(QB_CLI_PATH),
+                               {QStringLiteral("delete"), QStringLiteral("--store"), store,
+                                QStringLiteral("--folder"), QStringLiteral("Email Folders\\Mail"),
+                                QStringLiteral("--all"), QStringLiteral("--yes")}));
+        QVERIFY(terminal.readUntil("] Email "));
+        terminal.holdOutput();
+        terminal.sendSignal(SIGINT);
+        QVERIFY(terminal.signalTaken(SIGINT));
+        terminal.releaseOutput();
+        QCOMPARE(terminal.finish(), 2);
+        QVERIFY2(terminal.output().endsWith("Cancelled: nothing was changed.\n"),
+                 terminal.output().right(300).constData());
+        QVERIFY(!terminal.output().contains("Processing attachment"));
+        QCOMPARE(filesOf(store), before);
+    }
+
+    void interruptDuringTheJobStopsIt()
+    {
+        QTemporaryDir dir;
+        const QString store = dir.path() + QStringLiteral("/Mail");
+        makeDemoMaildir(store, 300);
+        const int found = attachmentCount(store);
+        QVERIFY(found > 300);
+
+        TerminalProcess terminal;
+        QVERIFY(terminal.opened());
+        QVERIFY(terminal.start(QStringLiteral(QB_CLI_PATH),
+                               {QStringLiteral("delete"), QStringLiteral("--store"), store,
+                                QStringLiteral("--folder"), QStringLiteral("Email Folders\\Mail"),
+                                QStringLiteral("--all"), QStringLiteral("--yes")}));
+        QVERIFY(terminal.readUntil("Processing attachment 2 of"));
+        terminal.holdOutput();
+        terminal.sendSignal(SIGINT);
+        QVERIFY(terminal.signalTaken(SIGINT));
+        terminal.releaseOutput();
+        QCOMPARE(terminal.finish(), 2);
+        QVERIFY2(terminal.output().contains("\033[KINCOMPLETE. "),
+                 terminal.output().right(300).constData());
+        const int left = attachmentCount(store);
+        QVERIFY2(left < found && left > found / 2, qPrintable(QString::number(left)));
     }
 };
 

@@ -67,7 +67,11 @@ int runAnalyzeCommand(const QStringList &arguments)
 
     ConsoleHost host(isatty(STDERR_FILENO));
     AttachmentList list;
-    cli::analyse(std::move(settings), stores, host, list);
+    {
+        // Ctrl+C ends the walk and prints what was found; later it stops the printing.
+        cli::InterruptCatcher interrupts;
+        cli::analyse(std::move(settings), stores, host, list, interrupts);
+    }
     if (sortColumn) {
         list.SortDescending = descending;
         list.sort(*sortColumn);

@@ -11,12 +11,16 @@
 namespace cli {
 
 namespace {
-std::atomic<bool> interrupted{false};
+
+// Set by the signal handler, taken by the catcher on the main thread.
+std::atomic<bool> interruptPending{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
 
 void onInterrupt(int)
 {
-    interrupted = true;
+    interruptPending = true;
 }
+
 } // namespace
 
 void printOut(const QString &text)
@@ -49,21 +53,38 @@ std::optional<int> parseOptions(QCommandLineParser &parser, const QStringList &a
     return std::nullopt;
 }
 
-InterruptCancels::InterruptCancels(ConsoleStatusWindow *window)
+InterruptCatcher::InterruptCatcher()
 {
-    interrupted = false;
-    std::signal(SIGINT, onInterrupt);
+    interruptPending = false;
+    struct sigaction action = {};
+    action.sa_handler = onInterrupt;
+    sigemptyset(&action.sa_mask);
+    // Restarted calls: a worker reading or writing mail must not see EINTR.
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGINT, &action, &m_previous);
     m_poll.setInterval(100);
-    QObject::connect(&m_poll, &QTimer::timeout, window, [window] {
-        if (interrupted.exchange(false))
-            window->cancel();
-    });
+    QObject::connect(&m_poll, &QTimer::timeout, [this] { interrupted(); });
     m_poll.start();
 }
 
-InterruptCancels::~InterruptCancels()
+InterruptCatcher::~InterruptCatcher()
 {
-    std::signal(SIGINT, SIG_DFL);
+    sigaction(SIGINT, &m_previous, nullptr);
+}
+
+void InterruptCatcher::watch(ConsoleStatusWindow *window)
+{
+    m_window = window;
+}
+
+bool InterruptCatcher::interrupted()
+{
+    if (interruptPending.exchange(false)) {
+        m_interrupted = true;
+        if (m_window)
+            m_window->cancel();
+    }
+    return m_interrupted;
 }
 
 } // namespace cli

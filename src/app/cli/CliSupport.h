@@ -1,8 +1,10 @@
 #pragma once
 
+#include <QPointer>
 #include <QString>
 #include <QTimer>
 
+#include <csignal>
 #include <optional>
 
 class ConsoleStatusWindow;
@@ -18,15 +20,27 @@ int usageError(const QString &message);
 // is already done (help shown, or bad options reported); nothing when it should run.
 std::optional<int> parseOptions(QCommandLineParser &parser, const QStringList &arguments);
 
-// While it lives, Ctrl+C presses the status window's Cancel instead of killing the process.
-class InterruptCancels
+// While it lives, Ctrl+C does not end the process: it is remembered, and it presses
+// Cancel on the status window being watched, if any. A command that spans several
+// runs keeps one for all of them, so a Ctrl+C between runs is not lost either.
+class InterruptCatcher
 {
 public:
-    explicit InterruptCancels(ConsoleStatusWindow *window);
-    ~InterruptCancels();
+    InterruptCatcher();
+    ~InterruptCatcher();
+    InterruptCatcher(const InterruptCatcher &) = delete;
+    InterruptCatcher &operator=(const InterruptCatcher &) = delete;
+
+    // The window whose Cancel a Ctrl+C presses from now on; nullptr for none.
+    void watch(ConsoleStatusWindow *window);
+    // Whether Ctrl+C was pressed while this lived. Called on the main thread.
+    bool interrupted();
 
 private:
     QTimer m_poll;
+    QPointer<ConsoleStatusWindow> m_window;
+    bool m_interrupted = false;
+    struct sigaction m_previous = {};
 };
 
 } // namespace cli

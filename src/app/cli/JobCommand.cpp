@@ -13,17 +13,32 @@
 #include <QCommandLineParser>
 #include <QEventLoop>
 
+#include <cerrno>
 #include <cstdio>
+#include <poll.h>
 #include <unistd.h>
 
 namespace {
 
-bool confirmed(int count)
+// Asks on the terminal. Waits in short polls, as a Ctrl+C does not break into a
+// restarted read; a Ctrl+C counts as no.
+bool confirmed(int count, cli::InterruptCatcher &interrupts)
 {
     std::fprintf(stderr, "Delete %d attachment(s) from their emails? [y/N] ", count);
     std::fflush(stderr);
-    char answer[16] = {};
-    return std::fgets(answer, sizeof answer, stdin) && (answer[0] == 'y' || answer[0] == 'Y');
+    pollfd input{STDIN_FILENO, POLLIN, 0};
+    while (!interrupts.interrupted()) {
+        const int ready = poll(&input, 1, 100);
+        if (ready < 0 && errno != EINTR)
+            return false;
+        if (ready > 0) {
+            char answer[16] = {};
+            return std::fgets(answer, sizeof answer, stdin) &&
+                   (answer[0] == 'y' || answer[0] == 'Y');
+        }
+    }
+    std::fputc('\n', stderr);
+    return false;
 }
 
 } // namespace
@@ -34,12 +49,14 @@ int runJobCommand(const QString &action, const QStringList &arguments)
     const bool saving = action != QLatin1String("delete");
     QCommandLineParser parser;
     parser.setApplicationDescription(
-        saving ? QStringLiteral("Saves the selected attachments to files under --to, with a note "
-                                "and a link in each email%1.")
-                     .arg(deleting ? QStringLiteral(", and removes them from their emails")
-                                   : QString())
-               : QStringLiteral(
-                     "Removes the selected attachments from their emails, with a note in each."));
+        (saving ? QStringLiteral("Saves the selected attachments to files under --to, with a note "
+                                 "and a link in each email%1.")
+                      .arg(deleting ? QStringLiteral(", and removes them from their emails")
+                                    : QString())
+                : QStringLiteral(
+                      "Removes the selected attachments from their emails, with a note in each.")) +
+        QStringLiteral("\nCtrl+C while the folder is analysed cancels the command and changes "
+                       "nothing; later it stops after the attachment in progress."));
     cli::addSourceOptions(parser);
     cli::Selection::addOptions(parser);
     parser.addOptions({
@@ -84,7 +101,16 @@ int runJobCommand(const QString &action, const QStringList &arguments)
     ConsoleHost host(isatty(STDERR_FILENO));
     TLogManager::setMessageHost(&host);
     AttachmentList list;
-    cli::analyse(std::move(source), stores, host, list);
+    // From the analysis to the end of the job: a Ctrl+C before the job starts cancels
+    // the whole command, so that no job runs on the rows of a cut-short analysis.
+    cli::InterruptCatcher interrupts;
+    const auto cancelledBeforeJob = [&host] {
+        host.printLine(QStringLiteral("Cancelled: nothing was changed."));
+        return 2;
+    };
+    cli::analyse(std::move(source), stores, host, list, interrupts);
+    if (interrupts.interrupted())
+        return cancelledBeforeJob();
     if (host.failed())
         return 2;
     if (host.warned())
@@ -99,17 +125,21 @@ int runJobCommand(const QString &action, const QStringList &arguments)
         QStringLiteral("%1 of %2 attachment(s) selected").arg(selected.size()).arg(list.count()));
     if (action == QLatin1String("delete") && !selected.empty() &&
         !parser.isSet(QStringLiteral("yes")) && isatty(STDIN_FILENO) &&
-        !confirmed(int(selected.size()))) {
+        !confirmed(int(selected.size()), interrupts)) {
+        if (interrupts.interrupted())
+            return cancelledBeforeJob();
         host.printLine(QStringLiteral("Nothing was deleted."));
         return 0;
     }
+    if (interrupts.interrupted())
+        return cancelledBeforeJob();
 
     ConsoleStatusWindow window(&host);
     window.setFinalStatusPrinted(true);
     QEventLoop loop;
     TEmailThread::Result result;
     bool ended = false;
-    const cli::InterruptCancels interrupt(&window);
+    interrupts.watch(&window);
     auto *job = new TEmailThread(
         ownedJobSettings.release(), &window, &host, stores, [&selected] { return selected; },
         deleting, saving);
@@ -119,6 +149,7 @@ int runJobCommand(const QString &action, const QStringList &arguments)
     });
     QObject::connect(job, &QObject::destroyed, &loop, &QEventLoop::quit);
     loop.exec();
+    interrupts.watch(nullptr);
     TLogManager::setMessageHost(nullptr);
     if (!ended || result.cancelled)
         return 2;

@@ -83,15 +83,16 @@ void chooseSource(TSettings &settings, const QCommandLineParser &parser,
 }
 
 void analyse(std::unique_ptr<TSettings> settings, const mailstore::ApplicationFactory &stores,
-             ConsoleHost &host, AttachmentList &list)
+             ConsoleHost &host, AttachmentList &list, InterruptCatcher &interrupts)
 {
     ConsoleStatusWindow window(&host);
     QEventLoop loop;
-    const InterruptCancels interrupt(&window);
+    interrupts.watch(&window);
     auto *worker = new TAnalyseThread(settings.release(), &window, &host, stores, &list);
     // The worker deletes itself once its run has ended: only then is the list complete.
     QObject::connect(worker, &QObject::destroyed, &loop, &QEventLoop::quit);
     loop.exec();
+    interrupts.watch(nullptr);
 }
 
 } // namespace cli

@@ -31,9 +31,11 @@ mailstore::ApplicationFactory openStores(const QCommandLineParser &parser);
 void chooseSource(TSettings &settings, const QCommandLineParser &parser,
                   const mailstore::ApplicationFactory &stores);
 
-// Walks the folder into list; returns when the walk has ended. The host reports
-// whether it warned or failed.
+class InterruptCatcher;
+
+// Walks the folder into list; returns when the walk has ended, early after a Ctrl+C
+// that interrupts catches. The host reports whether it warned or failed.
 void analyse(std::unique_ptr<TSettings> settings, const mailstore::ApplicationFactory &stores,
-             ConsoleHost &host, AttachmentList &list);
+             ConsoleHost &host, AttachmentList &list, InterruptCatcher &interrupts);
 
 } // namespace cli
