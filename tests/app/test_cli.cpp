@@ -1,5 +1,6 @@
 #include "AttachmentTable.h"
 #include "Selection.h"
+#include "TerminalText.h"
 #include "common/AutomationDate.h"
 #include "mailstore/AttachmentList.h"
 #include "support/TerminalProcess.h"
@@ -316,7 +317,91 @@ private Q_SLOTS:
                                              QStringLiteral("Inbox\\"), 0, QStringLiteral("x"),
                                              QString(), 0, QString(), 1, QString()}));
         QVERIFY(table::csv(list).contains(QStringLiteral("\"two\r\nlines\",Inbox\\,Unknown,x,,")));
-        QVERIFY(table::aligned(list).contains(QStringLiteral("two  lines")));
+        QVERIFY(table::aligned(list).contains(QStringLiteral("two\\x0D\\x0Alines")));
+    }
+
+    void terminalTextShowsControls()
+    {
+        QCOMPARE(cli::terminalSafe(QStringLiteral("a\x1b[2Jb\u009b31m\x7f\tc\r\n\0d")),
+                 QStringLiteral("a\\x1B[2Jb\\x9B31m\\x7F\\x09c\\x0D\\x0A\\x00d"));
+        const QString printable = QStringLiteral("Caf\u00e9 \u00a0\u00ff \U0001F600 \\x1B ~");
+        QCOMPARE(cli::terminalSafe(printable), printable);
+    }
+
+    // Subjects, file names and folder names reach the terminal shown, never obeyed: in
+    // the table, the progress lines, warnings and errors. CSV keeps them as they are.
+    void hostileTextStaysOffTheTerminal()
+    {
+        QTemporaryDir dir;
+        const QString store = dir.path() + QStringLiteral("/Mail");
+        const QString evilFolder = store + QStringLiteral("/.Evil\x1b[5m");
+        for (const QString &folder : {store, evilFolder}) {
+            for (const char *sub : {"/cur", "/new", "/tmp"})
+                QDir().mkpath(folder + QLatin1String(sub));
+        }
+        writeFile(store + QStringLiteral("/cur/1.a:2,S"),
+                  "From: Bob <bob@example.org>\n"
+                  "Subject: Evil\x1b]0;owned\x07 =?UTF-8?Q?=C2=9B31m?= \x1b[2J\n"
+                  "Content-Type: multipart/mixed; boundary=b\n\n--b\nContent-Type: text/plain\n\n"
+                  "hi\n--b\nContent-Type: application/octet-stream; "
+                  "name*=UTF-8''%1B%5B8mred%7F.pdf\n\nx\n--b--\n");
+        writeFile(evilFolder + QStringLiteral("/cur/2.b:2,S"), emailWith("Plain", "p.pdf"));
+        const auto controlsIn = [](QByteArray text) {
+            text.replace("\r\033[K", ""); // the tool's own progress line
+            QByteArrayList found;
+            for (qsizetype i = 0; i < text.size(); ++i) {
+                const auto byte = uchar(text[i]);
+                const bool c1 = byte == 0xC2 && i + 1 < text.size() && uchar(text[i + 1]) >= 0x80 &&
+                                uchar(text[i + 1]) <= 0x9F;
+                if ((byte < 0x20 && byte != '\n') || byte == 0x7F || c1)
+                    found << text.mid(qMax<qsizetype>(0, i - 10), 20);
+            }
+            return found.join(" | ");
+        };
+
+        TerminalProcess terminal;
+        QVERIFY(terminal.opened());
+        QVERIFY(
+            terminal.start(QStringLiteral(QB_CLI_PATH),
+                           {QStringLiteral("analyze"), QStringLiteral("--store"), store,
+                            QStringLiteral("--folder"), QStringLiteral("Email Folders\\Mail")}));
+        QCOMPARE(terminal.finish(), 0);
+        QVERIFY2(terminal.output().contains("in Email Folders\\Mail\\Evil\\x1B[5m\\"),
+                 terminal.output().constData());
+        QCOMPARE(controlsIn(terminal.output()), QByteArray());
+        const QByteArray table = terminal.process().readAllStandardOutput();
+        QCOMPARE(controlsIn(table), QByteArray());
+        QVERIFY2(table.contains("Evil\\x1B]0;owned\\x07 \\x9B31m \\x1B[2J"), table.constData());
+        QVERIFY(table.contains("\\x1B[8mred\\x7F.pdf"));
+        QVERIFY(table.contains("Email Folders\\Mail\\Evil\\x1B[5m\\"));
+
+        Result r = runCli(
+            {QStringLiteral("analyze"), QStringLiteral("--store"), store, QStringLiteral("--csv")});
+        QCOMPARE(r.status, 0);
+        QVERIFY2(
+            r.out.contains(QStringLiteral("\"Evil\x1b]0;owned\x07 \u009b31m \x1b[2J\",Inbox\\,")),
+            qPrintable(r.out));
+        QVERIFY(r.out.contains(QStringLiteral(",\"\x1b[8mred\x7f.pdf\",")));
+
+        // An error quoting the command line, and a warning naming a folder of a settings file.
+        r = runCli({QStringLiteral("analyze"), QStringLiteral("--store"), store,
+                    QStringLiteral("--folder"), QStringLiteral("Email Folders\\Gone\x1b[2J")});
+        QCOMPARE(r.status, 1);
+        QVERIFY2(r.err.contains(QStringLiteral("has the path Email Folders\\Gone\\x1B[2J\n")),
+                 qPrintable(r.err));
+        const QString settings = dir.filePath(QStringLiteral("gone.qbk"));
+        QCOMPARE(runCli({QStringLiteral("settings"), QStringLiteral("write"), settings,
+                         QStringLiteral("get from default folder=0"),
+                         QStringLiteral("from folder name=Gone\x1b[2J\x07")})
+                     .status,
+                 0);
+        r = runCli({QStringLiteral("analyze"), QStringLiteral("--store"), store,
+                    QStringLiteral("--settings"), settings});
+        QCOMPARE(r.status, 1);
+        QVERIFY2(
+            r.err.contains(QStringLiteral("Cannot locate source folder Gone\\x1B[2J\\x07 - mail")),
+            qPrintable(r.err));
+        QCOMPARE(controlsIn(r.err.toUtf8()), QByteArray());
     }
 
     // Ctrl+C while a job command still analyses cancels the whole command; during the

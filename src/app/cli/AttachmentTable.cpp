@@ -1,5 +1,6 @@
 #include "AttachmentTable.h"
 
+#include "TerminalText.h"
 #include "mailstore/AttachText.h"
 #include "mailstore/AttachmentList.h"
 
@@ -7,26 +8,22 @@
 
 namespace table {
 
+using cli::terminalSafe;
+
 namespace {
 
+// A field with a control character is quoted too, so a reader sees where it ends;
+// its bytes stay as they are.
 QString csvField(const QString &text)
 {
-    if (!text.contains(QLatin1Char(',')) && !text.contains(QLatin1Char('"')) &&
-        !text.contains(QLatin1Char('\n')) && !text.contains(QLatin1Char('\r')))
+    const bool plain = std::none_of(text.begin(), text.end(), [](QChar c) {
+        return c == QLatin1Char(',') || c == QLatin1Char('"') || cli::isControl(c);
+    });
+    if (plain)
         return text;
     QString quoted = text;
     quoted.replace(QLatin1Char('"'), QStringLiteral("\"\""));
     return QLatin1Char('"') + quoted + QLatin1Char('"');
-}
-
-// Line breaks in a subject would break the table's lines.
-QString singleLine(QString text)
-{
-    for (QChar &c : text) {
-        if (c == QLatin1Char('\n') || c == QLatin1Char('\r') || c == QLatin1Char('\t'))
-            c = QLatin1Char(' ');
-    }
-    return text;
 }
 
 } // namespace
@@ -70,7 +67,7 @@ QString aligned(const AttachmentList &list, const QLocale &locale)
     for (int i = 0; i < list.count(); ++i) {
         QStringList texts = rowTexts(list, i, locale);
         for (QString &text : texts)
-            text = singleLine(text);
+            text = terminalSafe(text);
         rows.push_back(texts);
     }
     std::vector<qsizetype> widths(size_t(headings().size()), 0);

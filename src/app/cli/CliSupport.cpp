@@ -1,6 +1,7 @@
 #include "CliSupport.h"
 
 #include "ConsoleHost.h"
+#include "TerminalText.h"
 
 #include <QCommandLineParser>
 
@@ -33,7 +34,7 @@ void printOut(const QString &text)
 int usageError(const QString &message)
 {
     const QByteArray bytes =
-        (QStringLiteral("quillbrook-cli: ") + message + QLatin1Char('\n')).toUtf8();
+        (QStringLiteral("quillbrook-cli: ") + terminalSafe(message) + QLatin1Char('\n')).toUtf8();
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
     return 1;
 }

@@ -13,7 +13,8 @@ class QCommandLineParser;
 namespace cli {
 
 void printOut(const QString &text);
-// Prints "quillbrook-cli: <message>" to stderr; returns the exit status for bad input.
+// Prints "quillbrook-cli: <message>" to stderr, on one line: a message quotes what it
+// was given, so controls show as \xNN. Returns the exit status for bad input.
 int usageError(const QString &message);
 
 // Parses a command's options, with --help. Returns the exit status when the command

@@ -1,5 +1,7 @@
 #include "ConsoleHost.h"
 
+#include "TerminalText.h"
+
 #include <cstdio>
 
 namespace {
@@ -11,7 +13,8 @@ void writeStderr(const QString &text)
     std::fflush(stderr);
 }
 
-// A message on one line: the line breaks of a message box become spaces.
+// A message on one line: the line breaks of a message box become spaces; the
+// printing shows any other control.
 QString oneLine(QString text)
 {
     text.replace(QStringLiteral("\r\n"), QStringLiteral(" "));
@@ -34,14 +37,14 @@ void ConsoleHost::printLine(const QString &text)
     if (m_progressShown)
         writeStderr(QStringLiteral("\r\033[K"));
     m_progressShown = false;
-    writeStderr(text + QLatin1Char('\n'));
+    writeStderr(cli::terminalSafe(text) + QLatin1Char('\n'));
 }
 
 void ConsoleHost::printProgress(const QString &text)
 {
     if (!m_showProgress)
         return;
-    writeStderr(QStringLiteral("\r\033[K") + text.left(100));
+    writeStderr(QStringLiteral("\r\033[K") + cli::terminalSafe(text).left(100));
     m_progressShown = true;
 }
 

@@ -29,7 +29,8 @@ public:
     bool showsProgress() const { return m_showProgress; }
     bool warned() const { return m_warned; }
     bool failed() const { return m_failed; }
-    // Prints a line to stderr, first clearing a progress line.
+    // Prints a line to stderr, first clearing a progress line. Both show controls
+    // in text as \xNN: texts name emails, files and folders.
     void printLine(const QString &text);
     void printProgress(const QString &text);
 

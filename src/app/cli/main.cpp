@@ -6,6 +6,7 @@
 
 #include <QCoreApplication>
 
+#include <cstdio>
 #include <gmime/gmime.h>
 
 namespace {
@@ -42,10 +43,11 @@ int main(int argc, char *argv[])
         status = runSettingsCommand(arguments.mid(2));
     } else if (command == QLatin1String("--help") || command == QLatin1String("-h")) {
         cli::printOut(QString::fromLatin1(usage));
+    } else if (command.isEmpty()) {
+        status = cli::usageError(QStringLiteral("no command given"));
+        std::fputs(usage, stderr);
     } else {
-        status = cli::usageError(
-            command.isEmpty() ? QStringLiteral("no command given\n") + QString::fromLatin1(usage)
-                              : QStringLiteral("unknown command %1").arg(command));
+        status = cli::usageError(QStringLiteral("unknown command %1").arg(command));
     }
     g_mime_shutdown();
     return status;
