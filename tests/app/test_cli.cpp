@@ -3,11 +3,13 @@
 #include "TerminalText.h"
 #include "common/AutomationDate.h"
 #include "mailstore/AttachmentList.h"
+#include "support/ChildLimits.h"
 #include "support/TerminalProcess.h"
 
 #include <QCommandLineParser>
 #include <QDir>
 #include <QDirIterator>
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
@@ -21,12 +23,18 @@ struct Result
     QString err;
 };
 
-Result runCli(const QStringList &arguments)
+// status is -1 when the tool crashed, was killed or did not end within a minute.
+Result runCli(
+    const QStringList &arguments, const std::function<void(QProcess &)> &setUp = [](QProcess &) {})
 {
     QProcess process;
+    setUp(process);
     process.start(QStringLiteral(QB_CLI_PATH), arguments);
-    process.waitForFinished(60000);
-    return {process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
+    if (!process.waitForFinished(60000))
+        process.kill();
+    process.waitForFinished();
+    const bool ended = process.exitStatus() == QProcess::NormalExit;
+    return {ended ? process.exitCode() : -1, QString::fromUtf8(process.readAllStandardOutput()),
             QString::fromUtf8(process.readAllStandardError())};
 }
 
@@ -309,15 +317,98 @@ private Q_SLOTS:
             make(QStringLiteral("pdf"), 1, QDate(2024, 1, 2), QString())));
     }
 
-    void csvQuotesLineBreaks()
+    void tablesOfAList()
     {
         AttachmentList list;
-        list.append(QStringLiteral("a"), std::make_shared<const TAttach>(TAttach{
-                                             QStringLiteral("two\r\nlines"), QStringLiteral("F"),
-                                             QStringLiteral("Inbox\\"), 0, QStringLiteral("x"),
-                                             QString(), 0, QString(), 1, QString()}));
-        QVERIFY(table::csv(list).contains(QStringLiteral("\"two\r\nlines\",Inbox\\,Unknown,x,,")));
-        QVERIFY(table::aligned(list).contains(QStringLiteral("two\\x0D\\x0Alines")));
+        const auto add = [&list](const QString &subject, const QString &filename) {
+            list.append(subject, std::make_shared<const TAttach>(TAttach{
+                                     subject, QStringLiteral("F"), QStringLiteral("Inbox\\"), 0,
+                                     filename, QString(), 0, QString(), 1, QString()}));
+        };
+        add(QStringLiteral("two\r\nlines"), QStringLiteral("x"));
+        // 58 characters, then three that take two UTF-16 units each: the cut falls
+        // between the first two, never inside one.
+        const QString faces = QStringLiteral("\U0001F600\U0001F601\U0001F602");
+        add(QString(58, QLatin1Char('s')) + faces, QStringLiteral("\U0001F600.png"));
+        const auto text = [&list](bool csv) {
+            QString out;
+            const table::LineSink collect = [&out](const QString &line) { out += line; };
+            if (csv)
+                table::writeCsv(list, collect);
+            else
+                table::writeAligned(list, collect);
+            return out;
+        };
+        QVERIFY(text(true).contains(QStringLiteral("\"two\r\nlines\",Inbox\\,Unknown,x,,")));
+        QVERIFY(text(true).contains(QString(58, QLatin1Char('s')) + faces + QLatin1Char(',')));
+
+        const QStringList lines = text(false).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 3);
+        QVERIFY(lines[1].startsWith(QStringLiteral("two\\x0D\\x0Alines ")));
+        QVERIFY(lines[2].startsWith(QString(58, QLatin1Char('s')) + faces.left(2) +
+                                    QStringLiteral("\u2026  Inbox")));
+        // Columns line up by characters, a surrogate pair being one.
+        const qsizetype folderColumn = lines[0].indexOf(QStringLiteral("Folder"));
+        QCOMPARE(folderColumn, table::cellWidth + 2);
+        for (int i = 1; i < 3; ++i) {
+            const qsizetype folder = lines[i].indexOf(QStringLiteral("Inbox\\"));
+            QCOMPARE(cli::characterCount(QStringView(lines[i]).left(folder)), folderColumn);
+        }
+    }
+
+    void terminalTextCapsLongTexts()
+    {
+        const QString face = QStringLiteral("\U0001F600");
+        const QString a58(58, QLatin1Char('a'));
+        QCOMPARE(cli::terminalSafe(QStringLiteral("abc"), 3), QStringLiteral("abc"));
+        QCOMPARE(cli::terminalSafe(QStringLiteral("abcd"), 3), QStringLiteral("ab\u2026"));
+        QCOMPARE(cli::terminalSafe(a58 + face + face, 60), a58 + face + face);
+        QCOMPARE(cli::terminalSafe(a58 + face + face + face, 60),
+                 a58 + face + QStringLiteral("\u2026"));
+        QCOMPARE(cli::terminalSafe(a58 + QStringLiteral("\x1b") + QStringLiteral("b"), 60),
+                 a58 + QStringLiteral("\u2026")); // never half an \xNN
+        QCOMPARE(cli::terminalSafe(a58 + QStringLiteral("\x1b"), 62),
+                 a58 + QStringLiteral("\\x1B"));
+        QCOMPARE(cli::characterCount(a58 + face + face), 60);
+        // Only the cell's worth of a huge text is read.
+        const QString huge(10'000'000, QLatin1Char('h'));
+        QElapsedTimer timer;
+        timer.start();
+        for (int i = 0; i < 1000; ++i)
+            QCOMPARE(cli::terminalSafe(huge, 60).size(), 60);
+        QVERIFY2(timer.elapsed() < 2000, qPrintable(QString::number(timer.elapsed())));
+    }
+
+    // One 10 MB subject in 300 rows: the table shows it in capped cells, row by row,
+    // in little memory and time.
+    void hugeSubjectTableStaysSmall()
+    {
+        QTemporaryDir dir;
+        const QString store = dir.path() + QStringLiteral("/Mail");
+        for (const char *sub : {"/cur", "/new", "/tmp"})
+            QDir().mkpath(store + QLatin1String(sub));
+        QByteArray email = "From: Bob <bob@example.org>\nSubject: " + QByteArray(10 << 20, 'S') +
+                           "\nContent-Type: multipart/mixed; boundary=b\n\n";
+        for (int i = 0; i < 300; ++i)
+            email += "--b\nContent-Type: application/octet-stream; name=\"f" +
+                     QByteArray::number(i) + ".bin\"\n\nx\n";
+        writeFile(store + QStringLiteral("/cur/1.a:2,S"), email + "--b--\n");
+
+        QElapsedTimer timer;
+        timer.start();
+        const Result r =
+            runCli({QStringLiteral("analyze"), QStringLiteral("--store"), store}, [](QProcess &p) {
+                limitChild(p, {{RLIMIT_AS, rlim_t(1) << 30}, {RLIMIT_CPU, 30}});
+            });
+        QCOMPARE(r.status, 0);
+        QVERIFY2(timer.elapsed() < 20000, qPrintable(QString::number(timer.elapsed())));
+        const QStringList lines = r.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 301);
+        QCOMPARE(lines[1].left(61), QString(59, QLatin1Char('S')) + QStringLiteral("\u2026 "));
+        for (const QString &line : lines)
+            QVERIFY2(line.size() < 150, qPrintable(line.left(200)));
+        QCOMPARE(lines[300].indexOf(QStringLiteral("Inbox\\")),
+                 lines[0].indexOf(QStringLiteral("Folder")));
     }
 
     void terminalTextShowsControls()

@@ -10,6 +10,7 @@
 
 #include <QCommandLineParser>
 
+#include <cstdio>
 #include <unistd.h>
 
 namespace {
@@ -37,7 +38,10 @@ int runAnalyzeCommand(const QStringList &arguments)
          QStringLiteral("Sort by a column: Subject, Folder, Size, Filename, Type, Date or From; "
                         "add :desc to reverse."),
          QStringLiteral("COLUMN[:desc]")},
-        {QStringLiteral("csv"), QStringLiteral("Print CSV instead of a table.")},
+        {QStringLiteral("csv"),
+         QStringLiteral("Print CSV, with every text whole and as it is, instead of a table "
+                        "(whose cells show at most %1 characters and controls as \\xNN).")
+             .arg(table::cellWidth)},
     });
     if (const auto done = cli::parseOptions(parser, arguments))
         return *done;
@@ -76,7 +80,16 @@ int runAnalyzeCommand(const QStringList &arguments)
         list.SortDescending = descending;
         list.sort(*sortColumn);
     }
-    cli::printOut(parser.isSet(QStringLiteral("csv")) ? table::csv(list) : table::aligned(list));
+    // Row by row into stdout's buffer: a table can be far larger than memory would like.
+    const table::LineSink print = [](const QString &line) {
+        const QByteArray bytes = line.toUtf8();
+        std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
+    };
+    if (parser.isSet(QStringLiteral("csv")))
+        table::writeCsv(list, print);
+    else
+        table::writeAligned(list, print);
+    std::fflush(stdout);
     if (host.failed())
         return 2;
     return host.warned() ? 1 : 0;

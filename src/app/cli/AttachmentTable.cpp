@@ -5,10 +5,9 @@
 #include "mailstore/AttachmentList.h"
 
 #include <algorithm>
+#include <vector>
 
 namespace table {
-
-using cli::terminalSafe;
 
 namespace {
 
@@ -47,7 +46,7 @@ QStringList rowTexts(const AttachmentList &list, int position, const QLocale &lo
     return texts;
 }
 
-QString csv(const AttachmentList &list, const QLocale &locale)
+void writeCsv(const AttachmentList &list, const LineSink &sink, const QLocale &locale)
 {
     const auto line = [](const QStringList &fields) {
         QStringList quoted;
@@ -55,41 +54,42 @@ QString csv(const AttachmentList &list, const QLocale &locale)
             quoted << csvField(field);
         return quoted.join(QLatin1Char(',')) + QStringLiteral("\r\n");
     };
-    QString out = line(headings());
+    sink(line(headings()));
     for (int i = 0; i < list.count(); ++i)
-        out += line(rowTexts(list, i, locale));
-    return out;
+        sink(line(rowTexts(list, i, locale)));
 }
 
-QString aligned(const AttachmentList &list, const QLocale &locale)
+void writeAligned(const AttachmentList &list, const LineSink &sink, const QLocale &locale)
 {
-    std::vector<QStringList> rows{headings()};
-    for (int i = 0; i < list.count(); ++i) {
-        QStringList texts = rowTexts(list, i, locale);
+    // Two passes over the rows: one for the column widths, one to print; a row's cells
+    // live only while it is measured or printed.
+    const auto cells = [&](int position) {
+        QStringList texts = position < 0 ? headings() : rowTexts(list, position, locale);
         for (QString &text : texts)
-            text = terminalSafe(text);
-        rows.push_back(texts);
-    }
+            text = cli::terminalSafe(text, cellWidth);
+        return texts;
+    };
     std::vector<qsizetype> widths(size_t(headings().size()), 0);
-    for (const QStringList &row : rows) {
+    for (int i = -1; i < list.count(); ++i) {
+        const QStringList row = cells(i);
         for (qsizetype c = 0; c < row.size(); ++c)
-            widths[size_t(c)] = std::max(widths[size_t(c)], row[c].size());
+            widths[size_t(c)] = std::max(widths[size_t(c)], cli::characterCount(row[c]));
     }
     const qsizetype sizeColumn = 2; // numbers line up on the right
-    QString out;
-    for (const QStringList &row : rows) {
+    for (int i = -1; i < list.count(); ++i) {
+        const QStringList row = cells(i);
         QString line;
         for (qsizetype c = 0; c < row.size(); ++c) {
             if (c > 0)
                 line += QStringLiteral("  ");
-            const auto width = int(widths[size_t(c)]);
-            line += c == sizeColumn ? row[c].rightJustified(width) : row[c].leftJustified(width);
+            const QString padding(widths[size_t(c)] - cli::characterCount(row[c]),
+                                  QLatin1Char(' '));
+            line += c == sizeColumn ? padding + row[c] : row[c] + padding;
         }
         while (line.endsWith(QLatin1Char(' ')))
             line.chop(1);
-        out += line + QLatin1Char('\n');
+        sink(line + QLatin1Char('\n'));
     }
-    return out;
 }
 
 } // namespace table

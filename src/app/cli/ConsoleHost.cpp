@@ -44,7 +44,7 @@ void ConsoleHost::printProgress(const QString &text)
 {
     if (!m_showProgress)
         return;
-    writeStderr(QStringLiteral("\r\033[K") + cli::terminalSafe(text).left(100));
+    writeStderr(QStringLiteral("\r\033[K") + cli::terminalSafe(text, 100));
     m_progressShown = true;
 }
 
