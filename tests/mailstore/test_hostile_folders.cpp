@@ -3,6 +3,7 @@
 // memory limit, so a fault fails the test instead of blocking the run.
 
 #include "mailstore/maildir/MaildirLayout.h"
+#include "mailstore/maildir/MaildirSession.h"
 #include "mailstore/maildir/MaildirStore.h"
 
 #include <QCoreApplication>
@@ -14,9 +15,15 @@
 
 #include <gmime/gmime.h>
 
+#include <cerrno>
 #include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
 #include <functional>
 #include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 using namespace maildir;
@@ -39,6 +46,26 @@ void makeLink(const QString &target, const QString &link)
     QVERIFY2(
         ::symlink(QFile::encodeName(target).constData(), QFile::encodeName(link).constData()) == 0,
         qPrintable(link));
+}
+
+QString systemText(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+void makeSocket(const QString &path)
+{
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    QVERIFY(fd >= 0);
+    sockaddr_un address = {};
+    address.sun_family = AF_UNIX;
+    const QByteArray name = QFile::encodeName(path);
+    QVERIFY(size_t(name.size()) < sizeof(address.sun_path));
+    std::memcpy(address.sun_path, name.constData(), size_t(name.size()));
+    const bool bound =
+        ::bind(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0;
+    ::close(fd); // the socket file stays
+    QVERIFY2(bound, qPrintable(path));
 }
 
 // Writes an email with one attachment into directory's cur/; its subject names it.
@@ -136,7 +163,29 @@ QStringList skippedLines(const FolderNode &top, const RootRelative &relative)
     return lines;
 }
 
-// The child's side: scans the store and prints what it found, one line each.
+void printEmails(Folder &folder, QTextStream &out)
+{
+    const auto items = folder.items();
+    for (int i = 1; i <= items->count(); ++i) {
+        const auto item = items->item(i);
+        out << "email " << item->subject() << " (" << item->attachments()->count()
+            << " attachment)\n";
+    }
+    const auto folders = folder.folders();
+    for (int i = 1; i <= folders->count(); ++i)
+        printEmails(*folders->item(i), out);
+}
+
+void addListingSkips(const FolderNode &node, const RootRelative &relative, QStringList &lines)
+{
+    for (const SkippedEntry &entry : FolderListing::read(node.directory).skipped)
+        lines << relative(entry.path) + QStringLiteral(": ") + entry.reason;
+    for (const auto &child : node.children)
+        addListingSkips(*child, relative, lines);
+}
+
+// The child's side: scans the store, reads every email the way an analysis does, and
+// prints what it found, one line each.
 int scanInThisProcess(const QString &root)
 {
     g_mime_init();
@@ -149,6 +198,13 @@ int scanInThisProcess(const QString &root)
         out << "folder " << line << '\n';
     for (const QString &line : skippedLines(*top, relative))
         out << "skipped " << line << '\n';
+    QStringList notEmails;
+    addListingSkips(*top, relative, notEmails);
+    notEmails.sort();
+    for (const QString &line : std::as_const(notEmails))
+        out << "not-email " << line << '\n';
+    const auto mapi = maildir::storeFactory({root})()->getNamespace(QStringLiteral("MAPI"));
+    printEmails(*mapi->folders()->item(1), out);
     return 0;
 }
 
@@ -172,9 +228,11 @@ struct ChildScan
     QString failure; // empty when the child ended well
     QStringList folders;
     QStringList skipped;
+    QStringList notEmails;
+    QStringList emails;
 };
 
-// Scans root in a child process that must end within the deadline.
+// Scans root and reads its emails in a child process that must end within the deadline.
 ChildScan scanInChild(const QString &root)
 {
     ChildScan result;
@@ -183,11 +241,11 @@ ChildScan scanInChild(const QString &root)
     if (!child.waitForFinished(childDeadlineMs)) {
         child.kill();
         child.waitForFinished();
-        result.failure = QStringLiteral("the scan did not end within %1 ms").arg(childDeadlineMs);
+        result.failure = QStringLiteral("the child did not end within %1 ms").arg(childDeadlineMs);
         return result;
     }
     if (child.exitStatus() != QProcess::NormalExit || child.exitCode() != 0) {
-        result.failure = QStringLiteral("the scan failed: ") +
+        result.failure = QStringLiteral("the child failed: ") +
                          QString::fromLocal8Bit(child.readAllStandardError());
         return result;
     }
@@ -196,6 +254,10 @@ ChildScan scanInChild(const QString &root)
             result.folders << line.mid(7);
         else if (line.startsWith(QLatin1String("skipped ")))
             result.skipped << line.mid(8);
+        else if (line.startsWith(QLatin1String("not-email ")))
+            result.notEmails << line.mid(10);
+        else if (line.startsWith(QLatin1String("email ")))
+            result.emails << line.mid(6);
     }
     return result;
 }
@@ -370,6 +432,87 @@ private Q_SLOTS:
                                              {"inbox sub", "INBOX/Sub"},
                                              {"other inbox", "Inbox%@Inbox"},
                                          }));
+    }
+
+    void specialFilesAmongTheEmailsAreNeverOpened()
+    {
+        QTemporaryDir dir;
+        const QString root = dir.path() + QStringLiteral("/Mail");
+        makeMaildir(root);
+        const QString cur = root + QStringLiteral("/cur/");
+        writeEmail(root, QStringLiteral("1.regular"), "regular");
+        makeMaildir(dir.path() + QStringLiteral("/kept"));
+        writeEmail(dir.path() + QStringLiteral("/kept"), QStringLiteral("x"), "linked");
+        makeLink(dir.path() + QStringLiteral("/kept/cur/x:2,S"), cur + QStringLiteral("2.linked"));
+        const QString pipe = dir.path() + QStringLiteral("/pipe");
+        QCOMPARE(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+        QCOMPARE(::mkfifo(QFile::encodeName(cur + QStringLiteral("3.fifo:2,S")).constData(), 0600),
+                 0);
+        makeLink(pipe, cur + QStringLiteral("4.fifo-link:2,S"));
+        makeSocket(cur + QStringLiteral("5.socket:2,S"));
+        makeLink(QStringLiteral("/dev/zero"), cur + QStringLiteral("6.zero-link:2,S"));
+        makeLink(QStringLiteral("/dev/null"), cur + QStringLiteral("7.null-link:2,S"));
+        makeLink(dir.path() + QStringLiteral("/gone"), cur + QStringLiteral("8.dangling:2,S"));
+        QVERIFY(QDir().mkpath(cur + QStringLiteral("9.folder:2,S")));
+        QCOMPARE(
+            ::mkfifo(QFile::encodeName(root + QStringLiteral("/new/10.fifo")).constData(), 0600),
+            0);
+
+        const ChildScan scan = scanInChild(root);
+        QVERIFY2(scan.failure.isEmpty(), qPrintable(scan.failure));
+        QCOMPARE(scan.emails, QStringList({"regular (1 attachment)", "linked (1 attachment)"}));
+        QCOMPARE(scan.notEmails,
+                 QStringList({
+                     "cur/3.fifo:2,S: a named pipe, not an email file",
+                     "cur/4.fifo-link:2,S: a link to a named pipe, not an email file",
+                     "cur/5.socket:2,S: a socket, not an email file",
+                     "cur/6.zero-link:2,S: a link to a character device, not an email file",
+                     "cur/7.null-link:2,S: a link to a character device, not an email file",
+                     "cur/8.dangling:2,S: a link to nothing",
+                     "cur/9.folder:2,S: a folder, not an email file",
+                     "new/10.fifo: a named pipe, not an email file",
+                 }));
+    }
+
+    // Some file systems give no entry types (DT_UNKNOWN); the kind then comes from fstatat.
+    void entriesOfUnknownTypeAreExaminedWithoutOpeningThem()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.path() + QLatin1Char('/');
+        QFile regular(path + QStringLiteral("regular"));
+        QVERIFY(regular.open(QIODevice::WriteOnly));
+        regular.close();
+        makeLink(QStringLiteral("regular"), path + QStringLiteral("link-to-regular"));
+        QCOMPARE(::mkfifo(QFile::encodeName(path + QStringLiteral("fifo")).constData(), 0600), 0);
+        makeLink(QStringLiteral("fifo"), path + QStringLiteral("link-to-fifo"));
+        makeSocket(path + QStringLiteral("socket"));
+        QVERIFY(QDir().mkpath(path + QStringLiteral("folder")));
+        makeLink(QStringLiteral("missing"), path + QStringLiteral("dangling"));
+        makeLink(QStringLiteral("loop"), path + QStringLiteral("loop"));
+
+        const int fd = ::open(QFile::encodeName(dir.path()).constData(), O_RDONLY | O_DIRECTORY);
+        QVERIFY(fd >= 0);
+        QStringList kinds;
+        for (const char *name : {"regular", "link-to-regular", "fifo", "link-to-fifo", "socket",
+                                 "folder", "dangling", "loop", "absent"}) {
+            QString whyNot;
+            const bool email = isMessageFile(fd, name, DT_UNKNOWN, &whyNot);
+            kinds << QLatin1String(name) + QStringLiteral(": ") +
+                         (email ? QStringLiteral("email") : whyNot);
+        }
+        ::close(fd);
+        QCOMPARE(kinds,
+                 QStringList({
+                     "regular: email",
+                     "link-to-regular: email",
+                     "fifo: a named pipe, not an email file",
+                     "link-to-fifo: a link to a named pipe, not an email file",
+                     "socket: a socket, not an email file",
+                     "folder: a folder, not an email file",
+                     "dangling: a link to nothing",
+                     QStringLiteral("loop: a link that cannot be followed: ") + systemText(ELOOP),
+                     QStringLiteral("absent: cannot be examined: ") + systemText(ENOENT),
+                 }));
     }
 };
 

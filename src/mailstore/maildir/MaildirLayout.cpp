@@ -12,6 +12,7 @@
 #include <cstring>
 #include <deque>
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 
 namespace maildir {
@@ -54,6 +55,34 @@ QString resolvedPath(const QString &path)
     if (!::realpath(QFile::encodeName(path).constData(), resolved))
         return {};
     return QFile::decodeName(resolved);
+}
+
+QString systemError()
+{
+    return QString::fromLocal8Bit(std::strerror(errno));
+}
+
+QString fileKind(mode_t mode)
+{
+    switch (mode & S_IFMT) {
+    case S_IFIFO:
+        return QStringLiteral("a named pipe");
+    case S_IFSOCK:
+        return QStringLiteral("a socket");
+    case S_IFCHR:
+        return QStringLiteral("a character device");
+    case S_IFBLK:
+        return QStringLiteral("a block device");
+    case S_IFDIR:
+        return QStringLiteral("a folder");
+    default:
+        return QStringLiteral("a special file");
+    }
+}
+
+QString notAnEmail(const QString &kind)
+{
+    return kind + QStringLiteral(", not an email file");
 }
 
 struct DirectoryEntry
@@ -153,20 +182,12 @@ private:
 
     void skip(const QString &path, const QString &reason) { m_skipped.push_back({path, reason}); }
 
-    void skipUnreadable(const QString &path)
-    {
-        skip(
-            path,
-            QStringLiteral("cannot be read: %1").arg(QString::fromLocal8Bit(std::strerror(errno))));
-    }
-
     // lstat, noting why an entry that is there cannot be examined (a path too long, say).
     bool examine(const QString &path, struct stat *info)
     {
         if (lstatPath(path, info))
             return true;
-        if (errno != ENOENT) // gone since it was listed: nothing to report
-            skipUnreadable(path);
+        noteUnreadable(path, m_skipped);
         return false;
     }
 
@@ -283,7 +304,7 @@ private:
         const std::unique_ptr<DIR, int (*)(DIR *)> dir(
             ::opendir(QFile::encodeName(directory).constData()), ::closedir);
         if (!dir) {
-            skipUnreadable(directory);
+            noteUnreadable(directory, m_skipped);
             return entries;
         }
         while (const dirent *entry = ::readdir(dir.get())) {
@@ -442,6 +463,43 @@ private:
 bool isMaildir(const QString &directory)
 {
     return QFileInfo(directory + QStringLiteral("/cur")).isDir();
+}
+
+bool isMessageFile(int directoryFd, const char *name, unsigned char type, QString *whyNot)
+{
+    if (type == DT_REG)
+        return true;
+    if (type != DT_LNK && type != DT_UNKNOWN) {
+        *whyNot = notAnEmail(fileKind(DTTOIF(type)));
+        return false;
+    }
+    struct stat info = {};
+    if (::fstatat(directoryFd, name, &info, AT_SYMLINK_NOFOLLOW) != 0) {
+        *whyNot = QStringLiteral("cannot be examined: %1").arg(systemError());
+        return false;
+    }
+    if (S_ISREG(info.st_mode))
+        return true;
+    if (!S_ISLNK(info.st_mode)) {
+        *whyNot = notAnEmail(fileKind(info.st_mode));
+        return false;
+    }
+    if (::fstatat(directoryFd, name, &info, 0) != 0) {
+        *whyNot = errno == ENOENT
+                      ? QStringLiteral("a link to nothing")
+                      : QStringLiteral("a link that cannot be followed: %1").arg(systemError());
+        return false;
+    }
+    if (S_ISREG(info.st_mode))
+        return true;
+    *whyNot = notAnEmail(QStringLiteral("a link to ") + fileKind(info.st_mode));
+    return false;
+}
+
+void noteUnreadable(const QString &path, std::vector<SkippedEntry> &skipped)
+{
+    if (errno != ENOENT) // gone, or never there: nothing to report
+        skipped.push_back({path, QStringLiteral("cannot be read: %1").arg(systemError())});
 }
 
 std::shared_ptr<FolderNode> scanStore(const QString &root)

@@ -70,6 +70,16 @@ std::shared_ptr<FolderNode> findByPath(const std::shared_ptr<FolderNode> &top, c
 
 bool isMaildir(const QString &directory);
 
+// Whether the entry name of the open directory directoryFd is an email file: a regular
+// file or a link to one. type is the entry's d_type (DT_UNKNOWN when the file system does
+// not give it). The entry is only looked at with fstatat, never opened: a named pipe
+// would block its reader, a device could feed it without end. When it is not an email
+// file, *whyNot says what it is.
+bool isMessageFile(int directoryFd, const char *name, unsigned char type, QString *whyNot);
+
+// Right after a call on path failed: notes in skipped why, unless path is not there.
+void noteUnreadable(const QString &path, std::vector<SkippedEntry> &skipped);
+
 // IMAP's modified UTF-7 ("&AOk-t&AOk-" is "été"); text that is not valid stays as it is.
 QString decodeModifiedUtf7(const QByteArray &name);
 

@@ -16,24 +16,30 @@ namespace {
 const QString folderSeparator = QStringLiteral("//");
 const QString itemSeparator = QStringLiteral("::");
 
+// Lists the email files of one of a Maildir's cur/ and new/. Entries that are no email
+// file (a named pipe, a device, a link to one) are never opened, and go to skipped.
 void readSubdirectory(const QString &directory, const char *subdirectory,
-                      std::vector<MessageFile> &files)
+                      std::vector<MessageFile> &files, std::vector<SkippedEntry> &skipped)
 {
     const QByteArray path = QFile::encodeName(directory) + '/' + subdirectory;
-    DIR *dir = opendir(path.constData());
-    if (!dir)
-        return; // a Maildir without new/ simply has no new mail
-    while (const dirent *entry = readdir(dir)) {
+    const std::unique_ptr<DIR, int (*)(DIR *)> dir(opendir(path.constData()), closedir);
+    if (!dir) {
+        noteUnreadable(QFile::decodeName(path), skipped); // a Maildir without new/ has no new mail
+        return;
+    }
+    QString whyNot;
+    while (const dirent *entry = readdir(dir.get())) {
         if (entry->d_name[0] == '.')
             continue;
-        if (entry->d_type != DT_REG && entry->d_type != DT_UNKNOWN && entry->d_type != DT_LNK)
-            continue;
         const QString name = QFile::decodeName(entry->d_name);
+        if (!isMessageFile(dirfd(dir.get()), entry->d_name, entry->d_type, &whyNot)) {
+            skipped.push_back({QFile::decodeName(path) + QLatin1Char('/') + name, whyNot});
+            continue;
+        }
         const qsizetype info = name.indexOf(QLatin1Char(':'));
         files.push_back({info < 0 ? name : name.left(info),
                          QString::fromLatin1(subdirectory) + QLatin1Char('/') + name});
     }
-    closedir(dir);
 }
 
 } // namespace
@@ -43,8 +49,8 @@ FolderListing FolderListing::read(const QString &directory)
     FolderListing listing;
     if (directory.isEmpty())
         return listing;
-    readSubdirectory(directory, "cur", listing.files);
-    readSubdirectory(directory, "new", listing.files);
+    readSubdirectory(directory, "cur", listing.files, listing.skipped);
+    readSubdirectory(directory, "new", listing.files, listing.skipped);
     std::sort(
         listing.files.begin(), listing.files.end(),
         [](const MessageFile &a, const MessageFile &b) { return a.uniqueName < b.uniqueName; });

@@ -25,6 +25,7 @@ struct FolderListing
 {
     std::vector<MessageFile> files;
     QHash<QString, int> indexOfUnique;
+    std::vector<SkippedEntry> skipped; // entries of cur/ and new/ that are no email files
 
     static FolderListing read(const QString &directory);
 };
