@@ -317,6 +317,42 @@ private Q_SLOTS:
             make(QStringLiteral("pdf"), 1, QDate(2024, 1, 2), QString())));
     }
 
+    // --log with a bare name writes where the user stands, not beside the program.
+    void relativeLogGoesToTheWorkingDirectory()
+    {
+        QTemporaryDir dir;
+        const QString store = dir.path() + QStringLiteral("/Mail");
+        for (const char *sub : {"/cur", "/new", "/tmp"})
+            QDir().mkpath(store + QLatin1String(sub));
+        writeFile(store + QStringLiteral("/cur/1.a:2,S"), emailWith("Budget", "b.xls"));
+        const QString name =
+            QStringLiteral("qb-relative-%1.log").arg(QCoreApplication::applicationPid());
+        const QString besideProgram = QFileInfo(QStringLiteral(QB_CLI_PATH)).dir().filePath(name);
+        const QString dataFolder = dir.filePath(QStringLiteral("data"));
+        const Result r =
+            runCli({QStringLiteral("save"), QStringLiteral("--store"), store,
+                    QStringLiteral("--all"), QStringLiteral("--to"),
+                    dir.filePath(QStringLiteral("out")), QStringLiteral("--log"), name},
+                   [&](QProcess &p) {
+                       p.setWorkingDirectory(dir.path());
+                       QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+                       environment.insert(QStringLiteral("XDG_DATA_HOME"), dataFolder);
+                       p.setProcessEnvironment(environment);
+                   });
+        QCOMPARE(r.status, 0);
+        const bool strayed = QFile::exists(besideProgram);
+        QFile::remove(besideProgram);
+        QVERIFY(!strayed);
+        QVERIFY(!QDir(dataFolder).exists());
+        QFile log(dir.filePath(name));
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        QVERIFY(log.readAll().contains("Copying document [b.xls]"));
+
+        const Result help = runCli({QStringLiteral("save"), QStringLiteral("--help")});
+        QVERIFY(help.out.simplified().contains(
+            QStringLiteral("a relative path is taken from the working directory")));
+    }
+
     void tablesOfAList()
     {
         AttachmentList list;

@@ -11,6 +11,7 @@
 #include "settings/TSettings.h"
 
 #include <QCommandLineParser>
+#include <QDir>
 #include <QEventLoop>
 
 #include <cerrno>
@@ -62,7 +63,9 @@ int runJobCommand(const QString &action, const QStringList &arguments)
     parser.addOptions({
         {QStringLiteral("to"), QStringLiteral("The folder that saved files go to."),
          QStringLiteral("DIR")},
-        {QStringLiteral("log"), QStringLiteral("Log the actions to this file."),
+        {QStringLiteral("log"),
+         QStringLiteral("Log the actions to this file; a relative path is taken from the "
+                        "working directory."),
          QStringLiteral("FILE")},
         {QStringLiteral("yes"), QStringLiteral("Do not ask before deleting.")},
     });
@@ -84,8 +87,12 @@ int runJobCommand(const QString &action, const QStringList &arguments)
         if (parser.isSet(QStringLiteral("to")))
             jobSettings->saveFolder = parser.value(QStringLiteral("to"));
         if (parser.isSet(QStringLiteral("log"))) {
+            // A name typed on the command line means a file where the user stands, not
+            // beside the program (for an installed program, a system folder) as a bare
+            // log name does for the log manager.
+            const QString log = parser.value(QStringLiteral("log"));
             jobSettings->logToFile = true;
-            jobSettings->logFilename = parser.value(QStringLiteral("log"));
+            jobSettings->logFilename = log.isEmpty() ? log : QDir::current().absoluteFilePath(log);
         }
         if (saving)
             jobSettings->checkDestination();
