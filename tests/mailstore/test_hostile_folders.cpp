@@ -295,6 +295,9 @@ private Q_SLOTS:
         // A Maildir whose emails sit outside the store.
         QVERIFY(QDir().mkpath(root + QStringLiteral("/Leaky/new")));
         makeLink(outside + QStringLiteral("/cur"), root + QStringLiteral("/Leaky/cur"));
+        // One whose rewritten emails would be written outside it first.
+        QVERIFY(QDir().mkpath(root + QStringLiteral("/Drafty/cur")));
+        makeLink(outside + QStringLiteral("/tmp"), root + QStringLiteral("/Drafty/tmp"));
 
         const ChildScan scan = scanInChild(root);
         QVERIFY2(scan.failure.isEmpty(), qPrintable(scan.failure));
@@ -307,7 +310,8 @@ private Q_SLOTS:
                                }));
         QCOMPARE(scan.skipped, QStringList({
                                    ".Escape: leads outside the mail store",
-                                   "Leaky: its cur/ or new/ leads outside the mail store",
+                                   "Drafty: its cur/, new/ or tmp/ leads outside the mail store",
+                                   "Leaky: its cur/, new/ or tmp/ leads outside the mail store",
                                    "SharedToo: leads to a folder that is listed already",
                                    "Work/Projects: leads to a folder that is listed already",
                                    "Work/Reports/above-root: leads outside the mail store",

@@ -167,7 +167,7 @@ private:
 
     static QString leadsOutsideMail()
     {
-        return QStringLiteral("its cur/ or new/ leads outside the mail store");
+        return QStringLiteral("its cur/, new/ or tmp/ leads outside the mail store");
     }
 
     static QString tooDeep()
@@ -281,18 +281,19 @@ private:
                 resolved.startsWith(m_resolvedRoot + QLatin1Char('/')));
     }
 
-    // Whether directory is a Maildir, and whether its emails stay inside the store.
+    // Whether directory is a Maildir, and whether its emails stay inside the store, also
+    // while they are rewritten (through tmp/).
     MailDirectories mailDirectories(const QString &directory) const
     {
         struct stat info = {};
         if (!statPath(directory + QStringLiteral("/cur"), &info) || !S_ISDIR(info.st_mode))
             return MailDirectories::None;
-        for (const char *part : {"/cur", "/new"}) {
+        for (const char *part : {"/cur", "/new", "/tmp"}) {
             const QString path = directory + QLatin1String(part);
             if (!lstatPath(path, &info) || !S_ISLNK(info.st_mode))
                 continue;
             const QString target = resolvedPath(path);
-            if (!target.isEmpty() && !isInsideStore(target)) // a broken new/ holds no mail
+            if (!target.isEmpty() && !isInsideStore(target)) // a broken link leads nowhere
                 return MailDirectories::Outside;
         }
         return MailDirectories::Inside;

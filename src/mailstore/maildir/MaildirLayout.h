@@ -43,7 +43,7 @@ struct StoreScan
 {
     // Directories left out, in the order met: links that lead outside the store or to a
     // folder listed already, folders more than maxFolderDepth levels deep, directories
-    // that cannot be read, Maildirs whose cur/ or new/ lead outside the store.
+    // that cannot be read, Maildirs whose cur/, new/ or tmp/ lead outside the store.
     std::vector<SkippedEntry> skipped;
     // Every folder by its path.
     QHash<QString, std::weak_ptr<FolderNode>> byPath;
