@@ -10,12 +10,16 @@ namespace {
 
 const QString productName = QStringLiteral("Quillbrook");
 
-// One entry is one line: a line break inside a message (a subject can hold one)
-// would forge entries.
+// One entry is one line, whatever reads the file: a line break inside a message (a
+// subject can hold one) would forge entries. Readers break lines at more than CR and
+// LF (VT, FF, FS to RS, NEL, U+2028 and U+2029), a NUL ends the text for many, and ESC
+// drives the terminal of whoever prints the log, so every C0 and C1 control, DEL and
+// both Unicode separators become spaces.
 QString onOneLine(QString message)
 {
     for (QChar &c : message) {
-        if (c == QLatin1Char('\r') || c == QLatin1Char('\n'))
+        const char16_t u = c.unicode();
+        if (u < 0x20 || (u >= 0x7F && u <= 0x9F) || u == 0x2028 || u == 0x2029)
             c = QLatin1Char(' ');
     }
     return message;

@@ -5,7 +5,8 @@
 #include <QFile>
 #include <QMutex>
 
-// The action log in a file: comma-separated entries, one a line, CR LF line ends.
+// The action log in a file: comma-separated entries, one a line, CR LF line ends; a
+// message's controls and line separators are written as spaces.
 // A new file starts with a five-line header. Jobs that name the same file share
 // one TLog, so entries are written one at a time under a lock.
 //

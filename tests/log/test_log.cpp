@@ -71,6 +71,36 @@ private Q_SLOTS:
         QVERIFY(m_host.steps.isEmpty());
     }
 
+    // Whatever a subject holds, an entry stays one line of text: a reader that breaks
+    // lines at any separator, stops at a NUL or prints to a terminal sees each entry whole.
+    void controlsInMessagesBecomeSpaces()
+    {
+        const QString path = m_dir.path() + QStringLiteral("/controls.log");
+        TNullLog *log = AcquireLog(path, false);
+        QString hostile = QStringLiteral("Subject [\u00e9");
+        for (const char16_t control : {0x00, 0x01, 0x07, 0x09, 0x0B, 0x0C, 0x1B, 0x1C, 0x1D, 0x1E,
+                                       0x1F, 0x7F, 0x80, 0x85, 0x9F, 0x2028, 0x2029})
+            hostile += QChar(control) + QStringLiteral("b");
+        hostile += QStringLiteral("\U0001F600]");
+        log->Log(llError, hostile);
+        log->Log(llInfo, QStringLiteral("next"));
+        ReleaseLog(log);
+
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray bytes = file.readAll();
+        QVERIFY(!bytes.contains('\0'));
+        const QRegularExpression anyLineBreak(
+            QStringLiteral("\r\n|[\n\r\v\f\x1c-\x1e\x85\u2028\u2029]"));
+        const QStringList lines = QString::fromUtf8(bytes).chopped(2).split(anyLineBreak);
+        QCOMPARE(lines.size(), 7);
+        QVERIFY2(lines[5].endsWith(QStringLiteral(",Error,Subject [\u00e9") +
+                                   QStringLiteral(" b").repeated(17) +
+                                   QStringLiteral("\U0001F600]")),
+                 qPrintable(lines[5]));
+        QVERIFY(lines[6].endsWith(QStringLiteral(",Info,next")));
+    }
+
     void appendAddsNoHeader()
     {
         const QString path = m_dir.path() + QStringLiteral("/append.log");
