@@ -353,6 +353,57 @@ private Q_SLOTS:
             QStringLiteral("a relative path is taken from the working directory")));
     }
 
+    // Past a file size limit (ulimit -f) a write fails and its attachment counts as
+    // failed; the signal the limit raises does not end the job.
+    void fileSizeLimitFailsOnlyTheAttachment()
+    {
+        QTemporaryDir dir;
+        const QString store = dir.path() + QStringLiteral("/Mail");
+        for (const char *sub : {"/cur", "/new", "/tmp"})
+            QDir().mkpath(store + QLatin1String(sub));
+        QByteArray content;
+        for (int i = 0; content.size() < 200000; ++i)
+            content += QByteArray::number(i * 7919) + ' ';
+        QByteArray encoded;
+        const QByteArray base64 = content.toBase64();
+        for (qsizetype i = 0; i < base64.size(); i += 76)
+            encoded += base64.mid(i, 76) + '\n';
+        writeFile(store + QStringLiteral("/cur/1.a:2,S"),
+                  "From: Bob <bob@example.org>\nSubject: Big\n"
+                  "Content-Type: multipart/mixed; boundary=b\n\n--b\nContent-Type: text/plain\n\n"
+                  "hi\n--b\nContent-Type: application/octet-stream; name=\"big.bin\"\n"
+                  "Content-Transfer-Encoding: base64\n\n" +
+                      encoded + "--b--\n");
+        writeFile(store + QStringLiteral("/cur/2.b:2,S"), emailWith("Small", "small.bin"));
+        const QString out = dir.filePath(QStringLiteral("out"));
+        const QString log = dir.filePath(QStringLiteral("job.log"));
+
+        const Result r = runCli({QStringLiteral("detach"), QStringLiteral("--store"), store,
+                                 QStringLiteral("--all"), QStringLiteral("--to"), out,
+                                 QStringLiteral("--log"), log},
+                                [](QProcess &p) {
+                                    limitChild(p, {{RLIMIT_FSIZE, 64 * 1024}});
+                                });
+        QCOMPARE(r.status, 3);
+        QVERIFY2(r.err.endsWith(QStringLiteral(
+                     "Complete. 2 attachment(s) processed, 1 failed - see the log\n")),
+                 qPrintable(r.err));
+        QFile logFile(log);
+        QVERIFY(logFile.open(QIODevice::ReadOnly));
+        const QString entries = QString::fromUtf8(logFile.readAll());
+        QVERIFY2(entries.contains(QStringLiteral(
+                     ",Error,Could not process attachment [big.bin] of email [Inbox\\Big]: ")),
+                 qPrintable(entries));
+        QVERIFY(entries.contains(QStringLiteral("File too large")));
+        // The small one is detached; nothing half-written stays; the big one stays in its email.
+        QCOMPARE(QDir(out + QStringLiteral("/Inbox")).entryList(QDir::Files | QDir::Hidden),
+                 QStringList{QStringLiteral("Small.bin")});
+        const Result left = runCli(
+            {QStringLiteral("analyze"), QStringLiteral("--store"), store, QStringLiteral("--csv")});
+        QCOMPARE(left.out.count(QStringLiteral("\r\n")), 2);
+        QVERIFY(left.out.contains(QStringLiteral(",big.bin,")));
+    }
+
     void tablesOfAList()
     {
         AttachmentList list;

@@ -6,6 +6,7 @@
 
 #include <QCoreApplication>
 
+#include <csignal>
 #include <cstdio>
 #include <gmime/gmime.h>
 
@@ -24,6 +25,9 @@ const char *const usage = "Usage: quillbrook-cli COMMAND [OPTIONS]\n"
 
 int main(int argc, char *argv[])
 {
+    // Past a file size limit (ulimit -f) a write fails with EFBIG and the attachment is
+    // reported as failed, instead of the signal ending the process mid-job.
+    std::signal(SIGXFSZ, SIG_IGN);
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("quillbrook-cli"));
     g_mime_init();

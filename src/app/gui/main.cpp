@@ -3,10 +3,14 @@
 
 #include <QApplication>
 
+#include <csignal>
 #include <gmime/gmime.h>
 
 int main(int argc, char *argv[])
 {
+    // Past a file size limit (ulimit -f) a write fails with EFBIG and the attachment is
+    // reported as failed, instead of the signal ending the process mid-job.
+    std::signal(SIGXFSZ, SIG_IGN);
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Quillbrook"));
     QApplication::setOrganizationName(QStringLiteral("Vellmor Software"));
