@@ -4,4 +4,11 @@ namespace qb {
 
 Error::Error(QString message) : m_message(std::move(message)), m_utf8(m_message.toUtf8()) {}
 
+QString messageOf(const std::exception &error)
+{
+    if (const auto *own = dynamic_cast<const Error *>(&error))
+        return own->message();
+    return QString::fromLocal8Bit(error.what());
+}
+
 } // namespace qb

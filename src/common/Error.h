@@ -39,4 +39,7 @@ public:
     const char *className() const override { return "AbortError"; }
 };
 
+// The message of any exception: an Error's text, else what() as local 8-bit text.
+QString messageOf(const std::exception &error);
+
 } // namespace qb

@@ -1,10 +1,14 @@
 #include "FileSystem.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <stdio.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace qb {
@@ -22,6 +26,77 @@ void syncDirectory(const QString &directory)
 QString systemErrorText()
 {
     return QString::fromLocal8Bit(strerror(errno));
+}
+
+bool makePathDurably(const QString &folder)
+{
+    const QString clean = QDir::cleanPath(QDir(folder).absolutePath());
+    QStringList created;
+    QString missing = clean;
+    while (!QFileInfo(missing).isDir()) {
+        created.prepend(missing);
+        const QString parent = QFileInfo(missing).path();
+        if (parent == missing)
+            break;
+        missing = parent;
+    }
+    for (const QString &level : std::as_const(created)) {
+        if (::mkdir(QFile::encodeName(level).constData(), 0777) != 0 && errno != EEXIST)
+            return false;
+    }
+    if (!QFileInfo(clean).isDir()) {
+        errno = ENOTDIR; // a file stands where a folder should be
+        return false;
+    }
+    if (created.isEmpty())
+        return true;
+    for (const QString &level : std::as_const(created))
+        syncDirectory(level);
+    syncDirectory(QFileInfo(created.first()).path());
+    return true;
+}
+
+namespace {
+
+// Errors that mean "this file system cannot do it this way", not "the name is taken".
+bool unsupported(int error)
+{
+    return error == EPERM || error == EOPNOTSUPP || error == ENOSYS || error == EINVAL ||
+           error == ENOTSUP;
+}
+
+} // namespace
+
+bool moveWithoutReplacing(const QString &from, const QString &to, NoReplaceMove first)
+{
+    const QByteArray source = QFile::encodeName(from);
+    const QByteArray target = QFile::encodeName(to);
+    if (first == NoReplaceMove::HardLink) {
+        if (::link(source.constData(), target.constData()) == 0) {
+            ::unlink(source.constData());
+            return true;
+        }
+        if (!unsupported(errno))
+            return false;
+    }
+    if (first != NoReplaceMove::Placeholder) {
+        if (::renameat2(AT_FDCWD, source.constData(), AT_FDCWD, target.constData(),
+                        RENAME_NOREPLACE) == 0)
+            return true;
+        if (!unsupported(errno))
+            return false;
+    }
+    const int placeholder =
+        ::open(target.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (placeholder < 0)
+        return false;
+    ::close(placeholder);
+    if (::rename(source.constData(), target.constData()) == 0)
+        return true;
+    const int error = errno;
+    ::unlink(target.constData());
+    errno = error;
+    return false;
 }
 
 } // namespace qb

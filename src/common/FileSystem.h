@@ -11,4 +11,24 @@ void syncDirectory(const QString &directory);
 // The text of errno, for messages.
 QString systemErrorText();
 
+// Creates a folder and every missing one above it, and flushes each new entry
+// to disk (the new folders and the folder that holds the topmost one). False,
+// with errno set, when a level cannot be made.
+bool makePathDurably(const QString &folder);
+
+// How a finished file takes its final name without replacing what is there.
+// File systems without hard links (vfat, exFAT, many network mounts) refuse the
+// first; the later ones serve there.
+enum class NoReplaceMove {
+    HardLink,        // link() then unlink(): atomic where hard links exist
+    RenameNoReplace, // renameat2(RENAME_NOREPLACE): atomic where the kernel offers it
+    Placeholder,     // create the name with O_EXCL, then rename over that empty file
+};
+
+// Moves from to to unless to exists: false with errno EEXIST when it does, false
+// with another errno when the move fails. Starts with the given method and falls
+// back to the later ones where a file system does not offer it.
+bool moveWithoutReplacing(const QString &from, const QString &to,
+                          NoReplaceMove first = NoReplaceMove::HardLink);
+
 } // namespace qb

@@ -56,7 +56,8 @@ QString SafeFileName(const QString &text)
     QString safe = text;
     safe.replace(QLatin1Char('.'), QLatin1Char(','));
     for (QChar &c : safe) {
-        if (QStringView(u"\\/:*?\"<>|").contains(c))
+        // Control characters too: a NUL cuts a path short, others garble terminals.
+        if (QStringView(u"\\/:*?\"<>|").contains(c) || c.unicode() < 32 || c.unicode() == 127)
             c = QLatin1Char(' ');
     }
     qsizetype begin = 0;

@@ -39,13 +39,23 @@ constexpr int MailItemType = 0;
 // getDefaultFolder's argument for the Inbox.
 constexpr int DefaultInbox = 6;
 
+// What saving an attachment wrote.
+struct SavedContent
+{
+    qint64 bytes = 0;
+    // Why the content did not decode cleanly (a damaged transfer encoding), or
+    // an empty text when it did: the file then holds what could be decoded.
+    QString damage;
+};
+
 class Attachment
 {
 public:
     virtual ~Attachment() = default;
     virtual QString filename() = 0;
-    // Writes the decoded content to path, whole, and flushes it to disk.
-    virtual void saveAsFile(const QString &path) = 0;
+    // Writes the decoded content to a new file at path, whole, and flushes it to
+    // disk. The file gets the permissions of the email it comes from.
+    virtual SavedContent saveAsFile(const QString &path) = 0;
     // Removes the attachment from its email in memory (the store's "delete");
     // save() stores the change. Later positions move down by one.
     virtual void remove() = 0;
@@ -62,9 +72,14 @@ public:
     virtual qint64 size() = 0;
     virtual QDateTime receivedTime() = 0;
     virtual QString body() = 0;
-    // Replaces the text body in memory; save() stores the change.
-    virtual void setBody(const QString &text) = 0;
-    // Stores the changes made to the email.
+    // Why the email cannot be changed (signed or encrypted, not a file of its
+    // own folder...), or an empty text when it can. Asked before anything is done
+    // to it, so that nothing is saved for a change that cannot be made.
+    virtual QString unchangeableReason() = 0;
+    // Appends text to the end of the body in memory, leaving what is there as it
+    // is; save() stores the change.
+    virtual void appendToBody(const QString &text) = 0;
+    // Stores the changes made to the email, all at once.
     virtual void save() = 0;
     virtual std::shared_ptr<Attachments> attachments() = 0;
 };
@@ -92,6 +107,11 @@ public:
     virtual std::shared_ptr<Folder> getFolderFromId(const QString &entryId,
                                                     const QString &storeId) = 0;
     virtual std::shared_ptr<Item> getItemFromId(const QString &entryId, const QString &storeId) = 0;
+    // Keeps other programs that honour the same lock from changing the stores
+    // until this namespace is gone. While another one holds them, calls
+    // stillWaiting(seconds waited) about once a second; when it returns false,
+    // gives up and throws qb::MailStoreError.
+    virtual void lockForChanges(const std::function<bool(int)> &stillWaiting) = 0;
 };
 
 class Application

@@ -2,39 +2,76 @@
 
 #include "SaveNaming.h"
 #include "common/Error.h"
-#include "common/FileSystem.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
 
 #include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
-bool sameContent(const QString &a, const QString &b)
+const QString leftoverPrefix = QStringLiteral(".qb-");
+const QString leftoverSuffix = QStringLiteral(".part");
+
+// A regular file opened for reading, never blocking on a FIFO or following a link.
+struct ReadableFile
 {
-    QFile first(a);
-    QFile second(b);
-    if (first.size() != second.size() || !first.open(QIODevice::ReadOnly) ||
-        !second.open(QIODevice::ReadOnly))
-        return false;
-    constexpr qint64 chunk = 1 << 16;
-    while (!first.atEnd()) {
-        if (first.read(chunk) != second.read(chunk))
+    int fd = -1;
+    qint64 size = 0;
+    explicit ReadableFile(const QString &path)
+    {
+        fd = ::open(QFile::encodeName(path).constData(),
+                    O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY);
+        struct stat info = {};
+        if (fd >= 0 && (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))) {
+            ::close(fd);
+            fd = -1;
+        }
+        size = qint64(info.st_size);
+    }
+    ~ReadableFile()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+};
+
+bool readAll(int fd, char *buffer, qsizetype size)
+{
+    for (qsizetype done = 0; done < size;) {
+        const ssize_t got = ::read(fd, buffer + done, size_t(size - done));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
             return false;
+        done += got;
     }
     return true;
 }
 
-// Moves from to to unless to exists; false (errno EEXIST) when it does.
-bool moveWithoutReplacing(const QByteArray &from, const QByteArray &to)
+bool sameContent(const QString &a, const QString &b)
 {
-    if (::link(from.constData(), to.constData()) != 0)
+    ReadableFile first(a);
+    ReadableFile second(b);
+    if (first.fd < 0 || second.fd < 0 || first.size != second.size)
         return false;
-    ::unlink(from.constData());
+    constexpr qsizetype chunk = 1 << 16;
+    QByteArray one(chunk, Qt::Uninitialized);
+    QByteArray two(chunk, Qt::Uninitialized);
+    for (qint64 left = first.size; left > 0;) {
+        const qsizetype length = qsizetype(std::min<qint64>(chunk, left));
+        if (!readAll(first.fd, one.data(), length) || !readAll(second.fd, two.data(), length) ||
+            std::memcmp(one.constData(), two.constData(), size_t(length)) != 0)
+            return false;
+        left -= length;
+    }
     return true;
 }
 
@@ -50,35 +87,62 @@ struct TemporaryFile
 
 } // namespace
 
-QString SavedFilePlacer::place(const QString &wantedPath, SavedFileList &savedFiles,
+SavedFilePlacer::SavedFilePlacer(SavedFileList &savedFiles, qb::NoReplaceMove firstMethod)
+    : m_savedFiles(savedFiles), m_firstMethod(firstMethod)
+{
+}
+
+void SavedFilePlacer::removeLeftovers(const QString &folder)
+{
+    // Temporary files of killed runs; old enough that no live run still writes them.
+    const QDateTime stale = QDateTime::currentDateTimeUtc().addSecs(-36 * 3600);
+    const QDir dir(folder);
+    for (const QFileInfo &entry :
+         dir.entryInfoList({leftoverPrefix + QLatin1Char('*') + leftoverSuffix},
+                           QDir::Files | QDir::Hidden | QDir::System)) {
+        if (!entry.isSymLink() && entry.isFile() && entry.lastModified().toUTC() < stale)
+            QFile::remove(entry.filePath());
+    }
+}
+
+QString SavedFilePlacer::place(const QString &wantedPath,
                                const std::function<void(const QString &)> &write)
 {
     const QString folder = QFileInfo(wantedPath).path();
-    if (!QDir().mkpath(folder))
-        throw qb::Error(QStringLiteral("Cannot create the folder %1").arg(folder));
+    if (!qb::makePathDurably(folder)) {
+        throw qb::Error(
+            QStringLiteral("Cannot create the folder %1: %2").arg(folder, qb::systemErrorText()));
+    }
+    if (!m_visitedFolders.contains(folder)) {
+        m_visitedFolders.insert(folder);
+        removeLeftovers(folder);
+    }
 
     TemporaryFile temporary;
-    temporary.path =
-        folder + QStringLiteral("/.qb-%1.part")
-                     .arg(QRandomGenerator::global()->generate64(), 16, 16, QLatin1Char('0'));
+    temporary.path = folder + QLatin1Char('/') + leftoverPrefix +
+                     QStringLiteral("%1").arg(QRandomGenerator::global()->generate64(), 16, 16,
+                                              QLatin1Char('0')) +
+                     leftoverSuffix;
     write(temporary.path);
 
-    const QByteArray from = QFile::encodeName(temporary.path);
-    for (int number = 1;; ++number) {
+    for (int number = 1; number <= maxCandidates; ++number) {
         const QString candidate = number == 1 ? wantedPath : numberedPath(wantedPath, number);
-        if (savedFiles.contains(candidate))
+        if (m_savedFiles.contains(candidate))
             continue;
-        if (moveWithoutReplacing(from, QFile::encodeName(candidate))) {
+        if (qb::moveWithoutReplacing(temporary.path, candidate, m_firstMethod)) {
             temporary.path.clear();
         } else if (errno != EEXIST) {
             throw qb::Error(
                 QStringLiteral("Cannot save %1: %2").arg(candidate, qb::systemErrorText()));
         } else if (!sameContent(temporary.path, candidate)) {
-            continue;
+            continue; // another file, or something that is no file at all
         }
         // The name must be on disk before the attachment may leave its email.
         qb::syncDirectory(folder);
-        savedFiles.add(candidate);
+        m_savedFiles.add(candidate);
         return candidate;
     }
+    throw qb::Error(QStringLiteral("Cannot save %1: no free name among %2 tried")
+                        .arg(wantedPath)
+                        .arg(maxCandidates));
 }

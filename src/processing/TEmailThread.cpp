@@ -6,6 +6,7 @@
 #include "settings/TSettings.h"
 
 #include <QFileInfo>
+#include <QHash>
 
 #include <algorithm>
 #include <pwd.h>
@@ -31,10 +32,10 @@ QString normalisedSaveFolder(QString folder)
 TEmailThread::TEmailThread(TSettings *settings, StatusWindow *statusForm, HandOverHost *host,
                            mailstore::ApplicationFactory createApplication,
                            SelectionTaker takeSelection, bool deleteAttachments,
-                           bool saveAttachments)
+                           bool saveAttachments, int lockTimeoutSeconds)
     : HandOverWorker(host, statusForm), Settings(settings), DeleteAttachments(deleteAttachments),
       SaveAttachments(saveAttachments), m_createApplication(std::move(createApplication)),
-      m_takeSelection(std::move(takeSelection))
+      m_takeSelection(std::move(takeSelection)), m_lockTimeout(lockTimeoutSeconds)
 {
     Settings->setParent(nullptr);
     Settings->saveFolder = normalisedSaveFolder(Settings->saveFolder);
@@ -60,6 +61,11 @@ void TEmailThread::run()
         runJob();
     } catch (...) {
         ReportError(std::current_exception());
+        // The job is over: its log must not stay open for the life of the program.
+        try {
+            host()->run([this] { releaseLog(); });
+        } catch (...) {
+        }
     }
 }
 
@@ -71,28 +77,37 @@ void TEmailThread::runJob()
     const std::shared_ptr<mailstore::Application> application = m_createApplication();
     const std::shared_ptr<mailstore::Namespace> mapi =
         application->getNamespace(QStringLiteral("MAPI"));
+    lockStore(*mapi);
     PostStatus(QStringLiteral("Processing emails..."));
 
     Records jobList;
     host()->run([&] { jobList = m_takeSelection(); });
-    // Highest position first, so removing one leaves the positions of the others.
-    std::stable_sort(jobList.begin(), jobList.end(), [](const auto &a, const auto &b) {
-        return a->AttachmentIndex > b->AttachmentIndex;
-    });
+    // One group per email, in the order the emails were first selected; within
+    // it, highest position first, so removing one leaves the positions of the others.
+    std::vector<Records> groups;
+    QHash<QString, size_t> groupOf;
+    for (const auto &record : jobList) {
+        const QString key = record->StoreId + QLatin1Char('\n') + record->EntryId;
+        const auto found = groupOf.constFind(key);
+        if (found == groupOf.cend()) {
+            groupOf.insert(key, groups.size());
+            groups.push_back({record});
+        } else {
+            groups[*found].push_back(record);
+        }
+    }
+    for (Records &group : groups) {
+        std::stable_sort(group.begin(), group.end(), [](const auto &a, const auto &b) {
+            return a->AttachmentIndex > b->AttachmentIndex;
+        });
+    }
 
     const int total = int(jobList.size());
-    for (int k = 1; k <= total && !cancelled(); ++k) {
-        PostStatus(QStringLiteral("Processing attachment %1 of %2").arg(k).arg(total));
-        PostProgress(int(qint64(k) * 100 / total));
-        ++m_result.processed;
-        const TAttach &record = *jobList[size_t(k - 1)];
-        const QString failure = process(*mapi, record);
-        if (!failure.isEmpty()) {
-            ++m_result.failed;
-            JobLog->Log(llError,
-                        QStringLiteral("Could not process attachment [%1] of email [%2]: %3")
-                            .arg(record.Filename, record.Folder + record.Subject, failure));
-        }
+    int started = 0;
+    for (const Records &group : groups) {
+        if (cancelled())
+            break;
+        processEmail(*mapi, group, started, total);
     }
     jobList.clear();
 
@@ -119,16 +134,90 @@ void TEmailThread::runJob()
     host()->run([this] { EndOfJob(); });
 }
 
-QString TEmailThread::process(mailstore::Namespace &mapi, const TAttach &record)
+void TEmailThread::lockStore(mailstore::Namespace &mapi)
+{
+    bool announced = false;
+    try {
+        mapi.lockForChanges([&](int waited) {
+            if (!announced) {
+                PostStatus(QStringLiteral(
+                    "Waiting for another program to finish changing the mail store..."));
+                announced = true;
+            }
+            return !cancelled() && waited < m_lockTimeout;
+        });
+    } catch (const qb::MailStoreError &) {
+        if (!cancelled())
+            throw;
+        // Cancelled while waiting: the job ends with nothing done.
+    }
+}
+
+void TEmailThread::startAttachment(int number, int total)
+{
+    PostStatus(QStringLiteral("Processing attachment %1 of %2").arg(number).arg(total));
+    PostProgress(int(qint64(number) * 100 / total));
+    ++m_result.processed;
+}
+
+void TEmailThread::processEmail(mailstore::Namespace &mapi, const Records &group, int &started,
+                                int total)
+{
+    const TAttach &first = *group.front();
+    std::shared_ptr<mailstore::Item> email;
+    QString refusal;
+    QString unreachable;
+    try {
+        email = mapi.getItemFromId(first.EntryId, first.StoreId);
+        if (email)
+            refusal = email->unchangeableReason();
+    } catch (const std::exception &e) {
+        unreachable = qb::messageOf(e);
+    }
+    if (!email && unreachable.isEmpty()) {
+        PostWarning(QStringLiteral("Cannot locate email\r\n") + first.Subject);
+        unreachable = QStringLiteral("the email is no longer in the mail store");
+    }
+    if (!unreachable.isEmpty()) {
+        for (const auto &record : group) {
+            if (started > 0 && cancelled())
+                break;
+            startAttachment(++started, total);
+            logFailure(*record, unreachable);
+        }
+        return;
+    }
+
+    std::vector<Done> done;
+    bool firstOne = true;
+    for (const auto &record : group) {
+        // The attachment in progress is always finished; the email is still stored.
+        if (!firstOne && cancelled())
+            break;
+        firstOne = false;
+        startAttachment(++started, total);
+        const QString failure = process(*email, *record, refusal, done);
+        if (!failure.isEmpty())
+            logFailure(*record, failure);
+    }
+    try {
+        if (!done.empty())
+            email->save();
+    } catch (const std::exception &e) {
+        // Nothing of this email changed; files already saved stay as copies.
+        for (const Done &item : done)
+            logFailure(*item.record, qb::messageOf(e));
+        return;
+    }
+    for (const Done &item : done)
+        logDone(item);
+}
+
+QString TEmailThread::process(mailstore::Item &email, const TAttach &record, const QString &refusal,
+                              std::vector<Done> &done)
 {
     try {
-        const std::shared_ptr<mailstore::Item> email =
-            mapi.getItemFromId(record.EntryId, record.StoreId);
-        if (!email) {
-            PostWarning(QStringLiteral("Cannot locate email\r\n") + record.Subject);
-            return QStringLiteral("the email is no longer in the mail store");
-        }
-        const std::shared_ptr<mailstore::Attachments> attachments = email->attachments();
+        const std::shared_ptr<mailstore::Attachments> attachments = email.attachments();
         if (record.AttachmentIndex > attachments->count())
             return QStringLiteral("the attachment is no longer in the email");
         const std::shared_ptr<mailstore::Attachment> attachment =
@@ -136,42 +225,75 @@ QString TEmailThread::process(mailstore::Namespace &mapi, const TAttach &record)
         // The email may have changed since the analysis: never act on another attachment.
         if (attachment->filename() != record.Filename)
             return QStringLiteral("the attachment is no longer at its position in the email");
+        // Decided before anything is written: no file is left for a change refused.
+        if (DeleteAttachments && !refusal.isEmpty())
+            return refusal;
 
-        QString link;
+        Done item{&record, QString(), QString(), refusal};
         if (SaveAttachments) {
-            const QString saved =
-                SavedFilePlacer::place(destinationPath(Settings->saveFolder, record), SavedFiles,
-                                       [&](const QString &path) { attachment->saveAsFile(path); });
-            link = FileLink(saved);
+            mailstore::SavedContent content;
+            const QString saved = m_placer.place(
+                destinationPath(Settings->saveFolder, record),
+                [&](const QString &path) { content = attachment->saveAsFile(path); });
+            item.link = FileLink(saved);
+            item.damage = content.damage.isEmpty() ? QString()
+                                                   : QStringLiteral("%1; %2 byte(s) were decoded")
+                                                         .arg(content.damage)
+                                                         .arg(content.bytes);
             SetFileTimes(saved, record.Date);
         }
         if (DeleteAttachments)
             attachment->remove();
-        email->setBody(email->body() +
-                       bodyNote(SaveAttachments, DeleteAttachments, record.Filename, link));
-        const QString where = record.Folder + record.Subject;
-        if (!SaveAttachments)
-            JobLog->Log(llInfo, QStringLiteral("Deleting attachment [%1] of email [%2]")
-                                    .arg(record.Filename, where));
-        else if (!DeleteAttachments)
-            JobLog->Log(llInfo, QStringLiteral("Copying document [%1] of email [%2] to %3")
-                                    .arg(record.Filename, where, link));
-        else
-            JobLog->Log(llInfo, QStringLiteral("Detaching document [%1] of email [%2] to %3")
-                                    .arg(record.Filename, where, link));
-        email->save();
+        if (refusal.isEmpty())
+            email.appendToBody(
+                bodyNote(SaveAttachments, DeleteAttachments, record.Filename, item.link));
+        done.push_back(item);
         return {};
-    } catch (const qb::Error &e) {
-        return e.message();
     } catch (const std::exception &e) {
-        return QString::fromLocal8Bit(e.what());
+        return qb::messageOf(e);
     }
+}
+
+void TEmailThread::logDone(const Done &done)
+{
+    const TAttach &record = *done.record;
+    const QString where = record.Folder + record.Subject;
+    if (!SaveAttachments)
+        JobLog->Log(
+            llInfo,
+            QStringLiteral("Deleting attachment [%1] of email [%2]").arg(record.Filename, where));
+    else if (!DeleteAttachments)
+        JobLog->Log(llInfo, QStringLiteral("Copying document [%1] of email [%2] to %3")
+                                .arg(record.Filename, where, done.link));
+    else
+        JobLog->Log(llInfo, QStringLiteral("Detaching document [%1] of email [%2] to %3")
+                                .arg(record.Filename, where, done.link));
+    if (!done.damage.isEmpty())
+        JobLog->Log(llWarning,
+                    QStringLiteral("The encoding of attachment [%1] of email [%2] is damaged: %3")
+                        .arg(record.Filename, where, done.damage));
+    if (!done.noNote.isEmpty())
+        JobLog->Log(llWarning,
+                    QStringLiteral("No note was added to email [%1]: %2").arg(where, done.noNote));
+}
+
+void TEmailThread::logFailure(const TAttach &record, const QString &why)
+{
+    ++m_result.failed;
+    JobLog->Log(llError, QStringLiteral("Could not process attachment [%1] of email [%2]: %3")
+                             .arg(record.Filename, record.Folder + record.Subject, why));
+}
+
+void TEmailThread::releaseLog()
+{
+    if (Settings->logToFile && !m_logReleased)
+        ReleaseLog(JobLog);
+    m_logReleased = true;
 }
 
 void TEmailThread::EndOfJob()
 {
-    if (Settings->logToFile)
-        ReleaseLog(JobLog);
+    releaseLog();
     host()->clearAllData();
     host()->syncGridRows();
     if (StatusForm)

@@ -2,6 +2,7 @@
 
 #include "HandOverWorker.h"
 #include "SaveNaming.h"
+#include "SavedFilePlacer.h"
 #include "mailstore/MailStore.h"
 #include "mailstore/TAttach.h"
 
@@ -12,8 +13,9 @@ class TNullLog;
 class TSettings;
 
 // Deletes, detaches or saves the selected attachments on a worker thread of its
-// own, highest position first, with a note in each email's body and an entry in
-// the action log. Starts at once and deletes itself when its run ends.
+// own, with a note in each email's body and an entry in the action log. The
+// attachments of one email are handled together, highest position first, and the
+// email is written once. Starts at once and deletes itself when its run ends.
 class TEmailThread final : public HandOverWorker
 {
     Q_OBJECT
@@ -29,10 +31,14 @@ public:
         bool cancelled = false;
     };
 
+    // How long a job waits for another program that is changing the mail store.
+    static constexpr int defaultLockTimeout = 600;
+
     // Takes ownership of settings; acquires the job's log.
     TEmailThread(TSettings *settings, StatusWindow *statusForm, HandOverHost *host,
                  mailstore::ApplicationFactory createApplication, SelectionTaker takeSelection,
-                 bool deleteAttachments, bool saveAttachments);
+                 bool deleteAttachments, bool saveAttachments,
+                 int lockTimeoutSeconds = defaultLockTimeout);
     ~TEmailThread() override;
 
     // The name of the user running the job, as the log records it.
@@ -46,17 +52,36 @@ protected:
     void run() override;
 
 private:
+    // An attachment done in memory, logged once its email is stored.
+    struct Done
+    {
+        const TAttach *record;
+        QString link;
+        QString damage;
+        QString noNote; // why no note was added, when none was
+    };
+
     void runJob();
+    void lockStore(mailstore::Namespace &mapi);
+    void processEmail(mailstore::Namespace &mapi, const Records &group, int &started, int total);
     // Returns an empty text when the attachment was processed, else why not.
-    QString process(mailstore::Namespace &mapi, const TAttach &record);
+    QString process(mailstore::Item &email, const TAttach &record, const QString &refusal,
+                    std::vector<Done> &done);
+    void startAttachment(int number, int total);
+    void logDone(const Done &done);
+    void logFailure(const TAttach &record, const QString &why);
+    void releaseLog();
     void EndOfJob();
 
     std::unique_ptr<TSettings> Settings;
     SavedFileList SavedFiles;
+    SavedFilePlacer m_placer{SavedFiles};
     const bool DeleteAttachments;
     const bool SaveAttachments;
     TNullLog *JobLog;
     mailstore::ApplicationFactory m_createApplication;
     SelectionTaker m_takeSelection;
+    const int m_lockTimeout;
+    bool m_logReleased = false;
     Result m_result;
 };

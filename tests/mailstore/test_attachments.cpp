@@ -106,8 +106,10 @@ private Q_SLOTS:
                                      << "";
         QTest::newRow("control chars trimmed") << "\x01\nabc\r\n"
                                                << "abc";
-        QTest::newRow("inner control kept") << "a\tb"
-                                            << "a\tb";
+        QTest::newRow("inner controls become spaces") << QStringLiteral("a\tb\x7f"
+                                                                        "c") +
+                                                             QChar(0) + QStringLiteral("d")
+                                                      << "a b c d";
         QTest::newRow("dots") << ".."
                               << ",,";
         QTest::newRow("unicode kept") << "Résumé: été"

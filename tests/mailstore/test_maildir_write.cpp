@@ -1,5 +1,6 @@
 #include "common/Error.h"
 #include "mailstore/maildir/MaildirStore.h"
+#include "mailstore/mime/ParsedEmail.h"
 
 #include <QDir>
 #include <QFile>
@@ -7,8 +8,11 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <QUrl>
 #include <gmime/gmime.h>
+
 #include <sys/file.h>
+#include <sys/stat.h>
 
 using namespace mailstore;
 
@@ -46,6 +50,21 @@ QByteArray singlePartPdf()
     return "From: a@b\nSubject: scan\nContent-Type: application/pdf; name=\"scan.pdf\"\n"
            "Content-Transfer-Encoding: base64\n\n" +
            pdfBase64;
+}
+
+// A journal record as a session writes it, naming the old file by its identity.
+QByteArray journalLine(const char *folder, const char *oldRelative, const QString &oldPath,
+                       const char *ready, const char *newRelative)
+{
+    struct stat info = {};
+    ::stat(QFile::encodeName(oldPath).constData(), &info);
+    const QByteArray oldName = QByteArray(oldRelative).mid(4);
+    return QByteArray("2\t") + folder + '\t' + QUrl::toPercentEncoding(oldRelative) + '\t' +
+           QUrl::toPercentEncoding(oldName.left(oldName.indexOf(':'))) + '\t' +
+           QByteArray::number(quint64(info.st_dev)) + '\t' +
+           QByteArray::number(quint64(info.st_ino)) + '\t' +
+           QByteArray::number(qint64(info.st_size)) + '\t' + ready + '\t' +
+           QUrl::toPercentEncoding(newRelative) + '\n';
 }
 
 QByteArray readFile(const QString &path)
@@ -124,10 +143,8 @@ private Q_SLOTS:
         item->attachments()->item(1)->saveAsFile(saved);
         QCOMPARE(readFile(saved), QByteArray::fromBase64(pdfBase64));
         item->attachments()->item(1)->remove();
-        item->setBody(
-            item->body() +
-            QStringLiteral(
-                "\r\nAttached file plan.pdf detached and saved as file:///x/plan.pdf\r\n"));
+        item->appendToBody(QStringLiteral(
+            "\r\nAttached file plan.pdf detached and saved as file:///x/plan.pdf\r\n"));
         item->save();
 
         const QString rewritten = store.only();
@@ -156,17 +173,20 @@ private Q_SLOTS:
               QByteArray("--outer-boundary--\nEpilogue.")})
             QVERIFY2(content.contains(kept), kept.constData());
         QVERIFY(!content.contains(pdfBase64.left(40)));
-        // The note, in the plain part's own charset and encoding, and as a link in the HTML part.
+        // The note, in the plain part's own charset and encoding, after its text; in the
+        // HTML part as a paragraph with a link before </body>; no label changed.
+        const mime::ParsedEmail parsed(content);
+        QCOMPARE(parsed.decodedContent(parsed.textPart("plain")),
+                 QByteArray("Caf\xE9 at ten.\nAttached file plan.pdf detached and saved as "
+                            "file:///x/plan.pdf\n"));
+        QVERIFY(content.contains("Content-Type: text/plain; charset=windows-1252\n"
+                                 "Content-Transfer-Encoding: quoted-printable\n\nCaf=E9 at ten."));
         QVERIFY2(
-            content.contains(
-                "Caf=E9 at ten.\nAttached file plan.pdf detached and saved as file:///x/plan.pdf"),
+            content.contains("Content-Type: text/html; charset=utf-8\n\n<html><body><p>Caf\xC3\xA9"
+                             "</p><p>Attached file plan.pdf detached and saved as <a "
+                             "href=\"file:///x/plan.pdf\">file:///x/plan.pdf</a></p>\n"
+                             "</body></html>\n--alt--"),
             content.constData());
-        QVERIFY(content.contains("charset=windows-1252"));
-        // The HTML part held 8-bit text without a transfer encoding: it is quoted-printable now.
-        QVERIFY2(content.contains("<p>Attached file plan.pdf detached and saved as=\n <a "
-                                  "href=3D\"file:///x/plan.pdf\">"
-                                  "file:///x/plan.pdf</a></p>\n</body>"),
-                 content.constData());
 
         // In the same session the old id leads to the new file: the job's next attachment.
         auto again = mapi->getItemFromId(oldId, QString());
@@ -214,8 +234,7 @@ private Q_SLOTS:
         store.add(QStringLiteral("cur/1.a:2,S"), singlePartPdf());
         auto item = store.firstInInbox();
         item->attachments()->item(1)->remove();
-        item->setBody(item->body() +
-                      QStringLiteral("\r\nAttached file scan.pdf deleted (not saved)\r\n"));
+        item->appendToBody(QStringLiteral("\r\nAttached file scan.pdf deleted (not saved)\r\n"));
         item->save();
         auto reread = store.firstInInbox();
         QCOMPARE(reread->attachments()->count(), 0);
@@ -228,8 +247,8 @@ private Q_SLOTS:
         Store store;
         store.add(QStringLiteral("cur/1.a:2,S"), singlePartPdf());
         auto item = store.firstInInbox();
-        item->setBody(item->body() +
-                      QStringLiteral("\r\nAttached file scan.pdf copied to file:///s.pdf\r\n"));
+        item->appendToBody(
+            QStringLiteral("\r\nAttached file scan.pdf copied to file:///s.pdf\r\n"));
         item->save();
         auto reread = store.firstInInbox();
         QCOMPARE(reread->attachments()->count(), 1);
@@ -254,7 +273,7 @@ private Q_SLOTS:
         item->attachments()->item(1)->saveAsFile(saved); // saving is fine
         QCOMPARE(readFile(saved), QByteArray::fromBase64(pdfBase64));
         QVERIFY_THROWS_EXCEPTION(qb::MailStoreError, item->attachments()->item(1)->remove());
-        QVERIFY_THROWS_EXCEPTION(qb::MailStoreError, item->setBody(QStringLiteral("x")));
+        QVERIFY_THROWS_EXCEPTION(qb::MailStoreError, item->appendToBody(QStringLiteral("x")));
         item->save();
         QCOMPARE(readFile(path), signedEmail);
     }
@@ -266,8 +285,7 @@ private Q_SLOTS:
                   "Subject: only files\nContent-Type: multipart/mixed; boundary=b\n\n"
                   "--b\nContent-Type: application/zip; name=\"a.zip\"\n\nPK\n--b--\n");
         auto item = store.firstInInbox();
-        item->setBody(item->body() +
-                      QStringLiteral("\r\nAttached file a.zip copied to file:///a.zip\r\n"));
+        item->appendToBody(QStringLiteral("\r\nAttached file a.zip copied to file:///a.zip\r\n"));
         item->save();
         auto reread = store.firstInInbox();
         QCOMPARE(reread->attachments()->count(), 1);
@@ -278,24 +296,39 @@ private Q_SLOTS:
     void interruptedReplacementsAreFinished()
     {
         Store store;
-        // A dead session recorded two replacements: one whose new file was in place, one that never
-        // got there.
-        store.add(QStringLiteral("cur/old1.host:2,S"), twoAttachments);
+        const QString sibling = store.dir.path() + QStringLiteral("/M2");
+        const QString siblingEmail = writeFile(sibling + QStringLiteral("/cur/x.host:2,"), "keep");
+        // A dead session recorded four replacements: one whose new file was in place, one
+        // that never got there, one whose old file went before the new one was moved in,
+        // and one that names a folder outside the store.
+        const QString old1 = store.add(QStringLiteral("cur/old1.host:2,S"), twoAttachments);
         store.add(QStringLiteral("cur/new1.host:2,S"), twoAttachments);
-        store.add(QStringLiteral("cur/old2.host:2,"), twoAttachments);
+        const QString old2 = store.add(QStringLiteral("cur/old2.host:2,"), twoAttachments);
         store.add(QStringLiteral("tmp/new2.host"), "half");
-        writeFile(store.root + QStringLiteral("/quillbrook-journal-dead"),
-                  ".\told1.host\tnew1.host\n.\told2.host\tnew2.host\n../../etc\tpasswd\tx\n");
+        store.add(QStringLiteral("tmp/new3.host"), "whole");
+        // Another email that happens to share the old unique name is not the one recorded.
+        store.add(QStringLiteral("new/old1.host"), "unrelated");
+        const QByteArray lines =
+            journalLine(".", "cur/old1.host:2,S", old1, "new1.host", "cur/new1.host:2,S") +
+            journalLine(".", "cur/old2.host:2,", old2, "new2.host", "cur/new2.host:2,") +
+            journalLine(".", "cur/old3.host:2,S", old2, "new3.host", "cur/new3.host:2,S") +
+            journalLine("../M2", "cur/x.host:2,", siblingEmail, "y", "cur/y:2,") +
+            "../../etc\tpasswd\tx\n";
+        writeFile(store.root + QStringLiteral("/quillbrook-journal-dead"), lines);
         // A live session's journal is left alone.
-        const QString live = writeFile(store.root + QStringLiteral("/quillbrook-journal-live"),
-                                       ".\tnew1.host\told2.host\n");
+        const QString live =
+            writeFile(store.root + QStringLiteral("/quillbrook-journal-live"),
+                      journalLine(".", "cur/new1.host:2,S", old2, "z", "cur/z:2,"));
         QFile liveFile(live);
         QVERIFY(liveFile.open(QIODevice::ReadOnly));
         QCOMPARE(::flock(liveFile.handle(), LOCK_EX | LOCK_NB), 0);
+        QFile::remove(old2 + QStringLiteral("-gone")); // (nothing: old3 never existed)
 
         auto mapi = store.open();
-        QCOMPARE(store.files(), QStringList({"new1.host:2,S", "old2.host:2,"}));
+        QCOMPARE(store.files(), QStringList({"new1.host:2,S", "new3.host:2,S", "old2.host:2,"}));
+        QCOMPARE(store.files(QStringLiteral("new")), QStringList({"old1.host"}));
         QVERIFY(store.files(QStringLiteral("tmp")).isEmpty());
+        QCOMPARE(readFile(siblingEmail), QByteArray("keep"));
         QVERIFY(!QFile::exists(store.root + QStringLiteral("/quillbrook-journal-dead")));
         QVERIFY(QFile::exists(live));
     }

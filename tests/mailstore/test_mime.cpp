@@ -10,7 +10,8 @@ namespace {
 QStringList attachmentNames(const QByteArray &message)
 {
     QStringList names;
-    for (const auto &part : mime::ParsedEmail::fromBytes(message).attachments())
+    const mime::ParsedEmail email(message);
+    for (const auto &part : email.attachments())
         names << part.filename;
     return names;
 }
@@ -185,7 +186,7 @@ private Q_SLOTS:
 
     void bodyAndHeaders()
     {
-        const auto email = mime::ParsedEmail::fromBytes(
+        const auto email = mime::ParsedEmail(
             "From: =?UTF-8?Q?Zo=C3=AB?= <z@example.fr>\nSubject: =?UTF-8?B?SGVsbG8=?= "
             "=?UTF-8?B?IHdvcmxk?=\nMIME-Version: 1.0\nContent-Type: multipart/alternative; "
             "boundary=a\n\n"
@@ -198,7 +199,7 @@ private Q_SLOTS:
 
     void htmlBodyWhenNoPlainText()
     {
-        const auto email = mime::ParsedEmail::fromBytes(
+        const auto email = mime::ParsedEmail(
             "Subject: x\nContent-Type: text/html; charset=utf-8\n\n<p>caf\xC3\xA9</p>\n");
         QCOMPARE(email.body().trimmed(), QStringLiteral("<p>café</p>"));
     }

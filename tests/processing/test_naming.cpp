@@ -166,15 +166,16 @@ private Q_SLOTS:
         QTemporaryDir dir;
         const QString wanted = dir.path() + QStringLiteral("/Inbox/report.pdf");
         SavedFileList firstJob;
-        QCOMPARE(SavedFilePlacer::place(wanted, firstJob, writing("first")), wanted);
-        QCOMPARE(SavedFilePlacer::place(wanted, firstJob, writing("first")),
+        SavedFilePlacer first(firstJob);
+        QCOMPARE(first.place(wanted, writing("first")), wanted);
+        QCOMPARE(first.place(wanted, writing("first")),
                  dir.path() + QStringLiteral("/Inbox/report_2.pdf")); // same job: a new name
 
         SavedFileList laterJob;
         // The same attachment saved again lands where it did; other content never replaces it.
-        QCOMPARE(SavedFilePlacer::place(wanted, laterJob, writing("first")), wanted);
+        QCOMPARE(SavedFilePlacer(laterJob).place(wanted, writing("first")), wanted);
         SavedFileList thirdJob;
-        const QString other = SavedFilePlacer::place(wanted, thirdJob, writing("second"));
+        const QString other = SavedFilePlacer(thirdJob).place(wanted, writing("second"));
         QCOMPARE(other, dir.path() + QStringLiteral("/Inbox/report_3.pdf"));
         QCOMPARE(readFile(wanted), QByteArray("first"));
         QCOMPARE(readFile(other), QByteArray("second"));
@@ -189,11 +190,11 @@ private Q_SLOTS:
         QTemporaryDir dir;
         SavedFileList saved;
         const QString wanted = dir.path() + QStringLiteral("/x/report.pdf");
-        QVERIFY_THROWS_EXCEPTION(std::runtime_error,
-                                 SavedFilePlacer::place(wanted, saved, [](const QString &path) {
-                                     writing("partial")(path);
-                                     throw std::runtime_error("disk full");
-                                 }));
+        SavedFilePlacer placer(saved);
+        QVERIFY_THROWS_EXCEPTION(std::runtime_error, placer.place(wanted, [](const QString &path) {
+            writing("partial")(path);
+            throw std::runtime_error("disk full");
+        }));
         QVERIFY(QDir(dir.path() + QStringLiteral("/x"))
                     .entryList(QDir::Files | QDir::Hidden)
                     .isEmpty());
@@ -202,8 +203,7 @@ private Q_SLOTS:
         QFile blocker(dir.path() + QStringLiteral("/file"));
         QVERIFY(blocker.open(QIODevice::WriteOnly));
         QVERIFY_THROWS_EXCEPTION(
-            qb::Error, SavedFilePlacer::place(blocker.fileName() + QStringLiteral("/a.pdf"), saved,
-                                              writing("x")));
+            qb::Error, placer.place(blocker.fileName() + QStringLiteral("/a.pdf"), writing("x")));
     }
 };
 

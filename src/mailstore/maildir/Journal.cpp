@@ -5,12 +5,14 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QRandomGenerator>
+#include <QUrl>
 
 #include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace maildir {
@@ -18,44 +20,118 @@ namespace maildir {
 namespace {
 
 const QString journalPrefix = QStringLiteral("quillbrook-journal-");
+const QByteArray formatMark = "2";
 
-// The files of a folder whose unique name is uniqueName, in cur/ and new/.
-QStringList filesNamed(const QString &folderDirectory, const QString &uniqueName)
+QByteArray field(const QString &text)
 {
-    QStringList found;
-    const QString withInfo = uniqueName + QLatin1Char(':');
-    for (const QString &sub : {QStringLiteral("cur"), QStringLiteral("new")}) {
-        const QDir dir(folderDirectory + QLatin1Char('/') + sub);
-        for (const QString &name : dir.entryList(QDir::Files | QDir::Hidden)) {
-            if (name == uniqueName || name.startsWith(withInfo))
-                found << dir.filePath(name);
-        }
-    }
-    return found;
+    return QUrl::toPercentEncoding(text);
 }
 
-void finish(const QString &root, const QString &line)
+QString unfield(const QByteArray &text)
 {
-    const QStringList fields = line.split(QLatin1Char('\t'));
-    if (fields.size() != 3)
+    return QString::fromUtf8(QByteArray::fromPercentEncoding(text));
+}
+
+bool isPlainName(const QString &name)
+{
+    return !name.isEmpty() && name != QLatin1String(".") && name != QLatin1String("..") &&
+           !name.contains(QLatin1Char('/'));
+}
+
+// "cur/<name>" or "new/<name>", nothing that could lead elsewhere.
+bool isMessagePath(const QString &relative)
+{
+    const QStringList parts = relative.split(QLatin1Char('/'));
+    return parts.size() == 2 &&
+           (parts[0] == QLatin1String("cur") || parts[0] == QLatin1String("new")) &&
+           isPlainName(parts[1]);
+}
+
+void syncFolder(const QString &folder)
+{
+    for (const char *sub : {"/cur", "/new", "/tmp"})
+        qb::syncDirectory(folder + QLatin1String(sub));
+}
+
+// The folder a journal line names, when it lies inside the store.
+std::optional<QString> folderInside(const QString &canonicalRoot, const QString &relative)
+{
+    const QString folder =
+        QFileInfo(canonicalRoot + QLatin1Char('/') + relative).canonicalFilePath();
+    if (folder.isEmpty())
+        return std::nullopt;
+    if (folder != canonicalRoot && !folder.startsWith(canonicalRoot + QLatin1Char('/')))
+        return std::nullopt;
+    return folder;
+}
+
+void finish(const QString &canonicalRoot, const QByteArray &line, QStringList &touched)
+{
+    const QList<QByteArray> fields = line.split('\t');
+    if (fields.size() != 9 || fields[0] != formatMark)
         return;
-    const QString folder = QDir::cleanPath(root + QLatin1Char('/') + fields[0]);
-    if (!folder.startsWith(QDir::cleanPath(root)))
-        return; // a journal never names anything outside its store
-    const QString &oldName = fields[1];
-    const QString &newName = fields[2];
-    if (oldName.isEmpty() || newName.isEmpty() || oldName.contains(QLatin1Char('/')) ||
-        newName.contains(QLatin1Char('/')))
+    bool numbers = true;
+    FileIdentity old;
+    bool ok = false;
+    old.device = fields[4].toULongLong(&ok);
+    numbers = numbers && ok;
+    old.inode = fields[5].toULongLong(&ok);
+    numbers = numbers && ok;
+    old.size = fields[6].toLongLong(&ok);
+    numbers = numbers && ok;
+    const QString oldRelative = unfield(fields[2]);
+    const QString oldUnique = unfield(fields[3]);
+    const QString ready = unfield(fields[7]);
+    const QString newRelative = unfield(fields[8]);
+    if (!numbers || !isMessagePath(oldRelative) || !isMessagePath(newRelative) ||
+        !isPlainName(ready) || !isPlainName(oldUnique))
         return;
-    if (!filesNamed(folder, newName).isEmpty()) {
-        for (const QString &old : filesNamed(folder, oldName))
-            QFile::remove(old);
-    } else {
-        QFile::remove(folder + QStringLiteral("/tmp/") + newName);
+    const auto folder = folderInside(canonicalRoot, unfield(fields[1]));
+    if (!folder) {
+        qWarning("Quillbrook: a journal line names a folder outside the mail store %s; "
+                 "it is ignored",
+                 qPrintable(canonicalRoot));
+        return;
+    }
+    touched << *folder;
+    const QString newPath = *folder + QLatin1Char('/') + newRelative;
+    const QString readyPath = *folder + QStringLiteral("/tmp/") + ready;
+    const auto oldNow = findMessageFile(*folder, oldUnique, old);
+    if (FileIdentity::of(newPath)) {
+        if (oldNow)
+            QFile::remove(*folder + QLatin1Char('/') + *oldNow);
+    } else if (FileIdentity::of(readyPath)) {
+        if (oldNow)
+            QFile::remove(readyPath); // never moved in: the old email stays
+        else
+            QFile::rename(readyPath, newPath); // the old one went: the new one must stay
     }
 }
 
 } // namespace
+
+std::optional<FileIdentity> FileIdentity::of(const QString &path)
+{
+    struct stat info = {};
+    if (::lstat(QFile::encodeName(path).constData(), &info) != 0 || !S_ISREG(info.st_mode))
+        return std::nullopt;
+    return FileIdentity{quint64(info.st_dev), quint64(info.st_ino), qint64(info.st_size)};
+}
+
+std::optional<QString> findMessageFile(const QString &folderDirectory, const QString &uniqueName,
+                                       const FileIdentity &identity)
+{
+    const QString withInfo = uniqueName + QLatin1Char(':');
+    for (const QString &sub : {QStringLiteral("cur"), QStringLiteral("new")}) {
+        const QDir dir(folderDirectory + QLatin1Char('/') + sub);
+        for (const QString &name : dir.entryList(QDir::Files | QDir::Hidden | QDir::System)) {
+            if ((name == uniqueName || name.startsWith(withInfo)) &&
+                FileIdentity::of(dir.filePath(name)) == identity)
+                return sub + QLatin1Char('/') + name;
+        }
+    }
+    return std::nullopt;
+}
 
 Journal::Journal(QString root) : m_root(std::move(root)) {}
 
@@ -64,18 +140,16 @@ Journal::~Journal()
     if (m_fd < 0)
         return;
     if (!m_unfinished) {
-        // The removals of old files must be on disk before their record goes.
-        for (const QString &folder : std::as_const(m_folders)) {
-            qb::syncDirectory(folder + QStringLiteral("/cur"));
-            qb::syncDirectory(folder + QStringLiteral("/new"));
-        }
+        // What was moved and removed must be on disk before the record of it goes.
+        for (const QString &folder : std::as_const(m_folders))
+            syncFolder(folder);
         QFile::remove(m_path);
+        qb::syncDirectory(m_root);
     }
     ::close(m_fd);
 }
 
-void Journal::record(const QString &folderDirectory, const QString &oldUniqueName,
-                     const QString &newUniqueName)
+void Journal::record(const Replacement &replacement)
 {
     if (m_fd < 0) {
         // Locked before it takes its name, so recovery never mistakes it for a dead one.
@@ -98,12 +172,15 @@ void Journal::record(const QString &folderDirectory, const QString &oldUniqueNam
         }
         qb::syncDirectory(m_root);
     }
-    if (!m_folders.contains(folderDirectory))
-        m_folders << folderDirectory;
-    const QString relative = QDir(m_root).relativeFilePath(folderDirectory);
-    const QByteArray line = (relative + QLatin1Char('\t') + oldUniqueName + QLatin1Char('\t') +
-                             newUniqueName + QLatin1Char('\n'))
-                                .toUtf8();
+    if (!m_folders.contains(replacement.folderDirectory))
+        m_folders << replacement.folderDirectory;
+    const FileIdentity &old = replacement.oldIdentity;
+    const QByteArray line =
+        formatMark + '\t' + field(QDir(m_root).relativeFilePath(replacement.folderDirectory)) +
+        '\t' + field(replacement.oldRelativePath) + '\t' + field(replacement.oldUniqueName) + '\t' +
+        QByteArray::number(old.device) + '\t' + QByteArray::number(old.inode) + '\t' +
+        QByteArray::number(old.size) + '\t' + field(replacement.readyName) + '\t' +
+        field(replacement.newRelativePath) + '\n';
     if (::write(m_fd, line.constData(), size_t(line.size())) != line.size() ||
         ::fdatasync(m_fd) != 0)
         throw qb::MailStoreError(
@@ -112,20 +189,29 @@ void Journal::record(const QString &folderDirectory, const QString &oldUniqueNam
 
 void Journal::recover(const QString &root)
 {
+    const QString canonicalRoot = QFileInfo(root).canonicalFilePath();
+    if (canonicalRoot.isEmpty())
+        return;
     const QDir dir(root);
     for (const QString &name : dir.entryList({journalPrefix + QLatin1Char('*')}, QDir::Files)) {
         const QString path = dir.filePath(name);
-        const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+        const int fd =
+            ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
         if (fd < 0)
             continue;
         if (::flock(fd, LOCK_EX | LOCK_NB) == 0) { // its session has ended
+            QStringList touched;
             QFile file;
             if (file.open(fd, QIODevice::ReadOnly)) {
                 for (const QByteArray &line : file.readAll().split('\n'))
-                    finish(root, QString::fromUtf8(line));
+                    finish(canonicalRoot, line, touched);
                 file.close();
             }
+            touched.removeDuplicates();
+            for (const QString &folder : std::as_const(touched))
+                syncFolder(folder);
             QFile::remove(path);
+            qb::syncDirectory(root);
         }
         ::close(fd);
     }

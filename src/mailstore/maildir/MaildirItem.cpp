@@ -2,13 +2,15 @@
 
 #include "Replacement.h"
 #include "common/Error.h"
-#include "mailstore/mime/EmailEditor.h"
+#include "common/FileSystem.h"
 
 #include <QFile>
 
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace maildir {
 
@@ -17,38 +19,37 @@ namespace {
 class MaildirAttachment : public mailstore::Attachment
 {
 public:
-    MaildirAttachment(std::shared_ptr<MaildirItem> item, int index, QString filename)
-        : m_item(std::move(item)), m_index(index), m_filename(std::move(filename))
+    MaildirAttachment(std::shared_ptr<MaildirItem> item, int index)
+        : m_item(std::move(item)), m_index(index)
     {
     }
-    QString filename() override { return m_filename; }
-    void saveAsFile(const QString &path) override { m_item->saveAttachment(m_index, path); }
+    QString filename() override { return m_item->attachmentName(m_index); }
+    mailstore::SavedContent saveAsFile(const QString &path) override
+    {
+        return m_item->saveAttachment(m_index, path);
+    }
     void remove() override { m_item->removeAttachment(m_index); }
 
 private:
     std::shared_ptr<MaildirItem> m_item;
     int m_index;
-    QString m_filename;
 };
 
+// The attachments as they stand when a member is asked for.
 class AttachmentCollection : public mailstore::Attachments
 {
 public:
-    AttachmentCollection(std::shared_ptr<MaildirItem> item, QStringList names)
-        : m_item(std::move(item)), m_names(std::move(names))
-    {
-    }
-    int count() override { return int(m_names.size()); }
+    explicit AttachmentCollection(std::shared_ptr<MaildirItem> item) : m_item(std::move(item)) {}
+    int count() override { return m_item->attachmentCount(); }
     std::shared_ptr<mailstore::Attachment> item(int index) override
     {
         if (index < 1 || index > count())
             throw qb::MailStoreError(QStringLiteral("No attachment at position %1").arg(index));
-        return std::make_shared<MaildirAttachment>(m_item, index, m_names.at(index - 1));
+        return std::make_shared<MaildirAttachment>(m_item, index);
     }
 
 private:
     std::shared_ptr<MaildirItem> m_item;
-    QStringList m_names;
 };
 
 QStringList namesOf(const mime::ParsedEmail &email)
@@ -133,16 +134,26 @@ const MaildirItem::Summary &MaildirItem::summary()
     return *m_summary;
 }
 
-mime::ParsedEmail &MaildirItem::email()
+mime::EmailEdit &MaildirItem::edit()
 {
-    if (!m_email)
-        m_email = mime::ParsedEmail::fromFile(path());
-    return *m_email;
+    if (!m_edit)
+        m_edit.emplace(mime::ParsedEmail::fromFile(path()));
+    return *m_edit;
 }
 
-QStringList MaildirItem::attachmentNames()
+QString MaildirItem::attachmentName(int index)
 {
-    return m_email ? namesOf(*m_email) : summary().attachmentNames;
+    if (m_edit)
+        return m_edit->attachment(index).filename;
+    const QStringList &names = summary().attachmentNames;
+    if (index < 1 || index > names.size())
+        throw qb::MailStoreError(QStringLiteral("No attachment at position %1").arg(index));
+    return names.at(index - 1);
+}
+
+int MaildirItem::attachmentCount()
+{
+    return m_edit ? m_edit->attachmentCount() : int(summary().attachmentNames.size());
 }
 
 QString MaildirItem::subject()
@@ -172,51 +183,80 @@ QDateTime MaildirItem::receivedTime()
 
 QString MaildirItem::body()
 {
-    return m_email ? m_email->body() : mime::ParsedEmail::fromFile(path()).body();
+    return m_edit ? m_edit->original().body() : mime::ParsedEmail::fromFile(path()).body();
 }
 
-void MaildirItem::setBody(const QString &text)
+QString MaildirItem::unchangeableReason()
 {
-    mime::setBodyText(email(), text);
-    m_changed = true;
+    struct stat info = {};
+    const QString current = path();
+    if (::lstat(QFile::encodeName(current).constData(), &info) == 0 && S_ISLNK(info.st_mode)) {
+        return QStringLiteral("The email file %1 is a link to an email kept elsewhere; change "
+                              "it in its own folder")
+            .arg(current);
+    }
+    return edit().refusal();
+}
+
+void MaildirItem::appendToBody(const QString &text)
+{
+    edit().appendNote(text);
 }
 
 std::shared_ptr<mailstore::Attachments> MaildirItem::attachments()
 {
-    return std::make_shared<AttachmentCollection>(shared_from_this(), attachmentNames());
+    return std::make_shared<AttachmentCollection>(shared_from_this());
 }
 
-void MaildirItem::saveAttachment(int index, const QString &path)
+mailstore::SavedContent MaildirItem::saveAttachment(int index, const QString &path)
 {
-    mime::writeAttachment(email(), index, path);
+    mime::EmailEdit &email = edit();
+    struct stat info = {};
+    const mode_t mode = ::stat(QFile::encodeName(this->path()).constData(), &info) == 0
+                            ? info.st_mode & 0666
+                            : 0600;
+    const int fd = ::open(QFile::encodeName(path).constData(),
+                          O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0) {
+        throw qb::MailStoreError(
+            QStringLiteral("Cannot write %1: %2").arg(path, qb::systemErrorText()));
+    }
+    struct Closer
+    {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
+    // The saved file is as private as the email it comes from, whatever the umask.
+    ::fchmod(fd, mode);
+    try {
+        const mime::EmailEdit::Saved saved = email.writeAttachment(index, fd);
+        return {saved.bytes, saved.damage};
+    } catch (const qb::Error &e) {
+        throw qb::MailStoreError(QStringLiteral("Cannot write %1: %2").arg(path, e.message()));
+    }
 }
 
 void MaildirItem::removeAttachment(int index)
 {
-    mime::removeAttachment(email(), index);
-    m_changed = true;
+    edit().removeAttachment(index);
 }
 
 void MaildirItem::save()
 {
-    if (!m_changed)
+    if (!m_edit || !m_edit->changed())
         return;
     path(); // follow a flag change by another mail program, to keep its flags
-    const mime::ParsedEmail &changed = email();
-    const QStringList expected = namesOf(changed);
+    const mime::EmailEdit &changed = *m_edit;
     const MessageFile old = m_file;
     m_file = replaceEmailFile(
-        *m_store.journal, *m_folder, old, [&](int fd) { mime::writeEmail(changed, fd); },
+        *m_store.journal, *m_folder, old, [&](int fd) { changed.writeTo(fd); },
         [&](const QString &written) {
             // Never put a file in place that reads differently from what was meant.
-            if (namesOf(mime::ParsedEmail::fromFile(written)) != expected)
-                throw qb::MailStoreError(
-                    QStringLiteral("The rewritten email would not read back as "
-                                   "intended; the email is left unchanged"));
+            changed.verify(mime::ParsedEmail::fromFile(written));
         });
     m_session->recordReplacement(*m_folder, old.uniqueName, m_file);
     m_summary.reset();
-    m_changed = false;
+    m_edit.reset();
 }
 
 } // namespace maildir

@@ -2,7 +2,7 @@
 
 #include "MaildirSession.h"
 #include "mailstore/MailStore.h"
-#include "mailstore/mime/ParsedEmail.h"
+#include "mailstore/mime/EmailEdit.h"
 
 #include <QStringList>
 
@@ -11,9 +11,9 @@
 namespace maildir {
 
 // One email file. It is read when a value is first asked for, and only the values
-// the walk needs are kept, so a walk holds one email in memory at a time. A change
-// (an attachment removed, the body written) parses the email whole and keeps it
-// until save() writes it as a new file.
+// the walk needs are kept, so a walk holds one email in memory at a time. Changes
+// (attachments removed, notes appended) are gathered on the email read whole and
+// written together by save(), as one new file.
 class MaildirItem : public mailstore::Item, public std::enable_shared_from_this<MaildirItem>
 {
 public:
@@ -33,12 +33,16 @@ public:
     qint64 size() override;
     QDateTime receivedTime() override;
     QString body() override;
-    void setBody(const QString &text) override;
+    QString unchangeableReason() override;
+    void appendToBody(const QString &text) override;
     void save() override;
     std::shared_ptr<mailstore::Attachments> attachments() override;
 
-    // The attachments' side of the store's operations.
-    void saveAttachment(int index, const QString &path);
+    // The attachments' side of the store's operations; index counts the
+    // attachments left after this item's removals.
+    QString attachmentName(int index);
+    int attachmentCount();
+    mailstore::SavedContent saveAttachment(int index, const QString &path);
     void removeAttachment(int index);
 
     // The file's path now, following a rename by another mail program.
@@ -55,8 +59,7 @@ private:
     };
     const Summary &summary();
     Summary read(const QString &path);
-    mime::ParsedEmail &email();
-    QStringList attachmentNames();
+    mime::EmailEdit &edit();
 
     std::shared_ptr<Session> m_session;
     const Session::Store &m_store;
@@ -65,8 +68,7 @@ private:
     MessageFile m_file;
     QString m_entryId; // stays the id the email was found by, after a rewrite too
     std::optional<Summary> m_summary;
-    std::optional<mime::ParsedEmail> m_email;
-    bool m_changed = false;
+    std::optional<mime::EmailEdit> m_edit;
 };
 
 } // namespace maildir

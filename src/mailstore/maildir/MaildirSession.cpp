@@ -2,6 +2,7 @@
 
 #include "common/Error.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -40,6 +41,23 @@ void readSubdirectory(const QString &directory, const char *subdirectory,
         files.push_back({info < 0 ? name : name.left(info),
                          QString::fromLatin1(subdirectory) + QLatin1Char('/') + name});
     }
+}
+
+// Files this program writes to a folder's tmp/ and that a killed run can leave:
+// old enough that no live run can still be writing them (the Maildir rule for tmp/).
+void removeLeftovers(const FolderNode &folder)
+{
+    if (!folder.directory.isEmpty()) {
+        const QDir tmp(folder.directory + QStringLiteral("/tmp"));
+        const QDateTime stale = QDateTime::currentDateTimeUtc().addSecs(-36 * 3600);
+        for (const QFileInfo &entry :
+             tmp.entryInfoList({QStringLiteral("*.writing")}, QDir::Files | QDir::Hidden)) {
+            if (!entry.isSymLink() && entry.lastModified().toUTC() < stale)
+                QFile::remove(entry.filePath());
+        }
+    }
+    for (const auto &child : folder.children)
+        removeLeftovers(*child);
 }
 
 } // namespace
@@ -158,6 +176,16 @@ std::optional<MessageFile> Session::replacementOf(const FolderNode &folder,
         name = it->uniqueName;
     }
     return found;
+}
+
+void Session::lockForChanges(const std::function<bool(int)> &stillWaiting)
+{
+    if (!m_locks.empty())
+        return;
+    for (const Store &store : stores())
+        m_locks.push_back(std::make_unique<StoreLock>(store.root, stillWaiting));
+    for (const Store &store : stores())
+        removeLeftovers(*store.top);
 }
 
 QString Session::folderEntryId(const Store &store, const FolderNode &folder)

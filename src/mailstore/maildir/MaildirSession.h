@@ -2,6 +2,7 @@
 
 #include "Journal.h"
 #include "MaildirLayout.h"
+#include "StoreLock.h"
 
 #include <QHash>
 #include <QStringList>
@@ -62,6 +63,10 @@ public:
     std::optional<MessageFile> replacementOf(const FolderNode &folder,
                                              const QString &uniqueName) const;
 
+    // Locks every store against other rewriting programs for the session's life,
+    // then clears what killed runs of this program left in the folders' tmp/.
+    void lockForChanges(const std::function<bool(int)> &stillWaiting);
+
     static QString folderEntryId(const Store &store, const FolderNode &folder);
     static QString itemEntryId(const QString &folderEntryId, const QString &uniqueName);
     // Splits an item's entry id; false when it is not one.
@@ -76,6 +81,7 @@ private:
     std::vector<Store> m_stores;
     QHash<const FolderNode *, std::shared_ptr<FolderListing>> m_listings;
     QHash<QString, MessageFile> m_replacements; // keyed by folder directory and unique name
+    std::vector<std::unique_ptr<StoreLock>> m_locks;
 };
 
 } // namespace maildir

@@ -143,6 +143,11 @@ public:
         return std::make_shared<MaildirItem>(m_session, *store, node, folderId, *file);
     }
 
+    void lockForChanges(const std::function<bool(int)> &stillWaiting) override
+    {
+        m_session->lockForChanges(stillWaiting);
+    }
+
 private:
     std::shared_ptr<Session> m_session;
 };

@@ -6,6 +6,8 @@
 #include <QAtomicInteger>
 #include <QFile>
 
+#include <cerrno>
+
 #include <ctime>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -83,14 +85,54 @@ QString newUniqueName(const QString &oldUniqueName, qint64 size, qint64 lineCoun
     return name;
 }
 
+namespace {
+
+// The email's file moved or went while it was being rewritten: follow it when
+// another program only renamed it (new/ to cur/, flags), so that one copy stays
+// with its current flags; when it is gone, the rewrite must not bring it back.
+MessageFile settleVanished(const FolderNode &folder, const Replacement &replacement,
+                           const MessageFile &written)
+{
+    const QString newPath = folder.directory + QLatin1Char('/') + written.relativePath;
+    const auto moved =
+        findMessageFile(folder.directory, replacement.oldUniqueName, replacement.oldIdentity);
+    if (!moved) {
+        QFile::remove(newPath);
+        throw qb::MailStoreError(
+            QStringLiteral("The email was moved or deleted by another program while it was "
+                           "rewritten; it is left as that program left it"));
+    }
+    const QString movedPath = folder.directory + QLatin1Char('/') + *moved;
+    if (::unlink(QFile::encodeName(movedPath).constData()) != 0 && errno != ENOENT)
+        fail(QStringLiteral("Cannot remove the old email file"), movedPath);
+    const qsizetype info = moved->indexOf(QLatin1Char(':'));
+    MessageFile adjusted{written.uniqueName, moved->section(QLatin1Char('/'), 0, 0) +
+                                                 QLatin1Char('/') + written.uniqueName +
+                                                 (info < 0 ? QString() : moved->mid(info))};
+    const QString adjustedPath = folder.directory + QLatin1Char('/') + adjusted.relativePath;
+    if (adjustedPath != newPath && ::rename(QFile::encodeName(newPath).constData(),
+                                            QFile::encodeName(adjustedPath).constData()) != 0)
+        return written; // the flags stay as they were; the email is whole either way
+    return adjusted;
+}
+
+} // namespace
+
 MessageFile replaceEmailFile(Journal &journal, const FolderNode &folder, const MessageFile &old,
                              const std::function<void(int fd)> &write,
                              const std::function<void(const QString &path)> &check)
 {
     const QString oldPath = folder.directory + QLatin1Char('/') + old.relativePath;
     struct stat oldInfo = {};
-    if (::stat(QFile::encodeName(oldPath).constData(), &oldInfo) != 0)
+    if (::lstat(QFile::encodeName(oldPath).constData(), &oldInfo) != 0)
         fail(QStringLiteral("Cannot read the email"), oldPath);
+    if (S_ISLNK(oldInfo.st_mode)) {
+        throw qb::MailStoreError(QStringLiteral("The email file %1 is a link to an email kept "
+                                                "elsewhere; change it in its own folder")
+                                     .arg(oldPath));
+    }
+    if (!S_ISREG(oldInfo.st_mode))
+        throw qb::MailStoreError(QStringLiteral("%1 is not an email file").arg(oldPath));
 
     FileGuard temporary;
     const QString tmp = folder.directory + QStringLiteral("/tmp/");
@@ -105,7 +147,8 @@ MessageFile replaceEmailFile(Journal &journal, const FolderNode &folder, const M
     ::fchmod(temporary.fd, oldInfo.st_mode & 07777);
     const timespec times[2] = {oldInfo.st_atim, oldInfo.st_mtim}; // the received date stays
     ::futimens(temporary.fd, times);
-    ::fsync(temporary.fd);
+    if (::fsync(temporary.fd) != 0)
+        fail(QStringLiteral("Cannot write a new email file"), temporary.path);
 
     const QString uniqueName = newUniqueName(old.uniqueName, counts.size, counts.lines);
     const QString ready = tmp + uniqueName;
@@ -114,20 +157,37 @@ MessageFile replaceEmailFile(Journal &journal, const FolderNode &folder, const M
         fail(QStringLiteral("Cannot write a new email file"), ready);
     temporary.path = ready;
 
-    journal.record(folder.directory, old.uniqueName, uniqueName);
     const qsizetype info = old.relativePath.indexOf(QLatin1Char(':'));
     const QString subdirectory = old.relativePath.section(QLatin1Char('/'), 0, 0);
     MessageFile replacement{uniqueName, subdirectory + QLatin1Char('/') + uniqueName +
                                             (info < 0 ? QString() : old.relativePath.mid(info))};
+    const Replacement record{
+        folder.directory,
+        old.relativePath,
+        old.uniqueName,
+        {quint64(oldInfo.st_dev), quint64(oldInfo.st_ino), qint64(oldInfo.st_size)},
+        uniqueName,
+        replacement.relativePath};
+    journal.record(record);
+    qb::syncDirectory(tmp);
+
+    // Everything is on disk: the two steps that change what readers of the folder
+    // see follow each other at once, so both files show for as short as can be.
     const QString newPath = folder.directory + QLatin1Char('/') + replacement.relativePath;
     if (::rename(QFile::encodeName(ready).constData(), QFile::encodeName(newPath).constData()) != 0)
         fail(QStringLiteral("Cannot move the new email file into place"), newPath);
     temporary.path.clear();
-    qb::syncDirectory(folder.directory + QLatin1Char('/') + subdirectory);
-    if (::unlink(QFile::encodeName(oldPath).constData()) != 0 && errno != ENOENT) {
+    const bool removed = ::unlink(QFile::encodeName(oldPath).constData()) == 0;
+    const int why = errno;
+    if (!removed && why == ENOENT) {
+        replacement = settleVanished(folder, record, replacement);
+    } else if (!removed) {
         journal.keepUnfinished(); // the next opening of the store removes it
+        errno = why;
         fail(QStringLiteral("Cannot remove the old email file"), oldPath);
     }
+    qb::syncDirectory(folder.directory + QStringLiteral("/cur"));
+    qb::syncDirectory(folder.directory + QStringLiteral("/new"));
     return replacement;
 }
 

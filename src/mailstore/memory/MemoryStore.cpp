@@ -55,15 +55,16 @@ public:
         m_store->call(m_key, QStringLiteral("filename"));
         return m_item->attachments.at(size_t(m_index - 1)).filename;
     }
-    void saveAsFile(const QString &path) override
+    SavedContent saveAsFile(const QString &path) override
     {
         m_store->call(m_key, QStringLiteral("saveAsFile"));
         QFile file(path);
-        const QByteArray &content = m_item->attachments.at(size_t(m_index - 1)).content;
-        if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size() ||
-            !file.flush())
+        const MemoryStore::AttachmentData &attachment = m_item->attachments.at(size_t(m_index - 1));
+        if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly) ||
+            file.write(attachment.content) != attachment.content.size() || !file.flush())
             throw qb::MailStoreError(
                 QStringLiteral("Cannot write %1: %2").arg(path, file.errorString()));
+        return {attachment.content.size(), attachment.damage};
     }
     void remove() override
     {
@@ -94,10 +95,14 @@ public:
         return get(QStringLiteral("receivedTime"), m_data->receivedTime);
     }
     QString body() override { return get(QStringLiteral("body"), m_data->body); }
-    void setBody(const QString &text) override
+    QString unchangeableReason() override
     {
-        m_store->call(m_data->entryId, QStringLiteral("setBody"));
-        m_data->body = text;
+        return get(QStringLiteral("unchangeableReason"), m_data->unchangeableReason);
+    }
+    void appendToBody(const QString &text) override
+    {
+        m_store->call(m_data->entryId, QStringLiteral("appendToBody"));
+        m_data->body += text;
     }
     void save() override
     {
@@ -208,6 +213,10 @@ public:
         const auto data = m_store->findItem(entryId);
         return data ? std::make_shared<MemoryItem>(m_store, data) : nullptr;
     }
+    void lockForChanges(const std::function<bool(int)> &) override
+    {
+        m_store->call(QStringLiteral("namespace"), QStringLiteral("lockForChanges"));
+    }
 
 private:
     MemoryStore *m_store;
@@ -280,7 +289,7 @@ std::shared_ptr<ItemData> MemoryStore::addItem(const std::shared_ptr<FolderData>
     item->size = 1000 * m_nextId;
     item->receivedTime = QDateTime(QDate(2024, 1, 1), QTime(12, 0)).addDays(m_nextId);
     for (const QString &name : attachmentNames)
-        item->attachments.push_back({name, (QStringLiteral("content of ") + name).toUtf8()});
+        item->attachments.push_back({name, (QStringLiteral("content of ") + name).toUtf8(), {}});
     folder->items.push_back(item);
     return item;
 }

@@ -23,6 +23,7 @@ public:
     {
         QString filename;
         QByteArray content;
+        QString damage; // what saveAsFile reports
     };
     struct ItemData
     {
@@ -33,6 +34,7 @@ public:
         QDateTime receivedTime;
         QString body;
         std::vector<AttachmentData> attachments;
+        QString unchangeableReason;
         int saveCount = 0; // how often save() stored the email
     };
     struct FolderData

@@ -4,217 +4,281 @@
 #include "MimeParameter.h"
 #include "SenderName.h"
 #include "common/Error.h"
+#include "common/FileSystem.h"
+#include "common/GObjectPtr.h"
 
 #include <QFile>
 #include <QMimeDatabase>
+#include <QRegularExpression>
 
 #include <cerrno>
-#include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace mime {
 
 namespace {
 
-bool isType(GMimeObject *object, const char *type, const char *subtype)
+bool isSignature(const QByteArray &type)
 {
-    GMimeContentType *contentType = g_mime_object_get_content_type(object);
-    return contentType && g_mime_content_type_is_type(contentType, type, subtype);
+    return type == "application/pgp-signature" || type == "application/pkcs7-signature" ||
+           type == "application/x-pkcs7-signature";
 }
 
-bool isSignature(GMimeObject *object)
+bool isProtectedType(const QByteArray &type)
 {
-    return isType(object, "application", "pgp-signature") ||
-           isType(object, "application", "pkcs7-signature") ||
-           isType(object, "application", "x-pkcs7-signature");
+    return type == "multipart/signed" || type == "multipart/encrypted" ||
+           type == "application/pkcs7-mime" || type == "application/x-pkcs7-mime";
 }
 
-bool isTextBody(GMimeObject *object)
+bool isTextBodyType(const QByteArray &type)
 {
-    return isType(object, "text", "plain") || isType(object, "text", "html");
+    return type == "text/plain" || type == "text/html";
 }
 
-bool isAttachmentDisposition(GMimeObject *object)
+struct Disposition
 {
-    GMimeContentDisposition *disposition = g_mime_object_get_content_disposition(object);
-    return disposition && g_mime_content_disposition_is_attachment(disposition);
-}
-
-QString fromUtf8(const char *text)
-{
-    return text ? QString::fromUtf8(text) : QString();
-}
+    bool attachment = false;
+    QString filename;
+};
 
 // The file name from the headers: Content-Disposition's filename, else
 // Content-Type's name. GMime's own decoding drops text after some runs of
 // encoded words, so names holding encoded words are decoded here instead.
-QString declaredFilename(GMimeObject *object)
+Disposition dispositionOf(const MimeTree &tree, int node)
 {
-    const QByteArray disposition = rawHeader(object, "Content-Disposition");
-    const QByteArray contentType = rawHeader(object, "Content-Type");
+    Disposition result;
+    const QByteArray disposition = tree.interpretedHeader(node, "Content-Disposition");
+    const QByteArray contentType = tree.interpretedHeader(node, "Content-Type");
+    qb::GObjectPtr<GMimeContentDisposition> parsedDisposition;
+    if (!disposition.isNull()) {
+        parsedDisposition.reset(g_mime_content_disposition_parse(nullptr, disposition.constData()));
+        result.attachment =
+            parsedDisposition && g_mime_content_disposition_is_attachment(parsedDisposition.get());
+    }
     if (disposition.contains("=?") || contentType.contains("=?")) {
         QByteArray value = parameterValue(disposition, "filename");
         if (value.isEmpty())
             value = parameterValue(contentType, "name");
-        if (!value.isEmpty())
-            return decodeHeaderText(value);
+        if (!value.isEmpty()) {
+            result.filename = decodeHeaderText(value);
+            return result;
+        }
     }
-    GMimeContentDisposition *parsedDisposition = g_mime_object_get_content_disposition(object);
     if (parsedDisposition) {
-        const QString name =
-            fromUtf8(g_mime_content_disposition_get_parameter(parsedDisposition, "filename"));
-        if (!name.isEmpty())
-            return name;
+        const char *name =
+            g_mime_content_disposition_get_parameter(parsedDisposition.get(), "filename");
+        if (name && *name) {
+            result.filename = QString::fromUtf8(name);
+            return result;
+        }
     }
-    GMimeContentType *parsedType = g_mime_object_get_content_type(object);
-    return parsedType ? fromUtf8(g_mime_content_type_get_parameter(parsedType, "name")) : QString();
+    if (!contentType.isEmpty()) {
+        qb::GObjectPtr<GMimeContentType> type(
+            g_mime_content_type_parse(nullptr, contentType.constData()));
+        const char *name = g_mime_content_type_get_parameter(type.get(), "name");
+        if (name)
+            result.filename = QString::fromUtf8(name);
+    }
+    return result;
 }
 
-QString extensionForType(GMimeObject *object)
+QString extensionForType(const QByteArray &mimeType)
 {
-    GMimeContentType *contentType = g_mime_object_get_content_type(object);
-    if (!contentType)
-        return QStringLiteral("bin");
-    gchar *mimeType = g_mime_content_type_get_mime_type(contentType);
-    const QString name = QString::fromUtf8(mimeType).toLower();
-    g_free(mimeType);
-    const QString suffix = QMimeDatabase().mimeTypeForName(name).preferredSuffix();
+    const QString suffix =
+        QMimeDatabase().mimeTypeForName(QString::fromLatin1(mimeType)).preferredSuffix();
     return suffix.isEmpty() ? QStringLiteral("bin") : suffix;
 }
 
-QString subjectOf(GMimeMessage *message)
+class AttachmentCollector
 {
-    return message ? decodeHeaderText(rawHeader(GMIME_OBJECT(message), "Subject")) : QString();
-}
+public:
+    explicit AttachmentCollector(const MimeTree &tree) : m_tree(tree) {}
 
-void collectAttachments(GMimeObject *object, GMimeObject *parent,
-                        std::vector<AttachmentPart> &found)
-{
-    if (GMIME_IS_MULTIPART(object)) {
-        GMimeMultipart *multipart = GMIME_MULTIPART(object);
-        const int count = g_mime_multipart_get_count(multipart);
-        for (int i = 0; i < count; ++i)
-            collectAttachments(g_mime_multipart_get_part(multipart, i), object, found);
-        return;
+    std::vector<AttachmentPart> collect()
+    {
+        visit(0);
+        return std::move(m_found);
     }
-    const int position = int(found.size()) + 1;
-    QString filename = declaredFilename(object);
-    if (GMIME_IS_MESSAGE_PART(object)) {
-        // An attached email is one attachment; its own parts are not listed.
-        if (filename.isEmpty()) {
-            const QString subject =
-                subjectOf(g_mime_message_part_get_message(GMIME_MESSAGE_PART(object)));
-            filename = subject.isEmpty()
-                           ? QStringLiteral("ATT%1.eml").arg(position, 5, 10, QLatin1Char('0'))
-                           : subject + QStringLiteral(".eml");
+
+private:
+    void visit(int index)
+    {
+        const MimeNode &node = m_tree.node(index);
+        if (node.kind == NodeKind::Multipart) {
+            for (const int child : node.children)
+                visit(child);
+            return;
         }
-        found.push_back({object, parent, filename});
-        return;
+        const int position = int(m_found.size()) + 1;
+        Disposition disposition = dispositionOf(m_tree, index);
+        QString &filename = disposition.filename;
+        if (node.kind == NodeKind::Message) {
+            // An attached email is one attachment; its own parts are not listed.
+            if (filename.isEmpty()) {
+                const QString subject = node.children.empty()
+                                            ? QString()
+                                            : decodeHeaderText(m_tree.interpretedHeader(
+                                                  node.children.front(), "Subject"));
+                filename = subject.isEmpty()
+                               ? QStringLiteral("ATT%1.eml").arg(position, 5, 10, QLatin1Char('0'))
+                               : subject + QStringLiteral(".eml");
+            }
+            m_found.push_back({index, filename});
+            return;
+        }
+        if (isSignature(node.mimeType))
+            return;
+        if (filename.isEmpty() && !disposition.attachment && isTextBodyType(node.mimeType))
+            return;
+        if (filename.isEmpty()) {
+            filename = QStringLiteral("ATT%1.%2")
+                           .arg(position, 5, 10, QLatin1Char('0'))
+                           .arg(extensionForType(node.mimeType));
+        }
+        m_found.push_back({index, filename});
     }
-    if (isSignature(object))
-        return;
-    if (filename.isEmpty() && !isAttachmentDisposition(object) && isTextBody(object))
-        return;
-    if (filename.isEmpty()) {
-        filename = QStringLiteral("ATT%1.%2")
-                       .arg(position, 5, 10, QLatin1Char('0'))
-                       .arg(extensionForType(object));
-    }
-    found.push_back({object, parent, filename});
-}
 
-GMimeObject *findBodyPart(GMimeObject *object, const char *subtype)
+    const MimeTree &m_tree;
+    std::vector<AttachmentPart> m_found;
+};
+
+int findTextPart(const MimeTree &tree, int index, const QByteArray &type)
 {
-    if (GMIME_IS_MULTIPART(object)) {
-        GMimeMultipart *multipart = GMIME_MULTIPART(object);
-        const int count = g_mime_multipart_get_count(multipart);
-        for (int i = 0; i < count; ++i) {
-            if (GMimeObject *found = findBodyPart(g_mime_multipart_get_part(multipart, i), subtype))
+    const MimeNode &node = tree.node(index);
+    if (node.kind == NodeKind::Multipart) {
+        for (const int child : node.children) {
+            const int found = findTextPart(tree, child, type);
+            if (found >= 0)
                 return found;
         }
-        return nullptr;
+        return -1;
     }
-    if (GMIME_IS_TEXT_PART(object) && isType(object, "text", subtype) &&
-        !isAttachmentDisposition(object) && declaredFilename(object).isEmpty())
-        return object;
-    return nullptr;
+    if (node.kind != NodeKind::Leaf || node.mimeType != type)
+        return -1;
+    const Disposition disposition = dispositionOf(tree, index);
+    return disposition.attachment || !disposition.filename.isEmpty() ? -1 : index;
+}
+
+QByteArray readRegularFile(const QString &path)
+{
+    const auto fail = [&] {
+        throw qb::MailStoreError(
+            QStringLiteral("Cannot read the email %1: %2").arg(path, qb::systemErrorText()));
+    };
+    // Non-blocking, so that a FIFO put where an email should be cannot stall the reader.
+    const int fd =
+        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0)
+        fail();
+    struct Closer
+    {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
+    struct stat info = {};
+    if (::fstat(fd, &info) != 0)
+        fail();
+    if (!S_ISREG(info.st_mode)) {
+        throw qb::MailStoreError(
+            QStringLiteral("Cannot read the email %1: it is not a regular file").arg(path));
+    }
+    QByteArray bytes(qsizetype(info.st_size), Qt::Uninitialized);
+    qsizetype done = 0;
+    while (done < bytes.size()) {
+        const ssize_t got = ::read(fd, bytes.data() + done, size_t(bytes.size() - done));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            fail();
+        if (got == 0)
+            break; // shortened meanwhile: what is there is the email
+        done += got;
+    }
+    bytes.truncate(done);
+    return bytes;
 }
 
 } // namespace
 
-QByteArray rawHeader(GMimeObject *object, const char *name)
-{
-    GMimeHeaderList *headers = g_mime_object_get_header_list(object);
-    GMimeHeader *header = headers ? g_mime_header_list_get_header(headers, name) : nullptr;
-    const char *value = header ? g_mime_header_get_raw_value(header) : nullptr;
-    return value ? QByteArray(value) : QByteArray();
-}
-
-ParsedEmail::ParsedEmail(qb::GObjectPtr<GMimeStream> stream)
-{
-    qb::GObjectPtr<GMimeParser> parser(g_mime_parser_new_with_stream(stream.get()));
-    g_mime_parser_set_format(parser.get(), GMIME_FORMAT_MESSAGE);
-    m_message.reset(g_mime_parser_construct_message(parser.get(), nullptr));
-}
-
 ParsedEmail ParsedEmail::fromFile(const QString &path)
 {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        throw qb::MailStoreError(QStringLiteral("Cannot read the email %1: %2")
-                                     .arg(path, QString::fromLocal8Bit(strerror(errno))));
-    }
-    // The stream owns the descriptor from here on.
-    return ParsedEmail(qb::GObjectPtr<GMimeStream>(g_mime_stream_fs_new(fd)));
+    return ParsedEmail(readRegularFile(path));
 }
 
-ParsedEmail ParsedEmail::fromBytes(const QByteArray &bytes)
+ParsedEmail::ParsedEmail(QByteArray bytes)
+    : m_tree(std::move(bytes)), m_attachments(AttachmentCollector(m_tree).collect())
 {
-    return ParsedEmail(qb::GObjectPtr<GMimeStream>(
-        g_mime_stream_mem_new_with_buffer(bytes.constData(), size_t(bytes.size()))));
 }
 
 QString ParsedEmail::subject() const
 {
-    return subjectOf(m_message.get());
+    return decodeHeaderText(m_tree.interpretedHeader(0, "Subject"));
 }
 
 QString ParsedEmail::senderName() const
 {
-    return m_message ? mime::senderName(rawHeader(GMIME_OBJECT(m_message.get()), "From"))
-                     : QString();
+    return mime::senderName(m_tree.interpretedHeader(0, "From"));
 }
 
-std::vector<AttachmentPart> ParsedEmail::attachments() const
+int ParsedEmail::textPart(const char *subtype) const
 {
-    std::vector<AttachmentPart> found;
-    GMimeObject *root = m_message ? g_mime_message_get_mime_part(m_message.get()) : nullptr;
-    if (root)
-        collectAttachments(root, nullptr, found);
-    return found;
+    return findTextPart(m_tree, 0, QByteArray("text/") + subtype);
 }
 
-GMimeObject *ParsedEmail::textPart(const char *subtype) const
+bool ParsedEmail::isSignedOrEncrypted() const
 {
-    GMimeObject *root = m_message ? g_mime_message_get_mime_part(m_message.get()) : nullptr;
-    return root ? findBodyPart(root, subtype) : nullptr;
+    std::vector<int> pending{0};
+    while (!pending.empty()) {
+        const MimeNode &node = m_tree.node(pending.back());
+        pending.pop_back();
+        if (isProtectedType(node.mimeType))
+            return true;
+        if (node.kind == NodeKind::Multipart)
+            pending.insert(pending.end(), node.children.begin(), node.children.end());
+    }
+    return false;
+}
+
+Transfer ParsedEmail::transferOf(int node) const
+{
+    return mime::transferOf(m_tree.interpretedHeader(node, "Content-Transfer-Encoding"));
+}
+
+QByteArray ParsedEmail::charsetOf(int node) const
+{
+    const QByteArray declared = m_tree.contentTypeParameter(node, "charset");
+    if (!declared.isEmpty() || m_tree.node(node).mimeType != "text/html")
+        return declared;
+    return htmlMetaCharset(decodedContent(node));
+}
+
+QByteArray ParsedEmail::decodedContent(int node) const
+{
+    return decoded(m_tree.view(m_tree.node(node).body), transferOf(node));
 }
 
 QString ParsedEmail::body() const
 {
-    GMimeObject *root = m_message ? g_mime_message_get_mime_part(m_message.get()) : nullptr;
-    if (!root)
-        return {};
-    GMimeObject *part = textPart("plain");
-    if (!part)
+    int part = textPart("plain");
+    if (part < 0)
         part = textPart("html");
-    if (!part)
+    if (part < 0)
         return {};
-    gchar *text = g_mime_text_part_get_text(GMIME_TEXT_PART(part));
-    const QString body = fromUtf8(text);
-    g_free(text);
-    return body;
+    return toUnicode(decodedContent(part), charsetOf(part));
+}
+
+QByteArray htmlMetaCharset(QByteArrayView html)
+{
+    // <meta charset="x"> or <meta http-equiv="Content-Type" content="text/html; charset=x">
+    static const QRegularExpression meta(
+        QStringLiteral("<meta\\b[^>]*?charset\\s*=\\s*[\"']?\\s*([A-Za-z0-9._:-]+)"),
+        QRegularExpression::CaseInsensitiveOption);
+    const QString head =
+        QString::fromLatin1(html.first(std::min<qsizetype>(html.size(), 64 * 1024)));
+    const QRegularExpressionMatch match = meta.match(head);
+    return match.hasMatch() ? match.captured(1).toLatin1() : QByteArray();
 }
 
 } // namespace mime

@@ -1,8 +1,7 @@
 #pragma once
 
-#include "common/GObjectPtr.h"
-
-#include <gmime/gmime.h>
+#include "MimeTree.h"
+#include "TransferCoding.h"
 
 #include <QString>
 
@@ -10,42 +9,52 @@
 
 namespace mime {
 
-// One attachment of a parsed email: a leaf part other than the email's text body,
-// in the order of the MIME parts, depth first.
+// One attachment of an email: a leaf part other than the email's text body, or
+// an attached email (whose own parts are not listed), in the order of the MIME
+// parts, depth first.
 struct AttachmentPart
 {
-    GMimeObject *part;   // borrowed from the message
-    GMimeObject *parent; // the multipart holding it; null for a single-part email
+    int node = -1;
     QString filename;
 };
 
-// An email file parsed with GMime. The objects belong to the thread that parsed it.
+// An email file read whole, with its MIME structure. Attachments are found once.
 class ParsedEmail
 {
 public:
-    // Throws qb::MailStoreError when the file cannot be read. Content that is not
-    // valid MIME gives an email with no attachments.
+    // Reads a regular file; anything else (a FIFO, a device, a folder) and read
+    // failures throw qb::MailStoreError. Content that is not valid MIME reads as
+    // an email without attachments.
     static ParsedEmail fromFile(const QString &path);
-    static ParsedEmail fromBytes(const QByteArray &bytes);
+    explicit ParsedEmail(QByteArray bytes);
 
-    GMimeMessage *message() const { return m_message.get(); }
+    const MimeTree &tree() const { return m_tree; }
+    const QByteArray &bytes() const { return m_tree.data(); }
 
     QString subject() const;
     QString senderName() const;
     // The text body decoded: the first plain text part, else the first HTML part.
     QString body() const;
-    std::vector<AttachmentPart> attachments() const;
+    const std::vector<AttachmentPart> &attachments() const { return m_attachments; }
     // The first text part of this subtype ("plain", "html") that is not an
-    // attachment: where the body is read and where notes are added. Null when none.
-    GMimeObject *textPart(const char *subtype) const;
+    // attachment: where the body is read and where notes go. -1 when none.
+    int textPart(const char *subtype) const;
+    // Signed or encrypted emails are never changed: a change would break the
+    // signature or could not be made at all.
+    bool isSignedOrEncrypted() const;
+
+    Transfer transferOf(int node) const;
+    // The charset a text part's bytes are in: declared, else for HTML the one its
+    // <meta> names; empty when neither says.
+    QByteArray charsetOf(int node) const;
+    QByteArray decodedContent(int node) const;
 
 private:
-    explicit ParsedEmail(qb::GObjectPtr<GMimeStream> stream);
-
-    qb::GObjectPtr<GMimeMessage> m_message;
+    MimeTree m_tree;
+    std::vector<AttachmentPart> m_attachments;
 };
 
-// The raw value of a header of a MIME object, or a null array when it is absent.
-QByteArray rawHeader(GMimeObject *object, const char *name);
+// The charset an HTML document's <meta> declares, or an empty array.
+QByteArray htmlMetaCharset(QByteArrayView html);
 
 } // namespace mime

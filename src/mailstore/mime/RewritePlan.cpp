@@ -1,0 +1,422 @@
+#include "RewritePlan.h"
+
+#include "NoteText.h"
+#include "common/Error.h"
+
+#include <QRandomGenerator>
+
+#include <algorithm>
+
+namespace mime {
+
+namespace {
+
+[[noreturn]] void refuse(const QString &why)
+{
+    throw qb::MailStoreError(why + QStringLiteral("; the email is left unchanged"));
+}
+
+bool isAscii(QByteArrayView bytes)
+{
+    return std::all_of(bytes.begin(), bytes.end(), [](char c) { return uchar(c) < 128; });
+}
+
+// A slice of the source that is not copied: the email outlives every plan.
+QByteArray slice(const QByteArray &data, qsizetype begin, qsizetype end)
+{
+    return QByteArray::fromRawData(data.constData() + begin, end - begin);
+}
+
+Splice literal(qsizetype begin, qsizetype end, QByteArray bytes)
+{
+    return {begin, end, [bytes = std::move(bytes)](const ByteSink &sink) { sink(bytes); }};
+}
+
+bool startsInlinePgp(QByteArrayView text)
+{
+    qsizetype start = 0;
+    while (start < text.size() && QChar::isSpace(uchar(text[start])))
+        ++start;
+    return text.sliced(start).startsWith("-----BEGIN PGP");
+}
+
+bool isContentField(const QByteArray &name)
+{
+    return name.size() >= 8 && qstrnicmp(name.constData(), 8, "Content-", 8) == 0;
+}
+
+class Planner
+{
+public:
+    Planner(const ParsedEmail &email) : m_email(email), m_tree(email.tree()) {}
+
+    RewritePlan run(const std::vector<bool> &removed, const QString &notes)
+    {
+        for (size_t i = 0; i < removed.size(); ++i) {
+            if (removed[i])
+                m_plan.removedLeaves.insert(m_email.attachments()[i].node);
+        }
+        m_plan.topHeaderBlock = m_tree.bytes(m_tree.root().headerBlock);
+        if (m_plan.removedLeaves.count(0)) {
+            replaceRoot(notes);
+        } else {
+            planRemovals();
+            if (!notes.isEmpty())
+                placeNotes(notes);
+        }
+        std::stable_sort(m_plan.splices.begin(), m_plan.splices.end(),
+                         [](const Splice &a, const Splice &b) {
+                             if (a.begin != b.begin)
+                                 return a.begin < b.begin;
+                             return a.begin == a.end && b.begin != b.end; // inserts first
+                         });
+        qsizetype done = 0;
+        for (const Splice &splice : m_plan.splices) {
+            if (splice.begin < done)
+                refuse(QStringLiteral("The email's structure is too unusual to change safely"));
+            done = splice.end;
+        }
+        return std::move(m_plan);
+    }
+
+private:
+    const MimeNode &node(int index) const { return m_tree.node(index); }
+
+    // Cuts every removed part with the boundary line that opens it. A multipart
+    // left without parts goes with them, so that no empty multipart stays behind.
+    void planRemovals()
+    {
+        std::set<int> removed = m_plan.removedLeaves;
+        for (int index = int(m_tree.nodes().size()) - 1; index > 0; --index) {
+            const MimeNode &candidate = node(index);
+            if (candidate.kind == NodeKind::Multipart && !candidate.children.empty() &&
+                std::all_of(candidate.children.begin(), candidate.children.end(),
+                            [&](int child) { return removed.count(child) > 0; }))
+                removed.insert(index);
+        }
+        struct Cut
+        {
+            qsizetype begin;
+            qsizetype end;
+            Delimiter opening;
+            Delimiter next;
+        };
+        std::vector<Cut> cuts;
+        for (const int index : removed) {
+            const int parent = node(index).parent;
+            if (parent < 0 || removed.count(parent) || node(parent).kind != NodeKind::Multipart)
+                continue;
+            const MimeNode &multipart = node(parent);
+            const auto at = std::find(multipart.children.begin(), multipart.children.end(), index);
+            const Delimiter &opening =
+                multipart.delimiters[size_t(at - multipart.children.begin())];
+            const Delimiter next = m_tree.nextBoundaryAfter(parent, opening.lineStart);
+            cuts.push_back({opening.breakStart, next.breakStart, opening, next});
+        }
+        std::sort(cuts.begin(), cuts.end(),
+                  [](const Cut &a, const Cut &b) { return a.begin < b.begin; });
+        for (size_t i = 0; i < cuts.size(); ++i) {
+            Cut merged = cuts[i];
+            while (i + 1 < cuts.size() && cuts[i + 1].begin == merged.end) {
+                merged.end = cuts[i + 1].end;
+                merged.next = cuts[i + 1].next;
+                ++i;
+            }
+            // A first delimiter with no line break before it takes the next one's,
+            // so that the next boundary line starts where the cut one did.
+            if (merged.opening.breakStart == merged.opening.lineStart &&
+                merged.next.lineStart > merged.next.breakStart)
+                merged.end = merged.next.lineStart;
+            m_plan.splices.push_back(literal(merged.begin, merged.end, QByteArray()));
+        }
+    }
+
+    void placeNotes(const QString &notes)
+    {
+        const int plain = m_email.textPart("plain");
+        const int html = m_email.textPart("html");
+        if (plain < 0 && html < 0) {
+            addFirstPart(notePart(notes));
+            return;
+        }
+        int refused = -1;
+        if (plain >= 0 && !appendToText(plain, notes, false))
+            refused = plain;
+        if (html >= 0 && !appendToText(html, notes, true) && refused < 0)
+            refused = html;
+        if (refused >= 0)
+            addPartAfter(refused, notePart(notes));
+    }
+
+    // Appends the note to a text part's content, re-encoding only its transfer
+    // encoding. False when the part cannot take it unchanged otherwise.
+    bool appendToText(int index, const QString &notes, bool html)
+    {
+        const MimeNode &part = node(index);
+        const Transfer transfer = m_email.transferOf(index);
+        if (transfer != Transfer::Identity && transfer != Transfer::QuotedPrintable &&
+            transfer != Transfer::Base64)
+            return false;
+        const QByteArray &data = m_tree.data();
+        const QByteArray raw = slice(data, part.body.begin, part.body.end);
+        if (transfer == Transfer::Base64 && !damageOf(raw, transfer).isEmpty())
+            return false;
+        if (transfer == Transfer::QuotedPrintable && raw.endsWith('='))
+            return false;
+        const QByteArray content = transfer == Transfer::Identity ? raw : decoded(raw, transfer);
+        if (startsInlinePgp(content))
+            return false; // an inline signature would break
+        const QByteArray charset = m_email.charsetOf(index);
+        const QByteArray lineBreak = lineBreakIn(content, m_tree.lineBreakOf(index));
+        // Quoted-printable writes its own line breaks from LF.
+        const QByteArray noteBreak =
+            transfer == Transfer::QuotedPrintable ? QByteArrayLiteral("\n") : lineBreak;
+        QByteArray insertion;
+        if (html) {
+            if (!noteInCharset(QStringLiteral("x"), charset, noteBreak))
+                return false;
+            insertion = noteAsHtml(notes, noteBreak);
+        } else {
+            const auto inCharset = noteInCharset(notes, charset, noteBreak);
+            if (!inCharset)
+                return false;
+            insertion = *inCharset;
+        }
+        const QByteArray label =
+            m_tree.interpretedHeader(index, "Content-Transfer-Encoding").trimmed().toLower();
+        if (transfer == Transfer::Identity && label != "8bit" && label != "binary" &&
+            !isAscii(insertion))
+            return false; // a 7bit part cannot carry it
+
+        // A part with no blank line after its headers, or none before the next
+        // boundary line, gets them: the note must not read as a header or run
+        // into a boundary.
+        const QByteArray before = part.hasSeparator ? QByteArray() : lineBreak;
+        const QByteArray after = part.body.size() == 0 && part.body.end < data.size() &&
+                                         data[part.body.end] != '\r' && data[part.body.end] != '\n'
+                                     ? lineBreak
+                                     : QByteArray();
+        std::vector<QByteArray> expected;
+        if (transfer == Transfer::Base64) {
+            const qsizetype at = html ? htmlInsertionPoint(content) : content.size();
+            auto pieces = std::make_shared<std::vector<QByteArray>>(
+                std::vector<QByteArray>{content.left(at), insertion, content.mid(at)});
+            const bool endsWithBreak = raw.endsWith('\n');
+            m_plan.splices.push_back(
+                {part.body.begin, part.body.end,
+                 [pieces, lineBreak, before, after, endsWithBreak](const ByteSink &sink) {
+                     sink(before);
+                     writeBase64(*pieces, lineBreak, endsWithBreak, sink);
+                     sink(after);
+                 }});
+            expected = *pieces;
+        } else if (transfer == Transfer::Identity) {
+            const qsizetype at = html ? htmlInsertionPoint(raw) : raw.size();
+            m_plan.splices.push_back(
+                literal(part.body.begin + at, part.body.begin + at, before + insertion + after));
+            expected = {slice(data, part.body.begin, part.body.begin + at), insertion,
+                        slice(data, part.body.begin + at, part.body.end)};
+        } else {
+            const qsizetype at = html ? htmlInsertionPoint(raw) : raw.size();
+            // A soft line break first, so that the note starts on a line of its own
+            // whatever the last encoded line held.
+            const bool softBreak = at == raw.size() && !raw.isEmpty() && !raw.endsWith('\n');
+            const QByteArray encodedNote =
+                (softBreak ? QByteArray("=") + lineBreak : QByteArray()) +
+                encoded(insertion, Transfer::QuotedPrintable, lineBreak);
+            m_plan.splices.push_back(
+                literal(part.body.begin + at, part.body.begin + at, before + encodedNote + after));
+            const QByteArrayView view(raw);
+            expected = {decoded(view.first(at), transfer), decoded(encodedNote, transfer),
+                        decoded(view.sliced(at), transfer)};
+        }
+        m_plan.noteParts[index] = std::move(expected);
+        return true;
+    }
+
+    static void writeBase64(const std::vector<QByteArray> &pieces, const QByteArray &lineBreak,
+                            bool endsWithBreak, const ByteSink &sink)
+    {
+        std::vector<QByteArrayView> views(pieces.begin(), pieces.end());
+        // GMime ends the text with a line break; keep the part's own habit.
+        QByteArray held;
+        encodeTo(views, Transfer::Base64, lineBreak, [&](QByteArrayView piece) {
+            if (piece.isEmpty())
+                return;
+            sink(held);
+            held = piece.toByteArray();
+        });
+        if (!endsWithBreak && held.endsWith(lineBreak))
+            held.chop(lineBreak.size());
+        sink(held);
+    }
+
+    // A text/plain part of its own holding the notes, without the line break
+    // that ends it (the next boundary line brings it).
+    QByteArray notePart(const QString &notes)
+    {
+        const QByteArray lineBreak = m_tree.lineBreakOf(0);
+        QString text = notes;
+        while (text.startsWith(QLatin1Char('\r')) || text.startsWith(QLatin1Char('\n')))
+            text.remove(0, 1);
+        QByteArray body = *noteInCharset(text, QByteArrayLiteral("utf-8"), "\n");
+        const bool ascii = isAscii(body);
+        body = ascii ? *noteInCharset(text, QByteArrayLiteral("utf-8"), lineBreak)
+                     : encoded(body, Transfer::QuotedPrintable, lineBreak);
+        while (body.endsWith('\n'))
+            body.chop(body.endsWith("\r\n") ? 2 : 1);
+        QByteArray part =
+            "Content-Type: text/plain; charset=utf-8" + lineBreak + "Content-Transfer-Encoding: " +
+            (ascii ? QByteArrayLiteral("7bit") : QByteArrayLiteral("quoted-printable")) +
+            lineBreak + lineBreak + body;
+        m_plan.insertedParts.push_back(part);
+        return part;
+    }
+
+    // Puts a new part first in the email's multipart/mixed, or wraps the email.
+    void addFirstPart(const QByteArray &part)
+    {
+        const MimeNode &root = node(0);
+        if (root.kind != NodeKind::Multipart || root.boundary.isEmpty() ||
+            root.mimeType == "multipart/alternative" || root.mimeType == "multipart/related" ||
+            root.delimiters.empty()) {
+            wrap(part);
+            return;
+        }
+        const QByteArray lineBreak = m_tree.lineBreakOf(0);
+        const QByteArray delimiter = "--" + root.boundary;
+        const Delimiter &first = root.delimiters.front();
+        if (first.breakStart < first.lineStart)
+            m_plan.splices.push_back(literal(first.breakStart, first.breakStart,
+                                             lineBreak + delimiter + lineBreak + part));
+        else
+            m_plan.splices.push_back(literal(first.lineStart, first.lineStart,
+                                             delimiter + lineBreak + part + lineBreak));
+    }
+
+    // Puts a new part after the text part's alternatives (never among them: a
+    // client would show it instead of the text), or wraps the email.
+    void addPartAfter(int index, const QByteArray &part)
+    {
+        int anchor = index;
+        while (node(anchor).parent >= 0 &&
+               (node(node(anchor).parent).mimeType == "multipart/alternative" ||
+                node(node(anchor).parent).mimeType == "multipart/related"))
+            anchor = node(anchor).parent;
+        const int parent = node(anchor).parent;
+        if (parent < 0) {
+            wrap(part);
+            return;
+        }
+        const MimeNode &multipart = node(parent);
+        const auto at = std::find(multipart.children.begin(), multipart.children.end(), anchor);
+        const Delimiter &opening = multipart.delimiters[size_t(at - multipart.children.begin())];
+        const qsizetype position = m_tree.nextBoundaryAfter(parent, opening.lineStart).breakStart;
+        const QByteArray lineBreak = m_tree.lineBreakOf(parent);
+        const QByteArray &data = m_tree.data();
+        const QByteArray after =
+            position < data.size() && data[position] != '\r' && data[position] != '\n'
+                ? lineBreak
+                : QByteArray();
+        m_plan.splices.push_back(literal(
+            position, position, lineBreak + "--" + multipart.boundary + lineBreak + part + after));
+    }
+
+    QByteArray freshBoundary() const
+    {
+        for (;;) {
+            const QByteArray boundary =
+                "=_qb_" + QByteArray::number(QRandomGenerator::global()->generate64(), 16) +
+                QByteArray::number(QRandomGenerator::global()->generate64(), 16);
+            if (!m_tree.data().contains(boundary))
+                return boundary;
+        }
+    }
+
+    // The root's header lines without its Content- fields, which go to moved.
+    QByteArray messageHeaderLines(QByteArray *moved) const
+    {
+        const MimeNode &root = node(0);
+        const QByteArray &data = m_tree.data();
+        QByteArray kept;
+        qsizetype done = root.headerBlock.begin;
+        bool mimeVersion = false;
+        for (const HeaderField &field : root.headers) {
+            kept += slice(data, done, field.field.begin); // lines that are not headers
+            if (isContentField(field.name))
+                *moved += slice(data, field.field.begin, field.field.end);
+            else
+                kept += slice(data, field.field.begin, field.field.end);
+            mimeVersion =
+                mimeVersion || field.name.compare("MIME-Version", Qt::CaseInsensitive) == 0;
+            done = field.field.end;
+        }
+        kept += slice(data, done, root.headerBlock.end);
+        const QByteArray lineBreak = m_tree.lineBreakOf(0);
+        if (!kept.isEmpty() && !kept.endsWith('\n'))
+            kept += lineBreak;
+        if (!mimeVersion)
+            kept += "MIME-Version: 1.0" + lineBreak;
+        return kept;
+    }
+
+    // The email becomes a multipart/mixed whose first part is what it was.
+    void wrap(const QByteArray &part)
+    {
+        const MimeNode &root = node(0);
+        const QByteArray lineBreak = m_tree.lineBreakOf(0);
+        const QByteArray boundary = freshBoundary();
+        QByteArray moved;
+        QByteArray headers = messageHeaderLines(&moved);
+        if (!moved.isEmpty() && !moved.endsWith('\n'))
+            moved += lineBreak;
+        headers += "Content-Type: multipart/mixed; boundary=\"" + boundary + "\"" + lineBreak;
+        m_plan.topHeaderBlock = headers;
+        m_plan.wrapped = true;
+        m_plan.movedHeaderLines = moved;
+        m_plan.splices.push_back(literal(root.headerBlock.begin, root.headerBlock.end,
+                                         headers + (root.hasSeparator ? QByteArray() : lineBreak)));
+        m_plan.splices.push_back(literal(root.body.begin, root.body.begin,
+                                         "--" + boundary + lineBreak + moved + lineBreak));
+        const qsizetype end = m_tree.data().size();
+        m_plan.splices.push_back(literal(end, end,
+                                         lineBreak + "--" + boundary + lineBreak + part +
+                                             lineBreak + "--" + boundary + "--" + lineBreak));
+    }
+
+    // The email's only part was the attachment: the email becomes its note.
+    void replaceRoot(const QString &notes)
+    {
+        const MimeNode &root = node(0);
+        const QByteArray lineBreak = m_tree.lineBreakOf(0);
+        QByteArray moved;
+        QByteArray headers = messageHeaderLines(&moved);
+        const QByteArray part = notes.isEmpty() ? QByteArray() : notePart(notes);
+        m_plan.insertedParts.clear();
+        const qsizetype split = part.indexOf(lineBreak + lineBreak);
+        headers += split < 0 ? "Content-Type: text/plain; charset=utf-8" + lineBreak
+                             : part.left(split + lineBreak.size());
+        const QByteArray body = split < 0 ? QByteArray() : part.mid(split + 2 * lineBreak.size());
+        m_plan.topHeaderBlock = headers;
+        m_plan.replacedRoot = true;
+        m_plan.replacedRootBody = body;
+        m_plan.splices.push_back(literal(root.headerBlock.begin, root.headerBlock.end,
+                                         headers + (root.hasSeparator ? QByteArray() : lineBreak)));
+        m_plan.splices.push_back(literal(root.body.begin, root.body.end, body + lineBreak));
+        m_plan.replacedRootBody = body + lineBreak;
+    }
+
+    const ParsedEmail &m_email;
+    const MimeTree &m_tree;
+    RewritePlan m_plan;
+};
+
+} // namespace
+
+RewritePlan planRewrite(const ParsedEmail &email, const std::vector<bool> &removed,
+                        const QString &notes)
+{
+    return Planner(email).run(removed, notes);
+}
+
+} // namespace mime

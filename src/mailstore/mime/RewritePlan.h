@@ -1,0 +1,47 @@
+#pragma once
+
+#include "ParsedEmail.h"
+
+#include <QString>
+
+#include <map>
+#include <set>
+#include <vector>
+
+namespace mime {
+
+// One change to the original bytes: [begin, end) is replaced by the bytes that
+// write() produces (begin == end inserts).
+struct Splice
+{
+    qsizetype begin = 0;
+    qsizetype end = 0;
+    std::function<void(const ByteSink &)> write;
+};
+
+// How an email is rewritten, and what the result must read as.
+struct RewritePlan
+{
+    std::vector<Splice> splices; // in the order of the data, not overlapping
+
+    std::set<int> removedLeaves; // attachments removed, by node
+    // Text part node -> its expected decoded content, in pieces (source bytes are
+    // not copied).
+    std::map<int, std::vector<QByteArray>> noteParts;
+    std::vector<QByteArray> insertedParts; // whole new parts (headers and body), in order
+    QByteArray topHeaderBlock;             // the email's header lines after the change
+    // The root became the first part of a new multipart/mixed: its Content-
+    // header lines moved there.
+    bool wrapped = false;
+    QByteArray movedHeaderLines;
+    // The root part was the removed attachment: the email is now the note alone.
+    bool replacedRoot = false;
+    QByteArray replacedRootBody;
+};
+
+// Plans the removal of the given attachments and the notes (empty: no note).
+// Throws qb::MailStoreError when the change cannot be made safely.
+RewritePlan planRewrite(const ParsedEmail &email, const std::vector<bool> &removed,
+                        const QString &notes);
+
+} // namespace mime
