@@ -40,6 +40,14 @@ bool startsInlinePgp(QByteArrayView text)
     return text.sliced(start).startsWith("-----BEGIN PGP");
 }
 
+bool endsInSoftBreak(QByteArrayView text)
+{
+    qsizetype end = text.size();
+    while (end > 0 && (text[end - 1] == '\n' || text[end - 1] == '\r'))
+        --end;
+    return end > 0 && text[end - 1] == ' ';
+}
+
 bool isContentField(const QByteArray &name)
 {
     return name.size() >= 8 && qstrnicmp(name.constData(), 8, "Content-", 8) == 0;
@@ -182,6 +190,11 @@ private:
                 return false;
             insertion = *inCharset;
         }
+        // In flowed text a line ending in a space runs on into the next: end that
+        // paragraph first, or the note would be read as part of it.
+        if (!html && m_tree.contentTypeParameter(index, "format").toLower() == "flowed" &&
+            endsInSoftBreak(content))
+            insertion.prepend(noteBreak);
         const QByteArray label =
             m_tree.interpretedHeader(index, "Content-Transfer-Encoding").trimmed().toLower();
         if (transfer == Transfer::Identity && label != "8bit" && label != "binary" &&

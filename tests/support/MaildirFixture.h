@@ -1,0 +1,95 @@
+#pragma once
+
+#include "mailstore/AttachmentList.h"
+#include "mailstore/TAnalyseThread.h"
+#include "mailstore/maildir/MaildirStore.h"
+#include "processing/RecordingHost.h"
+#include "processing/TEmailThread.h"
+#include "settings/TSettings.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <sys/stat.h>
+
+// A real Maildir in a temporary folder, analysed and changed by the real workers.
+struct MaildirFixture
+{
+    QTemporaryDir dir;
+    QString root = dir.path() + QStringLiteral("/Mail");
+    QString out = dir.path() + QStringLiteral("/out");
+    RecordingHost host;
+    int lockTimeout = TEmailThread::defaultLockTimeout;
+
+    MaildirFixture()
+    {
+        for (const char *sub : {"cur", "new", "tmp"})
+            QDir().mkpath(root + QLatin1Char('/') + QLatin1String(sub));
+    }
+
+    QString add(const QString &relative, const QByteArray &content, mode_t mode = 0600)
+    {
+        const QString path = root + QLatin1Char('/') + relative;
+        QDir().mkpath(QFileInfo(path).path());
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size())
+            return {};
+        file.close();
+        ::chmod(QFile::encodeName(path).constData(), mode);
+        return path;
+    }
+
+    TEmailThread::Records analyse()
+    {
+        AttachmentList list;
+        auto *settings = new TSettings;
+        settings->getFromDefaultFolder = true;
+        auto *analysis =
+            new TAnalyseThread(settings, nullptr, &host, maildir::storeFactory({root}), &list);
+        QSignalSpy analysed(analysis, &QObject::destroyed);
+        if (!analysed.wait(60000))
+            return {};
+        TEmailThread::Records records;
+        for (int i = 0; i < list.count(); ++i)
+            records.push_back(list.record(i));
+        return records;
+    }
+
+    // Runs a job on the records; logFile empty: no log.
+    TEmailThread::Result run(const TEmailThread::Records &records, bool deleting, bool saving,
+                             const QString &logFile = QString())
+    {
+        auto *settings = new TSettings;
+        settings->saveFolder = out;
+        settings->logToFile = !logFile.isEmpty();
+        settings->logFilename = logFile;
+        TEmailThread::Result result;
+        RecordingStatusWindow window(&host);
+        auto *job = new TEmailThread(
+            settings, &window, &host, maildir::storeFactory({root}), [records] { return records; },
+            deleting, saving, lockTimeout);
+        QObject::connect(job, &TEmailThread::jobEnded, job,
+                         [&](TEmailThread::Result r) { result = r; });
+        QSignalSpy done(job, &QObject::destroyed);
+        done.wait(60000);
+        return result;
+    }
+
+    QStringList files(const QString &sub = QStringLiteral("cur")) const
+    {
+        return QDir(root + QLatin1Char('/') + sub).entryList(QDir::Files | QDir::Hidden);
+    }
+
+    // The one email file in cur/, read whole; empty when there is not exactly one.
+    QByteArray only() const
+    {
+        const QStringList all = files();
+        if (all.size() != 1)
+            return {};
+        QFile file(root + QStringLiteral("/cur/") + all.first());
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+};
