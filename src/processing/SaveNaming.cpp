@@ -84,7 +84,9 @@ QString FileLink(const QString &path)
     const QByteArray bytes = path.toUtf8();
     for (const char c : bytes) {
         const auto code = uchar(c);
-        if (code <= 32 || code >= 127)
+        // "%", "#" and "?" too: otherwise a name holding them would read as an
+        // escape, a fragment or a query, and the link would lead elsewhere.
+        if (code <= 32 || code >= 127 || c == '%' || c == '#' || c == '?')
             link += QStringLiteral("%%1").arg(code, 2, 16, QLatin1Char('0')).toUpper();
         else
             link += QLatin1Char(c);

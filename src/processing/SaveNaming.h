@@ -31,7 +31,8 @@ QString UniquePath(const QString &path, const SavedFileList &savedFiles);
 // The next candidate after UniquePath's, for a name taken on disk by other content.
 QString numberedPath(const QString &path, int number);
 
-// "file://" and the path's UTF-8 bytes, controls, spaces and bytes from 127 up as "%XX".
+// "file://" and the path's UTF-8 bytes, controls, spaces, bytes from 127 up and
+// "%", "#", "?" as "%XX".
 QString FileLink(const QString &path);
 
 // Gives the file the email's received date as its last-access and last-write

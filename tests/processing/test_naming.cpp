@@ -127,8 +127,11 @@ private Q_SLOTS:
                                                   << "file:///%C3%A9";
         QTest::newRow("tab with two digits") << "/a\tb"
                                              << "file:///a%09b";
-        QTest::newRow("kept as they are") << "/a#b?c%d:e"
-                                          << "file:///a#b?c%d:e";
+        // A link names exactly the saved file: no fragment, no query, no escape of its own.
+        QTest::newRow("fragment, query and percent escaped")
+            << "/Invoice #1234?x%d:e" << "file:///Invoice%20%231234%3Fx%25d:e";
+        QTest::newRow("escapes in a name stay the name's")
+            << "/s/%2e%2e%2f%2e%2e%2fsecret.pdf" << "file:///s/%252e%252e%252f%252e%252e%252fsecret.pdf";
         QTest::newRow("delete character") << "/a\x7f"
                                           << "file:///a%7F";
     }
