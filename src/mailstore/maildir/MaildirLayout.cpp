@@ -14,6 +14,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace maildir {
 
@@ -125,18 +126,18 @@ public:
 
     std::shared_ptr<FolderNode> scan()
     {
+        std::vector<DirectoryEntry> entries;
         struct stat info = {};
-        if (statPath(m_root, &info))
+        if (readDirectory(m_root, &entries, &info))
             markWalked(info);
         std::shared_ptr<FolderNode> inbox;
-        const MailDirectories rootMail = mailDirectories(m_root);
+        const MailDirectories rootMail = mailDirectories(m_root, entries);
         if (rootMail == MailDirectories::Inside) {
             inbox = std::make_shared<FolderNode>();
             inbox->directory = m_root;
         } else if (rootMail == MailDirectories::Outside) {
             skip(m_root, leadsOutsideMail());
         }
-        const std::vector<DirectoryEntry> entries = readDirectory(m_root);
         for (const DirectoryEntry &entry : entries) {
             if (entry.name.startsWith(QLatin1Char('.')))
                 addMaildirPlusPlus(entry);
@@ -289,24 +290,67 @@ private:
         if (!statPath(directory + QStringLiteral("/cur"), &info) || !S_ISDIR(info.st_mode))
             return MailDirectories::None;
         for (const char *part : {"/cur", "/new", "/tmp"}) {
-            const QString path = directory + QLatin1String(part);
-            if (!lstatPath(path, &info) || !S_ISLNK(info.st_mode))
-                continue;
-            const QString target = resolvedPath(path);
-            if (!target.isEmpty() && !isInsideStore(target)) // a broken link leads nowhere
+            if (leadsOutside(directory + QLatin1String(part)))
                 return MailDirectories::Outside;
         }
         return MailDirectories::Inside;
     }
 
-    std::vector<DirectoryEntry> readDirectory(const QString &directory)
+    // The same from the directory's entries, which tell most of it without a system call.
+    MailDirectories mailDirectories(const QString &directory,
+                                    const std::vector<DirectoryEntry> &entries) const
     {
-        std::vector<DirectoryEntry> entries;
-        const std::unique_ptr<DIR, int (*)(DIR *)> dir(
-            ::opendir(QFile::encodeName(directory).constData()), ::closedir);
+        bool hasCur = false;
+        bool outside = false;
+        for (const DirectoryEntry &entry : entries) {
+            if (!isMaildirPart(entry.name))
+                continue;
+            const bool isCur = entry.name == QLatin1String("cur");
+            if (entry.type == DT_DIR) {
+                hasCur = hasCur || isCur;
+                continue;
+            }
+            const QString path = directory + QLatin1Char('/') + entry.name;
+            struct stat info = {};
+            if (isCur)
+                hasCur = statPath(path, &info) && S_ISDIR(info.st_mode);
+            outside = outside || leadsOutside(path);
+        }
+        if (!hasCur)
+            return MailDirectories::None;
+        return outside ? MailDirectories::Outside : MailDirectories::Inside;
+    }
+
+    // Whether path is a link that resolves outside the store; a broken one leads nowhere.
+    bool leadsOutside(const QString &path) const
+    {
+        struct stat info = {};
+        if (!lstatPath(path, &info) || !S_ISLNK(info.st_mode))
+            return false;
+        const QString target = resolvedPath(path);
+        return !target.isEmpty() && !isInsideStore(target);
+    }
+
+    // The entries that may be directories, sorted by name, and the directory's own device and
+    // inode, taken from the open directory. Below the root, a directory that has become a
+    // link since it was listed is not opened.
+    bool readDirectory(const QString &directory, std::vector<DirectoryEntry> *entries,
+                       struct stat *info)
+    {
+        const int flags =
+            O_RDONLY | O_DIRECTORY | O_CLOEXEC | (directory == m_root ? 0 : O_NOFOLLOW);
+        const int fd = ::open(QFile::encodeName(directory).constData(), flags);
+        const std::unique_ptr<DIR, int (*)(DIR *)> dir(fd < 0 ? nullptr : ::fdopendir(fd),
+                                                       ::closedir);
         if (!dir) {
             noteUnreadable(directory, m_skipped);
-            return entries;
+            if (fd >= 0)
+                ::close(fd);
+            return false;
+        }
+        if (::fstat(fd, info) != 0) {
+            noteUnreadable(directory, m_skipped);
+            return false;
         }
         while (const dirent *entry = ::readdir(dir.get())) {
             if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0)
@@ -314,11 +358,11 @@ private:
             // Files other than links never hold folders.
             if (entry->d_type != DT_DIR && entry->d_type != DT_LNK && entry->d_type != DT_UNKNOWN)
                 continue;
-            entries.push_back({QFile::decodeName(entry->d_name), entry->d_type});
+            entries->push_back({QFile::decodeName(entry->d_name), entry->d_type});
         }
-        std::sort(entries.begin(), entries.end(),
+        std::sort(entries->begin(), entries->end(),
                   [](const auto &a, const auto &b) { return a.name < b.name; });
-        return entries;
+        return true;
     }
 
     // Maildir++: ".A.B" beside the Inbox is folder B inside A; parents need no directory.
@@ -383,39 +427,47 @@ private:
             if (directoryIsMaildir && isMaildirPart(entry.name) &&
                 mailDirectories(path) == MailDirectories::None)
                 continue;
-            struct stat info = {};
-            if (!examine(path, &info))
-                continue;
-            const bool isLink = S_ISLNK(info.st_mode);
-            if (isLink ? !statPath(path, &info) || !S_ISDIR(info.st_mode) : !S_ISDIR(info.st_mode))
-                continue;
+            bool isLink = false;
+            if (entry.type != DT_DIR) { // a link, or a file system that gives no types
+                struct stat info = {};
+                if (!examine(path, &info))
+                    continue;
+                isLink = S_ISLNK(info.st_mode);
+                if (isLink ? !statPath(path, &info) || !S_ISDIR(info.st_mode)
+                           : !S_ISDIR(info.st_mode))
+                    continue;
+            }
             if (level > maxFolderDepth) {
                 skip(path, tooDeep());
                 continue;
             }
-            if (isLink) {
+            if (isLink)
                 m_links.push_back({&parent, path, entry.name, level});
-                continue;
-            }
-            if (!markWalked(info)) {
-                skip(path, listedAlready());
-                continue;
-            }
-            addNestedFolder(parent, path, entry.name, level);
+            else
+                addNestedFolder(parent, path, path, entry.name, level);
         }
     }
 
-    void addNestedFolder(FolderNode &parent, const QString &directory, const QString &name,
-                         int level)
+    // The folder at directory, reached through shownPath, with the folders inside it; none
+    // when the directory was walked already.
+    void addNestedFolder(FolderNode &parent, const QString &directory, const QString &shownPath,
+                         const QString &name, int level)
     {
+        std::vector<DirectoryEntry> entries;
+        struct stat info = {};
+        if (!readDirectory(directory, &entries, &info))
+            return;
+        if (!markWalked(info)) {
+            skip(shownPath, listedAlready());
+            return;
+        }
         const auto node = newChild(parent, name, directory.mid(m_root.size() + 1));
-        const MailDirectories mail = mailDirectories(directory);
+        const MailDirectories mail = mailDirectories(directory, entries);
         if (mail == MailDirectories::Inside)
             node->directory = directory;
         else if (mail == MailDirectories::Outside)
             skip(directory, leadsOutsideMail());
-        walkNested(*node, directory, readDirectory(directory), level + 1,
-                   mail != MailDirectories::None);
+        walkNested(*node, directory, entries, level + 1, mail != MailDirectories::None);
     }
 
     // A linked directory is listed once, in the link's place, when it stays inside the store
@@ -439,11 +491,7 @@ private:
             addMaildirPlusPlusFolder(directory, link.name, info);
             return;
         }
-        if (!markWalked(info)) {
-            skip(link.path, listedAlready());
-            return;
-        }
-        addNestedFolder(*link.parent, directory, link.name, link.level);
+        addNestedFolder(*link.parent, directory, link.path, link.name, link.level);
     }
 
     QString m_root;
