@@ -2,6 +2,7 @@
 
 #include "AttachmentList.h"
 #include "common/AutomationDate.h"
+#include "common/Error.h"
 #include "settings/TSettings.h"
 
 TAnalyseThread::TAnalyseThread(TSettings *settings, StatusWindow *statusForm, HandOverHost *host,
@@ -24,7 +25,10 @@ void TAnalyseThread::run()
         ReportError(std::current_exception());
     }
     try {
-        host()->run([this] { host()->syncGridRows(); });
+        host()->run([this] {
+            host()->syncGridRows();
+            Q_EMIT analysisEnded(m_unreadable);
+        });
     } catch (...) {
         // The grid shows what it has; nothing else can be done on the way out.
     }
@@ -56,12 +60,19 @@ void TAnalyseThread::analyse()
                                   ? QStringLiteral("Inbox\\")
                                   : Settings->fromFolderName + QLatin1Char('\\');
         walk(*source, label);
+        // Emails that could not be read are said, not silently left out.
+        const QString unreadablePart =
+            m_unreadable.isEmpty()
+                ? QString()
+                : QStringLiteral(", %1 could not be read").arg(m_unreadable.size());
         if (cancelled())
             PostStatus(
-                QStringLiteral("Interrupted by user. %1 emails processed").arg(EmailsProcessed));
+                QStringLiteral("Interrupted by user. %1 emails processed").arg(EmailsProcessed) +
+                unreadablePart);
         else
             PostResultAndClose(
-                QStringLiteral("Complete. %1 emails processed").arg(EmailsProcessed));
+                QStringLiteral("Complete. %1 emails processed").arg(EmailsProcessed) +
+                unreadablePart);
     }
     finishStatusWindow();
 }
@@ -93,8 +104,15 @@ void TAnalyseThread::collect(mailstore::Item &item, const QString &storeId, cons
             const std::shared_ptr<mailstore::Attachment> attachment = attachments->item(a);
             appendRecord(item, *attachment, a, storeId, label);
         }
-    } catch (const std::exception &) {
-        // An email whose attachments cannot be read still counts; the walk goes on.
+    } catch (const std::exception &e) {
+        // An email that cannot be read still counts; the walk goes on without it.
+        QString id;
+        try {
+            id = item.entryId();
+        } catch (const std::exception &) {
+        }
+        m_unreadable << QStringLiteral("Could not read the email %1 in %2: %3")
+                            .arg(id, label, qb::messageOf(e));
     }
 }
 

@@ -4,6 +4,8 @@
 #include "StringPool.h"
 #include "processing/HandOverWorker.h"
 
+#include <QStringList>
+
 #include <memory>
 
 class AttachmentList;
@@ -21,6 +23,11 @@ public:
                    mailstore::ApplicationFactory createApplication, AttachmentList *list);
     ~TAnalyseThread() override;
 
+Q_SIGNALS:
+    // Emitted on the main thread at the very end of the run: one line for each
+    // email that could not be read (the walk went on without it).
+    void analysisEnded(const QStringList &unreadable);
+
 protected:
     void run() override;
 
@@ -33,6 +40,7 @@ private:
 
     std::unique_ptr<TSettings> Settings;
     qint32 EmailsProcessed = 0;
+    QStringList m_unreadable;
     mailstore::ApplicationFactory m_createApplication;
     AttachmentList *m_list;
     StringPool m_pool; // senders, folders, types and store ids repeat across records

@@ -14,6 +14,7 @@ struct Run
     RecordingHost host;
     RecordingStatusWindow *window = new RecordingStatusWindow(&host);
     AttachmentList list;
+    QStringList unreadable;
 
     ~Run() { delete window; }
 
@@ -25,6 +26,8 @@ struct Run
         settings->fromFolderName = folderName;
         settings->fromFolderEntryId = folderId;
         auto *worker = new TAnalyseThread(settings, window, &host, store.factory(), &list);
+        QObject::connect(worker, &TAnalyseThread::analysisEnded, worker,
+                         [this](const QStringList &lines) { unreadable = lines; });
         QSignalSpy gone(worker, &QObject::destroyed);
         QVERIFY(gone.wait(10000));
     }
@@ -228,7 +231,12 @@ private Q_SLOTS:
         run.analyse(store);
         QCOMPARE(run.list.count(), records);
         QCOMPARE(run.list.record(0)->Filename, QStringLiteral("z.txt"));
-        QVERIFY(run.host.steps.contains(QStringLiteral("statusbar: Complete. 2 emails processed")));
+        // Said, not silently left out.
+        QVERIFY(run.host.steps.contains(
+            QStringLiteral("statusbar: Complete. 2 emails processed, 1 could not be read")));
+        QCOMPARE(run.unreadable.size(), 1);
+        QVERIFY(run.unreadable.first().contains(broken->entryId));
+        QVERIFY(run.unreadable.first().endsWith(QStringLiteral(": cannot read")));
     }
 
     void walkFailureEndsTheRun_data()

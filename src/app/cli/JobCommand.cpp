@@ -68,6 +68,11 @@ int runJobCommand(const QString &action, const QStringList &arguments)
                         "working directory."),
          QStringLiteral("FILE")},
         {QStringLiteral("yes"), QStringLiteral("Do not ask before deleting.")},
+        {QStringLiteral("lock-timeout"),
+         QStringLiteral("While another program changes the mail store, wait this long before "
+                        "giving up (default %1).")
+             .arg(TEmailThread::defaultLockTimeout),
+         QStringLiteral("SECONDS")},
     });
     if (const auto done = cli::parseOptions(parser, arguments))
         return *done;
@@ -77,6 +82,7 @@ int runJobCommand(const QString &action, const QStringList &arguments)
     std::unique_ptr<TSettings> ownedJobSettings(jobSettings);
     cli::Selection selection;
     mailstore::ApplicationFactory stores;
+    int lockTimeout = TEmailThread::defaultLockTimeout;
     try {
         selection = cli::Selection::fromOptions(parser);
         if (cli::loadSettingsFile(parser, *source)) {
@@ -93,6 +99,12 @@ int runJobCommand(const QString &action, const QStringList &arguments)
             const QString log = parser.value(QStringLiteral("log"));
             jobSettings->logToFile = true;
             jobSettings->logFilename = log.isEmpty() ? log : QDir::current().absoluteFilePath(log);
+        }
+        if (parser.isSet(QStringLiteral("lock-timeout"))) {
+            bool number = false;
+            lockTimeout = parser.value(QStringLiteral("lock-timeout")).toInt(&number);
+            if (!number || lockTimeout < 0)
+                throw qb::Error(QStringLiteral("--lock-timeout takes a number of seconds"));
         }
         if (saving)
             jobSettings->checkDestination();
@@ -115,7 +127,7 @@ int runJobCommand(const QString &action, const QStringList &arguments)
         host.printLine(QStringLiteral("Cancelled: nothing was changed."));
         return 2;
     };
-    cli::analyse(std::move(source), stores, host, list, interrupts);
+    const QStringList unreadable = cli::analyse(std::move(source), stores, host, list, interrupts);
     if (interrupts.interrupted())
         return cancelledBeforeJob();
     if (host.failed())
@@ -141,6 +153,13 @@ int runJobCommand(const QString &action, const QStringList &arguments)
     if (interrupts.interrupted())
         return cancelledBeforeJob();
 
+    if (jobSettings->logToFile && !unreadable.isEmpty()) {
+        TNullLog *log = AcquireLog(jobSettings->logFilename, true);
+        for (const QString &line : unreadable)
+            log->Log(llWarning, line);
+        ReleaseLog(log);
+    }
+
     ConsoleStatusWindow window(&host);
     window.setFinalStatusPrinted(true);
     QEventLoop loop;
@@ -149,7 +168,7 @@ int runJobCommand(const QString &action, const QStringList &arguments)
     interrupts.watch(&window);
     auto *job = new TEmailThread(
         ownedJobSettings.release(), &window, &host, stores, [&selected] { return selected; },
-        deleting, saving);
+        deleting, saving, lockTimeout);
     QObject::connect(job, &TEmailThread::jobEnded, &loop, [&](TEmailThread::Result r) {
         result = r;
         ended = true;

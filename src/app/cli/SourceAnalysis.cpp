@@ -82,17 +82,24 @@ void chooseSource(TSettings &settings, const QCommandLineParser &parser,
     }
 }
 
-void analyse(std::unique_ptr<TSettings> settings, const mailstore::ApplicationFactory &stores,
-             ConsoleHost &host, AttachmentList &list, InterruptCatcher &interrupts)
+QStringList analyse(std::unique_ptr<TSettings> settings,
+                    const mailstore::ApplicationFactory &stores, ConsoleHost &host,
+                    AttachmentList &list, InterruptCatcher &interrupts)
 {
+    QStringList unreadable;
     ConsoleStatusWindow window(&host);
     QEventLoop loop;
     interrupts.watch(&window);
     auto *worker = new TAnalyseThread(settings.release(), &window, &host, stores, &list);
     // The worker deletes itself once its run has ended: only then is the list complete.
     QObject::connect(worker, &QObject::destroyed, &loop, &QEventLoop::quit);
+    QObject::connect(worker, &TAnalyseThread::analysisEnded, &loop,
+                     [&unreadable](const QStringList &lines) { unreadable = lines; });
     loop.exec();
     interrupts.watch(nullptr);
+    for (const QString &line : std::as_const(unreadable))
+        host.printLine(line);
+    return unreadable;
 }
 
 } // namespace cli

@@ -34,8 +34,10 @@ void chooseSource(TSettings &settings, const QCommandLineParser &parser,
 class InterruptCatcher;
 
 // Walks the folder into list; returns when the walk has ended, early after a Ctrl+C
-// that interrupts catches. The host reports whether it warned or failed.
-void analyse(std::unique_ptr<TSettings> settings, const mailstore::ApplicationFactory &stores,
-             ConsoleHost &host, AttachmentList &list, InterruptCatcher &interrupts);
+// that interrupts catches. The host reports whether it warned or failed. Emails
+// that could not be read are listed on stderr and returned, one line each.
+QStringList analyse(std::unique_ptr<TSettings> settings,
+                    const mailstore::ApplicationFactory &stores, ConsoleHost &host,
+                    AttachmentList &list, InterruptCatcher &interrupts);
 
 } // namespace cli

@@ -54,18 +54,45 @@ QByteArray decodeQ(QByteArrayView text)
     return out;
 }
 
-// Finds the next well-formed encoded word "=?charset?B|Q?text?=" at or after from.
-EncodedWord nextEncodedWord(const QByteArray &raw, qsizetype from)
+// Finds the encoded words "=?charset?B|Q?text?=" of a header value in order. Each
+// search starts where the last one ended, so a value full of fragments that never
+// close is read once, not once per fragment.
+class EncodedWordFinder
 {
+public:
+    explicit EncodedWordFinder(const QByteArray &raw) : m_raw(raw) {}
+
+    EncodedWord next(qsizetype from);
+
+private:
+    // The first position at or after from of needle, remembered while it stays ahead.
+    qsizetype cached(qsizetype &slot, qsizetype from, const char *needle)
+    {
+        if (slot != -1 && slot < from)
+            slot = m_raw.indexOf(needle, from);
+        return slot;
+    }
+
+    const QByteArray &m_raw;
+    qsizetype m_question = -2;
+    qsizetype m_close = -2;
+};
+
+EncodedWord EncodedWordFinder::next(qsizetype from)
+{
+    constexpr qsizetype longestCharset = 64;
+    const QByteArray &raw = m_raw;
     for (qsizetype start = raw.indexOf("=?", from); start >= 0;
          start = raw.indexOf("=?", start + 1)) {
-        const qsizetype q1 = raw.indexOf('?', start + 2);
-        if (q1 < 0 || q1 + 2 >= raw.size() || raw[q1 + 2] != '?')
+        const qsizetype q1 = cached(m_question, start + 2, "?");
+        if (q1 < 0)
+            return {};
+        if (q1 - start - 2 > longestCharset || q1 + 2 >= raw.size() || raw[q1 + 2] != '?')
             continue;
         const char encoding = char(toupper(uchar(raw[q1 + 1])));
         if (encoding != 'B' && encoding != 'Q')
             continue;
-        const qsizetype close = raw.indexOf("?=", q1 + 3);
+        const qsizetype close = cached(m_close, q1 + 3, "?=");
         if (close < 0)
             return {};
         QByteArray charset = raw.mid(start + 2, q1 - start - 2);
@@ -133,13 +160,14 @@ QString decodeHeaderText(const QByteArray &rawValue)
     qsizetype pos = 0;
     QByteArray pendingCharset;
     QByteArray pendingBytes;
+    EncodedWordFinder finder(raw);
     auto flush = [&] {
         out += toUnicode(pendingBytes, pendingCharset);
         pendingBytes.clear();
         pendingCharset.clear();
     };
     while (pos < raw.size()) {
-        const EncodedWord word = nextEncodedWord(raw, pos);
+        const EncodedWord word = finder.next(pos);
         if (word.begin < 0) {
             flush();
             out += fallbackDecode(raw.mid(pos));

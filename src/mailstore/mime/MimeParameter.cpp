@@ -17,10 +17,16 @@ QByteArray parameterValue(const QByteArray &rawHeader, const QByteArray &name)
         } else if (c == '\\' && inQuotes) {
             ++pos;
         } else if (c == ';' && !inQuotes) {
-            const qsizetype equals = text.indexOf('=', pos);
-            if (equals < 0)
+            // The name ends at "=" before the next ";", else there is no value.
+            qsizetype equals = pos;
+            while (equals < text.size() && text[equals] != '=' && text[equals] != ';')
+                ++equals;
+            if (equals == text.size())
                 return {};
-            if (text.mid(pos, equals - pos).trimmed().toLower() != name)
+            if (text[equals] == ';' || QByteArrayView(text)
+                                               .sliced(pos, equals - pos)
+                                               .trimmed()
+                                               .compare(name, Qt::CaseInsensitive) != 0)
                 continue;
             qsizetype v = equals + 1;
             while (v < text.size() && (text[v] == ' ' || text[v] == '\t'))
