@@ -10,6 +10,7 @@ and a detach run afterwards completes.
     crash_detach.py --cli PATH --maker PATH [--runs N] [--emails N]
 """
 import argparse
+import base64
 import email
 import email.header
 import email.policy
@@ -131,12 +132,35 @@ def check(before, root, after_kill):
     return now
 
 
+def add_grouped_emails(root, count, parts):
+    """Emails with many attachments each: a kill then often falls between saving an
+    email's attachments and the one rewrite of that email."""
+    rnd = random.Random(5)
+    for number in range(count):
+        lines = ["From: Many <many@example.com>", "Subject: Many parts %d" % number,
+                 "Message-ID: <many-%d@example.com>" % number, "MIME-Version: 1.0",
+                 'Content-Type: multipart/mixed; boundary="many"', "", "--many",
+                 "Content-Type: text/plain; charset=us-ascii", "", "Parts follow.", ""]
+        for part in range(parts):
+            payload = bytes(rnd.getrandbits(8) for _ in range(20000))
+            lines += ["--many", 'Content-Type: application/octet-stream; name="part%02d.bin"' % part,
+                      "Content-Transfer-Encoding: base64", ""]
+            encoded = base64.b64encode(payload).decode()
+            lines += [encoded[i:i + 76] for i in range(0, len(encoded), 76)]
+        lines += ["--many--", ""]
+        path = os.path.join(root, "cur", "1700000%03d.M1P1.crash:2,S" % number)
+        with open(path, "w", newline="\n") as out:
+            out.write("\n".join(lines))
+        os.utime(path, (1700000000 + number, 1700000000 + number))
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--cli", required=True)
     parser.add_argument("--maker", required=True)
     parser.add_argument("--runs", type=int, default=30)
     parser.add_argument("--emails", type=int, default=120)
+    parser.add_argument("--grouped", type=int, default=3, help="emails with 25 attachments each")
     args = parser.parse_args()
 
     work = tempfile.mkdtemp(prefix="qb-crash-")
@@ -144,6 +168,7 @@ def main():
         base = os.path.join(work, "base")
         subprocess.run([sys.executable, args.maker, base, "--emails", str(args.emails), "--seed", "3"],
                        check=True, stderr=subprocess.DEVNULL)
+        add_grouped_emails(base, args.grouped, 25)
         before = snapshot(base)
 
         def detach(store, out):
