@@ -9,6 +9,7 @@
 #include <QTemporaryFile>
 
 #include <gmime/gmime.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -244,6 +245,39 @@ private Q_SLOTS:
         QCOMPARE(getrusage(RUSAGE_CHILDREN, &usage), 0);
         const qint64 peak = qint64(usage.ru_maxrss) * 1024;
         QVERIFY2(peak < 2 * bodySize + 80 * 1024 * 1024, qPrintable(QString::number(peak)));
+    }
+
+    void twoProgramsOnOneStore()
+    {
+        // This process holds the store, as a running desktop program would; the
+        // command-line tool waits, then gives up with a clear message and changes nothing.
+        MaildirFixture maildir;
+        const QByteArray email = "From: a@b\nSubject: s\nContent-Type: multipart/mixed; "
+                                 "boundary=b\n\n--b\nContent-Type: application/pdf; "
+                                 "name=\"a.pdf\"\n\nx\n--b--\n";
+        maildir.add(QStringLiteral("cur/1.x:2,S"), email);
+        QFile lock(maildir.root + QStringLiteral("/quillbrook.lock"));
+        QVERIFY(lock.open(QIODevice::ReadWrite));
+        QCOMPARE(::flock(lock.handle(), LOCK_EX | LOCK_NB), 0);
+        const QStringList arguments{
+            QStringLiteral("delete"), QStringLiteral("--store"), maildir.root,
+            QStringLiteral("--all"),  QStringLiteral("--yes"),   QStringLiteral("--lock-timeout"),
+            QStringLiteral("1")};
+        QProcess waiting;
+        waiting.start(QStringLiteral(QB_CLI_PATH), arguments);
+        QVERIFY(waiting.waitForFinished(30000));
+        QVERIFY(waiting.exitCode() != 0);
+        QVERIFY2(
+            waiting.readAllStandardError().contains("Another program is changing the mail store"),
+            "the reason is said");
+        QCOMPARE(maildir.only(), email);
+        // Once it is free, the same command goes through.
+        ::flock(lock.handle(), LOCK_UN);
+        QProcess free;
+        free.start(QStringLiteral(QB_CLI_PATH), arguments);
+        QVERIFY(free.waitForFinished(30000));
+        QCOMPARE(free.exitCode(), 0);
+        QCOMPARE(namesIn(maildir.only()), QStringList());
     }
 
     void fifoWhereAnEmailShouldBeDoesNotBlock()

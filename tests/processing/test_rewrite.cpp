@@ -8,6 +8,7 @@
 #include "processing/SavedFilePlacer.h"
 #include "support/MaildirFixture.h"
 
+#include <QCoreApplication>
 #include <QTimer>
 
 #include <gmime/gmime.h>
@@ -334,6 +335,49 @@ private Q_SLOTS:
                      QStringLiteral("Another program is changing the mail store")),
                  qPrintable(maildir.host.steps.join(u'\n')));
         QCOMPARE(maildir.only(), email);
+    }
+
+    void signedEmailIsDecidedBeforeAnythingIsWritten()
+    {
+        const QByteArray email =
+            "From: a@b\nSubject: signed\nContent-Type: multipart/signed; boundary=s; "
+            "protocol=\"application/pgp-signature\"\n\n--s\nContent-Type: multipart/mixed; "
+            "boundary=b\n\n--b\nContent-Type: text/plain\n\nhi\n--b\nContent-Type: "
+            "application/pdf; name=\"a.pdf\"\n\nx\n--b--\n--s\nContent-Type: "
+            "application/pgp-signature\n\nsig\n--s--\n";
+        const QString log = QDir::temp().filePath(
+            QStringLiteral("qb-signed-%1.csv").arg(QCoreApplication::applicationPid()));
+        {
+            MaildirFixture maildir;
+            maildir.add(QStringLiteral("cur/1.x:2,S"), email);
+            QCOMPARE(maildir.run(maildir.analyse(), true, true).failed, 1);
+            QVERIFY(!QFile::exists(maildir.out)); // detach refuses before it writes
+            QCOMPARE(maildir.only(), email);
+        }
+        {
+            MaildirFixture maildir;
+            maildir.add(QStringLiteral("cur/1.x:2,S"), email);
+            QCOMPARE(maildir.run(maildir.analyse(), false, true, log).failed, 0);
+            QCOMPARE(readFile(maildir.out + QStringLiteral("/Inbox/signed.pdf")), QByteArray("x"));
+            QCOMPARE(maildir.only(), email);
+            QVERIFY(readFile(log).contains("No note was added to email [Inbox\\signed]: The "
+                                           "email is signed or encrypted"));
+        }
+        QFile::remove(log);
+    }
+
+    void failedJobLetsGoOfItsLog()
+    {
+        MaildirFixture maildir;
+        const QString log = maildir.dir.path() + QStringLiteral("/job.csv");
+        QDir(maildir.root).removeRecursively(); // the store cannot be opened: the run fails
+        maildir.run({}, true, false, log);
+        QVERIFY(maildir.host.steps.join(u'\n').contains(QStringLiteral("error: ")));
+        const QString canonical = QFileInfo(log).canonicalFilePath();
+        QVERIFY(!canonical.isEmpty());
+        for (const QFileInfo &fd :
+             QDir(QStringLiteral("/proc/self/fd")).entryInfoList(QDir::AllEntries | QDir::System))
+            QVERIFY2(fd.symLinkTarget() != canonical, "the log is still open");
     }
 
     void savedFilesAreAsPrivateAsTheirEmail()
