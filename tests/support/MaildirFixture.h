@@ -50,7 +50,7 @@ struct MaildirFixture
         auto *analysis =
             new TAnalyseThread(settings, nullptr, &host, maildir::storeFactory({root}), &list);
         QSignalSpy analysed(analysis, &QObject::destroyed);
-        if (!analysed.wait(60000))
+        if (!analysed.wait(600000))
             return {};
         TEmailThread::Records records;
         for (int i = 0; i < list.count(); ++i)
@@ -74,7 +74,7 @@ struct MaildirFixture
         QObject::connect(job, &TEmailThread::jobEnded, job,
                          [&](TEmailThread::Result r) { result = r; });
         QSignalSpy done(job, &QObject::destroyed);
-        done.wait(60000);
+        done.wait(600000); // the job refers to this fixture until it is gone
         return result;
     }
 

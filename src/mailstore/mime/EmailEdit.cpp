@@ -110,6 +110,10 @@ EmailEdit::EmailEdit(ParsedEmail email)
 {
     for (int i = 0; i < int(m_email.attachments().size()); ++i)
         m_remaining.push_back(i);
+    if (m_email.tree().malformed())
+        m_refusal = QStringLiteral("The email cannot be read as MIME; it is left unchanged");
+    else if (m_email.isSignedOrEncrypted())
+        m_refusal = QStringLiteral("The email is signed or encrypted; it is left unchanged");
 }
 
 EmailEdit::~EmailEdit() = default;
@@ -137,11 +141,7 @@ EmailEdit::Saved EmailEdit::writeAttachment(int position, int fd) const
 
 QString EmailEdit::refusal() const
 {
-    if (m_email.tree().malformed())
-        return QStringLiteral("The email cannot be read as MIME; it is left unchanged");
-    if (m_email.isSignedOrEncrypted())
-        return QStringLiteral("The email is signed or encrypted; it is left unchanged");
-    return {};
+    return m_refusal;
 }
 
 void EmailEdit::removeAttachment(int position)

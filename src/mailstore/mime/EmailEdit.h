@@ -63,6 +63,7 @@ private:
     std::vector<int> m_remaining; // indexes into m_email.attachments()
     std::vector<bool> m_removed;  // by index into m_email.attachments()
     QString m_notes;
+    QString m_refusal;
     bool m_changed = false;
     mutable std::unique_ptr<RewritePlan> m_plan;
 };

@@ -90,6 +90,19 @@ public:
 private:
     const MimeNode &node(int index) const { return m_tree.node(index); }
 
+    // The delimiter that opens a part inside its multipart.
+    const Delimiter &openingOf(int index)
+    {
+        if (m_positions.empty()) {
+            m_positions.assign(m_tree.nodes().size(), 0);
+            for (const MimeNode &each : m_tree.nodes()) {
+                for (size_t i = 0; i < each.children.size(); ++i)
+                    m_positions[size_t(each.children[i])] = i;
+            }
+        }
+        return node(node(index).parent).delimiters[m_positions[size_t(index)]];
+    }
+
     // Cuts every removed part with the boundary line that opens it. A multipart
     // left without parts goes with them, so that no empty multipart stays behind.
     void planRemovals()
@@ -322,8 +335,7 @@ private:
             return;
         }
         const MimeNode &multipart = node(parent);
-        const auto at = std::find(multipart.children.begin(), multipart.children.end(), anchor);
-        const Delimiter &opening = multipart.delimiters[size_t(at - multipart.children.begin())];
+        const Delimiter &opening = openingOf(anchor);
         const qsizetype position = m_tree.nextBoundaryAfter(parent, opening.lineStart).breakStart;
         const QByteArray lineBreak = m_tree.lineBreakOf(parent);
         const QByteArray &data = m_tree.data();
@@ -422,6 +434,7 @@ private:
     const ParsedEmail &m_email;
     const MimeTree &m_tree;
     RewritePlan m_plan;
+    std::vector<size_t> m_positions; // of each node among its parent's children
 };
 
 } // namespace
