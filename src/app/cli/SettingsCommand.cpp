@@ -33,11 +33,27 @@ bool booleanValue(const QString &name, const QString &text)
     return text == QLatin1String("1");
 }
 
+// A text is shown escaped so that any character stays on its line, and is taken in
+// that same form, so what "show" prints can be written back unchanged.
+QString unescapedValue(const QString &name, const QString &text)
+{
+    QByteArray bytes;
+    try {
+        bytes = unescapeBytes(text.toUtf8());
+    } catch (const qb::Error &e) {
+        throw qb::Error(QStringLiteral("%1: %2").arg(name, e.message()));
+    }
+    // An octal escape can make bytes that are no text; they would be replaced, not written.
+    if (!bytes.isValidUtf8())
+        throw qb::Error(QStringLiteral("%1: the escaped bytes are not UTF-8 text").arg(name));
+    return QString::fromUtf8(bytes);
+}
+
 Item text(int key, QString TSettings::*field)
 {
     const QString name = TSettings::valueName(key);
     return {name, [field](const TSettings &s) { return Escape(s.*field); },
-            [field](TSettings &s, const QString &v) { s.*field = v; }};
+            [field, name](TSettings &s, const QString &v) { s.*field = unescapedValue(name, v); }};
 }
 
 Item boolean(int key, bool TSettings::*field)
@@ -110,12 +126,31 @@ int write(const QString &path, const QStringList &assignments)
     return 0;
 }
 
+QString helpText()
+{
+    return QStringLiteral(R"(
+
+show   prints the items of a settings file, one name=value a line.
+write  writes a settings file: the named items take the given values,
+       the others their defaults.
+
+Texts are escaped the same way in both directions, so what show prints can be
+given to write unchanged: \\ is a backslash, \t a tab, \n a line feed, \r a
+carriage return (also \a \b \e \f \v), \OOO a byte in three octal digits; a
+backslash before any other character stays as it is.
+)");
+}
+
 } // namespace
 
 int runSettingsCommand(const QStringList &arguments)
 {
     const QString usage = QStringLiteral(
         "Usage: quillbrook-cli settings show FILE.qbk | settings write FILE.qbk [name=value]...");
+    if (arguments.contains(QLatin1String("--help")) || arguments.contains(QLatin1String("-h"))) {
+        cli::printOut(usage + helpText());
+        return 0;
+    }
     if (arguments.size() < 2 ||
         (arguments[0] != QLatin1String("show") && arguments[0] != QLatin1String("write")))
         return cli::usageError(usage);
