@@ -18,6 +18,29 @@ enum Tag : quint8 {
 
 const QString streamReadError = QStringLiteral("Stream read error");
 
+// Windows-1252 bytes 0x80 to 0x9F; the five the code page leaves out keep their C1
+// control characters, so every byte reads as some character and none is lost.
+constexpr char16_t windows1252High[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
+};
+
+// Texts are written as UTF-8; a file written elsewhere in a single-byte code page
+// holds bytes that are not UTF-8, and those files come from Windows-1252.
+QString textOf(const QByteArray &bytes)
+{
+    if (bytes.isValidUtf8())
+        return QString::fromUtf8(bytes);
+    QString text(bytes.size(), Qt::Uninitialized);
+    for (qsizetype i = 0; i < bytes.size(); ++i) {
+        const auto byte = uchar(bytes[i]);
+        text[i] =
+            QChar(byte >= 0x80 && byte < 0xA0 ? windows1252High[byte - 0x80] : char16_t(byte));
+    }
+    return text;
+}
+
 template <class T> QByteArray littleEndian(T value)
 {
     QByteArray bytes(sizeof(T), Qt::Uninitialized);
@@ -143,7 +166,7 @@ QString SettingsReader::readString()
 {
     switch (takeByte()) {
     case String:
-        return QString::fromUtf8(take(takeByte()));
+        return textOf(take(takeByte()));
     case LongString: {
         const qint32 length = qFromLittleEndian<qint32>(take(4).constData());
         if (length < 0)
@@ -151,7 +174,7 @@ QString SettingsReader::readString()
         // A length past the end of the file is a truncated file, not a reason to allocate it.
         if (!m_device.isSequential() && length > m_device.size() - m_device.pos())
             fail(streamReadError);
-        return QString::fromUtf8(take(length));
+        return textOf(take(length));
     }
     default:
         fail(QStringLiteral("Invalid property value"));

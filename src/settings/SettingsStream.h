@@ -4,7 +4,8 @@
 #include <QString>
 
 // The tagged byte stream of settings files: little-endian numbers, the smallest
-// integer form, short texts up to 255 bytes. Texts are stored as UTF-8 bytes.
+// integer form, short texts up to 255 bytes. Texts are stored as UTF-8 bytes; a
+// text that is not UTF-8 is read as Windows-1252.
 class SettingsWriter
 {
 public:

@@ -12,6 +12,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
+#include <QtEndian>
 
 namespace {
 
@@ -55,6 +56,20 @@ QByteArray streamOf(const TSettings &settings)
     buffer.open(QIODevice::WriteOnly);
     settings.writeStream(buffer);
     return buffer.data();
+}
+
+// A settings file whose save folder is stored as these bytes, in a short or long text.
+QByteArray fileWithSaveFolderBytes(const QByteArray &bytes)
+{
+    TSettings settings;
+    settings.setRegistryDefaults();
+    settings.saveFolder = QStringLiteral("(save folder)");
+    QByteArray stored = char(6) + QByteArray(1, char(bytes.size())) + bytes;
+    if (bytes.size() > 255) {
+        stored = char(12) + QByteArray(4, '\0') + bytes;
+        qToLittleEndian(qint32(bytes.size()), stored.data() + 1);
+    }
+    return streamOf(settings).replace(shortText("(save folder)"), stored);
 }
 
 void readInto(TSettings &settings, const QByteArray &bytes)
@@ -205,6 +220,27 @@ private Q_SLOTS:
         QCOMPARE(loaded.fromFolderName, settings.fromFolderName);
         QCOMPARE(loaded.firstNumber, -70000);
         QCOMPARE(loaded.fileName, path);
+    }
+
+    void textsInASingleByteCodePage()
+    {
+        // Windows-1252: é, the euro sign, curly quotes, and 0x81, which the code page leaves out.
+        const QByteArray windows1252("C:\\Donn\xe9"
+                                     "es \x80 \x93q\x94 \x81");
+        const QString expected = QStringLiteral("C:\\Données € “q” \u0081");
+        for (const QByteArray &bytes : {windows1252, windows1252.repeated(20)}) {
+            TSettings settings;
+            readInto(settings, fileWithSaveFolderBytes(bytes));
+            QCOMPARE(settings.saveFolder, expected.repeated(bytes.size() / windows1252.size()));
+            // Saved again, the text is UTF-8 and reads the same.
+            TSettings again;
+            readInto(again, streamOf(settings));
+            QCOMPARE(again.saveFolder, settings.saveFolder);
+        }
+        // UTF-8 stays UTF-8, even where its bytes would also be Windows-1252 text.
+        TSettings utf8;
+        readInto(utf8, fileWithSaveFolderBytes(QStringLiteral("C:\\Données €").toUtf8()));
+        QCOMPARE(utf8.saveFolder, QStringLiteral("C:\\Données €"));
     }
 
     void registryDefaultsAndTypes()
