@@ -2,11 +2,14 @@
 
 #include "common/Error.h"
 
+#include <algorithm>
+
 namespace {
 
-bool samePath(const QString &a, const QString &b)
+// Key paths and value names are looked up by this form, so that letter case is ignored.
+QString lookupForm(const QString &text)
 {
-    return a.compare(b, Qt::CaseInsensitive) == 0;
+    return text.toCaseFolded();
 }
 
 QByteArray quoted(const QString &text)
@@ -23,6 +26,7 @@ QByteArray quoted(const QString &text)
 QByteArray hexBytes(const QByteArray &bytes)
 {
     QByteArray out;
+    out.reserve(bytes.size() * 3);
     for (qsizetype i = 0; i < bytes.size(); ++i) {
         if (i > 0)
             out += ',';
@@ -35,6 +39,8 @@ bool fitsOnOneLine(const QString &text)
 {
     return std::none_of(text.begin(), text.end(), [](QChar c) { return c.unicode() < 32; });
 }
+
+const QString valueTooLarge = QStringLiteral("a value is larger than 1 MiB");
 
 [[noreturn]] void unreadable(int line, const QString &why)
 {
@@ -56,18 +62,24 @@ QString readQuoted(const QByteArray &line, qsizetype &pos, int number)
     return QString::fromUtf8(bytes);
 }
 
-QByteArray readHex(const QByteArray &text, int number)
+// Comma-separated bytes in hexadecimal; walks the text instead of splitting it into pieces.
+QByteArray readHex(QByteArrayView text, int number)
 {
     QByteArray bytes;
-    for (const QByteArray &item : text.split(',')) {
-        const QByteArray digits = item.trimmed();
+    for (qsizetype start = 0; start <= text.size();) {
+        qsizetype comma = text.indexOf(',', start);
+        if (comma < 0)
+            comma = text.size();
+        const QByteArrayView digits = text.sliced(start, comma - start).trimmed();
+        start = comma + 1;
         if (digits.isEmpty())
             continue;
         bool ok = false;
         const uint byte = digits.toUInt(&ok, 16);
         if (!ok || byte > 255)
             unreadable(number, QStringLiteral("\"%1\" is not a byte in hexadecimal")
-                                   .arg(QString::fromLatin1(digits)));
+                                   .arg(QString::fromUtf8(
+                                       digits.first(std::min<qsizetype>(digits.size(), 16)))));
         bytes += char(byte);
     }
     return bytes;
@@ -97,9 +109,9 @@ RegistryValue readValue(const QByteArray &text, int number)
             unreadable(number, QStringLiteral("a dword needs eight hexadecimal digits"));
     } else if (text.startsWith("hex(2):")) {
         value.type = RegistryValue::Type::ExpandString;
-        value.text = textOf(readHex(text.mid(7), number));
+        value.text = textOf(readHex(QByteArrayView(text).sliced(7), number));
     } else if (text.startsWith("hex(1):")) {
-        value.text = textOf(readHex(text.mid(7), number));
+        value.text = textOf(readHex(QByteArrayView(text).sliced(7), number));
     } else if (text.startsWith("hex")) {
         value.type = RegistryValue::Type::Other;
         value.raw = text;
@@ -109,56 +121,116 @@ RegistryValue readValue(const QByteArray &text, int number)
     return value;
 }
 
+// The same test when reading and when changing, so that a hive that was written can
+// always be read again.
+bool tooLarge(const RegistryValue &value)
+{
+    switch (value.type) {
+    case RegistryValue::Type::String:
+    case RegistryValue::Type::ExpandString:
+        // A UTF-16 unit is at most three bytes of UTF-8: most texts need no conversion.
+        return value.text.size() * 3 > Hive::MaxValueBytes &&
+               value.text.toUtf8().size() > Hive::MaxValueBytes;
+    case RegistryValue::Type::Dword:
+        return false;
+    case RegistryValue::Type::Other:
+        // Kept as written: three characters for each byte of data.
+        return value.raw.size() > 3 * Hive::MaxValueBytes + 16;
+    }
+    return false;
+}
+
+// The lines of a hive file, trimmed; a line ending in "\" goes on in the next one
+// (long hex values). Walks the content in place instead of splitting it into a list.
+class LineReader
+{
+public:
+    explicit LineReader(const QByteArray &content) : m_content(content) {}
+
+    // False after the last line; number is the line's first line number.
+    bool next(QByteArray &line, int &number)
+    {
+        if (m_pos > m_content.size())
+            return false;
+        number = m_number + 1;
+        line = take().trimmed();
+        // Judged on the trimmed line, so that no value read ends in "\" to be taken
+        // for a line that goes on once written. At the end of the file nothing follows.
+        while (line.endsWith('\\') && !line.startsWith('[')) {
+            line.chop(1);
+            if (m_pos <= m_content.size())
+                line += take().trimmed();
+            line = line.trimmed();
+        }
+        return true;
+    }
+
+private:
+    QByteArray take()
+    {
+        qsizetype end = m_content.indexOf('\n', m_pos);
+        if (end < 0)
+            end = m_content.size();
+        const QByteArray line = m_content.mid(m_pos, end - m_pos);
+        m_pos = end + 1;
+        ++m_number;
+        return line;
+    }
+
+    const QByteArray &m_content;
+    qsizetype m_pos = 0;
+    int m_number = 0;
+};
+
 } // namespace
 
 Hive Hive::parse(const QByteArray &content)
 {
+    if (content.size() > MaxFileBytes)
+        throw qb::Error(QStringLiteral("the file is larger than 16 MiB"));
     Hive hive;
-    QList<QByteArray> lines = content.split('\n');
+    LineReader lines(content);
+    QByteArray line;
+    int number = 0;
     Key *current = nullptr;
     bool header = false;
-    for (int i = 0; i < lines.size(); ++i) {
-        const int number = i + 1;
-        QByteArray line = lines[i];
-        if (line.endsWith('\r'))
-            line.chop(1);
-        // A line ending in "\" goes on in the next one (long hex values).
-        while (line.endsWith('\\') && !line.startsWith('[') && i + 1 < lines.size()) {
-            line.chop(1);
-            QByteArray next = lines[++i].trimmed();
-            line += next;
-        }
-        const QByteArray trimmed = line.trimmed();
-        if (trimmed.isEmpty() || trimmed.startsWith(';'))
+    while (lines.next(line, number)) {
+        if (line.isEmpty() || line.startsWith(';'))
             continue;
         if (!header) {
-            if (trimmed != "REGEDIT4" && trimmed != "Windows Registry Editor Version 5.00")
+            if (line != "REGEDIT4" && line != "Windows Registry Editor Version 5.00")
                 unreadable(number, QStringLiteral("the file does not start with REGEDIT4"));
             header = true;
             continue;
         }
-        if (trimmed.startsWith('[')) {
-            if (!trimmed.endsWith(']'))
+        if (line.startsWith('[')) {
+            if (!line.endsWith(']'))
                 unreadable(number, QStringLiteral("a key's name does not end with \"]\""));
-            const QString path = QString::fromUtf8(trimmed.mid(1, trimmed.size() - 2));
-            hive.createKey(path);
-            current = hive.find(path);
+            try {
+                current = &hive.findOrCreate(QString::fromUtf8(line.mid(1, line.size() - 2)));
+            } catch (const qb::Error &e) {
+                unreadable(number, e.message());
+            }
             continue;
         }
         if (!current)
             unreadable(number, QStringLiteral("a value comes before any key"));
         QString name;
         qsizetype pos = 0;
-        if (trimmed.startsWith('@')) {
+        if (line.startsWith('@')) {
             pos = 1;
-        } else if (trimmed.startsWith('"')) {
-            name = readQuoted(trimmed, pos, number);
+        } else if (line.startsWith('"')) {
+            name = readQuoted(line, pos, number);
         } else {
             unreadable(number, QStringLiteral("a value's name must be quoted"));
         }
-        if (pos >= trimmed.size() || trimmed[pos] != '=')
+        if (pos >= line.size() || line[pos] != '=')
             unreadable(number, QStringLiteral("\"=\" is missing after the value's name"));
-        hive.setValue(current->path, name, readValue(trimmed.mid(pos + 1).trimmed(), number));
+        const RegistryValue value = readValue(line.mid(pos + 1).trimmed(), number);
+        if (tooLarge(value))
+            unreadable(number, valueTooLarge);
+        // current stays valid: keys are only added when a "[" line comes.
+        put(*current, name, value);
     }
     return hive;
 }
@@ -194,20 +266,71 @@ QByteArray Hive::serialize() const
 
 Hive::Key *Hive::find(const QString &path)
 {
-    for (Key &key : m_keys) {
-        if (samePath(key.path, path))
-            return &key;
-    }
-    return nullptr;
+    const auto found = m_index.constFind(lookupForm(path));
+    return found == m_index.cend() ? nullptr : &m_keys[*found];
 }
 
 const Hive::Key *Hive::find(const QString &path) const
 {
-    for (const Key &key : m_keys) {
-        if (samePath(key.path, path))
-            return &key;
+    const auto found = m_index.constFind(lookupForm(path));
+    return found == m_index.cend() ? nullptr : &m_keys[*found];
+}
+
+Hive::Key &Hive::findOrCreate(const QString &path)
+{
+    if (Key *key = find(path))
+        return *key;
+    // As in the registry, a key's parents exist with it: every "\" after the first
+    // character ends a parent's path. Checked whole before anything is created.
+    QList<qsizetype> ends;
+    qsizetype levelStart = 0;
+    for (qsizetype i = 0; i <= path.size(); ++i) {
+        if (i < path.size() && (path[i] != QLatin1Char('\\') || i == 0))
+            continue;
+        if (i - levelStart > MaxLevelLength)
+            throw qb::Error(
+                QStringLiteral("a level of a key's name is longer than 255 characters"));
+        ends << i;
+        levelStart = i + 1;
+        if (ends.size() > MaxKeyLevels)
+            throw qb::Error(QStringLiteral("a key has more than 64 levels"));
     }
-    return nullptr;
+    qsizetype parent = -1;
+    for (const qsizetype end : ends) {
+        const QString prefix = path.left(end);
+        const QString folded = lookupForm(prefix);
+        const auto found = m_index.constFind(folded);
+        if (found != m_index.cend()) {
+            parent = *found;
+            continue;
+        }
+        const qsizetype position = m_keys.size();
+        m_keys.append({prefix, {}, {}, {}});
+        m_index.insert(folded, position);
+        if (parent >= 0)
+            m_keys[parent].children << position;
+        parent = position;
+    }
+    return m_keys[parent];
+}
+
+void Hive::reindex()
+{
+    m_index.clear();
+    for (qsizetype i = 0; i < m_keys.size(); ++i) {
+        m_keys[i].children.clear();
+        m_index.insert(lookupForm(m_keys[i].path), i);
+    }
+    // A parent comes before its children, so it is indexed by the time they are reached.
+    for (qsizetype i = 0; i < m_keys.size(); ++i) {
+        const QString &path = m_keys[i].path;
+        const qsizetype parentEnd = path.lastIndexOf(QLatin1Char('\\'));
+        if (parentEnd <= 0)
+            continue;
+        const auto parent = m_index.constFind(lookupForm(path.left(parentEnd)));
+        if (parent != m_index.cend())
+            m_keys[*parent].children << i;
+    }
 }
 
 bool Hive::hasKey(const QString &path) const
@@ -217,34 +340,40 @@ bool Hive::hasKey(const QString &path) const
 
 void Hive::createKey(const QString &path)
 {
-    // As in the registry, a key's parents exist with it.
-    const qsizetype parentEnd = path.lastIndexOf(QLatin1Char('\\'));
-    if (parentEnd > 0)
-        createKey(path.left(parentEnd));
-    if (!find(path))
-        m_keys.append({path, {}});
+    findOrCreate(path);
 }
 
 bool Hive::removeKey(const QString &path)
 {
-    const QString below = path + QLatin1Char('\\');
-    const qsizetype before = m_keys.size();
-    m_keys.removeIf([&](const Key &key) {
-        return samePath(key.path, path) || key.path.startsWith(below, Qt::CaseInsensitive);
-    });
-    return m_keys.size() != before;
+    const auto found = m_index.constFind(lookupForm(path));
+    if (found == m_index.cend())
+        return false;
+    QList<bool> removed(m_keys.size(), false);
+    QList<qsizetype> pending{*found};
+    while (!pending.isEmpty()) {
+        const qsizetype next = pending.takeLast();
+        removed[next] = true;
+        pending << m_keys[next].children;
+    }
+    QList<Key> kept;
+    for (qsizetype i = 0; i < m_keys.size(); ++i) {
+        if (!removed[i])
+            kept << std::move(m_keys[i]);
+    }
+    m_keys = std::move(kept);
+    reindex();
+    return true;
 }
 
 QStringList Hive::subKeys(const QString &path) const
 {
-    const QString below = path + QLatin1Char('\\');
     QStringList names;
-    for (const Key &key : m_keys) {
-        if (!key.path.startsWith(below, Qt::CaseInsensitive))
-            continue;
-        const QString name = key.path.mid(below.size()).section(QLatin1Char('\\'), 0, 0);
-        if (!name.isEmpty() && !names.contains(name, Qt::CaseInsensitive))
-            names << name;
+    if (const Key *key = find(path)) {
+        for (const qsizetype child : key->children) {
+            const QString name = m_keys[child].path.mid(key->path.size() + 1);
+            if (!name.isEmpty())
+                names << name;
+        }
     }
     return names;
 }
@@ -254,24 +383,34 @@ const RegistryValue *Hive::value(const QString &path, const QString &name) const
     const Key *key = find(path);
     if (!key)
         return nullptr;
-    for (const auto &[valueName, value] : key->values) {
-        if (samePath(valueName, name))
-            return &value;
-    }
-    return nullptr;
+    const auto found = key->valueIndex.constFind(lookupForm(name));
+    return found == key->valueIndex.cend() ? nullptr : &key->values[*found].second;
 }
 
 void Hive::setValue(const QString &path, const QString &name, const RegistryValue &value)
 {
-    createKey(path);
-    Key *key = find(path);
-    for (auto &[valueName, existing] : key->values) {
-        if (samePath(valueName, name)) {
-            existing = value;
-            return;
-        }
+    if (tooLarge(value))
+        throw qb::Error(valueTooLarge);
+    put(findOrCreate(path), name, value);
+}
+
+void Hive::put(Key &key, const QString &name, RegistryValue value)
+{
+    // A text ends at its first NUL, as it does when read back from its hex form.
+    if (value.type == RegistryValue::Type::String ||
+        value.type == RegistryValue::Type::ExpandString) {
+        const qsizetype nul = value.text.indexOf(QChar(u'\0'));
+        if (nul >= 0)
+            value.text.truncate(nul);
     }
-    key->values.append({name, value});
+    const QString folded = lookupForm(name);
+    const auto existing = key.valueIndex.constFind(folded);
+    if (existing != key.valueIndex.cend()) {
+        key.values[*existing].second = std::move(value);
+        return;
+    }
+    key.valueIndex.insert(folded, key.values.size());
+    key.values.append({name, std::move(value)});
 }
 
 bool Hive::removeValue(const QString &path, const QString &name)
@@ -279,5 +418,12 @@ bool Hive::removeValue(const QString &path, const QString &name)
     Key *key = find(path);
     if (!key)
         return false;
-    return key->values.removeIf([&](const auto &entry) { return samePath(entry.first, name); }) > 0;
+    const auto found = key->valueIndex.constFind(lookupForm(name));
+    if (found == key->valueIndex.cend())
+        return false;
+    key->values.removeAt(*found);
+    key->valueIndex.clear();
+    for (qsizetype i = 0; i < key->values.size(); ++i)
+        key->valueIndex.insert(lookupForm(key->values[i].first), i);
+    return true;
 }

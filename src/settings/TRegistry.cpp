@@ -51,7 +51,8 @@ Hive loadHive(const QString &path)
     if (!file.open(QIODevice::ReadOnly))
         return {};
     try {
-        return Hive::parse(file.readAll());
+        // Enough to tell a file past the limit, without reading all of it.
+        return Hive::parse(file.read(Hive::MaxFileBytes + 1));
     } catch (const qb::Error &e) {
         file.close();
         const QString aside =
@@ -110,6 +111,9 @@ bool TRegistry::modify(const std::function<bool(Hive &)> &change)
         return true;
     QSaveFile file(m_path);
     const QByteArray content = hive.serialize();
+    // A file past the reader's limit would be put aside at the next start: keep the old one.
+    if (content.size() > Hive::MaxFileBytes)
+        return false;
     if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size() || !file.commit())
         return false;
     m_hive = hive;
@@ -123,13 +127,17 @@ bool TRegistry::OpenKey(const QString &key, bool canCreate)
     if (!m_hive.hasKey(path)) {
         if (!canCreate)
             return false;
-        if (!modify([&](Hive &hive) {
-                if (hive.hasKey(path))
-                    return false;
-                hive.createKey(path);
-                return true;
-            }))
-            return false;
+        try {
+            if (!modify([&](Hive &hive) {
+                    if (hive.hasKey(path))
+                        return false;
+                    hive.createKey(path);
+                    return true;
+                }))
+                return false;
+        } catch (const qb::Error &) {
+            return false; // a path past the hive's limits
+        }
         m_hive.createKey(path);
     }
     m_currentKey = path;
@@ -162,10 +170,16 @@ std::optional<RegistryValue> TRegistry::value(const QString &name) const
 void TRegistry::write(const QString &name, const RegistryValue &value)
 {
     const QString key = m_currentKey;
-    if (key.isEmpty() || !modify([&](Hive &hive) {
+    bool saved = false;
+    try {
+        saved = !key.isEmpty() && modify([&](Hive &hive) {
             hive.setValue(key, name, value);
             return true;
-        }))
+        });
+    } catch (const qb::Error &) {
+        // A value past the hive's limits.
+    }
+    if (!saved)
         throw qb::Error(QStringLiteral("Failed to set data for '%1'").arg(name));
 }
 

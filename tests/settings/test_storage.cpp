@@ -10,9 +10,14 @@
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QTemporaryFile>
 #include <QTest>
 #include <QThread>
 #include <QtEndian>
+
+#include <cstdio>
+#include <functional>
+#include <unistd.h>
 
 namespace {
 
@@ -70,6 +75,44 @@ QByteArray fileWithSaveFolderBytes(const QByteArray &bytes)
         qToLittleEndian(qint32(bytes.size()), stored.data() + 1);
     }
     return streamOf(settings).replace(shortText("(save folder)"), stored);
+}
+
+// A hive whose one key has this many levels, root included, with a value in it.
+QByteArray hiveWithKeyLevels(int levels)
+{
+    QByteArray content = "REGEDIT4\n\n[HKEY_CURRENT_USER";
+    for (int i = 1; i < levels; ++i)
+        content += "\\k";
+    return content + "]\n\"v\"=\"x\"\n";
+}
+
+QByteArray hiveWithValue(const QByteArray &value)
+{
+    return "REGEDIT4\n[K]\n\"v\"=" + value + '\n';
+}
+
+QByteArray hexList(qsizetype count)
+{
+    QByteArray list = QByteArray("41,").repeated(count);
+    list.chop(1);
+    return list;
+}
+
+// What action writes on stderr.
+QByteArray stderrOf(const std::function<void()> &action)
+{
+    QTemporaryFile capture;
+    if (!capture.open())
+        return {};
+    std::fflush(stderr);
+    const int saved = ::dup(STDERR_FILENO);
+    ::dup2(capture.handle(), STDERR_FILENO);
+    action();
+    std::fflush(stderr);
+    ::dup2(saved, STDERR_FILENO);
+    ::close(saved);
+    capture.seek(0);
+    return capture.readAll();
 }
 
 void readInto(TSettings &settings, const QByteArray &bytes)
@@ -330,6 +373,163 @@ private Q_SLOTS:
         QVERIFY(kept.open(QIODevice::ReadOnly));
         QCOMPARE(kept.readAll(), QByteArray("garbage that is not a hive"));
         kept.remove();
+    }
+
+    void hiveLimits()
+    {
+        const QString deepest =
+            QStringLiteral("HKEY_CURRENT_USER") + QStringLiteral("\\k").repeated(63);
+        QCOMPARE(Hive::parse(hiveWithKeyLevels(64)).value(deepest, QStringLiteral("v"))->text,
+                 QStringLiteral("x"));
+        for (const int levels : {65, 20000})
+            QCOMPARE(errorOf([&] { Hive::parse(hiveWithKeyLevels(levels)); }),
+                     QStringLiteral("line 3: a key has more than 64 levels"));
+        const auto keyNamed = [](qsizetype length) {
+            return "REGEDIT4\n[HKEY_CURRENT_USER\\" + QByteArray(length, 'n') + "\\x]\n";
+        };
+        QVERIFY(Hive::parse(keyNamed(255))
+                    .hasKey(QStringLiteral("HKEY_CURRENT_USER\\") + QString(255, QLatin1Char('N')) +
+                            QStringLiteral("\\X")));
+        QCOMPARE(errorOf([&] { Hive::parse(keyNamed(256)); }),
+                 QStringLiteral("line 2: a level of a key's name is longer than 255 characters"));
+
+        // A value's data up to 1 MiB, however it is written; a file up to 16 MiB.
+        const QByteArray mebibyte(Hive::MaxValueBytes, 'x');
+        QCOMPARE(Hive::parse(hiveWithValue('"' + mebibyte + '"'))
+                     .value(QStringLiteral("K"), QStringLiteral("v"))
+                     ->text.size(),
+                 Hive::MaxValueBytes);
+        QVERIFY(Hive::parse(hiveWithValue("hex(2):" + hexList(Hive::MaxValueBytes)))
+                    .value(QStringLiteral("K"), QStringLiteral("v")));
+        QVERIFY(Hive::parse(hiveWithValue("hex:" + hexList(Hive::MaxValueBytes)))
+                    .value(QStringLiteral("K"), QStringLiteral("v")));
+        for (const QByteArray &tooLarge :
+             {'"' + mebibyte + "x\"", "hex(2):" + hexList(Hive::MaxValueBytes + 1),
+              "hex(1):" + hexList(Hive::MaxValueBytes + 1),
+              "hex:" + hexList(Hive::MaxValueBytes + 6)})
+            QCOMPARE(errorOf([&] { Hive::parse(hiveWithValue(tooLarge)); }),
+                     QStringLiteral("line 3: a value is larger than 1 MiB"));
+        QCOMPARE(errorOf([&] { Hive::parse("REGEDIT4\n;" + QByteArray(Hive::MaxFileBytes, ';')); }),
+                 QStringLiteral("the file is larger than 16 MiB"));
+
+        // Changes are held to the same limits, so that what is written can be read again.
+        Hive hive;
+        const RegistryValue accented{
+            RegistryValue::Type::String, QString(Hive::MaxValueBytes / 2 + 1, QChar(0xE9)), 0, {}};
+        QCOMPARE(
+            errorOf([&] { hive.setValue(QStringLiteral("K"), QStringLiteral("v"), accented); }),
+            QStringLiteral("a value is larger than 1 MiB"));
+        QCOMPARE(errorOf([&] { hive.createKey(deepest + QStringLiteral("\\k")); }),
+                 QStringLiteral("a key has more than 64 levels"));
+        QVERIFY(!hive.hasKey(QStringLiteral("K")));
+        QVERIFY(!hive.hasKey(QStringLiteral("HKEY_CURRENT_USER")));
+    }
+
+    void hiveIndexFollowsChanges()
+    {
+        const QString base = QStringLiteral("HKEY_CURRENT_USER\\Software\\Many");
+        const auto key = [&](int i) { return base + QStringLiteral("\\Key%1\\Sub").arg(i); };
+        Hive hive;
+        for (int i = 0; i < 300; ++i)
+            hive.setValue(key(i), QStringLiteral("Value"),
+                          {RegistryValue::Type::Dword, {}, quint32(i), {}});
+        QCOMPARE(hive.subKeys(base.toUpper()).size(), 300);
+        QCOMPARE(hive.subKeys(base).last(), QStringLiteral("Key299"));
+
+        QVERIFY(hive.removeKey(base.toLower() + QStringLiteral("\\key7")));
+        QVERIFY(!hive.removeKey(base + QStringLiteral("\\Key7")));
+        QVERIFY(!hive.hasKey(key(7)));
+        // The keys after the removed ones are still found, with their values and children.
+        QCOMPARE(hive.value(key(299).toLower(), QStringLiteral("VALUE"))->number, 299u);
+        QCOMPARE(hive.subKeys(base + QStringLiteral("\\Key8")), QStringList({"Sub"}));
+        QCOMPARE(hive.subKeys(base).size(), 299);
+        QVERIFY(!hive.subKeys(base).contains(QStringLiteral("Key7")));
+        hive.createKey(key(8) + QStringLiteral("\\New"));
+        QCOMPARE(hive.subKeys(key(8)), QStringList({"New"}));
+
+        // A value keeps its first spelling; removing one leaves the others found.
+        hive.setValue(key(0), QStringLiteral("Second"), {});
+        hive.setValue(key(0), QStringLiteral("THIRD"), {});
+        hive.setValue(key(0), QStringLiteral("second"),
+                      {RegistryValue::Type::String, QStringLiteral("2"), 0, {}});
+        QVERIFY(hive.removeValue(key(0), QStringLiteral("value")));
+        QVERIFY(!hive.removeValue(key(0), QStringLiteral("value")));
+        QCOMPARE(hive.value(key(0), QStringLiteral("SECOND"))->text, QStringLiteral("2"));
+        QVERIFY(hive.value(key(0), QStringLiteral("third")));
+        QVERIFY(hive.serialize().contains("\"Second\"=\"2\"\n\"THIRD\"=\"\"\n"));
+        QCOMPARE(Hive::parse(hive.serialize()).serialize(), hive.serialize());
+    }
+
+    void hiveReadsBackWhatItWrote()
+    {
+        // A text ends at its first NUL, however it came, as it does in its hex form.
+        const char hiveWithNul[] = "REGEDIT4\n[K]\n\"v\"=\"/h\0\0u/Maildir\"\n";
+        const QByteArray withNul(hiveWithNul, sizeof hiveWithNul - 1);
+        const Hive read = Hive::parse(withNul);
+        QCOMPARE(read.value(QStringLiteral("K"), QStringLiteral("v"))->text, QStringLiteral("/h"));
+        Hive changed;
+        changed.setValue(QStringLiteral("K"), QStringLiteral("v"),
+                         {RegistryValue::Type::String, QStringLiteral("/h\0u"), 0, {}});
+        QCOMPARE(changed.serialize(), read.serialize());
+        // A line whose last character but blanks is "\" goes on; at the end of the file,
+        // into nothing. No value read ends in "\", to go on into the next line once written.
+        const Hive cut =
+            Hive::parse("REGEDIT4\n[K]\n\"v\"=hex:01,\\ \t\n  02\r\n\"w\"=hex:03 \\ \\ ");
+        QCOMPARE(cut.value(QStringLiteral("K"), QStringLiteral("v"))->raw, QByteArray("hex:01,02"));
+        QCOMPARE(cut.value(QStringLiteral("K"), QStringLiteral("w"))->raw, QByteArray("hex:03"));
+        for (const Hive &hive : {read, cut})
+            QCOMPARE(Hive::parse(hive.serialize()).serialize(), hive.serialize());
+    }
+
+    void hivePastTheLimitsIsKeptAside()
+    {
+        const QString path = TRegistry::hivePath(TRegistry::Root::CurrentUser);
+        QDir().mkpath(QFileInfo(path).path());
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(hiveWithKeyLevels(20000));
+        file.close();
+        const QByteArray message = stderrOf([] {
+            TRegistry registry;
+            QVERIFY(!registry.OpenKey(QStringLiteral("k"), false));
+        });
+        QVERIFY2(message.contains("cannot be read (line 3: a key has more than 64 levels); it "
+                                  "was kept as " +
+                                  QFile::encodeName(path) + ".unreadable-"),
+                 message.constData());
+        const QStringList aside =
+            QDir(QFileInfo(path).path()).entryList({QStringLiteral("user.reg.unreadable-*")});
+        QCOMPARE(aside.size(), 1);
+        QFile kept(QFileInfo(path).path() + QLatin1Char('/') + aside.first());
+        QVERIFY(kept.open(QIODevice::ReadOnly));
+        QCOMPARE(kept.readAll(), hiveWithKeyLevels(20000));
+        kept.remove();
+    }
+
+    void registryRefusesWhatCouldNotBeReadBack()
+    {
+        TRegistry registry;
+        QVERIFY(!registry.OpenKey(QStringLiteral("k\\").repeated(64), true));
+        QVERIFY(registry.OpenKey(QStringLiteral("Software\\Limits"), true));
+        QCOMPARE(errorOf([&] {
+                     registry.WriteString(QStringLiteral("big"),
+                                          QString(Hive::MaxValueBytes + 1, QLatin1Char('x')));
+                 }),
+                 QStringLiteral("Failed to set data for 'big'"));
+        QVERIFY(!registry.value(QStringLiteral("big")));
+        // Values each within the limit, together past the file's: the last is refused and
+        // the file stays as it was.
+        const QString mebibyte(Hive::MaxValueBytes, QLatin1Char('x'));
+        for (int i = 0; i < 15; ++i)
+            registry.WriteString(QStringLiteral("v%1").arg(i), mebibyte);
+        QFile file(TRegistry::hivePath(TRegistry::Root::CurrentUser));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray before = file.readAll();
+        file.close();
+        QCOMPARE(errorOf([&] { registry.WriteString(QStringLiteral("v15"), mebibyte); }),
+                 QStringLiteral("Failed to set data for 'v15'"));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), before);
     }
 
     void twoWritersKeepEachOthersValues()
