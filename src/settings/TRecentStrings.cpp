@@ -33,10 +33,17 @@ void TRecentStrings::loadFromRegistry(const QString &key)
 void TRecentStrings::saveToRegistry(const QString &key) const
 {
     TRegistry registry;
+    registry.beginBatch();
+    saveToRegistry(registry, key);
+    registry.commit();
+}
+
+void TRecentStrings::saveToRegistry(TRegistry &registry, const QString &key) const
+{
     registry.DeleteKey(key);
+    if (m_entries.isEmpty() || !registry.OpenKey(key, true))
+        return;
     for (qsizetype i = 0; i < m_entries.size(); ++i) {
-        if (!registry.OpenKey(key, true))
-            return;
         registry.WriteString(QStringLiteral("Item_%1").arg(i), m_entries[i].text);
         registry.DeleteValue(QStringLiteral("User_%1").arg(i));
     }

@@ -3,6 +3,8 @@
 #include <QList>
 #include <QString>
 
+class TRegistry;
+
 // The recently used settings files, most recent first, at most ten. Adding a path
 // already listed (in any letter case) moves that entry to the top as it was written.
 class TRecentStrings
@@ -23,7 +25,10 @@ public:
     // "Item_0" to "Item_9" under key, relative to HKEY_CURRENT_USER; a value that is
     // not text is skipped as if missing.
     void loadFromRegistry(const QString &key);
+    // Replaces the key's values with the list; writes the hive file once.
     void saveToRegistry(const QString &key) const;
+    // The same into an open batch of registry, which the caller commits.
+    void saveToRegistry(TRegistry &registry, const QString &key) const;
 
     // A submenu entry's caption: "&", the accelerator (1 to 9, then A, B, ...), a tab
     // and the text before the first "|". Its hint: the text after the first "|", or all.

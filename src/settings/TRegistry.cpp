@@ -8,10 +8,12 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include <algorithm>
 #include <cstdio>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -77,6 +79,19 @@ Hive loadHive(const QString &path)
 
 TRegistry::TRegistry(Root root) : m_root(root), m_path(hivePath(root)) {}
 
+TRegistry::~TRegistry()
+{
+    try {
+        commit();
+    } catch (const qb::Error &e) {
+        std::fputs(QStringLiteral("quillbrook: the settings file %1 cannot be written (%2)\n")
+                       .arg(m_path, e.message())
+                       .toLocal8Bit()
+                       .constData(),
+                   stderr);
+    }
+}
+
 QString TRegistry::hivePath(Root root)
 {
     QString base = qEnvironmentVariable("XDG_CONFIG_HOME");
@@ -98,10 +113,13 @@ QString TRegistry::fullPath(const QString &key) const
 
 Hive TRegistry::read() const
 {
-    return loadHive(m_path);
+    Hive hive = loadHive(m_path);
+    for (const HeldChange &held : m_held)
+        held.change(hive);
+    return hive;
 }
 
-bool TRegistry::modify(const std::function<bool(Hive &)> &change)
+bool TRegistry::modify(const Change &change)
 {
     const HiveLock lock(m_path);
     if (!lock.held())
@@ -120,6 +138,49 @@ bool TRegistry::modify(const std::function<bool(Hive &)> &change)
     return true;
 }
 
+std::optional<bool> TRegistry::makeChange(Subject subject, const QString &name,
+                                          const Change &change)
+{
+    if (m_batch) {
+        const bool changed = change(m_hive);
+        m_held.append({subject, name, change});
+        return changed;
+    }
+    bool changed = false;
+    if (!modify([&](Hive &hive) { return changed = change(hive); }))
+        return std::nullopt;
+    return changed;
+}
+
+void TRegistry::beginBatch()
+{
+    m_batch = true;
+}
+
+void TRegistry::commit()
+{
+    if (!m_batch)
+        return;
+    m_batch = false;
+    const QList<HeldChange> held = std::exchange(m_held, {});
+    if (held.isEmpty())
+        return;
+    const bool saved = modify([&](Hive &hive) {
+        bool changed = false;
+        for (const HeldChange &each : held)
+            changed = each.change(hive) || changed;
+        return changed;
+    });
+    if (saved)
+        return;
+    // Named as a single write would have named it: by the first value, when there is one.
+    const auto named = std::find_if(held.begin(), held.end(), [](const HeldChange &each) {
+        return each.subject == Subject::Value;
+    });
+    throw qb::Error(QStringLiteral("Failed to set data for '%1'")
+                        .arg(named != held.end() ? named->name : held.first().name));
+}
+
 bool TRegistry::OpenKey(const QString &key, bool canCreate)
 {
     const QString path = fullPath(key);
@@ -128,12 +189,13 @@ bool TRegistry::OpenKey(const QString &key, bool canCreate)
         if (!canCreate)
             return false;
         try {
-            if (!modify([&](Hive &hive) {
-                    if (hive.hasKey(path))
-                        return false;
-                    hive.createKey(path);
-                    return true;
-                }))
+            const auto created = makeChange(Subject::Key, path, [path](Hive &hive) {
+                if (hive.hasKey(path))
+                    return false;
+                hive.createKey(path);
+                return true;
+            });
+            if (!created)
                 return false;
         } catch (const qb::Error &) {
             return false; // a path past the hive's limits
@@ -172,10 +234,10 @@ void TRegistry::write(const QString &name, const RegistryValue &value)
     const QString key = m_currentKey;
     bool saved = false;
     try {
-        saved = !key.isEmpty() && modify([&](Hive &hive) {
-            hive.setValue(key, name, value);
-            return true;
-        });
+        saved = !key.isEmpty() && makeChange(Subject::Value, name, [key, name, value](Hive &hive) {
+                                      hive.setValue(key, name, value);
+                                      return true;
+                                  }).has_value();
     } catch (const qb::Error &) {
         // A value past the hive's limits.
     }
@@ -206,18 +268,18 @@ void TRegistry::WriteBool(const QString &name, bool flag)
 bool TRegistry::DeleteValue(const QString &name)
 {
     const QString key = m_currentKey;
-    bool removed = false;
-    if (!key.isEmpty())
-        modify([&](Hive &hive) { return removed = hive.removeValue(key, name); });
-    return removed;
+    if (key.isEmpty())
+        return false;
+    return makeChange(Subject::Value, name,
+                      [key, name](Hive &hive) { return hive.removeValue(key, name); })
+        .value_or(false);
 }
 
 bool TRegistry::DeleteKey(const QString &key)
 {
     const QString path = fullPath(key);
-    bool removed = false;
-    modify([&](Hive &hive) { return removed = hive.removeKey(path); });
-    return removed;
+    return makeChange(Subject::Key, path, [path](Hive &hive) { return hive.removeKey(path); })
+        .value_or(false);
 }
 
 qint32 readIntegerOr(const TRegistry &registry, const QString &name, qint32 fallback)

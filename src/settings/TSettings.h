@@ -5,6 +5,7 @@
 class QIODevice;
 class SettingsReader;
 class SettingsWriter;
+class TRegistry;
 #include <QString>
 
 // Everything a job needs to know: where emails come from, where saved attachments
@@ -32,7 +33,10 @@ public:
     // a missing value or one of another type reads as its default.
     void loadFromRegistry();
     // Throws qb::Error "Failed to set data for '<name>'" when the registry refuses.
+    // Writes the hive file once.
     void saveToRegistry() const;
+    // The same into an open batch of registry, which the caller commits.
+    void saveToRegistry(TRegistry &registry) const;
     // What loadFromRegistry gives when the registry holds nothing.
     void setRegistryDefaults();
 

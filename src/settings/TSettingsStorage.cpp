@@ -40,6 +40,13 @@ void TSettings::loadFromRegistry()
 void TSettings::saveToRegistry() const
 {
     TRegistry registry;
+    registry.beginBatch();
+    saveToRegistry(registry);
+    registry.commit();
+}
+
+void TSettings::saveToRegistry(TRegistry &registry) const
+{
     if (!registry.OpenKey(valueName(0), true))
         return;
     registry.WriteString(valueName(1), skarvellFilter);

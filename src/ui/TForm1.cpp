@@ -9,6 +9,7 @@
 #include "TfolderChooser.h"
 #include "common/Error.h"
 #include "lang/TStringLoader.h"
+#include "settings/TRegistry.h"
 #include "settings/TSettings.h"
 
 #include <QApplication>
@@ -158,9 +159,13 @@ void TForm1::closeEvent(QCloseEvent *event)
     }
     controlsToSettings(*m_settings);
     try {
-        m_settings->saveToRegistry();
-        FormInfo1->Save();
-        recentFiles->saveRecentList(TSettings::valueName(21));
+        // One batch: closing writes the settings file once.
+        TRegistry registry;
+        registry.beginBatch();
+        m_settings->saveToRegistry(registry);
+        FormInfo1->Save(registry);
+        recentFiles->saveRecentList(registry, TSettings::valueName(21));
+        registry.commit();
     } catch (const qb::Error &) {
         // Registry writes that fail on the way out are not worth stopping the close for.
     }

@@ -89,10 +89,17 @@ void TFormInfo::Load()
 
 void TFormInfo::Save()
 {
+    TRegistry registry;
+    registry.beginBatch();
+    Save(registry);
+    registry.commit();
+}
+
+void TFormInfo::Save(TRegistry &registry)
+{
     defaultValues();
     if (!m_owner)
         return;
-    TRegistry registry;
     if (!registry.OpenKey(key(), true))
         return;
     const bool normal = !(m_owner->windowState() & (Qt::WindowMaximized | Qt::WindowMinimized));

@@ -4,6 +4,7 @@
 #include <QPointer>
 
 class QWidget;
+class TRegistry;
 class TStringLoader;
 
 // Keeps a window's size, position and maximized state in the registry, under
@@ -30,6 +31,8 @@ public:
     void Load();
     // Throws qb::Error "Failed to set data for '<name>'" when the registry refuses.
     void Save();
+    // The same into an open batch of registry, which the caller commits.
+    void Save(TRegistry &registry);
 
     QString key() const;
 

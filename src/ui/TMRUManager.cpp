@@ -25,6 +25,11 @@ void TMRUManager::saveRecentList(const QString &key) const
     m_list.saveToRegistry(key);
 }
 
+void TMRUManager::saveRecentList(TRegistry &registry, const QString &key) const
+{
+    m_list.saveToRegistry(registry, key);
+}
+
 void TMRUManager::rebuild()
 {
     if (!m_menu)

@@ -19,6 +19,7 @@ public:
     void addRecent(const QString &path);
     void loadRecentList(const QString &key);
     void saveRecentList(const QString &key) const;
+    void saveRecentList(TRegistry &registry, const QString &key) const;
     const TRecentStrings &list() const { return m_list; }
 
 Q_SIGNALS:

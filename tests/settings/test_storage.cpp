@@ -1,7 +1,9 @@
 #include "common/Error.h"
 #include "mailstore/StoreConfig.h"
 #include "settings/Hive.h"
+#include "settings/ReplacementCounter.h"
 #include "settings/SettingsStream.h"
+#include "settings/TRecentStrings.h"
 #include "settings/TRegistry.h"
 #include "settings/TSettings.h"
 #include "support/ErrorOf.h"
@@ -555,6 +557,114 @@ private Q_SLOTS:
             for (int i = 0; i < 40; ++i)
                 QCOMPARE(readIntegerOr(registry, QStringLiteral("v%1").arg(i), -1), i);
         }
+    }
+
+    void savesWriteTheHiveOnce()
+    {
+        const QString path = TRegistry::hivePath(TRegistry::Root::CurrentUser);
+        QDir().mkpath(QFileInfo(path).path());
+        ReplacementCounter replacements(path);
+        QVERIFY(replacements.watching());
+        TSettings settings;
+        settings.setRegistryDefaults();
+        settings.saveFolder = QStringLiteral("/saved");
+        settings.saveToRegistry();
+        QCOMPARE(replacements.take(), 1);
+        TRecentStrings recent;
+        for (int i = 0; i < TRecentStrings::Capacity; ++i)
+            recent.addRecent(QStringLiteral("/jobs/%1.qbk").arg(i));
+        recent.saveToRegistry(TSettings::valueName(21));
+        recent.saveToRegistry(TSettings::valueName(21));
+        QCOMPARE(replacements.take(), 2);
+
+        TSettings reloaded;
+        reloaded.loadFromRegistry();
+        QCOMPARE(reloaded.saveFolder, QStringLiteral("/saved"));
+        TRecentStrings listed;
+        listed.loadFromRegistry(TSettings::valueName(21));
+        QCOMPARE(listed.entries().size(), TRecentStrings::Capacity);
+        QCOMPARE(listed.entries().first().text, QStringLiteral("/jobs/9.qbk"));
+    }
+
+    void batchHoldsChangesUntilCommit()
+    {
+        const QString path = TRegistry::hivePath(TRegistry::Root::CurrentUser);
+        const QString base = QStringLiteral("Software\\Batch\\");
+        TRegistry other; // another running copy
+        QVERIFY(other.OpenKey(base + QStringLiteral("Other"), true));
+        other.WriteInteger(QStringLiteral("before"), 1);
+        ReplacementCounter replacements(path);
+
+        TRegistry registry;
+        registry.beginBatch();
+        for (int k = 0; k < 5; ++k) {
+            QVERIFY(registry.OpenKey(base + QStringLiteral("K%1").arg(k), true));
+            for (int v = 0; v < 40; ++v)
+                registry.WriteInteger(QStringLiteral("v%1").arg(v), k * 100 + v);
+        }
+        QVERIFY(registry.DeleteValue(QStringLiteral("V0")));
+        QVERIFY(!registry.DeleteValue(QStringLiteral("none")));
+        QVERIFY(registry.DeleteKey(base + QStringLiteral("K3")));
+        // This object's reads see the held changes; nobody else's do.
+        QVERIFY(registry.KeyExists(base + QStringLiteral("K2")));
+        QVERIFY(!registry.KeyExists(base + QStringLiteral("K3")));
+        QVERIFY(registry.OpenKey(base + QStringLiteral("K2"), false));
+        QCOMPARE(readIntegerOr(registry, QStringLiteral("v5"), -1), 205);
+        QVERIFY(!TRegistry().KeyExists(base + QStringLiteral("K2")));
+        QCOMPARE(replacements.take(), 0);
+        // The commit re-reads the hive, so what another copy wrote meanwhile stays.
+        other.WriteInteger(QStringLiteral("meanwhile"), 2);
+        QCOMPARE(replacements.take(), 1);
+        registry.commit();
+        QCOMPARE(replacements.take(), 1);
+
+        TRegistry after;
+        for (const int k : {0, 1, 2, 4}) {
+            QVERIFY(after.OpenKey(base + QStringLiteral("K%1").arg(k), false));
+            QCOMPARE(readIntegerOr(after, QStringLiteral("v39"), -1), k * 100 + 39);
+            QCOMPARE(readIntegerOr(after, QStringLiteral("v0"), -1), k == 4 ? -1 : k * 100);
+        }
+        QVERIFY(!after.KeyExists(base + QStringLiteral("K3")));
+        QVERIFY(after.OpenKey(base + QStringLiteral("Other"), false));
+        QCOMPARE(readIntegerOr(after, QStringLiteral("before"), -1), 1);
+        QCOMPARE(readIntegerOr(after, QStringLiteral("meanwhile"), -1), 2);
+        // Once committed, writes go to the file one by one again.
+        registry.WriteInteger(QStringLiteral("single"), 3);
+        QCOMPARE(replacements.take(), 1);
+    }
+
+    void batchEndings()
+    {
+        // A batch still open when its registry goes away is written then.
+        {
+            TRegistry registry;
+            registry.beginBatch();
+            QVERIFY(registry.OpenKey(QStringLiteral("Software\\Late"), true));
+            registry.WriteString(QStringLiteral("a"), QStringLiteral("b"));
+        }
+        TRegistry reader;
+        QVERIFY(reader.OpenKey(QStringLiteral("Software\\Late"), false));
+        QCOMPARE(readStringOr(reader, QStringLiteral("a"), QString()), QStringLiteral("b"));
+
+        // A hive that cannot be written: the error names the first value, as a single
+        // write would have, and the batch is over.
+        QTemporaryDir elsewhere;
+        QFile blocker(elsewhere.filePath(QStringLiteral("quillbrook")));
+        QVERIFY(blocker.open(QIODevice::WriteOnly)); // a file where the folder should be
+        blocker.close();
+        const QByteArray config = qgetenv("XDG_CONFIG_HOME");
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(elsewhere.path()));
+        TRegistry blocked;
+        qputenv("XDG_CONFIG_HOME", config);
+        blocked.beginBatch();
+        QVERIFY(blocked.OpenKey(QStringLiteral("Software\\Blocked"), true));
+        blocked.WriteString(QStringLiteral("first"), QStringLiteral("1"));
+        blocked.WriteString(QStringLiteral("second"), QStringLiteral("2"));
+        QCOMPARE(errorOf([&] { blocked.commit(); }),
+                 QStringLiteral("Failed to set data for 'first'"));
+        QCOMPARE(errorOf([&] { blocked.commit(); }), QString());
+        QCOMPARE(errorOf([&] { blocked.WriteString(QStringLiteral("third"), QString()); }),
+                 QStringLiteral("Failed to set data for 'third'"));
     }
 
     void mailStoresFromTheRegistry()
