@@ -327,15 +327,19 @@ private:
         while (stop.kind == StopKind::Delimiter && stop.level == level) {
             const Delimiter opening = stop.line;
             const qsizetype partStart = opening.lineEnd;
-            if (partStart < m_size) {
-                const Line first = lineAt(partStart);
-                if (const auto empty = boundaryAt(first, partStart)) {
-                    // Nothing between two delimiters: no part, as other readers see it.
-                    m_tree.m_nodes[size_t(index)].delimiters.push_back(opening);
-                    m_tree.m_nodes[size_t(index)].children.push_back(-1);
-                    stop = *empty;
-                    continue;
-                }
+            // Nothing between two delimiters, or a delimiter cut short by the end of
+            // the data: no part. (A delimiter line that is whole opens an empty part,
+            // which stays one when more lines follow it.)
+            std::optional<Stop> empty;
+            if (partStart >= m_size && m_data[partStart - 1] != '\n')
+                empty = Stop{StopKind::EndOfData, -1, {m_size, m_size, m_size}};
+            else if (partStart < m_size)
+                empty = boundaryAt(lineAt(partStart), partStart);
+            if (empty) {
+                m_tree.m_nodes[size_t(index)].delimiters.push_back(opening);
+                m_tree.m_nodes[size_t(index)].children.push_back(-1);
+                stop = *empty;
+                continue;
             }
             auto [child, childStop] = parsePart(partStart, index, depth + 1, childDefault, false);
             node = &m_tree.m_nodes[size_t(index)];

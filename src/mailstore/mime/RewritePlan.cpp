@@ -27,9 +27,10 @@ QByteArray slice(const QByteArray &data, qsizetype begin, qsizetype end)
     return QByteArray::fromRawData(data.constData() + begin, end - begin);
 }
 
-Splice literal(qsizetype begin, qsizetype end, QByteArray bytes)
+Splice literal(qsizetype begin, qsizetype end, QByteArray bytes, QByteArray breakAfter = {})
 {
-    return {begin, end, [bytes = std::move(bytes)](const ByteSink &sink) { sink(bytes); }};
+    return {begin, end, [bytes = std::move(bytes)](const ByteSink &sink) { sink(bytes); },
+            std::move(breakAfter)};
 }
 
 bool startsInlinePgp(QByteArrayView text)
@@ -46,6 +47,14 @@ bool endsInSoftBreak(QByteArrayView text)
     while (end > 0 && (text[end - 1] == '\n' || text[end - 1] == '\r'))
         --end;
     return end > 0 && text[end - 1] == ' ';
+}
+
+// Ends the last line of a header block cut short by the end of the data, so that
+// lines can follow; after a CR only CR LF keeps that line from reading as blank.
+void endLine(QByteArray &lines, const QByteArray &lineBreak)
+{
+    if (!lines.isEmpty() && !lines.endsWith('\n'))
+        lines += lines.endsWith('\r') ? QByteArrayLiteral("\r\n") : lineBreak;
 }
 
 bool isContentField(const QByteArray &name)
@@ -72,6 +81,7 @@ public:
             if (!notes.isEmpty())
                 placeNotes(notes);
         }
+        endCutShortHeader();
         std::stable_sort(m_plan.splices.begin(), m_plan.splices.end(),
                          [](const Splice &a, const Splice &b) {
                              if (a.begin != b.begin)
@@ -84,11 +94,92 @@ public:
                 refuse(QStringLiteral("The email's structure is too unusual to change safely"));
             done = splice.end;
         }
+        breakLinesBeforeBoundaries();
         return std::move(m_plan);
     }
 
 private:
     const MimeNode &node(int index) const { return m_tree.node(index); }
+
+    // The first byte of the new email after splice index, or -1 at its end.
+    int nextOutputByte(size_t index) const
+    {
+        const QByteArray &data = m_tree.data();
+        qsizetype position = m_plan.splices[index].end;
+        for (size_t next = index + 1; next < m_plan.splices.size(); ++next) {
+            const Splice &splice = m_plan.splices[next];
+            if (splice.begin > position)
+                break;
+            QByteArray bytes;
+            splice.write([&](QByteArrayView piece) {
+                if (bytes.isEmpty())
+                    bytes.append(piece.first(std::min<qsizetype>(piece.size(), 1)));
+            });
+            if (!bytes.isEmpty())
+                return uchar(bytes[0]);
+            position = splice.end;
+        }
+        return position < data.size() ? uchar(data[position]) : -1;
+    }
+
+    // Content written where a boundary line follows without a line break of its
+    // own (a part that was empty, or one whose next part went) gets one, so that
+    // the boundary starts a line and the content stays what it is.
+    void breakLinesBeforeBoundaries()
+    {
+        for (size_t index = 0; index < m_plan.splices.size(); ++index) {
+            Splice &splice = m_plan.splices[index];
+            if (splice.breakAfter.isEmpty())
+                continue;
+            const int next = nextOutputByte(index);
+            if (next < 0 || next == '\n' || next == '\r')
+                continue;
+            splice.write = [write = splice.write,
+                            lineBreak = splice.breakAfter](const ByteSink &sink) {
+                write(sink);
+                sink(lineBreak);
+            };
+        }
+    }
+
+    // A part that ends the data inside its header lines (no blank line, no line
+    // break) has its last line ended by whatever is inserted at the end.
+    void endCutShortHeader()
+    {
+        const QByteArray &data = m_tree.data();
+        const qsizetype end = data.size();
+        if (end == 0 || data[end - 1] == '\n')
+            return;
+        const auto inserted = std::find_if(m_plan.splices.begin(), m_plan.splices.end(),
+                                           [end](const Splice &s) { return s.begin == end; });
+        if (inserted == m_plan.splices.end())
+            return;
+        QByteArray bytes;
+        inserted->write([&](QByteArrayView piece) { bytes.append(piece); });
+        const QByteArray terminator = bytes.left(bytes.indexOf('\n') + 1);
+        for (int index = 1; index < int(m_tree.nodes().size()); ++index) {
+            const MimeNode &part = node(index);
+            if (!part.hasSeparator && part.headerBlock.size() > 0 && part.headerBlock.end == end)
+                m_plan.endedHeaders[index] = m_tree.bytes(part.headerBlock) + terminator;
+        }
+    }
+
+    // What ends the last line of a block cut short by the end of the data.
+    QByteArray lastLineEnd(Span block, const QByteArray &lineBreak) const
+    {
+        if (block.size() == 0 || m_tree.data()[block.end - 1] == '\n')
+            return {};
+        return m_tree.data()[block.end - 1] == '\r' ? QByteArrayLiteral("\r\n") : lineBreak;
+    }
+
+    // The line break that goes before a boundary line inserted at position. After
+    // content ending in CR a lone LF would join it into a CR LF that readers take
+    // as the delimiter's, cutting the CR from the content: CR LF keeps it.
+    QByteArray breakBefore(qsizetype position, const QByteArray &lineBreak) const
+    {
+        return position > 0 && m_tree.data()[position - 1] == '\r' ? QByteArrayLiteral("\r\n")
+                                                                   : lineBreak;
+    }
 
     // The delimiter that opens a part inside its multipart.
     const Delimiter &openingOf(int index)
@@ -217,11 +308,17 @@ private:
         // A part with no blank line after its headers, or none before the next
         // boundary line, gets them: the note must not read as a header or run
         // into a boundary.
-        const QByteArray before = part.hasSeparator ? QByteArray() : lineBreak;
-        const QByteArray after = part.body.size() == 0 && part.body.end < data.size() &&
-                                         data[part.body.end] != '\r' && data[part.body.end] != '\n'
-                                     ? lineBreak
-                                     : QByteArray();
+        QByteArray before;
+        if (!part.hasSeparator) {
+            const QByteArray terminator = lastLineEnd(part.headerBlock, lineBreak);
+            before = terminator + lineBreak;
+            if (!terminator.isEmpty()) {
+                if (index == 0)
+                    m_plan.topHeaderBlock += terminator;
+                else
+                    m_plan.endedHeaders[index] = m_tree.bytes(part.headerBlock) + terminator;
+            }
+        }
         std::vector<QByteArray> expected;
         if (transfer == Transfer::Base64) {
             const qsizetype at = html ? htmlInsertionPoint(content) : content.size();
@@ -230,16 +327,18 @@ private:
             const bool endsWithBreak = raw.endsWith('\n');
             m_plan.splices.push_back(
                 {part.body.begin, part.body.end,
-                 [pieces, lineBreak, before, after, endsWithBreak](const ByteSink &sink) {
+                 [pieces, lineBreak, before, endsWithBreak](const ByteSink &sink) {
                      sink(before);
                      writeBase64(*pieces, lineBreak, endsWithBreak, sink);
-                     sink(after);
-                 }});
+                 },
+                 lineBreak});
             expected = *pieces;
         } else if (transfer == Transfer::Identity) {
             const qsizetype at = html ? htmlInsertionPoint(raw) : raw.size();
-            m_plan.splices.push_back(
-                literal(part.body.begin + at, part.body.begin + at, before + insertion + after));
+            // Only at the end of the content can a boundary line follow the note.
+            m_plan.splices.push_back(literal(part.body.begin + at, part.body.begin + at,
+                                             before + insertion,
+                                             at == raw.size() ? lineBreak : QByteArray()));
             expected = {slice(data, part.body.begin, part.body.begin + at), insertion,
                         slice(data, part.body.begin + at, part.body.end)};
         } else {
@@ -250,8 +349,9 @@ private:
             const QByteArray encodedNote =
                 (softBreak ? QByteArray("=") + lineBreak : QByteArray()) +
                 encoded(insertion, Transfer::QuotedPrintable, lineBreak);
-            m_plan.splices.push_back(
-                literal(part.body.begin + at, part.body.begin + at, before + encodedNote + after));
+            m_plan.splices.push_back(literal(part.body.begin + at, part.body.begin + at,
+                                             before + encodedNote,
+                                             at == raw.size() ? lineBreak : QByteArray()));
             const QByteArrayView view(raw);
             expected = {decoded(view.first(at), transfer), decoded(encodedNote, transfer),
                         decoded(view.sliced(at), transfer)};
@@ -313,11 +413,13 @@ private:
         const QByteArray delimiter = "--" + root.boundary;
         const Delimiter &first = root.delimiters.front();
         if (first.breakStart < first.lineStart)
-            m_plan.splices.push_back(literal(first.breakStart, first.breakStart,
-                                             lineBreak + delimiter + lineBreak + part));
+            m_plan.splices.push_back(
+                literal(first.breakStart, first.breakStart,
+                        breakBefore(first.breakStart, lineBreak) + delimiter + lineBreak + part,
+                        lineBreak));
         else
-            m_plan.splices.push_back(literal(first.lineStart, first.lineStart,
-                                             delimiter + lineBreak + part + lineBreak));
+            m_plan.splices.push_back(
+                literal(first.lineStart, first.lineStart, delimiter + lineBreak + part, lineBreak));
     }
 
     // Puts a new part after the text part's alternatives (never among them: a
@@ -338,13 +440,10 @@ private:
         const Delimiter &opening = openingOf(anchor);
         const qsizetype position = m_tree.nextBoundaryAfter(parent, opening.lineStart).breakStart;
         const QByteArray lineBreak = m_tree.lineBreakOf(parent);
-        const QByteArray &data = m_tree.data();
-        const QByteArray after =
-            position < data.size() && data[position] != '\r' && data[position] != '\n'
-                ? lineBreak
-                : QByteArray();
-        m_plan.splices.push_back(literal(
-            position, position, lineBreak + "--" + multipart.boundary + lineBreak + part + after));
+        m_plan.splices.push_back(
+            literal(position, position,
+                    breakBefore(position, lineBreak) + "--" + multipart.boundary + lineBreak + part,
+                    lineBreak));
     }
 
     QByteArray freshBoundary() const
@@ -358,31 +457,37 @@ private:
         }
     }
 
-    // The root's header lines without its Content- fields, which go to moved.
-    QByteArray messageHeaderLines(QByteArray *moved) const
+    // The root's header lines without its Content- fields, which go to moved,
+    // followed by added (and MIME-Version when the email has none). When what is
+    // left would start with a line that is no header, added goes first instead, or
+    // the email would no longer read as one.
+    QByteArray messageHeaderLines(QByteArray *moved, QByteArray added) const
     {
         const MimeNode &root = node(0);
         const QByteArray &data = m_tree.data();
         QByteArray kept;
         qsizetype done = root.headerBlock.begin;
         bool mimeVersion = false;
+        bool startsWithField = false;
         for (const HeaderField &field : root.headers) {
             kept += slice(data, done, field.field.begin); // lines that are not headers
-            if (isContentField(field.name))
+            if (isContentField(field.name)) {
                 *moved += slice(data, field.field.begin, field.field.end);
-            else
+            } else {
+                startsWithField = startsWithField || kept.isEmpty();
                 kept += slice(data, field.field.begin, field.field.end);
+            }
             mimeVersion =
                 mimeVersion || field.name.compare("MIME-Version", Qt::CaseInsensitive) == 0;
             done = field.field.end;
         }
         kept += slice(data, done, root.headerBlock.end);
         const QByteArray lineBreak = m_tree.lineBreakOf(0);
-        if (!kept.isEmpty() && !kept.endsWith('\n'))
-            kept += lineBreak;
+        endLine(kept, lineBreak);
+        endLine(*moved, lineBreak);
         if (!mimeVersion)
-            kept += "MIME-Version: 1.0" + lineBreak;
-        return kept;
+            added.prepend("MIME-Version: 1.0" + lineBreak);
+        return startsWithField || kept.isEmpty() ? kept + added : added + kept;
     }
 
     // The email becomes a multipart/mixed whose first part is what it was.
@@ -392,10 +497,8 @@ private:
         const QByteArray lineBreak = m_tree.lineBreakOf(0);
         const QByteArray boundary = freshBoundary();
         QByteArray moved;
-        QByteArray headers = messageHeaderLines(&moved);
-        if (!moved.isEmpty() && !moved.endsWith('\n'))
-            moved += lineBreak;
-        headers += "Content-Type: multipart/mixed; boundary=\"" + boundary + "\"" + lineBreak;
+        const QByteArray headers = messageHeaderLines(
+            &moved, "Content-Type: multipart/mixed; boundary=\"" + boundary + "\"" + lineBreak);
         m_plan.topHeaderBlock = headers;
         m_plan.wrapped = true;
         m_plan.movedHeaderLines = moved;
@@ -405,8 +508,9 @@ private:
                                          "--" + boundary + lineBreak + moved + lineBreak));
         const qsizetype end = m_tree.data().size();
         m_plan.splices.push_back(literal(end, end,
-                                         lineBreak + "--" + boundary + lineBreak + part +
-                                             lineBreak + "--" + boundary + "--" + lineBreak));
+                                         breakBefore(end, lineBreak) + "--" + boundary + lineBreak +
+                                             part + lineBreak + "--" + boundary + "--" +
+                                             lineBreak));
     }
 
     // The email's only part was the attachment: the email becomes its note.
@@ -414,17 +518,16 @@ private:
     {
         const MimeNode &root = node(0);
         const QByteArray lineBreak = m_tree.lineBreakOf(0);
-        QByteArray moved;
-        QByteArray headers = messageHeaderLines(&moved);
         const QByteArray part = notes.isEmpty() ? QByteArray() : notePart(notes);
         m_plan.insertedParts.clear();
         const qsizetype split = part.indexOf(lineBreak + lineBreak);
-        headers += split < 0 ? "Content-Type: text/plain; charset=utf-8" + lineBreak
-                             : part.left(split + lineBreak.size());
+        QByteArray moved;
+        const QByteArray headers = messageHeaderLines(
+            &moved, split < 0 ? "Content-Type: text/plain; charset=utf-8" + lineBreak
+                              : part.left(split + lineBreak.size()));
         const QByteArray body = split < 0 ? QByteArray() : part.mid(split + 2 * lineBreak.size());
         m_plan.topHeaderBlock = headers;
         m_plan.replacedRoot = true;
-        m_plan.replacedRootBody = body;
         m_plan.splices.push_back(literal(root.headerBlock.begin, root.headerBlock.end,
                                          headers + (root.hasSeparator ? QByteArray() : lineBreak)));
         m_plan.splices.push_back(literal(root.body.begin, root.body.end, body + lineBreak));

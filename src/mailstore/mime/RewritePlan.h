@@ -17,6 +17,9 @@ struct Splice
     qsizetype begin = 0;
     qsizetype end = 0;
     std::function<void(const ByteSink &)> write;
+    // Content that a boundary line may follow: when what follows in the new email
+    // does not start with a line break, this one is written after it.
+    QByteArray breakAfter;
 };
 
 // How an email is rewritten, and what the result must read as.
@@ -29,6 +32,8 @@ struct RewritePlan
     // not copied).
     std::map<int, std::vector<QByteArray>> noteParts;
     std::vector<QByteArray> insertedParts; // whole new parts (headers and body), in order
+    // Parts whose last header line the data cut short: their header lines, ended.
+    std::map<int, QByteArray> endedHeaders;
     QByteArray topHeaderBlock;             // the email's header lines after the change
     // The root became the first part of a new multipart/mixed: its Content-
     // header lines moved there.
