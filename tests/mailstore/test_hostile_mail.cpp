@@ -161,6 +161,54 @@ private Q_SLOTS:
                                                   "--c\nContent-Type: image/png")));
     }
 
+    // Odd structures the fuzzer found: removing every attachment and adding a note
+    // that needs a part of its own must give an email that reads as intended.
+    void oddStructuresRewriteAsIntended_data()
+    {
+        QTest::addColumn<QByteArray>("email");
+        QTest::newRow("CR at the end") << QByteArray("\n\r");
+        QTest::newRow("header cut short by a CR") << QByteArray("t:\n\r");
+        QTest::newRow("only a Content- field, then a line that is no header")
+            << QByteArray("Content-:\n2");
+        QTest::newRow("header line cut short") << QByteArray("Content-Type:text/html");
+        QTest::newRow("html with an unclosed body tag")
+            << QByteArray("Content-Type:text/html\n\n</body");
+        QTest::newRow("delimiter cut short at the end")
+            << QByteArray("Content-Type:multipart/d;boundary=\"q\"\n\n--q");
+        QTest::newRow("whole delimiter at the end")
+            << QByteArray("Content-Type:multipart/m;boundary=b\n\n--b\n");
+        QTest::newRow("NUL after the last delimiter")
+            << QByteArray("Content-Type:multipart/m;boundary=b\n\n--b\n" + QByteArray(1, 0));
+        QTest::newRow("removed part held the next line break")
+            << QByteArray("Content-Type:multipart/m;boundary=\"q\"\n\n" + QByteArray(1, 0) +
+                          "\n--q\nContent-Disposition:attachment\n--q\n");
+        QTest::newRow("unclosed nested multipart ending in a cut header") << QByteArray(
+            "Content-Type:multipart/e; "
+            "boundary=\"o\"\n\n--o\nContent-Type:multipart/"
+            "d;boundary=\"i\"\n\n--i\nContent-Type:multipart/d\n\n-\n--i\nContent-Type:\n--o\n");
+        QTest::newRow("empty alternative parts")
+            << QByteArray("Content-Type:multipart/d;boundary=\"o\"\n\n--o\nContent-Type:multipart/"
+                          "alternative;boundary=\"i\"\n\n--i\n\n--i\n--o");
+        QTest::newRow("text part before an enclosing boundary without its own break")
+            << QByteArray("Content-Type:multipart/e;boundary=\"o\"\n\n--o\nContent-Type: "
+                          "multipart/m;boundary=\"i\"\n\n--i\n\na\n--o");
+        QTest::newRow("delimiters that open nothing before a removed part") << QByteArray(
+            "Content-Type:multipart/i;boundary=\"q\"\n\n--q\n\n--q\n--q\nContent-Type:");
+    }
+    void oddStructuresRewriteAsIntended()
+    {
+        QFETCH(QByteArray, email);
+        mime::EmailEdit edit{mime::ParsedEmail(email)};
+        for (int position = edit.attachmentCount(); position >= 1; --position)
+            edit.removeAttachment(position);
+        edit.appendNote(
+            QString::fromUtf8("\r\nAttached file n\xC3\xA4me.pdf deleted (not saved)\r\n"));
+        QTemporaryFile file;
+        QVERIFY(file.open());
+        edit.writeTo(file.handle());
+        edit.verify(mime::ParsedEmail(readFile(file.fileName())));
+    }
+
     void encodedNulInASubjectSavesOnce()
     {
         MaildirFixture maildir;

@@ -206,40 +206,59 @@ private:
                             [&](int child) { return removed.count(child) > 0; }))
                 removed.insert(index);
         }
-        struct Cut
-        {
-            qsizetype begin;
-            qsizetype end;
-            Delimiter opening;
-            Delimiter next;
-        };
-        std::vector<Cut> cuts;
+        // Each run of removed parts goes with the boundary lines that open them, up
+        // to the boundary line that follows the run (this multipart's next one, else
+        // an enclosing one). When that line has a line break of its own, the run's
+        // first line break goes too, so the content before the run ends as it did;
+        // when it has none (the removed part's last line held it), the first line
+        // break stays and becomes that line's.
+        std::set<int> parents;
         for (const int index : removed) {
             const int parent = node(index).parent;
-            if (parent < 0 || removed.count(parent) || node(parent).kind != NodeKind::Multipart)
-                continue;
-            const MimeNode &multipart = node(parent);
-            const auto at = std::find(multipart.children.begin(), multipart.children.end(), index);
-            const Delimiter &opening =
-                multipart.delimiters[size_t(at - multipart.children.begin())];
-            const Delimiter next = m_tree.nextBoundaryAfter(parent, opening.lineStart);
-            cuts.push_back({opening.breakStart, next.breakStart, opening, next});
+            if (parent >= 0 && !removed.count(parent) && node(parent).kind == NodeKind::Multipart)
+                parents.insert(parent);
         }
-        std::sort(cuts.begin(), cuts.end(),
-                  [](const Cut &a, const Cut &b) { return a.begin < b.begin; });
-        for (size_t i = 0; i < cuts.size(); ++i) {
-            Cut merged = cuts[i];
-            while (i + 1 < cuts.size() && cuts[i + 1].begin == merged.end) {
-                merged.end = cuts[i + 1].end;
-                merged.next = cuts[i + 1].next;
-                ++i;
+        const QByteArray &data = m_tree.data();
+        for (const int parent : parents) {
+            const MimeNode &multipart = node(parent);
+            for (size_t first = 0; first < multipart.children.size();) {
+                if (!removed.count(multipart.children[first])) {
+                    ++first;
+                    continue;
+                }
+                size_t last = first;
+                while (last + 1 < multipart.children.size() &&
+                       removed.count(multipart.children[last + 1]))
+                    ++last;
+                // Boundary lines just before the run that open no part go with it:
+                // left alone, the last of them could end up opening an empty one.
+                Delimiter opening = multipart.delimiters[first];
+                for (bool found = true; found;) {
+                    found = false;
+                    for (const Delimiter &empty : multipart.emptyDelimiters) {
+                        if (empty.lineEnd == opening.lineStart) {
+                            opening = empty;
+                            found = true;
+                        }
+                    }
+                }
+                Delimiter after =
+                    m_tree.nextBoundaryAfter(parent, multipart.delimiters[last].lineStart);
+                if (after.lineStart >= multipart.body.end) {
+                    // The enclosing boundary, or the end of the data, at the body's end.
+                    after.breakStart = after.lineStart = multipart.body.end;
+                    if (after.lineStart < data.size() && data[after.lineStart] == '\r')
+                        ++after.lineStart;
+                    if (after.lineStart < data.size() && data[after.lineStart] == '\n')
+                        ++after.lineStart;
+                }
+                const bool ownBreak =
+                    after.breakStart < after.lineStart || after.breakStart == data.size();
+                m_plan.splices.push_back(literal(ownBreak ? opening.breakStart : opening.lineStart,
+                                                 ownBreak ? after.breakStart : after.lineStart,
+                                                 QByteArray()));
+                first = last + 1;
             }
-            // A first delimiter with no line break before it takes the next one's,
-            // so that the next boundary line starts where the cut one did.
-            if (merged.opening.breakStart == merged.opening.lineStart &&
-                merged.next.lineStart > merged.next.breakStart)
-                merged.end = merged.next.lineStart;
-            m_plan.splices.push_back(literal(merged.begin, merged.end, QByteArray()));
         }
     }
 
@@ -438,12 +457,26 @@ private:
         }
         const MimeNode &multipart = node(parent);
         const Delimiter &opening = openingOf(anchor);
-        const qsizetype position = m_tree.nextBoundaryAfter(parent, opening.lineStart).breakStart;
+        const Delimiter next = m_tree.nextBoundaryAfter(parent, opening.lineStart);
         const QByteArray lineBreak = m_tree.lineBreakOf(parent);
-        m_plan.splices.push_back(
-            literal(position, position,
-                    breakBefore(position, lineBreak) + "--" + multipart.boundary + lineBreak + part,
-                    lineBreak));
+        const QByteArray delimiter = "--" + multipart.boundary;
+        // At the multipart's end the boundary that follows is an enclosing one.
+        const QByteArray &data = m_tree.data();
+        const qsizetype at = next.breakStart;
+        const bool lineWithoutBreak =
+            next.lineStart < multipart.body.end
+                ? next.breakStart == next.lineStart
+                : at < data.size() && data[at] != '\r' && data[at] != '\n';
+        if (lineWithoutBreak) {
+            // The next boundary line has no line break of its own: the new part goes
+            // before it, whole lines, leaving the line that ends before it as it is.
+            m_plan.splices.push_back(
+                literal(next.lineStart, next.lineStart, delimiter + lineBreak + part, lineBreak));
+            return;
+        }
+        m_plan.splices.push_back(literal(
+            next.breakStart, next.breakStart,
+            breakBefore(next.breakStart, lineBreak) + delimiter + lineBreak + part, lineBreak));
     }
 
     QByteArray freshBoundary() const
