@@ -88,9 +88,12 @@ void TAnalyseThread::walk(mailstore::Folder &folder, const QString &label)
         collect(*item, storeId, label);
         ++EmailsProcessed;
     }
-    const int folderCount = folder.folders()->count();
+    // One collection for the loop: asking for it again per subfolder would copy the
+    // whole list each time.
+    const std::shared_ptr<mailstore::Folders> subfolders = folder.folders();
+    const int folderCount = subfolders->count();
     for (int j = 1; j <= folderCount && !cancelled(); ++j) {
-        const std::shared_ptr<mailstore::Folder> subfolder = folder.folders()->item(j);
+        const std::shared_ptr<mailstore::Folder> subfolder = subfolders->item(j);
         walk(*subfolder, label + subfolder->name() + QLatin1Char('\\'));
     }
 }
