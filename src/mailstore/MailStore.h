@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 #include <memory>
@@ -94,6 +95,10 @@ public:
     virtual int defaultItemType() = 0;
     virtual std::shared_ptr<Items> items() = 0;
     virtual std::shared_ptr<Folders> folders() = 0;
+    // What the folder holds that is left out of items() and folders() (a named pipe
+    // among the emails, a link leading out of the store, folders nested too deep),
+    // one line each with the reason, so that nothing is left out without a word.
+    virtual QStringList skippedEntries() = 0;
 };
 
 class Namespace

@@ -27,7 +27,7 @@ void TAnalyseThread::run()
     try {
         host()->run([this] {
             host()->syncGridRows();
-            Q_EMIT analysisEnded(m_unreadable);
+            Q_EMIT analysisEnded(m_unreadable + m_skipped);
         });
     } catch (...) {
         // The grid shows what it has; nothing else can be done on the way out.
@@ -61,10 +61,12 @@ void TAnalyseThread::analyse()
                                   : Settings->fromFolderName + QLatin1Char('\\');
         walk(*source, label);
         // Emails that could not be read are said, not silently left out.
-        const QString unreadablePart =
+        QString unreadablePart =
             m_unreadable.isEmpty()
                 ? QString()
                 : QStringLiteral(", %1 could not be read").arg(m_unreadable.size());
+        if (!m_skipped.isEmpty())
+            unreadablePart += QStringLiteral(", %1 other entries skipped").arg(m_skipped.size());
         if (cancelled())
             PostStatus(
                 QStringLiteral("Interrupted by user. %1 emails processed").arg(EmailsProcessed) +
@@ -88,6 +90,7 @@ void TAnalyseThread::walk(mailstore::Folder &folder, const QString &label)
         collect(*item, storeId, label);
         ++EmailsProcessed;
     }
+    m_skipped << folder.skippedEntries();
     // One collection for the loop: asking for it again per subfolder would copy the
     // whole list each time.
     const std::shared_ptr<mailstore::Folders> subfolders = folder.folders();

@@ -25,7 +25,8 @@ public:
 
 Q_SIGNALS:
     // Emitted on the main thread at the very end of the run: one line for each
-    // email that could not be read (the walk went on without it).
+    // email that could not be read (the walk went on without it) and for each
+    // entry of the folders that was left out.
     void analysisEnded(const QStringList &unreadable);
 
 protected:
@@ -41,6 +42,7 @@ private:
     std::unique_ptr<TSettings> Settings;
     qint32 EmailsProcessed = 0;
     QStringList m_unreadable;
+    QStringList m_skipped; // entries of the folders that are no emails, and folders left out
     mailstore::ApplicationFactory m_createApplication;
     AttachmentList *m_list;
     StringPool m_pool; // senders, folders, types and store ids repeat across records

@@ -331,6 +331,18 @@ private Q_SLOTS:
         QCOMPARE(namesIn(maildir.only()), QStringList());
     }
 
+    void entriesThatAreNoEmailsAreReported()
+    {
+        MaildirFixture maildir;
+        maildir.add(QStringLiteral("cur/1.x:2,S"), "From: a@b\nSubject: fine\n\nhi\n");
+        const QString fifo = maildir.root + QStringLiteral("/cur/2.fifo:2,S");
+        QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+        maildir.analyse();
+        QVERIFY2(maildir.host.steps.contains(QStringLiteral(
+                     "statusbar: Complete. 1 emails processed, 1 other entries skipped")),
+                 qPrintable(maildir.host.steps.join(u'\n')));
+    }
+
     void fifoWhereAnEmailShouldBeDoesNotBlock()
     {
         QTemporaryDir dir;

@@ -4,6 +4,8 @@
 #include "MaildirSession.h"
 #include "common/Error.h"
 
+#include <QFileInfo>
+
 using namespace mailstore;
 
 namespace maildir {
@@ -77,6 +79,25 @@ public:
     std::shared_ptr<Folders> folders() override
     {
         return std::make_shared<FolderCollection>(m_session, &m_store, m_node->children);
+    }
+    QStringList skippedEntries() override
+    {
+        QStringList lines;
+        const auto describe = [&lines](const SkippedEntry &entry) {
+            lines << QStringLiteral("Skipped %1: %2").arg(entry.path, entry.reason);
+        };
+        if (m_node->directory.isEmpty())
+            return lines;
+        for (const SkippedEntry &entry : m_session->listing(*m_node)->skipped)
+            describe(entry);
+        // Folders left out of the scan are told by the folder that holds them.
+        if (const auto &scan = m_store.top->scan) {
+            for (const SkippedEntry &entry : scan->skipped) {
+                if (QFileInfo(entry.path).path() == m_node->directory)
+                    describe(entry);
+            }
+        }
+        return lines;
     }
 
 private:

@@ -143,6 +143,7 @@ public:
     }
     QString name() override { return get(QStringLiteral("name"), m_data->name); }
     QString entryId() override { return get(QStringLiteral("entryId"), m_data->entryId); }
+    QStringList skippedEntries() override { return {}; }
     QString storeId() override { return get(QStringLiteral("storeId"), m_data->storeId); }
     int defaultItemType() override
     {
