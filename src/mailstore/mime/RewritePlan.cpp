@@ -69,6 +69,8 @@ public:
 
     RewritePlan run(const std::vector<bool> &removed, const QString &notes)
     {
+        if (hasAmbiguousBoundaries())
+            refuse(QStringLiteral("The email's parts use the same boundary at two levels"));
         for (size_t i = 0; i < removed.size(); ++i) {
             if (removed[i])
                 m_plan.removedLeaves.insert(m_email.attachments()[i].node);
@@ -100,6 +102,24 @@ public:
 
 private:
     const MimeNode &node(int index) const { return m_tree.node(index); }
+
+    // A multipart inside another one with the same boundary (or one that reads as
+    // its closing line) can be read two ways; a change could tip it to the other.
+    bool hasAmbiguousBoundaries() const
+    {
+        for (const MimeNode &inner : m_tree.nodes()) {
+            if (inner.kind != NodeKind::Multipart || inner.boundary.isEmpty())
+                continue;
+            for (int up = inner.parent; up >= 0; up = node(up).parent) {
+                const QByteArray &outer = node(up).boundary;
+                if (!outer.isEmpty() &&
+                    (outer == inner.boundary || outer == inner.boundary + "--" ||
+                     inner.boundary == outer + "--"))
+                    return true;
+            }
+        }
+        return false;
+    }
 
     // The first byte of the new email after splice index, or -1 at its end.
     int nextOutputByte(size_t index) const
