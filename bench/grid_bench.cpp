@@ -1,7 +1,7 @@
 // The attachment grid with a million rows: how long until the rows show, how long
 // a heading sort takes, how long scrolling through takes, and the memory used.
 //   grid_bench [ROWS]   (run with QT_QPA_PLATFORM=offscreen or under a display)
-#include "mailstore/StringPool.h"
+#include "processing/StringPool.h"
 #include "ui/AttachmentGridModel.h"
 
 #include <QApplication>

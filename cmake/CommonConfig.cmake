@@ -1,11 +1,11 @@
 # Compile settings shared by every target of the project.
-add_library(qb_common INTERFACE)
-target_compile_features(qb_common INTERFACE cxx_std_20)
-target_compile_definitions(qb_common INTERFACE QT_NO_CONTEXTLESS_CONNECT QT_NO_KEYWORDS)
-target_compile_options(qb_common INTERFACE -Wall -Wextra -Werror)
+add_library(qb_flags INTERFACE)
+target_compile_features(qb_flags INTERFACE cxx_std_20)
+target_compile_definitions(qb_flags INTERFACE QT_NO_CONTEXTLESS_CONNECT QT_NO_KEYWORDS)
+target_compile_options(qb_flags INTERFACE -Wall -Wextra -Werror)
 if(QB_SANITIZE)
-  target_compile_options(qb_common INTERFACE -fsanitize=address,undefined -fno-omit-frame-pointer)
-  target_link_options(qb_common INTERFACE -fsanitize=address,undefined)
+  target_compile_options(qb_flags INTERFACE -fsanitize=address,undefined -fno-omit-frame-pointer)
+  target_link_options(qb_flags INTERFACE -fsanitize=address,undefined)
 endif()
 
 # Product code says which encoding every byte string has; tests may use plain literals.

@@ -2,19 +2,11 @@
 
 #include "TLog.h"
 #include "common/ProgramFolder.h"
-#include "processing/HandOverHost.h"
 
 #include <QDir>
 #include <QFileInfo>
 
 #include <cstdio>
-
-namespace {
-
-QMutex hostLock;
-QPointer<HandOverHost> messageHost;
-
-} // namespace
 
 TLogManager &TLogManager::instance()
 {
@@ -63,25 +55,24 @@ void TLogManager::Release(TNullLog *log)
     }
 }
 
-void TLogManager::setMessageHost(HandOverHost *host)
+void TLogManager::setMessageSink(MessageSink sink)
 {
-    QMutexLocker lock(&hostLock);
-    messageHost = host;
+    TLogManager &manager = instance();
+    QMutexLocker lock(&manager.m_sinkLock);
+    manager.m_sink = std::move(sink);
 }
 
 void TLogManager::showFailure(const QString &text)
 {
-    QPointer<HandOverHost> host;
+    MessageSink sink;
     {
-        QMutexLocker lock(&hostLock);
-        host = messageHost;
+        TLogManager &manager = instance();
+        QMutexLocker lock(&manager.m_sinkLock);
+        sink = manager.m_sink;
     }
-    if (host) {
+    if (sink) {
         try {
-            host->run([&] {
-                if (host)
-                    host->showErrorMessage(text);
-            });
+            sink(text);
             return;
         } catch (...) {
         }

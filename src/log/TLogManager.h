@@ -5,10 +5,9 @@
 #include <QMutex>
 #include <QPointer>
 
+#include <functional>
 #include <memory>
 #include <vector>
-
-class HandOverHost;
 
 // Hands out log objects keyed by normalised file name and counts their holders, so
 // that jobs naming one file share one open file, closed when the last lets go.
@@ -25,8 +24,10 @@ public:
     // program folder, anything else becomes an absolute path.
     static QString normalise(const QString &logName);
 
-    // Where failure messages go: an error box through the host, or stderr without one.
-    static void setMessageHost(HandOverHost *host);
+    // Where failure messages go: to sink (the program's error box), or to stderr
+    // without one. The sink is called on the thread that failed.
+    using MessageSink = std::function<void(const QString &)>;
+    static void setMessageSink(MessageSink sink);
     static void showFailure(const QString &text);
 
 private:
@@ -34,6 +35,8 @@ private:
 
     QMutex m_lock;
     std::vector<std::unique_ptr<TNullLog>> Logs;
+    QMutex m_sinkLock;
+    MessageSink m_sink;
 };
 
 TNullLog *AcquireLog(const QString &logName, bool append);

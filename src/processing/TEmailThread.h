@@ -1,6 +1,6 @@
 #pragma once
 
-#include "HandOverWorker.h"
+#include "worker/HandOverWorker.h"
 #include "SaveNaming.h"
 #include "SavedFilePlacer.h"
 #include "mailstore/MailStore.h"

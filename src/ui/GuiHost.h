@@ -1,6 +1,6 @@
 #pragma once
 
-#include "processing/HandOverHost.h"
+#include "worker/HandOverHost.h"
 
 #include <QPointer>
 

@@ -7,7 +7,7 @@
 #include "TchooseFolder.h"
 #include "TfolderChooser.h"
 #include "common/Error.h"
-#include "mailstore/TAnalyseThread.h"
+#include "processing/TAnalyseThread.h"
 #include "processing/TEmailThread.h"
 #include "settings/TSettings.h"
 

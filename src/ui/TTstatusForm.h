@@ -1,6 +1,6 @@
 #pragma once
 
-#include "processing/StatusWindow.h"
+#include "worker/StatusWindow.h"
 
 #include <QDialog>
 #include <QPointer>

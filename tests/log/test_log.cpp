@@ -41,7 +41,7 @@ private Q_SLOTS:
     void initTestCase()
     {
         QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedKingdom));
-        TLogManager::setMessageHost(&m_host);
+        TLogManager::setMessageSink(errorBoxesOf(&m_host));
     }
     void init() { m_host.steps.clear(); }
 

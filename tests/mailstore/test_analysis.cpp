@@ -1,5 +1,5 @@
 #include "mailstore/AttachmentList.h"
-#include "mailstore/TAnalyseThread.h"
+#include "processing/TAnalyseThread.h"
 #include "mailstore/memory/MemoryStore.h"
 #include "processing/RecordingHost.h"
 #include "settings/TSettings.h"

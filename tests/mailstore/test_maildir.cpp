@@ -1,7 +1,7 @@
 #include "common/Error.h"
 #include "mailstore/AttachmentList.h"
 #include "mailstore/FolderPath.h"
-#include "mailstore/TAnalyseThread.h"
+#include "processing/TAnalyseThread.h"
 #include "mailstore/maildir/MaildirLayout.h"
 #include "mailstore/maildir/MaildirStore.h"
 #include "processing/RecordingHost.h"

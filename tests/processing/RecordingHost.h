@@ -1,7 +1,7 @@
 #pragma once
 
-#include "processing/HandOverHost.h"
-#include "processing/StatusWindow.h"
+#include "worker/HandOverHost.h"
+#include "worker/StatusWindow.h"
 
 #include <QPointer>
 #include <QStringList>

@@ -23,7 +23,7 @@ struct Job
     QString logFile = dir.path() + QStringLiteral("/job.log");
     TEmailThread::Result result;
 
-    Job() { TLogManager::setMessageHost(&host); }
+    Job() { TLogManager::setMessageSink(errorBoxesOf(&host)); }
     ~Job() { delete window; }
 
     void run(MemoryStore &store, Action action, const TEmailThread::Records &selection)

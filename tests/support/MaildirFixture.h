@@ -1,7 +1,7 @@
 #pragma once
 
 #include "mailstore/AttachmentList.h"
-#include "mailstore/TAnalyseThread.h"
+#include "processing/TAnalyseThread.h"
 #include "mailstore/maildir/MaildirStore.h"
 #include "processing/RecordingHost.h"
 #include "processing/TEmailThread.h"

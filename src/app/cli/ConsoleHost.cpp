@@ -26,12 +26,6 @@ QString oneLine(QString text)
 
 ConsoleHost::ConsoleHost(bool showProgress) : m_showProgress(showProgress) {}
 
-void ConsoleHost::run(const std::function<void()> &step)
-{
-    QMutexLocker lock(&m_stepLock);
-    step();
-}
-
 void ConsoleHost::printLine(const QString &text)
 {
     if (m_progressShown)

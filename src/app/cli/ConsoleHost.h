@@ -1,7 +1,7 @@
 #pragma once
 
-#include "processing/HandOverHost.h"
-#include "processing/StatusWindow.h"
+#include "worker/HandOverHost.h"
+#include "worker/StatusWindow.h"
 
 #include <QMutex>
 #include <QPointer>
@@ -14,10 +14,6 @@ class ConsoleHost : public HandOverHost
     Q_OBJECT
 public:
     explicit ConsoleHost(bool showProgress);
-
-    // Printing needs no event loop: steps run at once on the worker's thread, one at
-    // a time, which spares two thread switches per email.
-    void run(const std::function<void()> &step) override;
 
     void setStatusBarText(const QString &text) override;
     void syncGridRows() override;
@@ -35,7 +31,6 @@ public:
     void printProgress(const QString &text);
 
 private:
-    QMutex m_stepLock;
     bool m_showProgress;
     bool m_progressShown = false;
     bool m_warned = false;

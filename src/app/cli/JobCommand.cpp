@@ -118,7 +118,7 @@ int runJobCommand(const QString &action, const QStringList &arguments)
             QStringLiteral("Nothing is selected: give --all or a selection option"));
 
     ConsoleHost host(isatty(STDERR_FILENO));
-    TLogManager::setMessageHost(&host);
+    TLogManager::setMessageSink(errorBoxesOf(&host));
     AttachmentList list;
     // From the analysis to the end of the job: a Ctrl+C before the job starts cancels
     // the whole command, so that no job runs on the rows of a cut-short analysis.
@@ -176,7 +176,7 @@ int runJobCommand(const QString &action, const QStringList &arguments)
     QObject::connect(job, &QObject::destroyed, &loop, &QEventLoop::quit);
     loop.exec();
     interrupts.watch(nullptr);
-    TLogManager::setMessageHost(nullptr);
+    TLogManager::setMessageSink(nullptr);
     if (!ended || result.cancelled)
         return 2;
     return result.failed > 0 ? 3 : 0;

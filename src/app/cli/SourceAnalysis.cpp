@@ -5,7 +5,7 @@
 #include "common/Error.h"
 #include "mailstore/FolderPath.h"
 #include "mailstore/StoreConfig.h"
-#include "mailstore/TAnalyseThread.h"
+#include "processing/TAnalyseThread.h"
 #include "settings/TSettings.h"
 
 #include <QCommandLineParser>

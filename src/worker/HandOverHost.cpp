@@ -1,5 +1,7 @@
 #include "HandOverHost.h"
 
+#include <QPointer>
+
 #include <QThread>
 
 #include <exception>
@@ -21,4 +23,16 @@ void HandOverHost::run(const std::function<void()> &step)
         QMetaObject::invokeMethod(this, guarded, Qt::BlockingQueuedConnection);
     if (failure)
         std::rethrow_exception(failure);
+}
+
+std::function<void(const QString &)> errorBoxesOf(HandOverHost *host)
+{
+    return [guarded = QPointer<HandOverHost>(host)](const QString &text) {
+        if (!guarded)
+            return;
+        guarded->run([&] {
+            if (guarded)
+                guarded->showErrorMessage(text);
+        });
+    };
 }

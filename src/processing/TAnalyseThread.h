@@ -1,8 +1,8 @@
 #pragma once
 
-#include "MailStore.h"
+#include "mailstore/MailStore.h"
 #include "StringPool.h"
-#include "processing/HandOverWorker.h"
+#include "worker/HandOverWorker.h"
 
 #include <QStringList>
 

@@ -1,6 +1,6 @@
 #include "TAnalyseThread.h"
 
-#include "AttachmentList.h"
+#include "mailstore/AttachmentList.h"
 #include "common/AutomationDate.h"
 #include "common/Error.h"
 #include "settings/TSettings.h"
