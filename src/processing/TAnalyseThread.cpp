@@ -5,7 +5,7 @@
 #include "common/Error.h"
 #include "settings/TSettings.h"
 
-TAnalyseThread::TAnalyseThread(TSettings *settings, StatusWindow *statusForm, HandOverHost *host,
+TAnalyseThread::TAnalyseThread(TSettings *settings, StatusView *statusForm, HandOverHost *host,
                                mailstore::ApplicationFactory createApplication,
                                AttachmentList *list)
     : HandOverWorker(host, statusForm), Settings(settings),

@@ -19,7 +19,7 @@ class TAnalyseThread final : public HandOverWorker
     Q_OBJECT
 public:
     // Takes ownership of settings.
-    TAnalyseThread(TSettings *settings, StatusWindow *statusForm, HandOverHost *host,
+    TAnalyseThread(TSettings *settings, StatusView *statusForm, HandOverHost *host,
                    mailstore::ApplicationFactory createApplication, AttachmentList *list);
     ~TAnalyseThread() override;
 

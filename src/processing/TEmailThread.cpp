@@ -29,7 +29,7 @@ QString normalisedSaveFolder(QString folder)
 
 } // namespace
 
-TEmailThread::TEmailThread(TSettings *settings, StatusWindow *statusForm, HandOverHost *host,
+TEmailThread::TEmailThread(TSettings *settings, StatusView *statusForm, HandOverHost *host,
                            mailstore::ApplicationFactory createApplication,
                            SelectionTaker takeSelection, bool deleteAttachments,
                            bool saveAttachments, int lockTimeoutSeconds)

@@ -35,7 +35,7 @@ public:
     static constexpr int defaultLockTimeout = 600;
 
     // Takes ownership of settings; acquires the job's log.
-    TEmailThread(TSettings *settings, StatusWindow *statusForm, HandOverHost *host,
+    TEmailThread(TSettings *settings, StatusView *statusForm, HandOverHost *host,
                  mailstore::ApplicationFactory createApplication, SelectionTaker takeSelection,
                  bool deleteAttachments, bool saveAttachments,
                  int lockTimeoutSeconds = defaultLockTimeout);

@@ -15,10 +15,10 @@
 namespace {
 
 // Forwards the hand-over steps to the window that owns it.
-class StatusLink : public StatusWindow
+class StatusLink : public StatusView
 {
 public:
-    explicit StatusLink(TTstatusForm *form) : StatusWindow(form), m_form(form) {}
+    explicit StatusLink(TTstatusForm *form) : StatusView(form), m_form(form) {}
     void AttachWorker(QThread *worker) override { m_form->AttachWorker(worker); }
     void showInFront() override
     {

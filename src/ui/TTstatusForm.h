@@ -1,6 +1,6 @@
 #pragma once
 
-#include "worker/StatusWindow.h"
+#include "worker/StatusView.h"
 
 #include <QDialog>
 #include <QPointer>
@@ -24,7 +24,7 @@ public:
     explicit TTstatusForm(TStringLoader *loader, QWidget *parent = nullptr);
 
     // What the hand-over steps reach; lives and dies with the window.
-    StatusWindow *link() const { return m_link; }
+    StatusView *link() const { return m_link; }
 
     void AttachWorker(QThread *worker);
     void ShowStatus(const QString &text);
@@ -49,7 +49,7 @@ private:
     void cancelButtonClick();
     void setKind(ButtonKind kind);
 
-    StatusWindow *m_link;
+    StatusView *m_link;
     QPointer<QThread> Worker;
     ButtonKind m_kind = ButtonKind::Cancel;
 };

@@ -5,7 +5,7 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 
-HandOverWorker::HandOverWorker(HandOverHost *host, StatusWindow *statusForm)
+HandOverWorker::HandOverWorker(HandOverHost *host, StatusView *statusForm)
     : StatusForm(statusForm), m_host(host)
 {
     connect(this, &QThread::finished, this, &QObject::deleteLater);

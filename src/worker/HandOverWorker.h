@@ -1,7 +1,7 @@
 #pragma once
 
 #include "HandOverHost.h"
-#include "StatusWindow.h"
+#include "StatusView.h"
 
 #include <QPointer>
 #include <QThread>
@@ -15,7 +15,7 @@ class HandOverWorker : public QThread
 {
     Q_OBJECT
 public:
-    HandOverWorker(HandOverHost *host, StatusWindow *statusForm);
+    HandOverWorker(HandOverHost *host, StatusView *statusForm);
 
     // The text of the "Application Error" box for a failure.
     static QString applicationErrorText(const std::exception_ptr &error, const void *address);
@@ -38,7 +38,7 @@ protected:
     HandOverHost *host() const { return m_host; }
 
     // Read and written on the main thread only, inside steps.
-    QPointer<StatusWindow> StatusForm;
+    QPointer<StatusView> StatusForm;
     QString PendingText;
     int PendingProgress = 0;
     std::exception_ptr PendingError;

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "worker/HandOverHost.h"
-#include "worker/StatusWindow.h"
+#include "worker/StatusView.h"
 
 #include <QPointer>
 #include <QStringList>
@@ -32,7 +32,7 @@ public:
 };
 
 // A status window that records into its host and can press Cancel when it is shown a given text.
-class RecordingStatusWindow : public StatusWindow
+class RecordingStatusWindow : public StatusView
 {
     Q_OBJECT
 public:

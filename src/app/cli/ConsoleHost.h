@@ -1,7 +1,7 @@
 #pragma once
 
 #include "worker/HandOverHost.h"
-#include "worker/StatusWindow.h"
+#include "worker/StatusView.h"
 
 #include <QMutex>
 #include <QPointer>
@@ -37,7 +37,7 @@ private:
     bool m_failed = false;
 };
 
-class ConsoleStatusWindow : public StatusWindow
+class ConsoleStatusWindow : public StatusView
 {
     Q_OBJECT
 public:

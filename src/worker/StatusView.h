@@ -4,10 +4,10 @@
 
 class QThread;
 
-// The status window of one run, as the hand-over steps see it. Lives on the main
+// What the hand-over steps need of the status window of one run. Lives on the main
 // thread; workers reach it only through HandOverWorker's steps. The desktop window,
 // the command-line tool and tests each provide one.
-class StatusWindow : public QObject
+class StatusView : public QObject
 {
     Q_OBJECT
 public:
