@@ -1,6 +1,7 @@
 #include "SaveNaming.h"
 
 #include "common/AutomationDate.h"
+#include "common/Text.h"
 #include "mailstore/AttachText.h"
 #include "mailstore/TAttach.h"
 
@@ -10,15 +11,6 @@
 #include <sys/stat.h>
 
 namespace {
-
-// The first count characters, never splitting a surrogate pair.
-QString firstCharacters(const QString &text, int count)
-{
-    qsizetype end = 0;
-    for (int kept = 0; kept < count && end < text.size(); ++kept)
-        end += text.at(end).isHighSurrogate() && end + 1 < text.size() ? 2 : 1;
-    return text.left(end);
-}
 
 QString safeOrBlank(const QString &text)
 {
@@ -37,7 +29,7 @@ qsizetype extensionStart(const QString &path)
 
 QString SaveFileName(const TAttach &record)
 {
-    return firstCharacters(safeOrBlank(record.Subject), 40) + QLatin1Char('.') +
+    return qb::firstCharacters(safeOrBlank(record.Subject), 40) + QLatin1Char('.') +
            SafeFileName(record.Type);
 }
 

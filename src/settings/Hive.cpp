@@ -1,6 +1,7 @@
 #include "Hive.h"
 
 #include "common/Error.h"
+#include "common/Text.h"
 
 #include <algorithm>
 
@@ -51,14 +52,8 @@ const QString valueTooLarge = QStringLiteral("a value is larger than 1 MiB");
 QString readQuoted(const QByteArray &line, qsizetype &pos, int number)
 {
     QByteArray bytes;
-    for (++pos; pos < line.size() && line[pos] != '"'; ++pos) {
-        if (line[pos] == '\\' && pos + 1 < line.size())
-            ++pos;
-        bytes += line[pos];
-    }
-    if (pos >= line.size())
+    if (!qb::readQuoted(line, pos, bytes))
         unreadable(number, QStringLiteral("a quoted text does not end"));
-    ++pos;
     return QString::fromUtf8(bytes);
 }
 

@@ -97,9 +97,12 @@ void HandOverWorker::ReportError(const std::exception_ptr &error)
     } catch (...) {
     }
     if (!silent) {
-        const QString text = applicationErrorText(error, __builtin_return_address(0));
+        const void *address = __builtin_return_address(0);
         try {
-            m_host->run([this, &text] { m_host->showApplicationError(text); });
+            // The main-thread part takes the error from the pending field, as every step does.
+            m_host->run([this, address] {
+                m_host->showApplicationError(applicationErrorText(PendingError, address));
+            });
         } catch (...) {
             // Nothing more can be reported; the run ends either way.
         }

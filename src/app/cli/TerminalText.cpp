@@ -1,14 +1,10 @@
 #include "TerminalText.h"
 
+#include "common/Text.h"
+
 namespace cli {
 
 namespace {
-
-// The UTF-16 units of the character at position i: two for a surrogate pair.
-qsizetype unitsAt(QStringView text, qsizetype i)
-{
-    return text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate() ? 2 : 1;
-}
 
 // How many characters a character shows as.
 qsizetype shownWidth(QChar first)
@@ -30,7 +26,7 @@ void appendShown(QString &out, QStringView text, qsizetype i, qsizetype units)
 bool overflows(QStringView text, qsizetype maxChars)
 {
     qsizetype shown = 0;
-    for (qsizetype i = 0; i < text.size(); i += unitsAt(text, i)) {
+    for (qsizetype i = 0; i < text.size(); i += qb::unitsAt(text, i)) {
         shown += shownWidth(text[i]);
         if (shown > maxChars)
             return true;
@@ -53,7 +49,7 @@ QString terminalSafe(QStringView text, qsizetype maxChars)
     safe.reserve(room < 0 ? text.size() : room + 1);
     qsizetype shown = 0;
     for (qsizetype i = 0; i < text.size();) {
-        const qsizetype units = unitsAt(text, i);
+        const qsizetype units = qb::unitsAt(text, i);
         shown += shownWidth(text[i]);
         if (room >= 0 && shown > room)
             break;
@@ -68,7 +64,7 @@ QString terminalSafe(QStringView text, qsizetype maxChars)
 qsizetype characterCount(QStringView text)
 {
     qsizetype count = 0;
-    for (qsizetype i = 0; i < text.size(); i += unitsAt(text, i))
+    for (qsizetype i = 0; i < text.size(); i += qb::unitsAt(text, i))
         ++count;
     return count;
 }

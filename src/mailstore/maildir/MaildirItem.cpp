@@ -62,10 +62,11 @@ QStringList namesOf(const mime::ParsedEmail &email)
 
 } // namespace
 
-MaildirItem::MaildirItem(std::shared_ptr<Session> session, const Session::Store &store,
+MaildirItem::MaildirItem(std::shared_ptr<Session> session,
+                         std::shared_ptr<const Session::Store> store,
                          std::shared_ptr<FolderNode> folder, QString folderEntryId,
                          MessageFile file)
-    : m_session(std::move(session)), m_store(store), m_folder(std::move(folder)),
+    : m_session(std::move(session)), m_store(std::move(store)), m_folder(std::move(folder)),
       m_folderEntryId(std::move(folderEntryId)), m_file(std::move(file)),
       m_entryId(Session::itemEntryId(m_folderEntryId, m_file.uniqueName))
 {
@@ -75,8 +76,12 @@ std::optional<MessageFile> MaildirItem::findFile(Session &session, const FolderN
                                                  const QString &uniqueName, bool listingIsStale)
 {
     QString name = uniqueName;
-    if (const auto replaced = session.replacementOf(folder, uniqueName))
+    if (const auto replaced = session.replacementOf(folder, uniqueName)) {
+        // Written by this session: where it was put, unless another program moved it since.
+        if (!listingIsStale)
+            return replaced;
         name = replaced->uniqueName;
+    }
     for (const bool refresh : {listingIsStale, true}) {
         const auto listing = session.listing(folder, refresh);
         const auto found = listing->indexOfUnique.constFind(name);
@@ -104,8 +109,8 @@ MaildirItem::Summary MaildirItem::read(const QString &path)
 {
     struct stat info = {};
     if (::stat(QFile::encodeName(path).constData(), &info) != 0) {
-        throw qb::MailStoreError(QStringLiteral("Cannot read the email %1: %2")
-                                     .arg(path, QString::fromLocal8Bit(strerror(errno))));
+        throw qb::MailStoreError(
+            QStringLiteral("Cannot read the email %1: %2").arg(path, qb::systemErrorText()));
     }
     const mime::ParsedEmail email = mime::ParsedEmail::fromFile(path);
     Summary summary;
@@ -249,7 +254,7 @@ void MaildirItem::save()
     const mime::EmailEdit &changed = *m_edit;
     const MessageFile old = m_file;
     m_file = replaceEmailFile(
-        *m_store.journal, *m_folder, old, [&](int fd) { changed.writeTo(fd); },
+        *m_store->journal, *m_folder, old, [&](int fd) { changed.writeTo(fd); },
         [&](const QString &written) {
             // Never put a file in place that reads differently from what was meant.
             changed.verify(mime::ParsedEmail::fromFile(written));

@@ -17,7 +17,7 @@ namespace maildir {
 class MaildirItem : public mailstore::Item, public std::enable_shared_from_this<MaildirItem>
 {
 public:
-    MaildirItem(std::shared_ptr<Session> session, const Session::Store &store,
+    MaildirItem(std::shared_ptr<Session> session, std::shared_ptr<const Session::Store> store,
                 std::shared_ptr<FolderNode> folder, QString folderEntryId, MessageFile file);
 
     // The folder's file with this unique name, reading the folder again when the
@@ -62,7 +62,7 @@ private:
     mime::EmailEdit &edit();
 
     std::shared_ptr<Session> m_session;
-    const Session::Store &m_store;
+    std::shared_ptr<const Session::Store> m_store;
     std::shared_ptr<FolderNode> m_folder;
     QString m_folderEntryId;
     MessageFile m_file;

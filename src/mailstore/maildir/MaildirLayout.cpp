@@ -1,5 +1,7 @@
 #include "MaildirLayout.h"
 
+#include "common/FileSystem.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QHash>
@@ -56,11 +58,6 @@ QString resolvedPath(const QString &path)
     if (!::realpath(QFile::encodeName(path).constData(), resolved))
         return {};
     return QFile::decodeName(resolved);
-}
-
-QString systemError()
-{
-    return QString::fromLocal8Bit(std::strerror(errno));
 }
 
 QString fileKind(mode_t mode)
@@ -524,7 +521,7 @@ bool isMessageFile(int directoryFd, const char *name, unsigned char type, QStrin
     }
     struct stat info = {};
     if (::fstatat(directoryFd, name, &info, AT_SYMLINK_NOFOLLOW) != 0) {
-        *whyNot = QStringLiteral("cannot be examined: %1").arg(systemError());
+        *whyNot = QStringLiteral("cannot be examined: %1").arg(qb::systemErrorText());
         return false;
     }
     if (S_ISREG(info.st_mode))
@@ -534,9 +531,10 @@ bool isMessageFile(int directoryFd, const char *name, unsigned char type, QStrin
         return false;
     }
     if (::fstatat(directoryFd, name, &info, 0) != 0) {
-        *whyNot = errno == ENOENT
-                      ? QStringLiteral("a link to nothing")
-                      : QStringLiteral("a link that cannot be followed: %1").arg(systemError());
+        *whyNot =
+            errno == ENOENT
+                ? QStringLiteral("a link to nothing")
+                : QStringLiteral("a link that cannot be followed: %1").arg(qb::systemErrorText());
         return false;
     }
     if (S_ISREG(info.st_mode))
@@ -548,7 +546,7 @@ bool isMessageFile(int directoryFd, const char *name, unsigned char type, QStrin
 void noteUnreadable(const QString &path, std::vector<SkippedEntry> &skipped)
 {
     if (errno != ENOENT) // gone, or never there: nothing to report
-        skipped.push_back({path, QStringLiteral("cannot be read: %1").arg(systemError())});
+        skipped.push_back({path, QStringLiteral("cannot be read: %1").arg(qb::systemErrorText())});
 }
 
 std::shared_ptr<FolderNode> scanStore(const QString &root)

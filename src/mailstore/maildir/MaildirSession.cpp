@@ -102,32 +102,34 @@ void Session::scan()
     if (m_scanned)
         return;
     for (const QString &root : m_roots)
-        m_stores.push_back({root, root, scanStore(root), std::make_shared<Journal>(root)});
+        m_stores.push_back(std::make_shared<const Store>(
+            Store{root, root, scanStore(root), std::make_shared<Journal>(root)}));
     m_scanned = true;
 }
 
-const std::vector<Session::Store> &Session::stores()
+const std::vector<std::shared_ptr<const Session::Store>> &Session::stores()
 {
     scan();
     return m_stores;
 }
 
-const Session::Store *Session::storeById(const QString &storeId)
+std::shared_ptr<const Session::Store> Session::storeById(const QString &storeId)
 {
     scan();
-    for (const Store &store : m_stores) {
-        if (store.id == storeId)
-            return &store;
+    for (const auto &store : m_stores) {
+        if (store->id == storeId)
+            return store;
     }
     return nullptr;
 }
 
-std::shared_ptr<FolderNode> Session::folderFromId(const QString &entryId, const Store **store)
+std::shared_ptr<FolderNode> Session::folderFromId(const QString &entryId,
+                                                  std::shared_ptr<const Store> *store)
 {
     const qsizetype split = entryId.indexOf(folderSeparator);
     if (split < 0)
         return nullptr;
-    const Store *found = storeById(entryId.left(split));
+    const std::shared_ptr<const Store> found = storeById(entryId.left(split));
     if (!found)
         return nullptr;
     if (store)
@@ -148,19 +150,8 @@ std::shared_ptr<const FolderListing> Session::listing(const FolderNode &folder, 
 void Session::recordReplacement(const FolderNode &folder, const QString &oldUniqueName,
                                 const MessageFile &replacement)
 {
+    // The listings handed out stay as they were read; look-ups follow this record.
     m_replacements.insert(folder.directory + QLatin1Char('\n') + oldUniqueName, replacement);
-    // Kept current in place: reading a large folder again for every rewrite would be slow.
-    const auto cached = m_listings.constFind(&folder);
-    if (cached == m_listings.cend())
-        return;
-    FolderListing &listing = **cached;
-    const auto old = listing.indexOfUnique.constFind(oldUniqueName);
-    if (old == listing.indexOfUnique.cend())
-        return;
-    const int index = *old;
-    listing.indexOfUnique.erase(old);
-    listing.files[size_t(index)] = replacement;
-    listing.indexOfUnique.insert(replacement.uniqueName, index);
 }
 
 std::optional<MessageFile> Session::replacementOf(const FolderNode &folder,
@@ -182,10 +173,10 @@ void Session::lockForChanges(const std::function<bool(int)> &stillWaiting)
 {
     if (!m_locks.empty())
         return;
-    for (const Store &store : stores())
-        m_locks.push_back(std::make_unique<StoreLock>(store.root, stillWaiting));
-    for (const Store &store : stores())
-        removeLeftovers(*store.top);
+    for (const auto &store : stores())
+        m_locks.push_back(std::make_unique<StoreLock>(store->root, stillWaiting));
+    for (const auto &store : stores())
+        removeLeftovers(*store->top);
 }
 
 QString Session::folderEntryId(const Store &store, const FolderNode &folder)

@@ -48,13 +48,16 @@ public:
     // Finishes the email replacements that ended sessions left unfinished.
     explicit Session(const QStringList &roots);
 
-    const std::vector<Store> &stores();
-    const Store *storeById(const QString &storeId);
+    // Each store lives as long as the session and every object that holds it.
+    const std::vector<std::shared_ptr<const Store>> &stores();
+    std::shared_ptr<const Store> storeById(const QString &storeId);
 
     // The folder named by an entry id, with its store; null when there is none.
-    std::shared_ptr<FolderNode> folderFromId(const QString &entryId, const Store **store);
+    std::shared_ptr<FolderNode> folderFromId(const QString &entryId,
+                                             std::shared_ptr<const Store> *store);
 
-    // The listing read when first asked; refresh reads the folder again.
+    // The listing read when first asked; refresh reads the folder again. A listing
+    // never changes once handed out.
     std::shared_ptr<const FolderListing> listing(const FolderNode &folder, bool refresh = false);
 
     // Within this session, an email's old unique name leads to the file that replaced it.
@@ -78,8 +81,8 @@ private:
 
     QStringList m_roots;
     bool m_scanned = false;
-    std::vector<Store> m_stores;
-    QHash<const FolderNode *, std::shared_ptr<FolderListing>> m_listings;
+    std::vector<std::shared_ptr<const Store>> m_stores;
+    QHash<const FolderNode *, std::shared_ptr<const FolderListing>> m_listings;
     QHash<QString, MessageFile> m_replacements; // keyed by folder directory and unique name
     std::vector<std::unique_ptr<StoreLock>> m_locks;
 };

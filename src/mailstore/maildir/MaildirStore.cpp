@@ -17,9 +17,9 @@ class MaildirFolder;
 class FolderCollection : public Folders
 {
 public:
-    FolderCollection(std::shared_ptr<Session> session, const Session::Store *store,
+    FolderCollection(std::shared_ptr<Session> session, std::shared_ptr<const Session::Store> store,
                      std::vector<std::shared_ptr<FolderNode>> nodes)
-        : m_session(std::move(session)), m_store(store), m_nodes(std::move(nodes))
+        : m_session(std::move(session)), m_store(std::move(store)), m_nodes(std::move(nodes))
     {
     }
     int count() override { return int(m_nodes.size()); }
@@ -27,17 +27,18 @@ public:
 
 private:
     std::shared_ptr<Session> m_session;
-    const Session::Store *m_store; // null for the stores' top folders
+    std::shared_ptr<const Session::Store> m_store; // null for the stores' top folders
     std::vector<std::shared_ptr<FolderNode>> m_nodes;
 };
 
 class ItemCollection : public Items
 {
 public:
-    ItemCollection(std::shared_ptr<Session> session, const Session::Store &store,
+    ItemCollection(std::shared_ptr<Session> session, std::shared_ptr<const Session::Store> store,
                    QString folderEntryId, std::shared_ptr<FolderNode> node)
-        : m_session(std::move(session)), m_store(store), m_folderEntryId(std::move(folderEntryId)),
-          m_node(std::move(node)), m_listing(m_session->listing(*m_node))
+        : m_session(std::move(session)), m_store(std::move(store)),
+          m_folderEntryId(std::move(folderEntryId)), m_node(std::move(node)),
+          m_listing(m_session->listing(*m_node))
     {
     }
     int count() override { return int(m_listing->files.size()); }
@@ -51,7 +52,7 @@ public:
 
 private:
     std::shared_ptr<Session> m_session;
-    const Session::Store &m_store;
+    std::shared_ptr<const Session::Store> m_store;
     QString m_folderEntryId;
     std::shared_ptr<FolderNode> m_node;
     std::shared_ptr<const FolderListing> m_listing;
@@ -60,14 +61,14 @@ private:
 class MaildirFolder : public Folder
 {
 public:
-    MaildirFolder(std::shared_ptr<Session> session, const Session::Store &store,
+    MaildirFolder(std::shared_ptr<Session> session, std::shared_ptr<const Session::Store> store,
                   std::shared_ptr<FolderNode> node)
-        : m_session(std::move(session)), m_store(store), m_node(std::move(node))
+        : m_session(std::move(session)), m_store(std::move(store)), m_node(std::move(node))
     {
     }
     QString name() override { return m_node->name; }
-    QString entryId() override { return Session::folderEntryId(m_store, *m_node); }
-    QString storeId() override { return m_store.id; }
+    QString entryId() override { return Session::folderEntryId(*m_store, *m_node); }
+    QString storeId() override { return m_store->id; }
     int defaultItemType() override { return MailItemType; }
     std::shared_ptr<Items> items() override
     {
@@ -78,7 +79,7 @@ public:
     }
     std::shared_ptr<Folders> folders() override
     {
-        return std::make_shared<FolderCollection>(m_session, &m_store, m_node->children);
+        return std::make_shared<FolderCollection>(m_session, m_store, m_node->children);
     }
     QStringList skippedEntries() override
     {
@@ -91,7 +92,7 @@ public:
         for (const SkippedEntry &entry : m_session->listing(*m_node)->skipped)
             describe(entry);
         // Folders left out of the scan are told by the folder that holds them.
-        if (const auto &scan = m_store.top->scan) {
+        if (const auto &scan = m_store->top->scan) {
             for (const SkippedEntry &entry : scan->skipped) {
                 if (QFileInfo(entry.path).path() == m_node->directory)
                     describe(entry);
@@ -102,7 +103,7 @@ public:
 
 private:
     std::shared_ptr<Session> m_session;
-    const Session::Store &m_store;
+    std::shared_ptr<const Session::Store> m_store;
     std::shared_ptr<FolderNode> m_node;
     std::shared_ptr<Items> m_items;
 };
@@ -112,9 +113,9 @@ std::shared_ptr<Folder> FolderCollection::item(int index)
     if (index < 1 || index > count())
         throw qb::MailStoreError(QStringLiteral("No folder at position %1").arg(index));
     if (m_store)
-        return std::make_shared<MaildirFolder>(m_session, *m_store, m_nodes[size_t(index - 1)]);
-    const Session::Store &store = m_session->stores().at(size_t(index - 1));
-    return std::make_shared<MaildirFolder>(m_session, store, store.top);
+        return std::make_shared<MaildirFolder>(m_session, m_store, m_nodes[size_t(index - 1)]);
+    const auto &store = m_session->stores().at(size_t(index - 1));
+    return std::make_shared<MaildirFolder>(m_session, store, store->top);
 }
 
 class MaildirNamespace : public Namespace
@@ -125,8 +126,8 @@ public:
     std::shared_ptr<Folders> folders() override
     {
         std::vector<std::shared_ptr<FolderNode>> tops;
-        for (const Session::Store &store : m_session->stores())
-            tops.push_back(store.top);
+        for (const auto &store : m_session->stores())
+            tops.push_back(store->top);
         return std::make_shared<FolderCollection>(m_session, nullptr, tops);
     }
 
@@ -135,17 +136,17 @@ public:
         const auto &stores = m_session->stores();
         if (folderType != DefaultInbox || stores.empty())
             return nullptr;
-        const auto inbox = inboxOf(*stores.front().top);
+        const auto inbox = inboxOf(*stores.front()->top);
         return inbox ? std::make_shared<MaildirFolder>(m_session, stores.front(), inbox) : nullptr;
     }
 
     std::shared_ptr<Folder> getFolderFromId(const QString &entryId, const QString &storeId) override
     {
-        const Session::Store *store = nullptr;
+        std::shared_ptr<const Session::Store> store;
         const auto node = m_session->folderFromId(entryId, &store);
         if (!node || (!storeId.isEmpty() && store->id != storeId))
             return nullptr;
-        return std::make_shared<MaildirFolder>(m_session, *store, node);
+        return std::make_shared<MaildirFolder>(m_session, store, node);
     }
 
     std::shared_ptr<Item> getItemFromId(const QString &entryId, const QString &storeId) override
@@ -154,14 +155,14 @@ public:
         QString uniqueName;
         if (!Session::splitItemEntryId(entryId, &folderId, &uniqueName))
             return nullptr;
-        const Session::Store *store = nullptr;
+        std::shared_ptr<const Session::Store> store;
         const auto node = m_session->folderFromId(folderId, &store);
         if (!node || (!storeId.isEmpty() && store->id != storeId))
             return nullptr;
         const auto file = MaildirItem::findFile(*m_session, *node, uniqueName);
         if (!file)
             return nullptr;
-        return std::make_shared<MaildirItem>(m_session, *store, node, folderId, *file);
+        return std::make_shared<MaildirItem>(m_session, store, node, folderId, *file);
     }
 
     void lockForChanges(const std::function<bool(int)> &stillWaiting) override

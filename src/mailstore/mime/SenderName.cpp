@@ -1,6 +1,7 @@
 #include "SenderName.h"
 
 #include "HeaderText.h"
+#include "common/Text.h"
 
 namespace mime {
 
@@ -10,12 +11,8 @@ namespace {
 QByteArray readQuoted(const QByteArray &text, qsizetype &pos)
 {
     QByteArray content;
-    for (++pos; pos < text.size() && text[pos] != '"'; ++pos) {
-        if (text[pos] == '\\' && pos + 1 < text.size())
-            ++pos;
-        content.append(text[pos]);
-    }
-    ++pos; // past the closing quote
+    if (!qb::readQuoted(text, pos, content))
+        ++pos; // an unterminated quote runs to the end
     return content;
 }
 
