@@ -192,6 +192,9 @@ private Q_SLOTS:
         QTest::newRow("text part before an enclosing boundary without its own break")
             << QByteArray("Content-Type:multipart/e;boundary=\"o\"\n\n--o\nContent-Type: "
                           "multipart/m;boundary=\"i\"\n\n--i\n\na\n--o");
+        QTest::newRow("inner delimiter at the end once the last part goes")
+            << QByteArray("Content-Type:multipart/x;boundary=\"o\"\n\n--o\nContent-Type:multipart/"
+                          "m;boundary=\"i\"\n\n--i\n--o\nContent-Type: ");
         QTest::newRow("delimiters that open nothing before a removed part") << QByteArray(
             "Content-Type:multipart/i;boundary=\"q\"\n\n--q\n\n--q\n--q\nContent-Type:");
     }

@@ -327,13 +327,12 @@ private:
         while (stop.kind == StopKind::Delimiter && stop.level == level) {
             const Delimiter opening = stop.line;
             const qsizetype partStart = opening.lineEnd;
-            // Nothing between two delimiters, or a delimiter cut short by the end of
-            // the data: no part. (A delimiter line that is whole opens an empty part,
-            // which stays one when more lines follow it.)
+            // Nothing between two delimiters, or after the last line: no part, as
+            // other readers see it.
             std::optional<Stop> empty;
-            if (partStart >= m_size && m_data[partStart - 1] != '\n')
+            if (partStart >= m_size)
                 empty = Stop{StopKind::EndOfData, -1, {m_size, m_size, m_size}};
-            else if (partStart < m_size)
+            else
                 empty = boundaryAt(lineAt(partStart), partStart);
             if (empty) {
                 m_tree.m_nodes[size_t(index)].delimiters.push_back(opening);

@@ -195,10 +195,30 @@ private:
     // The line break that goes before a boundary line inserted at position. After
     // content ending in CR a lone LF would join it into a CR LF that readers take
     // as the delimiter's, cutting the CR from the content: CR LF keeps it.
+    // Right after a boundary line of the email none is needed: a line break there
+    // would open an empty part after that boundary.
     QByteArray breakBefore(qsizetype position, const QByteArray &lineBreak) const
     {
+        if (boundaryLineEndsAt(position))
+            return {};
         return position > 0 && m_tree.data()[position - 1] == '\r' ? QByteArrayLiteral("\r\n")
                                                                    : lineBreak;
+    }
+
+    bool boundaryLineEndsAt(qsizetype position) const
+    {
+        if (position == 0 || m_tree.data()[position - 1] != '\n')
+            return false;
+        const auto endsHere = [position](const Delimiter &line) {
+            return line.lineEnd == position;
+        };
+        for (const MimeNode &each : m_tree.nodes()) {
+            if (std::any_of(each.delimiters.begin(), each.delimiters.end(), endsHere) ||
+                std::any_of(each.emptyDelimiters.begin(), each.emptyDelimiters.end(), endsHere) ||
+                (each.closeDelimiter && endsHere(*each.closeDelimiter)))
+                return true;
+        }
+        return false;
     }
 
     // The delimiter that opens a part inside its multipart.
