@@ -1,5 +1,9 @@
 #pragma once
 
+// The common layer: what every other layer needs (errors that carry their
+// message, dates, files, text helpers, the safe pattern formatter). It links Qt
+// Core only and knows nothing of the layers above it.
+
 #include <QString>
 
 #include <exception>

@@ -1,5 +1,8 @@
 #pragma once
 
+// The lang layer: the language file, its escapes and the numbered texts. Links
+// the common layer only.
+
 #include "IniFile.h"
 
 #include <QMutex>

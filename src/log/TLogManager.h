@@ -1,5 +1,9 @@
 #pragma once
 
+// The log layer: the comma-separated action log, its writers and their
+// process-wide manager. Links the common and lang layers; failures it cannot
+// write go to a message sink that the program sets.
+
 #include "TNullLog.h"
 
 #include <QMutex>

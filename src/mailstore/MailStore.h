@@ -1,5 +1,9 @@
 #pragma once
 
+// The mailstore layer: this interface, its Maildir and in-memory stores, the
+// attachment records and list, and the MIME reading and rewriting of emails.
+// Links the common and settings layers and GMime; no worker, no window.
+
 #include <QDateTime>
 #include <QString>
 #include <QStringList>

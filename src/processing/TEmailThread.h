@@ -1,10 +1,14 @@
 #pragma once
 
-#include "worker/HandOverWorker.h"
+// The processing layer: the workers, folder analysis (TAnalyseThread) and the
+// delete/detach/save job (TEmailThread), with the naming of saved files and the
+// notes. Links every layer below the windows: mailstore, worker, log, settings.
+
 #include "SaveNaming.h"
 #include "SavedFilePlacer.h"
 #include "mailstore/MailStore.h"
 #include "mailstore/TAttach.h"
+#include "worker/HandOverWorker.h"
 
 #include <memory>
 #include <vector>

@@ -1,12 +1,16 @@
 #pragma once
 
+// The settings layer: the job settings, the registry hives they persist in,
+// settings files and the recent files list. Links the common layer only.
+
 #include <QObject>
+
+#include <QString>
 
 class QIODevice;
 class SettingsReader;
 class SettingsWriter;
 class TRegistry;
-#include <QString>
 
 // Everything a job needs to know: where emails come from, where saved attachments
 // go and whether actions are logged. The main window keeps one for the whole run;
