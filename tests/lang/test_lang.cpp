@@ -4,6 +4,7 @@
 #include "lang/IniFile.h"
 #include "lang/TStringLoader.h"
 #include "support/ErrorOf.h"
+#include "support/Files.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -11,12 +12,6 @@
 #include <QThread>
 
 namespace {
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 void writeFile(const QString &path, const QByteArray &content)
 {

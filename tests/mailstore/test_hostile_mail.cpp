@@ -1,6 +1,7 @@
 #include "common/Error.h"
 #include "mailstore/mime/EmailEdit.h"
 #include "support/ChildLimits.h"
+#include "support/Files.h"
 #include "support/MaildirFixture.h"
 
 #include <QDateTime>
@@ -19,21 +20,6 @@
 namespace {
 
 const QByteArray pdf = "JVBERi0xLjQKJcOkw7zDtsOfCjIgMCBvYmoKPDwvTGVuZ3RoIDMgMCBSL0Zp\n";
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-QStringList namesIn(const QByteArray &email)
-{
-    const mime::ParsedEmail parsed(email);
-    QStringList names;
-    for (const auto &part : parsed.attachments())
-        names << part.filename;
-    return names;
-}
 
 // The bytes of the part named filename: its headers and body as in the file.
 QByteArray partBytes(const QByteArray &email, const QString &filename)
@@ -55,7 +41,8 @@ QStringList run(MaildirFixture &maildir, const QByteArray &email, const QStringL
             chosen.push_back(record);
     }
     const auto result = maildir.run(chosen, true, true);
-    return result.failed == 0 ? namesIn(maildir.only()) : QStringList{QStringLiteral("failed")};
+    return result.failed == 0 ? attachmentNamesIn(maildir.only())
+                              : QStringList{QStringLiteral("failed")};
 }
 
 } // namespace
@@ -267,7 +254,7 @@ private Q_SLOTS:
         const auto result = maildir.run(records, true, false);
         QCOMPARE(result.failed, 0);
         const QByteArray rewritten = maildir.only();
-        QCOMPARE(namesIn(rewritten), QStringList());
+        QCOMPARE(attachmentNamesIn(rewritten), QStringList());
         QCOMPARE(rewritten.count("deleted (not saved)"), 10000);
         QVERIFY2(clock.elapsed() < 60000, "linear, not quadratic");
     }
@@ -331,7 +318,7 @@ private Q_SLOTS:
         free.start(QStringLiteral(QB_CLI_PATH), arguments);
         QVERIFY(free.waitForFinished(30000));
         QCOMPARE(free.exitCode(), 0);
-        QCOMPARE(namesIn(maildir.only()), QStringList());
+        QCOMPARE(attachmentNamesIn(maildir.only()), QStringList());
     }
 
     void entriesThatAreNoEmailsAreReported()

@@ -1,6 +1,7 @@
 #include "common/Error.h"
 #include "mailstore/maildir/MaildirStore.h"
 #include "mailstore/mime/ParsedEmail.h"
+#include "support/Files.h"
 
 #include <QDir>
 #include <QFile>
@@ -65,12 +66,6 @@ QByteArray journalLine(const char *folder, const char *oldRelative, const QStrin
            QByteArray::number(quint64(info.st_ino)) + '\t' +
            QByteArray::number(qint64(info.st_size)) + '\t' + ready + '\t' +
            QUrl::toPercentEncoding(newRelative) + '\n';
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 QString writeFile(const QString &path, const QByteArray &content, const QDateTime &modified = {})

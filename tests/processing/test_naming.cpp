@@ -3,6 +3,7 @@
 #include "mailstore/TAttach.h"
 #include "processing/SaveNaming.h"
 #include "processing/SavedFilePlacer.h"
+#include "support/Files.h"
 
 #include <QDir>
 #include <QFile>
@@ -18,21 +19,6 @@ TAttach record(const QString &subject, const QString &folder = QStringLiteral("I
     return TAttach{subject,  QStringLiteral("From"),   folder,  1,
                    filename, attachmentType(filename), 45000.5, QStringLiteral("id"),
                    1,        QStringLiteral("store")};
-}
-
-std::function<void(const QString &)> writing(const QByteArray &content)
-{
-    return [content](const QString &path) {
-        QFile file(path);
-        if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size())
-            throw std::runtime_error("cannot write");
-    };
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 } // namespace
@@ -129,9 +115,11 @@ private Q_SLOTS:
                                              << "file:///a%09b";
         // A link names exactly the saved file: no fragment, no query, no escape of its own.
         QTest::newRow("fragment, query and percent escaped")
-            << "/Invoice #1234?x%d:e" << "file:///Invoice%20%231234%3Fx%25d:e";
+            << "/Invoice #1234?x%d:e"
+            << "file:///Invoice%20%231234%3Fx%25d:e";
         QTest::newRow("escapes in a name stay the name's")
-            << "/s/%2e%2e%2f%2e%2e%2fsecret.pdf" << "file:///s/%252e%252e%252f%252e%252e%252fsecret.pdf";
+            << "/s/%2e%2e%2f%2e%2e%2fsecret.pdf"
+            << "file:///s/%252e%252e%252f%252e%252e%252fsecret.pdf";
         QTest::newRow("delete character") << "/a\x7f"
                                           << "file:///a%7F";
     }

@@ -6,6 +6,7 @@
 #include "mailstore/mime/ParsedEmail.h"
 #include "processing/SaveNaming.h"
 #include "processing/SavedFilePlacer.h"
+#include "support/Files.h"
 #include "support/MaildirFixture.h"
 
 #include <QCoreApplication>
@@ -50,21 +51,6 @@ TextPart textPartOf(const QByteArray &email, const char *subtype)
     return {parsed.tree().bytes(parsed.tree().node(node).headerBlock), parsed.decodedContent(node)};
 }
 
-QStringList attachmentNames(const QByteArray &email)
-{
-    const mime::ParsedEmail parsed(email);
-    QStringList names;
-    for (const auto &part : parsed.attachments())
-        names << part.filename;
-    return names;
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 // Counts the files that appear in a folder (created or moved in) while it lives.
 class FolderWatch
 {
@@ -91,6 +77,22 @@ private:
     int m_fd;
     int m_count = 0;
 };
+
+// Rewrites cur/1.x:2, as "new\n" while meanwhile(path of the old file) runs, after the
+// new file is written and before it replaces the old one.
+maildir::MessageFile replaceWhile(MaildirFixture &maildir,
+                                  const std::function<void(const QString &)> &meanwhile)
+{
+    const QString old =
+        maildir.add(QStringLiteral("cur/1.x:2,"), withPdf("Content-Type: text/plain\n\nhi\n"));
+    maildir::Journal journal(maildir.root);
+    maildir::FolderNode folder;
+    folder.directory = maildir.root;
+    return maildir::replaceEmailFile(
+        journal, folder, {QStringLiteral("1.x"), QStringLiteral("cur/1.x:2,")},
+        [](int fd) { QCOMPARE(::write(fd, "new\n", 4), 4); },
+        [&](const QString &) { meanwhile(old); });
+}
 
 } // namespace
 
@@ -180,7 +182,7 @@ private Q_SLOTS:
 
         const QByteArray rewritten = maildir.only();
         QVERIFY(!rewritten.isEmpty());
-        QCOMPARE(attachmentNames(rewritten), QStringList());
+        QCOMPARE(attachmentNamesIn(rewritten), QStringList());
         const TextPart before = textPartOf(email, subtype.constData());
         const TextPart after = textPartOf(rewritten, subtype.constData());
         QCOMPARE(after.header, before.header); // the charset label and all
@@ -228,7 +230,7 @@ private Q_SLOTS:
         QCOMPARE(maildir.run({records[0]}, true, true).failed, 0);
         const QByteArray rewritten = maildir.only();
         QVERIFY(rewritten.contains("--b\r\n" + csv + "\r\n--b--\r\n"));
-        QCOMPARE(attachmentNames(rewritten), QStringList{"t.csv"});
+        QCOMPARE(attachmentNamesIn(rewritten), QStringList{"t.csv"});
         QCOMPARE(readFile(maildir.out + QStringLiteral("/Inbox/test.pdf")),
                  QByteArray::fromBase64(pdf));
         // The email's own headers, byte for byte.
@@ -256,48 +258,31 @@ private Q_SLOTS:
         QCOMPARE(result.failed, 0);
         QCOMPARE(cur.arrivals(), 1); // one new name for the email, not thirty
         const QByteArray rewritten = maildir.only();
-        QCOMPARE(attachmentNames(rewritten), QStringList());
+        QCOMPARE(attachmentNamesIn(rewritten), QStringList());
         QCOMPARE(rewritten.count("detached and saved as"), 30);
         QCOMPARE(readFile(maildir.out + QStringLiteral("/Inbox/many_30.bin")),
                  QByteArray("file number 1")); // highest position first: f30 took the plain name
     }
 
+    // Another program acts on the email while it is being rewritten.
     void renamedMeanwhileKeepsOneCopy()
     {
-        // The mail server sets a flag while the email is being rewritten.
+        // The mail server sets a flag.
         MaildirFixture maildir;
-        const QString old =
-            maildir.add(QStringLiteral("cur/1.x:2,"), withPdf("Content-Type: text/plain\n\nhi\n"));
-        maildir::Journal journal(maildir.root);
-        maildir::FolderNode folder;
-        folder.directory = maildir.root;
-        const auto written = maildir::replaceEmailFile(
-            journal, folder, {QStringLiteral("1.x"), QStringLiteral("cur/1.x:2,")},
-            [](int fd) { QCOMPARE(::write(fd, "new\n", 4), 4); },
-            [&](const QString &) {
-                QFile::rename(old, maildir.root + QStringLiteral("/cur/1.x:2,S"));
-            });
+        const auto written = replaceWhile(maildir, [&](const QString &old) {
+            QFile::rename(old, maildir.root + QStringLiteral("/cur/1.x:2,S"));
+        });
         QCOMPARE(maildir.files(), QStringList{written.relativePath.mid(4)});
         QVERIFY2(written.relativePath.endsWith(QStringLiteral(":2,S")),
                  qPrintable(written.relativePath));
         QCOMPARE(maildir.only(), QByteArray("new\n"));
     }
-
     void deletedMeanwhileDoesNotComeBack()
     {
         MaildirFixture maildir;
-        const QString old =
-            maildir.add(QStringLiteral("cur/1.x:2,"), withPdf("Content-Type: text/plain\n\nhi\n"));
-        maildir::Journal journal(maildir.root);
-        maildir::FolderNode folder;
-        folder.directory = maildir.root;
-        const maildir::MessageFile file{QStringLiteral("1.x"), QStringLiteral("cur/1.x:2,")};
-        const auto replace = [&] {
-            maildir::replaceEmailFile(
-                journal, folder, file, [](int fd) { QCOMPARE(::write(fd, "new\n", 4), 4); },
-                [&](const QString &) { QFile::remove(old); });
-        };
-        QVERIFY_THROWS_EXCEPTION(qb::MailStoreError, replace());
+        QVERIFY_THROWS_EXCEPTION(qb::MailStoreError, replaceWhile(maildir, [](const QString &old) {
+                                     QFile::remove(old);
+                                 }));
         QVERIFY(maildir.files().isEmpty());
         QVERIFY(maildir.files(QStringLiteral("tmp")).isEmpty());
     }
@@ -317,7 +302,7 @@ private Q_SLOTS:
         QVERIFY(maildir.host.steps.contains(QStringLiteral(
                     "status: Waiting for another program to finish changing the mail store...")) ||
                 maildir.host.steps.join(u'\n').contains(QStringLiteral("Waiting for another")));
-        QCOMPARE(attachmentNames(maildir.only()), QStringList());
+        QCOMPARE(attachmentNamesIn(maildir.only()), QStringList());
     }
 
     void secondCopyGivesUpWithAClearMessage()
@@ -442,13 +427,6 @@ private Q_SLOTS:
              {qb::NoReplaceMove::RenameNoReplace, qb::NoReplaceMove::Placeholder}) {
             QTemporaryDir dir;
             const QString wanted = dir.path() + QStringLiteral("/a/report.pdf");
-            const auto writing = [](const QByteArray &content) {
-                return [content](const QString &path) {
-                    QFile file(path);
-                    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::NewOnly));
-                    file.write(content);
-                };
-            };
             SavedFileList first;
             QCOMPARE(SavedFilePlacer(first, method).place(wanted, writing("one")), wanted);
             SavedFileList second;

@@ -1,9 +1,10 @@
 #pragma once
 
 #include "mailstore/AttachmentList.h"
-#include "processing/TAnalyseThread.h"
 #include "mailstore/maildir/MaildirStore.h"
+#include "mailstore/mime/ParsedEmail.h"
 #include "processing/RecordingHost.h"
+#include "processing/TAnalyseThread.h"
 #include "processing/TEmailThread.h"
 #include "settings/TSettings.h"
 
@@ -14,6 +15,16 @@
 #include <QTest>
 
 #include <sys/stat.h>
+
+// The names of an email's attachments, as the analysis lists them.
+inline QStringList attachmentNamesIn(const QByteArray &email)
+{
+    const mime::ParsedEmail parsed(email);
+    QStringList names;
+    for (const auto &part : parsed.attachments())
+        names << part.filename;
+    return names;
+}
 
 // A real Maildir in a temporary folder, analysed and changed by the real workers.
 struct MaildirFixture
