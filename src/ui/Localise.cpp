@@ -156,7 +156,7 @@ void LocaliseComponent(TStringLoader &loader, const QString &section, QObject *c
     }
 }
 
-void LocaliseForm(TStringLoader &loader, QWidget *form)
+void LocaliseForm(TStringLoader &loader, const QString &section, QWidget *form)
 {
-    LocaliseComponent(loader, QString::fromLatin1(form->metaObject()->className()), form);
+    LocaliseComponent(loader, section, form);
 }

@@ -41,7 +41,7 @@ TForm1::TForm1(mailstore::ApplicationFactory stores, QWidget *parent)
     m_statusText->setObjectName(QStringLiteral("statusText"));
     statusBar()->addWidget(m_statusText, 1);
     try {
-        LocaliseForm(*m_loader, this);
+        LocaliseForm(*m_loader, languageSection, this);
     } catch (const qb::Error &e) {
         showError(e.message());
     }

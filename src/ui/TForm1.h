@@ -37,6 +37,9 @@ class TForm1 : public QMainWindow
 {
     Q_OBJECT
 public:
+    // The window's section in the language file.
+    static constexpr QLatin1String languageSection{"TForm1"};
+
     explicit TForm1(mailstore::ApplicationFactory stores, QWidget *parent = nullptr);
     ~TForm1() override;
 

@@ -113,12 +113,12 @@ void TFormInfo::Save(TRegistry &registry)
     registry.WriteInteger(QStringLiteral("WindowState"), normal ? 1 : 0);
 }
 
-TFormInfo *TFormInfo::prepare(QWidget *window, TStringLoader *loader, const QString &appName,
-                              const QString &formName)
+TFormInfo *TFormInfo::prepare(QWidget *window, TStringLoader *loader, const QString &section,
+                              const QString &appName, const QString &formName)
 {
     if (loader) {
         try {
-            LocaliseForm(*loader, window);
+            LocaliseForm(*loader, section, window);
         } catch (const qb::Error &) {
             // Its design texts stay.
         }

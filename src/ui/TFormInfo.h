@@ -36,10 +36,11 @@ public:
 
     QString key() const;
 
-    // For a secondary window: localises it (it keeps its own texts when the language
-    // file is broken; the main window reports that) and restores its placement.
-    static TFormInfo *prepare(QWidget *window, TStringLoader *loader, const QString &appName,
-                              const QString &formName);
+    // For a secondary window: localises it from its language-file section (it keeps its
+    // own texts when the language file is broken; the main window reports that) and
+    // restores its placement.
+    static TFormInfo *prepare(QWidget *window, TStringLoader *loader, const QString &section,
+                              const QString &appName, const QString &formName);
 
 private:
     QPointer<QWidget> m_owner;

@@ -62,7 +62,7 @@ TTstatusForm::TTstatusForm(TStringLoader *loader, QWidget *parent)
     setKind(ButtonKind::Cancel);
 
     if (loader)
-        LocaliseForm(*loader, this);
+        LocaliseForm(*loader, languageSection, this);
     if (const QScreen *screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
     show();

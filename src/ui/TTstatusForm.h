@@ -19,6 +19,9 @@ class TTstatusForm : public QDialog
 {
     Q_OBJECT
 public:
+    // The window's section in the language file.
+    static constexpr QLatin1String languageSection{"TTstatusForm"};
+
     enum class ButtonKind { Cancel, OK, Close };
 
     explicit TTstatusForm(TStringLoader *loader, QWidget *parent = nullptr);

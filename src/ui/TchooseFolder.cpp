@@ -67,7 +67,7 @@ TchooseFolder::TchooseFolder(mailstore::ApplicationFactory stores, TStringLoader
     layout->addWidget(TreeView, 1);
     layout->addWidget(buttons);
 
-    FormInfo1 = TFormInfo::prepare(this, loader, QStringLiteral("Tamberline"),
+    FormInfo1 = TFormInfo::prepare(this, loader, languageSection, QStringLiteral("Tamberline"),
                                    QStringLiteral("chooseFolder"));
 }
 

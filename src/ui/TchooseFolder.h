@@ -17,6 +17,9 @@ class TchooseFolder : public QDialog
 {
     Q_OBJECT
 public:
+    // The window's section in the language file.
+    static constexpr QLatin1String languageSection{"TchooseFolder"};
+
     TchooseFolder(mailstore::ApplicationFactory stores, TStringLoader *loader, QWidget *parent);
     ~TchooseFolder() override;
 

@@ -54,8 +54,8 @@ TfolderChooser::TfolderChooser(TStringLoader *loader, QWidget *parent) : QDialog
     layout->addWidget(pages, 1);
     layout->addWidget(buttons);
 
-    FormInfo1 =
-        TFormInfo::prepare(this, loader, QStringLiteral("Quillbrook"), QStringLiteral("Form2"));
+    FormInfo1 = TFormInfo::prepare(this, loader, languageSection, QStringLiteral("Quillbrook"),
+                                   QStringLiteral("Form2"));
 }
 
 bool TfolderChooser::choose(QString &folder)

@@ -13,6 +13,9 @@ class TfolderChooser : public QDialog
 {
     Q_OBJECT
 public:
+    // The window's section in the language file.
+    static constexpr QLatin1String languageSection{"TfolderChooser"};
+
     TfolderChooser(TStringLoader *loader, QWidget *parent);
 
     // Shows folder, and on OK replaces it with what the user chose.

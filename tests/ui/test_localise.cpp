@@ -18,12 +18,19 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+namespace {
+
+// The sample window's section: the one it is localised with, not its class name.
+const QString sampleSection = QStringLiteral("TTestForm");
+
+} // namespace
+
 // A window with one of each kind of control that carries translatable text.
-class TTestForm : public QMainWindow
+class SampleWindow : public QMainWindow
 {
     Q_OBJECT
 public:
-    TTestForm()
+    SampleWindow()
     {
         setObjectName(QStringLiteral("TestForm"));
         setWindowTitle(QStringLiteral("Test window"));
@@ -85,8 +92,8 @@ private Q_SLOTS:
         const QString path = dir.path() + QStringLiteral("/Languages/English.ini");
         {
             TStringLoader loader(path);
-            TTestForm form;
-            LocaliseForm(loader, &form);
+            SampleWindow form;
+            LocaliseForm(loader, sampleSection, &form);
             QCOMPARE(form.button->text(), QStringLiteral("&Analyze"));
         }
         QFile file(path);
@@ -126,8 +133,8 @@ private Q_SLOTS:
             ".Caption=Ohne Namen\nbrowseButton.Hint=Durchsuchen\n");
         file.close();
         TStringLoader loader(path);
-        TTestForm form;
-        LocaliseForm(loader, &form);
+        SampleWindow form;
+        LocaliseForm(loader, sampleSection, &form);
         QCOMPARE(form.windowTitle(), QStringLiteral("Testfenster"));
         auto *tabs = form.findChild<QTabWidget *>();
         QCOMPARE(tabs->tabText(0), QStringLiteral("&1 Anfang"));

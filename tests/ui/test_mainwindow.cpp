@@ -1,3 +1,5 @@
+#include "lang/IniFile.h"
+#include "lang/TStringLoader.h"
 #include "mailstore/maildir/MaildirStore.h"
 #include "mailstore/memory/MemoryStore.h"
 #include "settings/TRegistry.h"
@@ -14,6 +16,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QItemSelectionModel>
 #include <QLabel>
@@ -23,12 +26,14 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScopeGuard>
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QToolButton>
 #include <QTreeWidget>
 
 #include <gmime/gmime.h>
@@ -345,6 +350,65 @@ private Q_SLOTS:
         chooser.show(); // shown again: not read again
         QCOMPARE(int(box.store.calls().size()), reads);
         screenshot(&chooser, "folder-chooser");
+    }
+
+    // Translations and placements already on disk name the windows as they were first
+    // named: a window reads and teaches its own section and keeps its own registry key.
+    void windowsKeepTheirLanguageSectionsAndPlacementKeys()
+    {
+        const QString languageFile = TStringLoader::defaultPath();
+        const auto removeLanguageFile = qScopeGuard([&] { QFile::remove(languageFile); });
+        QVERIFY(QDir().mkpath(QFileInfo(languageFile).path()));
+        {
+            QFile file(languageFile);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write("[TForm1]\nanalyseButton.Caption=&Untersuchen...\n"
+                       "[TTstatusForm]\ncancelButton.Caption=&Abbrechen\n"
+                       "[TchooseFolder]\nrefreshButton.Caption=&Neu laden\n"
+                       "[TfolderChooser]\nbrowseButton.Caption=Suchen\n");
+        }
+        Mailbox box;
+        QRect mainBounds;
+        {
+            TForm1 window(box.store.factory());
+            window.show();
+            QCOMPARE(window.analyseButton->text(), QStringLiteral("&Untersuchen..."));
+            QCOMPARE(window.folderChooser()->browseButton->text(), QStringLiteral("Suchen"));
+            {
+                TTstatusForm status(window.stringLoader());
+                QCOMPARE(status.cancelButton->text(), QStringLiteral("&Abbrechen"));
+                TchooseFolder chooser(box.store.factory(), window.stringLoader(), nullptr);
+                QCOMPARE(chooser.refreshButton->text(), QStringLiteral("&Neu laden"));
+            }
+            QString folder = QStringLiteral("/tmp/saved");
+            whenModal([](QWidget *m) { qobject_cast<QDialog *>(m)->accept(); });
+            QVERIFY(window.folderChooser()->choose(folder));
+            mainBounds = window.frameGeometry();
+            QVERIFY(window.close());
+        }
+        QFile file(languageFile);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const IniFile learned = IniFile::parse(file.readAll());
+        QCOMPARE(learned.value("TForm1", "analyseButton.Caption"), QByteArray("&Untersuchen..."));
+        QCOMPARE(learned.value("TForm1", "copyAttachments.Caption"),
+                 QByteArray("Save attachments..."));
+        QCOMPARE(learned.value("TTstatusForm", "TstatusForm.Caption"),
+                 QByteArray("Processing emails..."));
+        QCOMPARE(learned.value("TchooseFolder", "Label9.Caption"), QByteArray("&New folder:"));
+        QCOMPARE(learned.value("TfolderChooser", "Label1.Caption"),
+                 QByteArray("&Folder to save resumes to"));
+
+        TRegistry registry;
+        QVERIFY(registry.OpenKey(QStringLiteral("Software\\Vellmor Software\\Quillbrook\\main"),
+                                 false));
+        QCOMPARE(readIntegerOr(registry, QStringLiteral("Width"), -1), mainBounds.width());
+        QCOMPARE(readIntegerOr(registry, QStringLiteral("WindowState"), -1), 1);
+        QVERIFY(registry.OpenKey(
+            QStringLiteral("Software\\Vellmor Software\\Tamberline\\chooseFolder"), false));
+        QCOMPARE(readIntegerOr(registry, QStringLiteral("WindowState"), -1), 1);
+        QVERIFY(registry.OpenKey(QStringLiteral("Software\\Vellmor Software\\Quillbrook\\Form2"),
+                                 false));
+        QCOMPARE(readIntegerOr(registry, QStringLiteral("WindowState"), -1), 1);
     }
 
     void closingWithYesAndACancelledSaveStillCloses()
