@@ -79,11 +79,30 @@ private:
     QString m_key;
 };
 
-class MemoryItem : public Item
+// An object of the store (an email, a folder) whose every operation is recorded
+// under its entry id.
+template <class Data> class RecordedObject
+{
+protected:
+    RecordedObject(MemoryStore *store, std::shared_ptr<Data> data)
+        : m_store(store), m_data(std::move(data))
+    {
+    }
+    template <class T> T get(const QString &operation, const T &value)
+    {
+        m_store->call(m_data->entryId, operation);
+        return value;
+    }
+
+    MemoryStore *m_store;
+    std::shared_ptr<Data> m_data;
+};
+
+class MemoryItem : public Item, private RecordedObject<ItemData>
 {
 public:
     MemoryItem(MemoryStore *store, std::shared_ptr<ItemData> data)
-        : m_store(store), m_data(std::move(data))
+        : RecordedObject(store, std::move(data))
     {
     }
     QString subject() override { return get(QStringLiteral("subject"), m_data->subject); }
@@ -120,25 +139,16 @@ public:
                 return std::make_shared<MemoryAttachment>(store, data, index);
             });
     }
-
-private:
-    template <class T> T get(const QString &operation, const T &value)
-    {
-        m_store->call(m_data->entryId, operation);
-        return value;
-    }
-    MemoryStore *m_store;
-    std::shared_ptr<ItemData> m_data;
 };
 
 std::shared_ptr<Folders> folderCollection(MemoryStore *store, const QString &key,
                                           const std::vector<std::shared_ptr<FolderData>> &list);
 
-class MemoryFolder : public Folder
+class MemoryFolder : public Folder, private RecordedObject<FolderData>
 {
 public:
     MemoryFolder(MemoryStore *store, std::shared_ptr<FolderData> data)
-        : m_store(store), m_data(std::move(data))
+        : RecordedObject(store, std::move(data))
     {
     }
     QString name() override { return get(QStringLiteral("name"), m_data->name); }
@@ -166,15 +176,6 @@ public:
         return folderCollection(m_store, m_data->entryId + QStringLiteral("/folders"),
                                 m_data->folders);
     }
-
-private:
-    template <class T> T get(const QString &operation, const T &value)
-    {
-        m_store->call(m_data->entryId, operation);
-        return value;
-    }
-    MemoryStore *m_store;
-    std::shared_ptr<FolderData> m_data;
 };
 
 std::shared_ptr<Folders> folderCollection(MemoryStore *store, const QString &key,
