@@ -182,6 +182,10 @@ private Q_SLOTS:
         QTest::newRow("inner delimiter at the end once the last part goes")
             << QByteArray("Content-Type:multipart/x;boundary=\"o\"\n\n--o\nContent-Type:multipart/"
                           "m;boundary=\"i\"\n\n--i\n--o\nContent-Type: ");
+        QTest::newRow("nested runs of removed parts that meet")
+            << QByteArray("Content-Type:multipart/i;boundary=b\n\n--b\r\n\n--b\r\nContent-Type:"
+                          "multipart/d;boundary=\"i\"\n\n--i\n\n\n--i\nContent-Type:\n--b\n"
+                          "Content-Type:");
         QTest::newRow("delimiters that open nothing before a removed part") << QByteArray(
             "Content-Type:multipart/i;boundary=\"q\"\n\n--q\n\n--q\n--q\nContent-Type:");
     }

@@ -259,6 +259,14 @@ private:
                 parents.insert(parent);
         }
         const QByteArray &data = m_tree.data();
+        struct Cut
+        {
+            Delimiter opening;
+            qsizetype end;
+            bool keepsBreak; // the opening's line break stays, for the line after the cut
+            qsizetype begin() const { return keepsBreak ? opening.lineStart : opening.breakStart; }
+        };
+        std::vector<Cut> cuts;
         for (const int parent : parents) {
             const MimeNode &multipart = node(parent);
             for (size_t first = 0; first < multipart.children.size();) {
@@ -294,11 +302,24 @@ private:
                 }
                 const bool ownBreak =
                     after.breakStart < after.lineStart || after.breakStart == data.size();
-                m_plan.splices.push_back(literal(ownBreak ? opening.breakStart : opening.lineStart,
-                                                 ownBreak ? after.breakStart : after.lineStart,
-                                                 QByteArray()));
+                cuts.push_back({opening, ownBreak ? after.breakStart : after.lineStart, !ownBreak});
                 first = last + 1;
             }
+        }
+        // Runs of nested multiparts can meet: one ends at the boundary line that the
+        // next one removes. Together they are one cut, and whether the first line
+        // break stays is the last run's call, since it knows what follows.
+        std::sort(cuts.begin(), cuts.end(), [](const Cut &a, const Cut &b) {
+            return a.opening.lineStart < b.opening.lineStart;
+        });
+        for (size_t i = 0; i < cuts.size(); ++i) {
+            Cut merged = cuts[i];
+            while (i + 1 < cuts.size() && cuts[i + 1].begin() <= merged.end) {
+                merged.end = std::max(merged.end, cuts[i + 1].end);
+                merged.keepsBreak = cuts[i + 1].keepsBreak;
+                ++i;
+            }
+            m_plan.splices.push_back(literal(merged.begin(), merged.end, QByteArray()));
         }
     }
 
