@@ -1,6 +1,6 @@
 #include "GuiHost.h"
 
-#include "TForm1.h"
+#include "MainWindow.h"
 
 #include <QMessageBox>
 

@@ -5,10 +5,10 @@
 #include "settings/TRegistry.h"
 #include "settings/TSettings.h"
 #include "ui/AttachmentGridModel.h"
-#include "ui/TForm1.h"
-#include "ui/TTstatusForm.h"
-#include "ui/TchooseFolder.h"
-#include "ui/TfolderChooser.h"
+#include "ui/DestinationFolderWindow.h"
+#include "ui/MailFolderChooser.h"
+#include "ui/MainWindow.h"
+#include "ui/StatusWindow.h"
 
 #include <QAbstractButton>
 #include <QApplication>

@@ -1,5 +1,5 @@
 #include "mailstore/StoreConfig.h"
-#include "ui/TForm1.h"
+#include "ui/MainWindow.h"
 
 #include <QApplication>
 

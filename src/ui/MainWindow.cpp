@@ -1,12 +1,12 @@
 // The main window's state and lifecycle: start-up, title, settings in and out, closing.
-#include "TForm1.h"
+#include "MainWindow.h"
 
 #include "AttachmentGridModel.h"
+#include "DestinationFolderWindow.h"
 #include "GuiHost.h"
 #include "Localise.h"
 #include "TFormInfo.h"
 #include "TMRUManager.h"
-#include "TfolderChooser.h"
 #include "common/Error.h"
 #include "lang/TStringLoader.h"
 #include "settings/TRegistry.h"

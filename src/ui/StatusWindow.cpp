@@ -1,4 +1,4 @@
-#include "TTstatusForm.h"
+#include "StatusWindow.h"
 
 #include "Localise.h"
 

@@ -1,4 +1,4 @@
-#include "TchooseFolder.h"
+#include "MailFolderChooser.h"
 
 #include "TFormInfo.h"
 #include "common/Error.h"

@@ -1,4 +1,4 @@
-#include "TfolderChooser.h"
+#include "DestinationFolderWindow.h"
 
 #include "TFormInfo.h"
 #include "common/Error.h"

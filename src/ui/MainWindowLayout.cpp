@@ -1,6 +1,6 @@
 // The main window's menus, tool bar and pages.
 #include "AttachmentGridModel.h"
-#include "TForm1.h"
+#include "MainWindow.h"
 #include "TMRUManager.h"
 
 #include <QAction>

@@ -1,5 +1,5 @@
 // The main window's settings files: Open, Save, Save as and the recent files.
-#include "TForm1.h"
+#include "MainWindow.h"
 #include "TMRUManager.h"
 #include "common/Error.h"
 #include "settings/TSettings.h"
