@@ -12,7 +12,8 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
-TfolderChooser::TfolderChooser(TStringLoader *loader, QWidget *parent) : QDialog(parent)
+DestinationFolderWindow::DestinationFolderWindow(TStringLoader *loader, QWidget *parent)
+    : QDialog(parent)
 {
     setObjectName(QStringLiteral("folderChooser"));
     setWindowTitle(QStringLiteral("Destination folder"));
@@ -58,7 +59,7 @@ TfolderChooser::TfolderChooser(TStringLoader *loader, QWidget *parent) : QDialog
                                    QStringLiteral("Form2"));
 }
 
-bool TfolderChooser::choose(QString &folder)
+bool DestinationFolderWindow::choose(QString &folder)
 {
     Directory->setText(folder);
     if (exec() != QDialog::Accepted)
@@ -67,7 +68,7 @@ bool TfolderChooser::choose(QString &folder)
     return true;
 }
 
-void TfolderChooser::done(int result)
+void DestinationFolderWindow::done(int result)
 {
     try {
         FormInfo1->Save();

@@ -9,14 +9,15 @@ class TStringLoader;
 
 // Asks where saved attachments go: a folder field with a browse button that opens
 // the system's folder picker. Made at start-up, kept until the program ends.
-class TfolderChooser : public QDialog
+// Its language-file section keeps the name TfolderChooser; registry key ...\Quillbrook\Form2.
+class DestinationFolderWindow : public QDialog
 {
     Q_OBJECT
 public:
     // The window's section in the language file.
     static constexpr QLatin1String languageSection{"TfolderChooser"};
 
-    TfolderChooser(TStringLoader *loader, QWidget *parent);
+    DestinationFolderWindow(TStringLoader *loader, QWidget *parent);
 
     // Shows folder, and on OK replaces it with what the user chose.
     bool choose(QString &folder);

@@ -4,7 +4,7 @@
 
 #include <QMessageBox>
 
-GuiHost::GuiHost(TForm1 *window) : m_window(window) {}
+GuiHost::GuiHost(MainWindow *window) : m_window(window) {}
 
 void GuiHost::run(const std::function<void()> &step)
 {

@@ -6,7 +6,7 @@
 
 #include <atomic>
 
-class TForm1;
+class MainWindow;
 
 // The desktop program's side of the hand-over steps: each step runs on the main
 // thread while the worker waits; message boxes are parented to the main window.
@@ -16,7 +16,7 @@ class GuiHost : public HandOverHost
 {
     Q_OBJECT
 public:
-    explicit GuiHost(TForm1 *window);
+    explicit GuiHost(MainWindow *window);
 
     void run(const std::function<void()> &step) override;
     void setStatusBarText(const QString &text) override;
@@ -30,6 +30,6 @@ public:
     void shutDown() { m_closing = true; }
 
 private:
-    QPointer<TForm1> m_window;
+    QPointer<MainWindow> m_window;
     std::atomic<bool> m_closing{false};
 };

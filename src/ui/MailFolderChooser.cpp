@@ -32,8 +32,8 @@ void sortChildren(QTreeWidgetItem *node, const QCollator &collator)
 
 } // namespace
 
-TchooseFolder::TchooseFolder(mailstore::ApplicationFactory stores, TStringLoader *loader,
-                             QWidget *parent)
+MailFolderChooser::MailFolderChooser(mailstore::ApplicationFactory stores, TStringLoader *loader,
+                                     QWidget *parent)
     : QDialog(parent), m_stores(std::move(stores))
 {
     setObjectName(QStringLiteral("chooseFolder"));
@@ -58,7 +58,7 @@ TchooseFolder::TchooseFolder(mailstore::ApplicationFactory stores, TStringLoader
     refreshButton->setIcon(style()->standardIcon(QStyle::SP_BrowserReload));
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
-    connect(refreshButton, &QPushButton::clicked, this, &TchooseFolder::refreshButtonClick);
+    connect(refreshButton, &QPushButton::clicked, this, &MailFolderChooser::refreshButtonClick);
     connect(TreeView, &QTreeWidget::currentItemChanged, this,
             [this](QTreeWidgetItem *current) { TreeViewChange(current); });
 
@@ -71,7 +71,7 @@ TchooseFolder::TchooseFolder(mailstore::ApplicationFactory stores, TStringLoader
                                    QStringLiteral("chooseFolder"));
 }
 
-TchooseFolder::~TchooseFolder()
+MailFolderChooser::~MailFolderChooser()
 {
     try {
         FormInfo1->Save();
@@ -80,7 +80,7 @@ TchooseFolder::~TchooseFolder()
     }
 }
 
-void TchooseFolder::showEvent(QShowEvent *event)
+void MailFolderChooser::showEvent(QShowEvent *event)
 {
     QDialog::showEvent(event);
     if (!m_loaded) {
@@ -89,7 +89,7 @@ void TchooseFolder::showEvent(QShowEvent *event)
     }
 }
 
-void TchooseFolder::refreshButtonClick()
+void MailFolderChooser::refreshButtonClick()
 {
     std::shared_ptr<mailstore::Application> application;
     try {
@@ -127,7 +127,7 @@ void TchooseFolder::refreshButtonClick()
         QMessageBox::critical(this, QApplication::applicationName(), failure);
 }
 
-void TchooseFolder::loadFolders(mailstore::Folders &folders, QTreeWidgetItem *parent)
+void MailFolderChooser::loadFolders(mailstore::Folders &folders, QTreeWidgetItem *parent)
 {
     const int count = folders.count();
     for (int i = 1; i <= count; ++i) {
@@ -141,7 +141,7 @@ void TchooseFolder::loadFolders(mailstore::Folders &folders, QTreeWidgetItem *pa
     }
 }
 
-void TchooseFolder::TreeViewChange(QTreeWidgetItem *node)
+void MailFolderChooser::TreeViewChange(QTreeWidgetItem *node)
 {
     if (!node || !node->data(0, HasRecordRole).toBool())
         return;

@@ -13,15 +13,16 @@ class TStringLoader;
 // Picks the mail folder an analysis starts from, in one tree of every store's
 // mail folders under "Email Folders". The tree is read when the dialog is first
 // shown and again on Refresh; the dialog is kept, with its tree and selection.
-class TchooseFolder : public QDialog
+// Its language-file section keeps the name TchooseFolder; registry key ...\Tamberline\chooseFolder.
+class MailFolderChooser : public QDialog
 {
     Q_OBJECT
 public:
     // The window's section in the language file.
     static constexpr QLatin1String languageSection{"TchooseFolder"};
 
-    TchooseFolder(mailstore::ApplicationFactory stores, TStringLoader *loader, QWidget *parent);
-    ~TchooseFolder() override;
+    MailFolderChooser(mailstore::ApplicationFactory stores, TStringLoader *loader, QWidget *parent);
+    ~MailFolderChooser() override;
 
     // The chosen folder's entry id ("" for the root) and its path of node texts.
     QString selectedEntryId() const { return m_selectedEntryId; }

@@ -28,7 +28,7 @@
 #include <QThread>
 #include <QTimer>
 
-TForm1::TForm1(mailstore::ApplicationFactory stores, QWidget *parent)
+MainWindow::MainWindow(mailstore::ApplicationFactory stores, QWidget *parent)
     : QMainWindow(parent), m_stores(std::move(stores))
 {
     setObjectName(QStringLiteral("Form1"));
@@ -61,31 +61,31 @@ TForm1::TForm1(mailstore::ApplicationFactory stores, QWidget *parent)
     FormInfo1->FormName = QStringLiteral("main");
     FormInfo1->Loaded();
 
-    m_folderChooser = new TfolderChooser(m_loader.get(), this);
-    QTimer::singleShot(0, this, &TForm1::afterCreate);
+    m_destinationFolderWindow = new DestinationFolderWindow(m_loader.get(), this);
+    QTimer::singleShot(0, this, &MainWindow::afterCreate);
 }
 
-TForm1::~TForm1()
+MainWindow::~MainWindow()
 {
     stopWorkers();
 }
 
-void TForm1::afterCreate()
+void MainWindow::afterCreate()
 {
     recentFiles->saveRecentList(TSettings::valueName(21));
 }
 
-void TForm1::showError(const QString &message)
+void MainWindow::showError(const QString &message)
 {
     QMessageBox::critical(this, QApplication::applicationName(), message);
 }
 
-void TForm1::showStatusText(const QString &text)
+void MainWindow::showStatusText(const QString &text)
 {
     m_statusText->setText(text);
 }
 
-void TForm1::setTitle()
+void MainWindow::setTitle()
 {
     QString name = QFileInfo(m_settings->fileName).fileName();
     if (name.isEmpty())
@@ -95,7 +95,7 @@ void TForm1::setTitle()
     setWindowTitle(name + QStringLiteral(" - Quillbrook by Vellmor Software"));
 }
 
-void TForm1::setModified(bool value)
+void MainWindow::setModified(bool value)
 {
     if (value == Modified)
         return;
@@ -103,7 +103,7 @@ void TForm1::setModified(bool value)
     setTitle();
 }
 
-void TForm1::settingsToControls()
+void MainWindow::settingsToControls()
 {
     (m_settings->getFromDefaultFolder ? defaultInboxChoice : folderChoice)->setChecked(true);
     messageSource->setText(m_settings->fromFolderName);
@@ -118,7 +118,7 @@ void TForm1::settingsToControls()
     setTitle();
 }
 
-void TForm1::controlsToSettings(TSettings &target) const
+void MainWindow::controlsToSettings(TSettings &target) const
 {
     target.getFromDefaultFolder = defaultInboxChoice->isChecked();
     target.fromFolderName = messageSource->text();
@@ -129,14 +129,14 @@ void TForm1::controlsToSettings(TSettings &target) const
     target.logFilename = logFilename->text();
 }
 
-std::unique_ptr<TSettings> TForm1::workerSettings() const
+std::unique_ptr<TSettings> MainWindow::workerSettings() const
 {
     auto copy = std::make_unique<TSettings>();
     controlsToSettings(*copy);
     return copy;
 }
 
-TForm1::Answer TForm1::askSaveChanges()
+MainWindow::Answer MainWindow::askSaveChanges()
 {
     const auto answer = QMessageBox::question(
         this, QApplication::applicationName(), QStringLiteral("Save current settings?"),
@@ -146,7 +146,7 @@ TForm1::Answer TForm1::askSaveChanges()
                                        : Answer::Cancel;
 }
 
-void TForm1::closeEvent(QCloseEvent *event)
+void MainWindow::closeEvent(QCloseEvent *event)
 {
     if (Modified) {
         const Answer answer = askSaveChanges();
@@ -173,7 +173,7 @@ void TForm1::closeEvent(QCloseEvent *event)
     event->accept();
 }
 
-bool TForm1::event(QEvent *event)
+bool MainWindow::event(QEvent *event)
 {
     // A hint shows in the status bar; an empty one leaves it as it is.
     if (event->type() == QEvent::StatusTip) {
@@ -185,7 +185,7 @@ bool TForm1::event(QEvent *event)
     return QMainWindow::event(event);
 }
 
-bool TForm1::eventFilter(QObject *watched, QEvent *event)
+bool MainWindow::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched == messageSource && event->type() == QEvent::MouseButtonPress &&
         messageSource->isEnabled()) {
@@ -195,13 +195,13 @@ bool TForm1::eventFilter(QObject *watched, QEvent *event)
     return QMainWindow::eventFilter(watched, event);
 }
 
-bool TForm1::workerRunning() const
+bool MainWindow::workerRunning() const
 {
     return std::any_of(m_workers.begin(), m_workers.end(),
                        [](const auto &w) { return !w.isNull(); });
 }
 
-void TForm1::watchWorker(QThread *worker)
+void MainWindow::watchWorker(QThread *worker)
 {
     m_workers.append(worker);
     connect(worker, &QObject::destroyed, this, [this] {
@@ -211,7 +211,7 @@ void TForm1::watchWorker(QThread *worker)
     updateWorkerCommands();
 }
 
-void TForm1::stopWorkers()
+void MainWindow::stopWorkers()
 {
     if (!workerRunning())
         return;

@@ -9,7 +9,9 @@
 #include <memory>
 
 class AttachmentGridModel;
+class DestinationFolderWindow;
 class GuiHost;
+class MailFolderChooser;
 class QAction;
 class QButtonGroup;
 class QFileDialog;
@@ -23,8 +25,6 @@ class QTabWidget;
 class QTableView;
 class QThread;
 class QToolButton;
-class TchooseFolder;
-class TfolderChooser;
 class TFormInfo;
 class TMRUManager;
 class TSettings;
@@ -33,15 +33,16 @@ class TStringLoader;
 // The main window: three pages (starting folder, attachments, options), the File
 // and Edit menus, a tool bar and a status bar. It owns the long-lived settings,
 // the attachment list, the language loader and the recent files list.
-class TForm1 : public QMainWindow
+// Its language-file section keeps the name TForm1; registry key ...\Quillbrook\main.
+class MainWindow : public QMainWindow
 {
     Q_OBJECT
 public:
     // The window's section in the language file.
     static constexpr QLatin1String languageSection{"TForm1"};
 
-    explicit TForm1(mailstore::ApplicationFactory stores, QWidget *parent = nullptr);
-    ~TForm1() override;
+    explicit MainWindow(mailstore::ApplicationFactory stores, QWidget *parent = nullptr);
+    ~MainWindow() override;
 
     // Operations the hand-over steps and the jobs reach.
     void showStatusText(const QString &text);
@@ -68,7 +69,7 @@ public:
     AttachmentList &attachmentList() { return m_list; }
     AttachmentGridModel &gridModel() const { return *m_model; }
     TStringLoader *stringLoader() const { return m_loader.get(); }
-    TfolderChooser *folderChooser() const { return m_folderChooser; }
+    DestinationFolderWindow *destinationFolderWindow() const { return m_destinationFolderWindow; }
 
     // The window's controls, named as the language file knows them.
     QTabWidget *PageControl;
@@ -152,8 +153,8 @@ private:
     AttachmentGridModel *m_model;
     TSettings *m_settings;
     GuiHost *m_host;
-    QPointer<TchooseFolder> m_chooseFolder;
-    TfolderChooser *m_folderChooser;
+    QPointer<MailFolderChooser> m_mailFolderChooser;
+    DestinationFolderWindow *m_destinationFolderWindow;
     QList<QPointer<QThread>> m_workers;
     QLabel *m_statusText;
 

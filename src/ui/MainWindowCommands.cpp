@@ -29,7 +29,7 @@ const QString busyHint = QStringLiteral("Wait until the running analysis or job 
 
 } // namespace
 
-void TForm1::emailsFromClick()
+void MainWindow::emailsFromClick()
 {
     setModified(true);
     const bool chosenFolder = folderChoice->isChecked();
@@ -37,7 +37,7 @@ void TForm1::emailsFromClick()
     browseFromFolder->setEnabled(chosenFolder);
 }
 
-void TForm1::messageSourceClick()
+void MainWindow::messageSourceClick()
 {
     QApplication::beep();
     QMessageBox box(
@@ -47,18 +47,18 @@ void TForm1::messageSourceClick()
     box.exec();
 }
 
-void TForm1::browseFromFolderClick()
+void MainWindow::browseFromFolderClick()
 {
-    if (!m_chooseFolder)
-        m_chooseFolder = new TchooseFolder(m_stores, m_loader.get(), this);
-    if (m_chooseFolder->exec() != QDialog::Accepted)
+    if (!m_mailFolderChooser)
+        m_mailFolderChooser = new MailFolderChooser(m_stores, m_loader.get(), this);
+    if (m_mailFolderChooser->exec() != QDialog::Accepted)
         return;
-    messageSource->setText(m_chooseFolder->selectedPath());
-    SourceFolderEntryId = m_chooseFolder->selectedEntryId();
+    messageSource->setText(m_mailFolderChooser->selectedPath());
+    SourceFolderEntryId = m_mailFolderChooser->selectedEntryId();
     setModified(true);
 }
 
-void TForm1::analyseButtonClick()
+void MainWindow::analyseButtonClick()
 {
     if (workerRunning())
         return;
@@ -72,11 +72,11 @@ void TForm1::analyseButtonClick()
         showError(e.message());
         return;
     }
-    auto *status = new TTstatusForm(m_loader.get(), this);
+    auto *status = new StatusWindow(m_loader.get(), this);
     watchWorker(new TAnalyseThread(copy.release(), status->link(), m_host, m_stores, &m_list));
 }
 
-void TForm1::deleteAttachmentsClick()
+void MainWindow::deleteAttachmentsClick()
 {
     if (QMessageBox::warning(this, QStringLiteral("Warning"),
                              QStringLiteral("Delete all selected attachments - are you sure?"),
@@ -84,19 +84,19 @@ void TForm1::deleteAttachmentsClick()
         startJob(true, false);
 }
 
-void TForm1::detachAttachmentsClick()
+void MainWindow::detachAttachmentsClick()
 {
-    if (m_folderChooser->choose(SaveFolder))
+    if (m_destinationFolderWindow->choose(SaveFolder))
         startJob(true, true);
 }
 
-void TForm1::copyAttachmentsClick()
+void MainWindow::copyAttachmentsClick()
 {
-    if (m_folderChooser->choose(SaveFolder))
+    if (m_destinationFolderWindow->choose(SaveFolder))
         startJob(false, true);
 }
 
-void TForm1::startJob(bool remove, bool save)
+void MainWindow::startJob(bool remove, bool save)
 {
     if (workerRunning())
         return;
@@ -109,7 +109,7 @@ void TForm1::startJob(bool remove, bool save)
             return;
         }
     }
-    auto *status = new TTstatusForm(m_loader.get(), this);
+    auto *status = new StatusWindow(m_loader.get(), this);
     // The job takes the selected rows' records when it starts, on this thread.
     auto takeSelection = [this] {
         TEmailThread::Records records;
@@ -127,7 +127,7 @@ void TForm1::startJob(bool remove, bool save)
                                  remove, save));
 }
 
-void TForm1::loggingClick()
+void MainWindow::loggingClick()
 {
     setModified(true);
     const bool toFile = logToFileChoice->isChecked();
@@ -135,12 +135,12 @@ void TForm1::loggingClick()
     browseLogFile->setEnabled(toFile);
 }
 
-void TForm1::logFilenameChange()
+void MainWindow::logFilenameChange()
 {
     setModified(true);
 }
 
-void TForm1::browseLogFileClick()
+void MainWindow::browseLogFileClick()
 {
     if (browseLog->exec() != QDialog::Accepted || browseLog->selectedFiles().isEmpty())
         return;
@@ -148,33 +148,33 @@ void TForm1::browseLogFileClick()
     setModified(true);
 }
 
-void TForm1::syncGridRows()
+void MainWindow::syncGridRows()
 {
     m_model->syncRows();
     // The row count changed: nothing is selected any more, and the buttons say so.
     attachGridSelectChanged();
 }
 
-void TForm1::clearAllData()
+void MainWindow::clearAllData()
 {
     PageControl->setCurrentWidget(Emails);
     m_list.clear();
     syncGridRows();
 }
 
-void TForm1::SelectAll1Click()
+void MainWindow::SelectAll1Click()
 {
     attachGrid->selectAll();
 }
 
-void TForm1::attachGridSelectChanged()
+void MainWindow::attachGridSelectChanged()
 {
     const int selected = int(attachGrid->selectionModel()->selectedRows().size());
     updateWorkerCommands();
     showStatusText(QStringLiteral("%1 attachment(s) selected").arg(selected));
 }
 
-void TForm1::updateWorkerCommands()
+void MainWindow::updateWorkerCommands()
 {
     const bool busy = workerRunning();
     const bool rows = !attachGrid->selectionModel()->selectedRows().isEmpty();
@@ -185,7 +185,7 @@ void TForm1::updateWorkerCommands()
     attachGrid->horizontalHeader()->setToolTip(busy ? busyHint : QString());
 }
 
-void TForm1::attachGridHeadingClick(int dataColumn)
+void MainWindow::attachGridHeadingClick(int dataColumn)
 {
     // A running analysis fills the list and a starting job reads it: no sorting meanwhile.
     if (workerRunning()) {
@@ -197,7 +197,7 @@ void TForm1::attachGridHeadingClick(int dataColumn)
     attachGrid->setUpdatesEnabled(true);
 }
 
-void TForm1::attachGridDblClickCell(int dataRow)
+void MainWindow::attachGridDblClickCell(int dataRow)
 {
     const auto record = m_list.record(dataRow - 1);
     if (dataRow < 1 || !record)

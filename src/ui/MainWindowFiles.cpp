@@ -6,13 +6,13 @@
 
 #include <QFileDialog>
 
-void TForm1::Open1Click()
+void MainWindow::Open1Click()
 {
     if (OpenDialog->exec() == QDialog::Accepted && !OpenDialog->selectedFiles().isEmpty())
         openFile(OpenDialog->selectedFiles().first());
 }
 
-bool TForm1::openFile(const QString &fileName)
+bool MainWindow::openFile(const QString &fileName)
 {
     try {
         m_settings->loadFromFile(fileName);
@@ -26,7 +26,7 @@ bool TForm1::openFile(const QString &fileName)
     return true;
 }
 
-void TForm1::Save1Click()
+void MainWindow::Save1Click()
 {
     if (m_settings->fileName.isEmpty())
         Saveas1Click();
@@ -34,13 +34,13 @@ void TForm1::Save1Click()
         SaveFile(m_settings->fileName);
 }
 
-void TForm1::Saveas1Click()
+void MainWindow::Saveas1Click()
 {
     if (SaveDialog->exec() == QDialog::Accepted && !SaveDialog->selectedFiles().isEmpty())
         SaveFile(SaveDialog->selectedFiles().first());
 }
 
-bool TForm1::SaveFile(const QString &fileName)
+bool MainWindow::SaveFile(const QString &fileName)
 {
     controlsToSettings(*m_settings);
     try {
@@ -55,7 +55,7 @@ bool TForm1::SaveFile(const QString &fileName)
     return true;
 }
 
-void TForm1::recentFilesClick(const QString &fileName)
+void MainWindow::recentFilesClick(const QString &fileName)
 {
     if (Modified) {
         const Answer answer = askSaveChanges();

@@ -47,14 +47,15 @@ QFileDialog *fileDialog(QWidget *parent, const char *name, const QString &title,
 
 } // namespace
 
-void TForm1::buildMenus()
+void MainWindow::buildMenus()
 {
     QMenu *file = named(menuBar()->addMenu(QStringLiteral("&File")), "File1");
-    Open1 = named(file->addAction(QStringLiteral("&Open..."), this, &TForm1::Open1Click), "Open1");
+    Open1 =
+        named(file->addAction(QStringLiteral("&Open..."), this, &MainWindow::Open1Click), "Open1");
     Open1->setShortcut(QKeySequence::Open);
-    Save1 = named(file->addAction(QStringLiteral("&Save"), this, &TForm1::Save1Click), "Save1");
+    Save1 = named(file->addAction(QStringLiteral("&Save"), this, &MainWindow::Save1Click), "Save1");
     Save1->setShortcut(QKeySequence::Save);
-    Saveas1 = named(file->addAction(QStringLiteral("Save as..."), this, &TForm1::Saveas1Click),
+    Saveas1 = named(file->addAction(QStringLiteral("Save as..."), this, &MainWindow::Saveas1Click),
                     "Saveas1");
     Recentfiles1 = named(file->addMenu(QStringLiteral("&Recent files")), "Recentfiles1");
     file->addSeparator();
@@ -63,7 +64,7 @@ void TForm1::buildMenus()
     Exit1->setStatusTip(QStringLiteral("Close this program"));
     QMenu *edit = named(menuBar()->addMenu(QStringLiteral("&Edit")), "Edit1");
     SelectAll1 =
-        named(edit->addAction(QStringLiteral("Se&lect All"), this, &TForm1::SelectAll1Click),
+        named(edit->addAction(QStringLiteral("Se&lect All"), this, &MainWindow::SelectAll1Click),
               "SelectAll1");
     SelectAll1->setShortcut(QKeySequence::SelectAll);
 
@@ -75,12 +76,12 @@ void TForm1::buildMenus()
     tools->setMovable(false);
     tools->setIconSize({20, 20});
     openTool = named(tools->addAction(style()->standardIcon(QStyle::SP_DialogOpenButton),
-                                      QStringLiteral("Open"), this, &TForm1::Open1Click),
+                                      QStringLiteral("Open"), this, &MainWindow::Open1Click),
                      "ToolButton1");
     openTool->setStatusTip(QStringLiteral("Open a settings file"));
     openTool->setToolTip(openTool->statusTip());
     saveTool = named(tools->addAction(style()->standardIcon(QStyle::SP_DialogSaveButton),
-                                      QStringLiteral("Save"), this, &TForm1::Save1Click),
+                                      QStringLiteral("Save"), this, &MainWindow::Save1Click),
                      "ToolButton2");
     saveTool->setStatusTip(QStringLiteral("Save the current settings"));
     saveTool->setToolTip(saveTool->statusTip());
@@ -100,7 +101,7 @@ void TForm1::buildMenus()
     browseLog->setAcceptMode(QFileDialog::AcceptSave);
 }
 
-void TForm1::buildPages()
+void MainWindow::buildPages()
 {
     PageControl = named(new QTabWidget(this), "PageControl");
     Emails = buildStartingFolderPage();
@@ -112,7 +113,7 @@ void TForm1::buildPages()
     setCentralWidget(PageControl);
 }
 
-QWidget *TForm1::buildStartingFolderPage()
+QWidget *MainWindow::buildStartingFolderPage()
 {
     auto *page = named(new QWidget, "Emails");
     emailsFrom = named(new QGroupBox(QStringLiteral(" &Process emails from "), page), "emailsFrom");
@@ -148,14 +149,14 @@ QWidget *TForm1::buildStartingFolderPage()
     buttons->addWidget(analyseButton);
     layout->addLayout(buttons);
 
-    connect(defaultInboxChoice, &QRadioButton::clicked, this, &TForm1::emailsFromClick);
-    connect(folderChoice, &QRadioButton::clicked, this, &TForm1::emailsFromClick);
-    connect(browseFromFolder, &QToolButton::clicked, this, &TForm1::browseFromFolderClick);
-    connect(analyseButton, &QPushButton::clicked, this, &TForm1::analyseButtonClick);
+    connect(defaultInboxChoice, &QRadioButton::clicked, this, &MainWindow::emailsFromClick);
+    connect(folderChoice, &QRadioButton::clicked, this, &MainWindow::emailsFromClick);
+    connect(browseFromFolder, &QToolButton::clicked, this, &MainWindow::browseFromFolderClick);
+    connect(analyseButton, &QPushButton::clicked, this, &MainWindow::analyseButtonClick);
     return page;
 }
 
-QWidget *TForm1::buildAttachmentsPage()
+QWidget *MainWindow::buildAttachmentsPage()
 {
     auto *page = named(new QWidget, "attachmentsSheet");
     attachGrid = named(new QTableView(page), "attachGrid");
@@ -202,18 +203,18 @@ QWidget *TForm1::buildAttachmentsPage()
     layout->addLayout(buttons);
 
     connect(attachGrid->selectionModel(), &QItemSelectionModel::selectionChanged, this,
-            &TForm1::attachGridSelectChanged);
+            &MainWindow::attachGridSelectChanged);
     connect(attachGrid->horizontalHeader(), &QHeaderView::sectionClicked, this,
             [this](int section) { attachGridHeadingClick(section + 1); });
     connect(attachGrid, &QTableView::doubleClicked, this,
             [this](const QModelIndex &index) { attachGridDblClickCell(index.row() + 1); });
-    connect(deleteAttachments, &QPushButton::clicked, this, &TForm1::deleteAttachmentsClick);
-    connect(detachAttachments, &QPushButton::clicked, this, &TForm1::detachAttachmentsClick);
-    connect(copyAttachments, &QPushButton::clicked, this, &TForm1::copyAttachmentsClick);
+    connect(deleteAttachments, &QPushButton::clicked, this, &MainWindow::deleteAttachmentsClick);
+    connect(detachAttachments, &QPushButton::clicked, this, &MainWindow::detachAttachmentsClick);
+    connect(copyAttachments, &QPushButton::clicked, this, &MainWindow::copyAttachmentsClick);
     return page;
 }
 
-QWidget *TForm1::buildOptionsPage()
+QWidget *MainWindow::buildOptionsPage()
 {
     auto *page = named(new QWidget, "TabSheet1");
     logging = named(new QGroupBox(QStringLiteral(" &Logging "), page), "logging");
@@ -232,9 +233,9 @@ QWidget *TForm1::buildOptionsPage()
     layout->addWidget(logging);
     layout->addStretch();
 
-    connect(noLoggingChoice, &QRadioButton::clicked, this, &TForm1::loggingClick);
-    connect(logToFileChoice, &QRadioButton::clicked, this, &TForm1::loggingClick);
-    connect(logFilename, &QLineEdit::textChanged, this, &TForm1::logFilenameChange);
-    connect(browseLogFile, &QToolButton::clicked, this, &TForm1::browseLogFileClick);
+    connect(noLoggingChoice, &QRadioButton::clicked, this, &MainWindow::loggingClick);
+    connect(logToFileChoice, &QRadioButton::clicked, this, &MainWindow::loggingClick);
+    connect(logFilename, &QLineEdit::textChanged, this, &MainWindow::logFilenameChange);
+    connect(browseLogFile, &QToolButton::clicked, this, &MainWindow::browseLogFileClick);
     return page;
 }

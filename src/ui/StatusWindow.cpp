@@ -18,26 +18,26 @@ namespace {
 class StatusLink : public StatusView
 {
 public:
-    explicit StatusLink(TTstatusForm *form) : StatusView(form), m_form(form) {}
-    void AttachWorker(QThread *worker) override { m_form->AttachWorker(worker); }
+    explicit StatusLink(StatusWindow *window) : StatusView(window), m_window(window) {}
+    void AttachWorker(QThread *worker) override { m_window->AttachWorker(worker); }
     void showInFront() override
     {
-        m_form->show();
-        m_form->raise();
-        m_form->activateWindow();
+        m_window->show();
+        m_window->raise();
+        m_window->activateWindow();
     }
-    void ShowStatus(const QString &text) override { m_form->ShowStatus(text); }
-    void ShowProgress(int percent) override { m_form->ShowProgress(percent); }
-    void MarkFinished() override { m_form->MarkFinished(); }
-    void closeWindow() override { m_form->close(); }
+    void ShowStatus(const QString &text) override { m_window->ShowStatus(text); }
+    void ShowProgress(int percent) override { m_window->ShowProgress(percent); }
+    void MarkFinished() override { m_window->MarkFinished(); }
+    void closeWindow() override { m_window->close(); }
 
 private:
-    TTstatusForm *m_form;
+    StatusWindow *m_window;
 };
 
 } // namespace
 
-TTstatusForm::TTstatusForm(TStringLoader *loader, QWidget *parent)
+StatusWindow::StatusWindow(TStringLoader *loader, QWidget *parent)
     : QDialog(parent, Qt::Dialog | Qt::WindowStaysOnTopHint), m_link(new StatusLink(this))
 {
     setObjectName(QStringLiteral("TstatusForm"));
@@ -58,7 +58,7 @@ TTstatusForm::TTstatusForm(TStringLoader *loader, QWidget *parent)
     cancelButton->setObjectName(QStringLiteral("cancelButton"));
     cancelButton->setGeometry(243, 68, 100, 28);
     cancelButton->setAutoDefault(false);
-    connect(cancelButton, &QPushButton::clicked, this, &TTstatusForm::cancelButtonClick);
+    connect(cancelButton, &QPushButton::clicked, this, &StatusWindow::cancelButtonClick);
     setKind(ButtonKind::Cancel);
 
     if (loader)
@@ -68,31 +68,31 @@ TTstatusForm::TTstatusForm(TStringLoader *loader, QWidget *parent)
     show();
 }
 
-void TTstatusForm::AttachWorker(QThread *worker)
+void StatusWindow::AttachWorker(QThread *worker)
 {
     Worker = worker;
 }
 
-void TTstatusForm::ShowStatus(const QString &text)
+void StatusWindow::ShowStatus(const QString &text)
 {
     statusText->setText(text);
     statusText->repaint();
     Q_EMIT statusShown(text);
 }
 
-void TTstatusForm::ShowProgress(int percent)
+void StatusWindow::ShowProgress(int percent)
 {
     taskProgress->setValue(percent);
     taskProgress->repaint();
 }
 
-void TTstatusForm::MarkFinished()
+void StatusWindow::MarkFinished()
 {
     setKind(ButtonKind::OK);
     Worker = nullptr;
 }
 
-void TTstatusForm::setKind(ButtonKind kind)
+void StatusWindow::setKind(ButtonKind kind)
 {
     m_kind = kind;
     switch (kind) {
@@ -112,7 +112,7 @@ void TTstatusForm::setKind(ButtonKind kind)
     cancelButton->setDefault(kind == ButtonKind::OK);
 }
 
-void TTstatusForm::cancelButtonClick()
+void StatusWindow::cancelButtonClick()
 {
     if (m_kind != ButtonKind::Cancel) {
         close();
@@ -124,7 +124,7 @@ void TTstatusForm::cancelButtonClick()
     setKind(ButtonKind::Close);
 }
 
-void TTstatusForm::keyPressEvent(QKeyEvent *event)
+void StatusWindow::keyPressEvent(QKeyEvent *event)
 {
     // Esc answers Cancel, Enter answers OK; Close answers neither.
     const bool escape = event->key() == Qt::Key_Escape;
@@ -135,7 +135,7 @@ void TTstatusForm::keyPressEvent(QKeyEvent *event)
         QDialog::keyPressEvent(event);
 }
 
-void TTstatusForm::closeEvent(QCloseEvent *event)
+void StatusWindow::closeEvent(QCloseEvent *event)
 {
     // A window closed while its worker runs would leave nothing to cancel it with.
     if (Worker)

@@ -15,7 +15,8 @@ class TStringLoader;
 // button that cancels the worker, then closes the window. Stays on top, not modal,
 // and frees itself when closed; a worker's later steps then find no window and
 // skip it, and closing it with the close box cancels the worker.
-class TTstatusForm : public QDialog
+// Its language-file section keeps the name TTstatusForm; it keeps no placement.
+class StatusWindow : public QDialog
 {
     Q_OBJECT
 public:
@@ -24,7 +25,7 @@ public:
 
     enum class ButtonKind { Cancel, OK, Close };
 
-    explicit TTstatusForm(TStringLoader *loader, QWidget *parent = nullptr);
+    explicit StatusWindow(TStringLoader *loader, QWidget *parent = nullptr);
 
     // What the hand-over steps reach; lives and dies with the window.
     StatusView *link() const { return m_link; }

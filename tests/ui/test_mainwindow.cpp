@@ -65,7 +65,7 @@ void pressButton(QWidget *modal, QMessageBox::StandardButton which)
         box->button(which)->click();
 }
 
-QString statusBarText(TForm1 &window)
+QString statusBarText(MainWindow &window)
 {
     return window.findChild<QLabel *>(QStringLiteral("statusText"))->text();
 }
@@ -88,7 +88,7 @@ struct Mailbox
     }
 };
 
-void analyse(TForm1 &window)
+void analyse(MainWindow &window)
 {
     window.analyseButtonClick();
     QTRY_VERIFY_WITH_TIMEOUT(!window.workerRunning(), 10000);
@@ -120,7 +120,7 @@ private Q_SLOTS:
     void firstStart()
     {
         Mailbox box;
-        TForm1 window(box.store.factory());
+        MainWindow window(box.store.factory());
         window.show();
         QCOMPARE(window.windowTitle(), QStringLiteral("Untitled - Quillbrook by Vellmor Software"));
         QCOMPARE(window.PageControl->currentWidget(), window.Emails);
@@ -138,14 +138,14 @@ private Q_SLOTS:
     void analyzeFillsTheGridAndClosesItsStatusWindow()
     {
         Mailbox box;
-        TForm1 window(box.store.factory());
+        MainWindow window(box.store.factory());
         window.show();
         analyse(window);
         QCOMPARE(window.PageControl->currentWidget(), window.attachmentsSheet);
         QCOMPARE(window.attachGrid->model()->rowCount(), 4);
         QCOMPARE(window.attachGrid->model()->index(3, 1).data().toString(),
                  QStringLiteral("Inbox\\Projects\\"));
-        QTRY_VERIFY(window.findChildren<TTstatusForm *>().isEmpty());
+        QTRY_VERIFY(window.findChildren<StatusWindow *>().isEmpty());
         QCOMPARE(statusBarText(window), QStringLiteral("0 attachment(s) selected"));
         window.SelectAll1Click();
         QCOMPARE(statusBarText(window), QStringLiteral("4 attachment(s) selected"));
@@ -157,7 +157,7 @@ private Q_SLOTS:
     void sortingByHeadings()
     {
         Mailbox box;
-        TForm1 window(box.store.factory());
+        MainWindow window(box.store.factory());
         analyse(window);
         auto &model = window.gridModel();
         const auto subjects = [&] {
@@ -188,7 +188,7 @@ private Q_SLOTS:
     void checksThatStopACommand()
     {
         Mailbox box;
-        TForm1 window(box.store.factory());
+        MainWindow window(box.store.factory());
         window.folderChoice->click();
         QString message;
         whenModal([](QWidget *m) { pressButton(m, QMessageBox::Ok); }, &message);
@@ -202,9 +202,9 @@ private Q_SLOTS:
         QCOMPARE(message, QStringLiteral("The folder to save resumes to is blank"));
         window.logToFileChoice->click();
         window.logFilename->clear();
-        QVERIFY(window.folderChooser());
+        QVERIFY(window.destinationFolderWindow());
         whenModal([this](QWidget *m) {
-            auto *chooser = qobject_cast<TfolderChooser *>(m);
+            auto *chooser = qobject_cast<DestinationFolderWindow *>(m);
             chooser->Directory->setText(QStringLiteral("/tmp/saved"));
             screenshot(chooser, "destination-folder");
             chooser->accept();
@@ -221,12 +221,12 @@ private Q_SLOTS:
     {
         Mailbox box;
         QTemporaryDir out;
-        TForm1 window(box.store.factory());
+        MainWindow window(box.store.factory());
         window.show();
         analyse(window);
         window.SelectAll1Click();
         whenModal([&](QWidget *m) {
-            auto *chooser = qobject_cast<TfolderChooser *>(m);
+            auto *chooser = qobject_cast<DestinationFolderWindow *>(m);
             chooser->Directory->setText(out.path());
             chooser->accept();
         });
@@ -235,22 +235,22 @@ private Q_SLOTS:
         QCOMPARE(window.attachGrid->model()->rowCount(), 0);
         QCOMPARE(window.PageControl->currentWidget(), window.Emails);
         QVERIFY(QFile::exists(out.path() + QStringLiteral("/Inbox/Big.zip")));
-        const auto statusWindows = window.findChildren<TTstatusForm *>();
+        const auto statusWindows = window.findChildren<StatusWindow *>();
         QCOMPARE(statusWindows.size(), 1);
         QCOMPARE(statusWindows[0]->cancelButton->text(), QStringLiteral("&OK"));
         QCOMPARE(statusWindows[0]->statusText->text(),
                  QStringLiteral("Complete. 4 attachment(s) processed"));
         screenshot(statusWindows[0], "status-window");
         QTest::keyClick(statusWindows[0], Qt::Key_Return); // Enter answers OK
-        QTRY_VERIFY(window.findChildren<TTstatusForm *>().isEmpty());
+        QTRY_VERIFY(window.findChildren<StatusWindow *>().isEmpty());
     }
 
     void statusWindowButtons()
     {
-        TTstatusForm form(nullptr);
+        StatusWindow form(nullptr);
         QCOMPARE(form.cancelButton->text(), QStringLiteral("&Cancel"));
         QTest::keyClick(&form, Qt::Key_Return); // Enter does nothing while it is Cancel
-        QCOMPARE(form.buttonKind(), TTstatusForm::ButtonKind::Cancel);
+        QCOMPARE(form.buttonKind(), StatusWindow::ButtonKind::Cancel);
         QTest::keyClick(&form, Qt::Key_Escape); // Esc cancels
         QCOMPARE(form.cancelButton->text(), QStringLiteral("&Close"));
         QTest::keyClick(&form, Qt::Key_Escape); // and then neither key does anything
@@ -265,7 +265,7 @@ private Q_SLOTS:
     void modifiedMarkAndClosing()
     {
         Mailbox box;
-        TForm1 window(box.store.factory());
+        MainWindow window(box.store.factory());
         window.show();
         window.logToFileChoice->click();
         QVERIFY(window.isModified());
@@ -297,7 +297,7 @@ private Q_SLOTS:
         QTemporaryDir dir;
         const QString file = dir.filePath(QStringLiteral("weekly.qbk"));
         {
-            TForm1 window(box.store.factory());
+            MainWindow window(box.store.factory());
             window.logToFileChoice->click();
             QVERIFY(window.SaveFile(file));
             QCOMPARE(window.windowTitle(),
@@ -306,7 +306,7 @@ private Q_SLOTS:
             QVERIFY(window.Recentfiles1->isEnabled());
             window.close();
         }
-        TForm1 window(box.store.factory());
+        MainWindow window(box.store.factory());
         QCOMPARE(window.Recentfiles1->actions().size(), 1);
         QVERIFY(window.Recentfiles1->actions().first()->text().startsWith(QStringLiteral("&1\t")));
         window.noLoggingChoice->click();
@@ -326,10 +326,10 @@ private Q_SLOTS:
         window.setModified(false);
     }
 
-    void folderChooserTree()
+    void mailFolderChooserTree()
     {
         Mailbox box;
-        TchooseFolder chooser(box.store.factory(), nullptr, nullptr);
+        MailFolderChooser chooser(box.store.factory(), nullptr, nullptr);
         chooser.show();
         QTreeWidgetItem *root = chooser.TreeView->topLevelItem(0);
         QCOMPARE(root->text(0), QStringLiteral("Email Folders"));
@@ -370,19 +370,20 @@ private Q_SLOTS:
         Mailbox box;
         QRect mainBounds;
         {
-            TForm1 window(box.store.factory());
+            MainWindow window(box.store.factory());
             window.show();
             QCOMPARE(window.analyseButton->text(), QStringLiteral("&Untersuchen..."));
-            QCOMPARE(window.folderChooser()->browseButton->text(), QStringLiteral("Suchen"));
+            QCOMPARE(window.destinationFolderWindow()->browseButton->text(),
+                     QStringLiteral("Suchen"));
             {
-                TTstatusForm status(window.stringLoader());
+                StatusWindow status(window.stringLoader());
                 QCOMPARE(status.cancelButton->text(), QStringLiteral("&Abbrechen"));
-                TchooseFolder chooser(box.store.factory(), window.stringLoader(), nullptr);
+                MailFolderChooser chooser(box.store.factory(), window.stringLoader(), nullptr);
                 QCOMPARE(chooser.refreshButton->text(), QStringLiteral("&Neu laden"));
             }
             QString folder = QStringLiteral("/tmp/saved");
             whenModal([](QWidget *m) { qobject_cast<QDialog *>(m)->accept(); });
-            QVERIFY(window.folderChooser()->choose(folder));
+            QVERIFY(window.destinationFolderWindow()->choose(folder));
             mainBounds = window.frameGeometry();
             QVERIFY(window.close());
         }
@@ -414,7 +415,7 @@ private Q_SLOTS:
     void closingWithYesAndACancelledSaveStillCloses()
     {
         Mailbox box;
-        TForm1 window(box.store.factory());
+        MainWindow window(box.store.factory());
         window.show();
         window.logToFileChoice->click();
         whenModal([](QWidget *m) { pressButton(m, QMessageBox::Yes); });
@@ -440,7 +441,7 @@ private Q_SLOTS:
                        "text/plain\n\nhi\n"
                        "--b\nContent-Type: application/pdf; name=\"f.pdf\"\n\nx\n--b--\n");
         }
-        TForm1 window(maildir::storeFactory({root}));
+        MainWindow window(maildir::storeFactory({root}));
         window.show();
         analyse(window);
         QCOMPARE(window.attachGrid->model()->rowCount(), 6);
@@ -449,9 +450,9 @@ private Q_SLOTS:
         QString afterCancel;
         // The job's steps need this thread, so the hook is in place before its first one.
         window.startJob(true, false);
-        auto *running = window.findChildren<TTstatusForm *>().value(0);
+        auto *running = window.findChildren<StatusWindow *>().value(0);
         QVERIFY(running);
-        connect(running, &TTstatusForm::statusShown, running,
+        connect(running, &StatusWindow::statusShown, running,
                 [running, &afterCancel](const QString &text) {
                     if (text.startsWith(QStringLiteral("Processing attachment 3 of"))) {
                         running->cancelButton->click();
@@ -460,7 +461,7 @@ private Q_SLOTS:
                 });
         QTRY_VERIFY_WITH_TIMEOUT(!window.workerRunning(), 10000);
         QCOMPARE(afterCancel, QStringLiteral("&Close"));
-        auto *status = window.findChildren<TTstatusForm *>().value(0);
+        auto *status = window.findChildren<StatusWindow *>().value(0);
         QVERIFY(status);
         QCOMPARE(status->statusText->text(),
                  QStringLiteral("INCOMPLETE. 3 attachment(s) processed"));
@@ -476,13 +477,13 @@ private Q_SLOTS:
         Mailbox box;
         for (int i = 0; i < 300; ++i)
             box.store.addItem(box.inbox, QStringLiteral("filler %1").arg(i), {"f.txt"});
-        TForm1 window(box.store.factory());
+        MainWindow window(box.store.factory());
         window.show();
         window.analyseButtonClick();
-        QPointer<TTstatusForm> status = window.findChildren<TTstatusForm *>().first();
+        QPointer<StatusWindow> status = window.findChildren<StatusWindow *>().first();
         // Pressed while the fifth email's status shows: the worker waits for this step.
         QString afterCancel;
-        connect(status, &TTstatusForm::statusShown, status,
+        connect(status, &StatusWindow::statusShown, status,
                 [status, &afterCancel](const QString &text) {
                     if (text.startsWith(QStringLiteral("Email 5 of"))) {
                         status->cancelButton->click();

@@ -24,7 +24,7 @@ int main(int argc, char *argv[])
             if (arguments[i] == QLatin1String("--store"))
                 stores << arguments[++i];
         }
-        TForm1 window(mailstore::configuredStores(stores));
+        MainWindow window(mailstore::configuredStores(stores));
         window.show();
         status = QApplication::exec();
     }
