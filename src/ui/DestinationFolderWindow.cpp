@@ -25,24 +25,24 @@ DestinationFolderWindow::DestinationFolderWindow(TStringLoader *loader, QWidget 
     pages->addTab(page, QStringLiteral("Save attachments to..."));
     auto *label = new QLabel(QStringLiteral("&Folder to save resumes to"), page);
     label->setObjectName(QStringLiteral("Label1"));
-    Directory = new QLineEdit(page);
-    Directory->setObjectName(QStringLiteral("Directory"));
-    Directory->setToolTip(QStringLiteral("Where would you like the saved files to be saved to?"));
-    Directory->setStatusTip(Directory->toolTip());
-    label->setBuddy(Directory);
+    folderField = new QLineEdit(page);
+    folderField->setObjectName(QStringLiteral("Directory"));
+    folderField->setToolTip(QStringLiteral("Where would you like the saved files to be saved to?"));
+    folderField->setStatusTip(folderField->toolTip());
+    label->setBuddy(folderField);
     browseButton = new QToolButton(page);
     browseButton->setObjectName(QStringLiteral("browseButton"));
     browseButton->setText(QStringLiteral("..."));
     connect(browseButton, &QToolButton::clicked, this, [this] {
         const QString chosen = QFileDialog::getExistingDirectory(
-            this, QStringLiteral("Choose a folder"), Directory->text());
+            this, QStringLiteral("Choose a folder"), folderField->text());
         if (!chosen.isEmpty())
-            Directory->setText(chosen);
+            folderField->setText(chosen);
     });
     auto *pageLayout = new QVBoxLayout(page);
     pageLayout->addWidget(label);
     auto *field = new QHBoxLayout;
-    field->addWidget(Directory, 1);
+    field->addWidget(folderField, 1);
     field->addWidget(browseButton);
     pageLayout->addLayout(field);
     pageLayout->addStretch();
@@ -55,23 +55,23 @@ DestinationFolderWindow::DestinationFolderWindow(TStringLoader *loader, QWidget 
     layout->addWidget(pages, 1);
     layout->addWidget(buttons);
 
-    FormInfo1 = TFormInfo::prepare(this, loader, languageSection, QStringLiteral("Quillbrook"),
-                                   QStringLiteral("Form2"));
+    m_placement = TFormInfo::prepare(this, loader, languageSection, QStringLiteral("Quillbrook"),
+                                     QStringLiteral("Form2"));
 }
 
 bool DestinationFolderWindow::choose(QString &folder)
 {
-    Directory->setText(folder);
+    folderField->setText(folder);
     if (exec() != QDialog::Accepted)
         return false;
-    folder = Directory->text();
+    folder = folderField->text();
     return true;
 }
 
 void DestinationFolderWindow::done(int result)
 {
     try {
-        FormInfo1->Save();
+        m_placement->Save();
     } catch (const qb::Error &) {
         // The placement is a convenience; the choice stands.
     }

@@ -22,12 +22,12 @@ public:
     // Shows folder, and on OK replaces it with what the user chose.
     bool choose(QString &folder);
 
-    QLineEdit *Directory;
+    QLineEdit *folderField;
     QToolButton *browseButton;
 
 protected:
     void done(int result) override;
 
 private:
-    TFormInfo *FormInfo1;
+    TFormInfo *m_placement;
 };

@@ -41,13 +41,13 @@ MailFolderChooser::MailFolderChooser(mailstore::ApplicationFactory stores, TStri
     resize(360, 320);
     auto *label = new QLabel(QStringLiteral("&New folder:"), this);
     label->setObjectName(QStringLiteral("Label9"));
-    TreeView = new QTreeWidget(this);
-    TreeView->setObjectName(QStringLiteral("TreeView"));
-    TreeView->setHeaderHidden(true);
-    TreeView->setIndentation(19);
-    label->setBuddy(TreeView);
+    folderTree = new QTreeWidget(this);
+    folderTree->setObjectName(QStringLiteral("TreeView"));
+    folderTree->setHeaderHidden(true);
+    folderTree->setIndentation(19);
+    label->setBuddy(folderTree);
     new QTreeWidgetItem(
-        TreeView,
+        folderTree,
         {QStringLiteral("Please wait - refreshing folder list (this can take some time)")});
 
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
@@ -59,22 +59,22 @@ MailFolderChooser::MailFolderChooser(mailstore::ApplicationFactory stores, TStri
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     connect(refreshButton, &QPushButton::clicked, this, &MailFolderChooser::refreshButtonClick);
-    connect(TreeView, &QTreeWidget::currentItemChanged, this,
-            [this](QTreeWidgetItem *current) { TreeViewChange(current); });
+    connect(folderTree, &QTreeWidget::currentItemChanged, this,
+            [this](QTreeWidgetItem *current) { folderTreeChange(current); });
 
     auto *layout = new QVBoxLayout(this);
     layout->addWidget(label);
-    layout->addWidget(TreeView, 1);
+    layout->addWidget(folderTree, 1);
     layout->addWidget(buttons);
 
-    FormInfo1 = TFormInfo::prepare(this, loader, languageSection, QStringLiteral("Tamberline"),
-                                   QStringLiteral("chooseFolder"));
+    m_placement = TFormInfo::prepare(this, loader, languageSection, QStringLiteral("Tamberline"),
+                                     QStringLiteral("chooseFolder"));
 }
 
 MailFolderChooser::~MailFolderChooser()
 {
     try {
-        FormInfo1->Save();
+        m_placement->Save();
     } catch (const qb::Error &) {
         // Nothing to be done about a placement at the end.
     }
@@ -100,26 +100,26 @@ void MailFolderChooser::refreshButtonClick()
     }
     refreshButton->setEnabled(false);
     QApplication::setOverrideCursor(Qt::WaitCursor);
-    TreeView->setUpdatesEnabled(false);
-    TreeView->clear();
+    folderTree->setUpdatesEnabled(false);
+    folderTree->clear();
     QString failure;
     try {
         const auto mapi = application->getNamespace(QStringLiteral("MAPI"));
         auto *root =
-            new QTreeWidgetItem(TreeView, {QString::fromLatin1(mailstore::folderTreeRoot)});
+            new QTreeWidgetItem(folderTree, {QString::fromLatin1(mailstore::folderTreeRoot)});
         root->setData(0, HasRecordRole, true);
         loadFolders(*mapi->folders(), root);
     } catch (const qb::Error &e) {
         failure = e.message();
     }
-    QTreeWidgetItem *root = TreeView->topLevelItem(0);
+    QTreeWidgetItem *root = folderTree->topLevelItem(0);
     if (root) {
         sortChildren(root, QCollator());
         root->setExpanded(true);
         if (root->childCount() > 0)
             root->child(0)->setExpanded(true);
     }
-    TreeView->setUpdatesEnabled(true);
+    folderTree->setUpdatesEnabled(true);
     refreshButton->setEnabled(true);
     QApplication::restoreOverrideCursor();
     setWindowTitle(QStringLiteral("Choose an email folder"));
@@ -141,7 +141,7 @@ void MailFolderChooser::loadFolders(mailstore::Folders &folders, QTreeWidgetItem
     }
 }
 
-void MailFolderChooser::TreeViewChange(QTreeWidgetItem *node)
+void MailFolderChooser::folderTreeChange(QTreeWidgetItem *node)
 {
     if (!node || !node->data(0, HasRecordRole).toBool())
         return;

@@ -30,7 +30,7 @@ public:
 
     void refreshButtonClick();
 
-    QTreeWidget *TreeView;
+    QTreeWidget *folderTree;
     QPushButton *refreshButton;
 
 protected:
@@ -38,10 +38,10 @@ protected:
 
 private:
     void loadFolders(mailstore::Folders &folders, QTreeWidgetItem *parent);
-    void TreeViewChange(QTreeWidgetItem *node);
+    void folderTreeChange(QTreeWidgetItem *node);
 
     mailstore::ApplicationFactory m_stores;
-    TFormInfo *FormInfo1;
+    TFormInfo *m_placement;
     QString m_selectedEntryId;
     QString m_selectedPath;
     bool m_loaded = false;

@@ -47,7 +47,7 @@ MainWindow::MainWindow(mailstore::ApplicationFactory stores, QWidget *parent)
     }
 
     recentFiles->loadRecentList(TSettings::valueName(21));
-    PageControl->setCurrentWidget(Emails);
+    pages->setCurrentWidget(startingFolderPage);
     m_settings = new TSettings(this);
     m_settings->loadFromRegistry();
     settingsToControls();
@@ -56,10 +56,10 @@ MainWindow::MainWindow(mailstore::ApplicationFactory stores, QWidget *parent)
     resize(600, 340);
     if (const QScreen *screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - frameGeometry().center());
-    FormInfo1 = new TFormInfo(this);
-    FormInfo1->AppName = QStringLiteral("Quillbrook");
-    FormInfo1->FormName = QStringLiteral("main");
-    FormInfo1->Loaded();
+    m_placement = new TFormInfo(this);
+    m_placement->AppName = QStringLiteral("Quillbrook");
+    m_placement->FormName = QStringLiteral("main");
+    m_placement->Loaded();
 
     m_destinationFolderWindow = new DestinationFolderWindow(m_loader.get(), this);
     QTimer::singleShot(0, this, &MainWindow::afterCreate);
@@ -90,16 +90,16 @@ void MainWindow::setTitle()
     QString name = QFileInfo(m_settings->fileName).fileName();
     if (name.isEmpty())
         name = QStringLiteral("Untitled");
-    if (Modified)
+    if (m_modified)
         name += QStringLiteral(" (modified)");
     setWindowTitle(name + QStringLiteral(" - Quillbrook by Vellmor Software"));
 }
 
 void MainWindow::setModified(bool value)
 {
-    if (value == Modified)
+    if (value == m_modified)
         return;
-    Modified = value;
+    m_modified = value;
     setTitle();
 }
 
@@ -107,9 +107,9 @@ void MainWindow::settingsToControls()
 {
     (m_settings->getFromDefaultFolder ? defaultInboxChoice : folderChoice)->setChecked(true);
     messageSource->setText(m_settings->fromFolderName);
-    SourceFolderEntryId = m_settings->fromFolderEntryId;
-    DestinationMailFolderId = m_settings->entryId;
-    SaveFolder = m_settings->saveFolder;
+    m_sourceFolderEntryId = m_settings->fromFolderEntryId;
+    m_destinationMailFolderId = m_settings->entryId;
+    m_saveFolder = m_settings->saveFolder;
     (m_settings->logToFile ? logToFileChoice : noLoggingChoice)->setChecked(true);
     logFilename->setText(m_settings->logFilename);
     emailsFromClick();
@@ -122,9 +122,9 @@ void MainWindow::controlsToSettings(TSettings &target) const
 {
     target.getFromDefaultFolder = defaultInboxChoice->isChecked();
     target.fromFolderName = messageSource->text();
-    target.fromFolderEntryId = SourceFolderEntryId;
-    target.entryId = DestinationMailFolderId;
-    target.saveFolder = SaveFolder;
+    target.fromFolderEntryId = m_sourceFolderEntryId;
+    target.entryId = m_destinationMailFolderId;
+    target.saveFolder = m_saveFolder;
     target.logToFile = logToFileChoice->isChecked();
     target.logFilename = logFilename->text();
 }
@@ -148,14 +148,14 @@ MainWindow::Answer MainWindow::askSaveChanges()
 
 void MainWindow::closeEvent(QCloseEvent *event)
 {
-    if (Modified) {
+    if (m_modified) {
         const Answer answer = askSaveChanges();
         if (answer == Answer::Cancel) {
             event->ignore();
             return;
         }
         if (answer == Answer::Yes)
-            Save1Click();
+            save();
     }
     controlsToSettings(*m_settings);
     try {
@@ -163,7 +163,7 @@ void MainWindow::closeEvent(QCloseEvent *event)
         TRegistry registry;
         registry.beginBatch();
         m_settings->saveToRegistry(registry);
-        FormInfo1->Save(registry);
+        m_placement->Save(registry);
         recentFiles->saveRecentList(registry, TSettings::valueName(21));
         registry.commit();
     } catch (const qb::Error &) {

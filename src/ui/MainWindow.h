@@ -52,13 +52,13 @@ public:
     void setTitle();
     void setModified(bool value);
     void changeOccured() { setModified(true); }
-    bool isModified() const { return Modified; }
+    bool isModified() const { return m_modified; }
     void settingsToControls();
     void controlsToSettings(TSettings &target) const;
 
     // Opens a settings file, as File > Open does; errors are shown in a message box.
     bool openFile(const QString &fileName);
-    bool SaveFile(const QString &fileName);
+    bool saveFile(const QString &fileName);
 
     // True while an analysis or a job runs: the list is theirs until they end.
     bool workerRunning() const;
@@ -71,11 +71,12 @@ public:
     TStringLoader *stringLoader() const { return m_loader.get(); }
     DestinationFolderWindow *destinationFolderWindow() const { return m_destinationFolderWindow; }
 
-    // The window's controls, named as the language file knows them.
-    QTabWidget *PageControl;
-    QWidget *Emails;
-    QWidget *attachmentsSheet;
-    QWidget *TabSheet1;
+    // The window's controls. The language file knows them by their object names (given
+    // where they are built), which stay as they were.
+    QTabWidget *pages;
+    QWidget *startingFolderPage;
+    QWidget *attachmentsPage;
+    QWidget *optionsPage;
     QGroupBox *emailsFrom;
     QRadioButton *defaultInboxChoice;
     QRadioButton *folderChoice;
@@ -91,19 +92,18 @@ public:
     QRadioButton *logToFileChoice;
     QLineEdit *logFilename;
     QToolButton *browseLogFile;
-    QMenu *Recentfiles1;
-    QAction *Open1;
-    QAction *Save1;
-    QAction *Saveas1;
-    QAction *Exit1;
-    QAction *SelectAll1;
+    QMenu *recentFilesMenu;
+    QAction *openAction;
+    QAction *saveAction;
+    QAction *saveAsAction;
+    QAction *exitAction;
+    QAction *selectAllAction;
     QAction *openTool;
     QAction *saveTool;
-    QFileDialog *OpenDialog;
-    QFileDialog *SaveDialog;
+    QFileDialog *openDialog;
+    QFileDialog *saveDialog;
     QFileDialog *browseLog;
     TMRUManager *recentFiles;
-    TFormInfo *FormInfo1;
 
     // Commands, public so tests and the D-Bus service reach them as the menus do.
     void emailsFromClick();
@@ -117,11 +117,11 @@ public:
     void loggingClick();
     void logFilenameChange();
     void browseLogFileClick();
-    void Open1Click();
-    void Save1Click();
-    void Saveas1Click();
+    void open();
+    void save();
+    void saveAs();
     void recentFilesClick(const QString &fileName);
-    void SelectAll1Click();
+    void selectAll();
     void attachGridSelectChanged();
     void attachGridHeadingClick(int dataColumn);
     void attachGridDblClickCell(int dataRow);
@@ -148,6 +148,7 @@ private:
     std::unique_ptr<TSettings> workerSettings() const;
 
     mailstore::ApplicationFactory m_stores;
+    TFormInfo *m_placement;
     std::unique_ptr<TStringLoader> m_loader;
     AttachmentList m_list;
     AttachmentGridModel *m_model;
@@ -158,9 +159,9 @@ private:
     QList<QPointer<QThread>> m_workers;
     QLabel *m_statusText;
 
-    bool Modified = false;
-    QString SourceFolderEntryId;
-    QString DestinationMailFolderId;
-    QString SaveFolder;
+    bool m_modified = false;
+    QString m_sourceFolderEntryId;
+    QString m_destinationMailFolderId;
+    QString m_saveFolder;
     bool m_updatingControls = false;
 };

@@ -54,7 +54,7 @@ void MainWindow::browseFromFolderClick()
     if (m_mailFolderChooser->exec() != QDialog::Accepted)
         return;
     messageSource->setText(m_mailFolderChooser->selectedPath());
-    SourceFolderEntryId = m_mailFolderChooser->selectedEntryId();
+    m_sourceFolderEntryId = m_mailFolderChooser->selectedEntryId();
     setModified(true);
 }
 
@@ -64,7 +64,7 @@ void MainWindow::analyseButtonClick()
         return;
     m_list.clear();
     syncGridRows();
-    PageControl->setCurrentWidget(attachmentsSheet);
+    pages->setCurrentWidget(attachmentsPage);
     std::unique_ptr<TSettings> copy = workerSettings();
     try {
         copy->checkSource();
@@ -86,13 +86,13 @@ void MainWindow::deleteAttachmentsClick()
 
 void MainWindow::detachAttachmentsClick()
 {
-    if (m_destinationFolderWindow->choose(SaveFolder))
+    if (m_destinationFolderWindow->choose(m_saveFolder))
         startJob(true, true);
 }
 
 void MainWindow::copyAttachmentsClick()
 {
-    if (m_destinationFolderWindow->choose(SaveFolder))
+    if (m_destinationFolderWindow->choose(m_saveFolder))
         startJob(false, true);
 }
 
@@ -157,12 +157,12 @@ void MainWindow::syncGridRows()
 
 void MainWindow::clearAllData()
 {
-    PageControl->setCurrentWidget(Emails);
+    pages->setCurrentWidget(startingFolderPage);
     m_list.clear();
     syncGridRows();
 }
 
-void MainWindow::SelectAll1Click()
+void MainWindow::selectAll()
 {
     attachGrid->selectAll();
 }

@@ -6,10 +6,10 @@
 
 #include <QFileDialog>
 
-void MainWindow::Open1Click()
+void MainWindow::open()
 {
-    if (OpenDialog->exec() == QDialog::Accepted && !OpenDialog->selectedFiles().isEmpty())
-        openFile(OpenDialog->selectedFiles().first());
+    if (openDialog->exec() == QDialog::Accepted && !openDialog->selectedFiles().isEmpty())
+        openFile(openDialog->selectedFiles().first());
 }
 
 bool MainWindow::openFile(const QString &fileName)
@@ -26,21 +26,21 @@ bool MainWindow::openFile(const QString &fileName)
     return true;
 }
 
-void MainWindow::Save1Click()
+void MainWindow::save()
 {
     if (m_settings->fileName.isEmpty())
-        Saveas1Click();
+        saveAs();
     else
-        SaveFile(m_settings->fileName);
+        saveFile(m_settings->fileName);
 }
 
-void MainWindow::Saveas1Click()
+void MainWindow::saveAs()
 {
-    if (SaveDialog->exec() == QDialog::Accepted && !SaveDialog->selectedFiles().isEmpty())
-        SaveFile(SaveDialog->selectedFiles().first());
+    if (saveDialog->exec() == QDialog::Accepted && !saveDialog->selectedFiles().isEmpty())
+        saveFile(saveDialog->selectedFiles().first());
 }
 
-bool MainWindow::SaveFile(const QString &fileName)
+bool MainWindow::saveFile(const QString &fileName)
 {
     controlsToSettings(*m_settings);
     try {
@@ -57,12 +57,12 @@ bool MainWindow::SaveFile(const QString &fileName)
 
 void MainWindow::recentFilesClick(const QString &fileName)
 {
-    if (Modified) {
+    if (m_modified) {
         const Answer answer = askSaveChanges();
         if (answer == Answer::Cancel)
             return;
         if (answer == Answer::Yes)
-            Save1Click();
+            save();
     }
     openFile(fileName);
 }

@@ -50,25 +50,24 @@ QFileDialog *fileDialog(QWidget *parent, const char *name, const QString &title,
 void MainWindow::buildMenus()
 {
     QMenu *file = named(menuBar()->addMenu(QStringLiteral("&File")), "File1");
-    Open1 =
-        named(file->addAction(QStringLiteral("&Open..."), this, &MainWindow::Open1Click), "Open1");
-    Open1->setShortcut(QKeySequence::Open);
-    Save1 = named(file->addAction(QStringLiteral("&Save"), this, &MainWindow::Save1Click), "Save1");
-    Save1->setShortcut(QKeySequence::Save);
-    Saveas1 = named(file->addAction(QStringLiteral("Save as..."), this, &MainWindow::Saveas1Click),
-                    "Saveas1");
-    Recentfiles1 = named(file->addMenu(QStringLiteral("&Recent files")), "Recentfiles1");
+    openAction =
+        named(file->addAction(QStringLiteral("&Open..."), this, &MainWindow::open), "Open1");
+    openAction->setShortcut(QKeySequence::Open);
+    saveAction = named(file->addAction(QStringLiteral("&Save"), this, &MainWindow::save), "Save1");
+    saveAction->setShortcut(QKeySequence::Save);
+    saveAsAction =
+        named(file->addAction(QStringLiteral("Save as..."), this, &MainWindow::saveAs), "Saveas1");
+    recentFilesMenu = named(file->addMenu(QStringLiteral("&Recent files")), "Recentfiles1");
     file->addSeparator();
-    Exit1 = named(file->addAction(QStringLiteral("E&xit"), this, &QWidget::close), "Exit1");
-    Exit1->setShortcut(QKeySequence(Qt::ALT | Qt::Key_F4));
-    Exit1->setStatusTip(QStringLiteral("Close this program"));
+    exitAction = named(file->addAction(QStringLiteral("E&xit"), this, &QWidget::close), "Exit1");
+    exitAction->setShortcut(QKeySequence(Qt::ALT | Qt::Key_F4));
+    exitAction->setStatusTip(QStringLiteral("Close this program"));
     QMenu *edit = named(menuBar()->addMenu(QStringLiteral("&Edit")), "Edit1");
-    SelectAll1 =
-        named(edit->addAction(QStringLiteral("Se&lect All"), this, &MainWindow::SelectAll1Click),
-              "SelectAll1");
-    SelectAll1->setShortcut(QKeySequence::SelectAll);
+    selectAllAction = named(
+        edit->addAction(QStringLiteral("Se&lect All"), this, &MainWindow::selectAll), "SelectAll1");
+    selectAllAction->setShortcut(QKeySequence::SelectAll);
 
-    recentFiles = named(new TMRUManager(Recentfiles1, this), "recentFiles");
+    recentFiles = named(new TMRUManager(recentFilesMenu, this), "recentFiles");
     connect(recentFiles, &TMRUManager::clicked, this,
             [this](const QString &name, const QString &, qint32) { recentFilesClick(name); });
 
@@ -76,25 +75,25 @@ void MainWindow::buildMenus()
     tools->setMovable(false);
     tools->setIconSize({20, 20});
     openTool = named(tools->addAction(style()->standardIcon(QStyle::SP_DialogOpenButton),
-                                      QStringLiteral("Open"), this, &MainWindow::Open1Click),
+                                      QStringLiteral("Open"), this, &MainWindow::open),
                      "ToolButton1");
     openTool->setStatusTip(QStringLiteral("Open a settings file"));
     openTool->setToolTip(openTool->statusTip());
     saveTool = named(tools->addAction(style()->standardIcon(QStyle::SP_DialogSaveButton),
-                                      QStringLiteral("Save"), this, &MainWindow::Save1Click),
+                                      QStringLiteral("Save"), this, &MainWindow::save),
                      "ToolButton2");
     saveTool->setStatusTip(QStringLiteral("Save the current settings"));
     saveTool->setToolTip(saveTool->statusTip());
 
     const QStringList filters = {QStringLiteral("Quillbrook Files (*.qbk)"),
                                  QStringLiteral("All files (*)")};
-    OpenDialog = fileDialog(this, "OpenDialog", QStringLiteral("Load Quillbrook settings"), filters,
+    openDialog = fileDialog(this, "OpenDialog", QStringLiteral("Load Quillbrook settings"), filters,
                             QStringLiteral("qbk"));
-    OpenDialog->setFileMode(QFileDialog::ExistingFile);
-    OpenDialog->setAcceptMode(QFileDialog::AcceptOpen);
-    SaveDialog = fileDialog(this, "SaveDialog", QStringLiteral("Save Quillbrook settings"), filters,
+    openDialog->setFileMode(QFileDialog::ExistingFile);
+    openDialog->setAcceptMode(QFileDialog::AcceptOpen);
+    saveDialog = fileDialog(this, "SaveDialog", QStringLiteral("Save Quillbrook settings"), filters,
                             QStringLiteral("qbk"));
-    SaveDialog->setAcceptMode(QFileDialog::AcceptSave);
+    saveDialog->setAcceptMode(QFileDialog::AcceptSave);
     browseLog = fileDialog(this, "browseLog", QString(),
                            {QStringLiteral("Log files (*.log)"), QStringLiteral("All files (*)")},
                            QStringLiteral("log"));
@@ -103,14 +102,14 @@ void MainWindow::buildMenus()
 
 void MainWindow::buildPages()
 {
-    PageControl = named(new QTabWidget(this), "PageControl");
-    Emails = buildStartingFolderPage();
-    attachmentsSheet = buildAttachmentsPage();
-    TabSheet1 = buildOptionsPage();
-    PageControl->addTab(Emails, QStringLiteral("&1 Starting folder"));
-    PageControl->addTab(attachmentsSheet, QStringLiteral("&2 Attachments"));
-    PageControl->addTab(TabSheet1, QStringLiteral("&3 Options"));
-    setCentralWidget(PageControl);
+    pages = named(new QTabWidget(this), "PageControl");
+    startingFolderPage = buildStartingFolderPage();
+    attachmentsPage = buildAttachmentsPage();
+    optionsPage = buildOptionsPage();
+    pages->addTab(startingFolderPage, QStringLiteral("&1 Starting folder"));
+    pages->addTab(attachmentsPage, QStringLiteral("&2 Attachments"));
+    pages->addTab(optionsPage, QStringLiteral("&3 Options"));
+    setCentralWidget(pages);
 }
 
 QWidget *MainWindow::buildStartingFolderPage()

@@ -19,16 +19,16 @@ class StatusLink : public StatusView
 {
 public:
     explicit StatusLink(StatusWindow *window) : StatusView(window), m_window(window) {}
-    void AttachWorker(QThread *worker) override { m_window->AttachWorker(worker); }
+    void AttachWorker(QThread *worker) override { m_window->attachWorker(worker); }
     void showInFront() override
     {
         m_window->show();
         m_window->raise();
         m_window->activateWindow();
     }
-    void ShowStatus(const QString &text) override { m_window->ShowStatus(text); }
-    void ShowProgress(int percent) override { m_window->ShowProgress(percent); }
-    void MarkFinished() override { m_window->MarkFinished(); }
+    void ShowStatus(const QString &text) override { m_window->showStatus(text); }
+    void ShowProgress(int percent) override { m_window->showProgress(percent); }
+    void MarkFinished() override { m_window->markFinished(); }
     void closeWindow() override { m_window->close(); }
 
 private:
@@ -68,28 +68,28 @@ StatusWindow::StatusWindow(TStringLoader *loader, QWidget *parent)
     show();
 }
 
-void StatusWindow::AttachWorker(QThread *worker)
+void StatusWindow::attachWorker(QThread *worker)
 {
-    Worker = worker;
+    m_worker = worker;
 }
 
-void StatusWindow::ShowStatus(const QString &text)
+void StatusWindow::showStatus(const QString &text)
 {
     statusText->setText(text);
     statusText->repaint();
     Q_EMIT statusShown(text);
 }
 
-void StatusWindow::ShowProgress(int percent)
+void StatusWindow::showProgress(int percent)
 {
     taskProgress->setValue(percent);
     taskProgress->repaint();
 }
 
-void StatusWindow::MarkFinished()
+void StatusWindow::markFinished()
 {
     setKind(ButtonKind::OK);
-    Worker = nullptr;
+    m_worker = nullptr;
 }
 
 void StatusWindow::setKind(ButtonKind kind)
@@ -118,9 +118,9 @@ void StatusWindow::cancelButtonClick()
         close();
         return;
     }
-    if (Worker)
-        Worker->requestInterruption();
-    Worker = nullptr;
+    if (m_worker)
+        m_worker->requestInterruption();
+    m_worker = nullptr;
     setKind(ButtonKind::Close);
 }
 
@@ -138,8 +138,8 @@ void StatusWindow::keyPressEvent(QKeyEvent *event)
 void StatusWindow::closeEvent(QCloseEvent *event)
 {
     // A window closed while its worker runs would leave nothing to cancel it with.
-    if (Worker)
-        Worker->requestInterruption();
-    Worker = nullptr;
+    if (m_worker)
+        m_worker->requestInterruption();
+    m_worker = nullptr;
     QDialog::closeEvent(event);
 }

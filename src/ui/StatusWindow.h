@@ -30,10 +30,10 @@ public:
     // What the hand-over steps reach; lives and dies with the window.
     StatusView *link() const { return m_link; }
 
-    void AttachWorker(QThread *worker);
-    void ShowStatus(const QString &text);
-    void ShowProgress(int percent);
-    void MarkFinished();
+    void attachWorker(QThread *worker);
+    void showStatus(const QString &text);
+    void showProgress(int percent);
+    void markFinished();
     ButtonKind buttonKind() const { return m_kind; }
 
 Q_SIGNALS:
@@ -54,6 +54,6 @@ private:
     void setKind(ButtonKind kind);
 
     StatusView *m_link;
-    QPointer<QThread> Worker;
+    QPointer<QThread> m_worker;
     ButtonKind m_kind = ButtonKind::Cancel;
 };

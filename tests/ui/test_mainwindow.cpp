@@ -123,14 +123,14 @@ private Q_SLOTS:
         MainWindow window(box.store.factory());
         window.show();
         QCOMPARE(window.windowTitle(), QStringLiteral("Untitled - Quillbrook by Vellmor Software"));
-        QCOMPARE(window.PageControl->currentWidget(), window.Emails);
+        QCOMPARE(window.pages->currentWidget(), window.startingFolderPage);
         QVERIFY(window.defaultInboxChoice->isChecked());
         QVERIFY(window.noLoggingChoice->isChecked());
         QCOMPARE(window.logFilename->text(), QStringLiteral("quillbrook.log"));
         QVERIFY(!window.isModified());
         QVERIFY(!window.messageSource->isEnabled());
         QVERIFY(!window.deleteAttachments->isEnabled());
-        QVERIFY(!window.Recentfiles1->isEnabled());
+        QVERIFY(!window.recentFilesMenu->isEnabled());
         QCOMPARE(window.minimumSize(), QSize(600, 317));
         screenshot(&window, "main-window");
     }
@@ -141,13 +141,13 @@ private Q_SLOTS:
         MainWindow window(box.store.factory());
         window.show();
         analyse(window);
-        QCOMPARE(window.PageControl->currentWidget(), window.attachmentsSheet);
+        QCOMPARE(window.pages->currentWidget(), window.attachmentsPage);
         QCOMPARE(window.attachGrid->model()->rowCount(), 4);
         QCOMPARE(window.attachGrid->model()->index(3, 1).data().toString(),
                  QStringLiteral("Inbox\\Projects\\"));
         QTRY_VERIFY(window.findChildren<StatusWindow *>().isEmpty());
         QCOMPARE(statusBarText(window), QStringLiteral("0 attachment(s) selected"));
-        window.SelectAll1Click();
+        window.selectAll();
         QCOMPARE(statusBarText(window), QStringLiteral("4 attachment(s) selected"));
         QVERIFY(window.detachAttachments->isEnabled());
         window.resize(900, 400);
@@ -195,7 +195,7 @@ private Q_SLOTS:
         window.analyseButtonClick();
         QCOMPARE(message, QStringLiteral("The folder to get emails from is blank"));
         QVERIFY(!window.workerRunning());
-        QCOMPARE(window.PageControl->currentWidget(), window.attachmentsSheet);
+        QCOMPARE(window.pages->currentWidget(), window.attachmentsPage);
 
         whenModal([](QWidget *m) { pressButton(m, QMessageBox::Ok); }, &message);
         window.startJob(true, true); // no save folder
@@ -205,7 +205,7 @@ private Q_SLOTS:
         QVERIFY(window.destinationFolderWindow());
         whenModal([this](QWidget *m) {
             auto *chooser = qobject_cast<DestinationFolderWindow *>(m);
-            chooser->Directory->setText(QStringLiteral("/tmp/saved"));
+            chooser->folderField->setText(QStringLiteral("/tmp/saved"));
             screenshot(chooser, "destination-folder");
             chooser->accept();
         });
@@ -213,7 +213,7 @@ private Q_SLOTS:
         window.copyAttachmentsClick();
         QCOMPARE(message, QStringLiteral("The log filename is blank"));
         QVERIFY(!window.workerRunning());
-        window.PageControl->setCurrentWidget(window.TabSheet1);
+        window.pages->setCurrentWidget(window.optionsPage);
         screenshot(&window, "options-page");
     }
 
@@ -224,16 +224,16 @@ private Q_SLOTS:
         MainWindow window(box.store.factory());
         window.show();
         analyse(window);
-        window.SelectAll1Click();
+        window.selectAll();
         whenModal([&](QWidget *m) {
             auto *chooser = qobject_cast<DestinationFolderWindow *>(m);
-            chooser->Directory->setText(out.path());
+            chooser->folderField->setText(out.path());
             chooser->accept();
         });
         window.detachAttachmentsClick();
         QTRY_VERIFY_WITH_TIMEOUT(!window.workerRunning(), 10000);
         QCOMPARE(window.attachGrid->model()->rowCount(), 0);
-        QCOMPARE(window.PageControl->currentWidget(), window.Emails);
+        QCOMPARE(window.pages->currentWidget(), window.startingFolderPage);
         QVERIFY(QFile::exists(out.path() + QStringLiteral("/Inbox/Big.zip")));
         const auto statusWindows = window.findChildren<StatusWindow *>();
         QCOMPARE(statusWindows.size(), 1);
@@ -255,7 +255,7 @@ private Q_SLOTS:
         QCOMPARE(form.cancelButton->text(), QStringLiteral("&Close"));
         QTest::keyClick(&form, Qt::Key_Escape); // and then neither key does anything
         QVERIFY(form.isVisible());
-        form.MarkFinished();
+        form.markFinished();
         QCOMPARE(form.cancelButton->text(), QStringLiteral("&OK"));
         form.setAttribute(Qt::WA_DeleteOnClose, false);
         form.cancelButton->click();
@@ -299,19 +299,20 @@ private Q_SLOTS:
         {
             MainWindow window(box.store.factory());
             window.logToFileChoice->click();
-            QVERIFY(window.SaveFile(file));
+            QVERIFY(window.saveFile(file));
             QCOMPARE(window.windowTitle(),
                      QStringLiteral("weekly.qbk - Quillbrook by Vellmor Software"));
             QVERIFY(!window.isModified());
-            QVERIFY(window.Recentfiles1->isEnabled());
+            QVERIFY(window.recentFilesMenu->isEnabled());
             window.close();
         }
         MainWindow window(box.store.factory());
-        QCOMPARE(window.Recentfiles1->actions().size(), 1);
-        QVERIFY(window.Recentfiles1->actions().first()->text().startsWith(QStringLiteral("&1\t")));
+        QCOMPARE(window.recentFilesMenu->actions().size(), 1);
+        QVERIFY(
+            window.recentFilesMenu->actions().first()->text().startsWith(QStringLiteral("&1\t")));
         window.noLoggingChoice->click();
         whenModal([](QWidget *m) { pressButton(m, QMessageBox::No); });
-        window.Recentfiles1->actions().first()->trigger(); // asks first, then opens
+        window.recentFilesMenu->actions().first()->trigger(); // asks first, then opens
         QVERIFY(window.logToFileChoice->isChecked());
         QCOMPARE(window.windowTitle(),
                  QStringLiteral("weekly.qbk - Quillbrook by Vellmor Software"));
@@ -331,18 +332,18 @@ private Q_SLOTS:
         Mailbox box;
         MailFolderChooser chooser(box.store.factory(), nullptr, nullptr);
         chooser.show();
-        QTreeWidgetItem *root = chooser.TreeView->topLevelItem(0);
+        QTreeWidgetItem *root = chooser.folderTree->topLevelItem(0);
         QCOMPARE(root->text(0), QStringLiteral("Email Folders"));
         QCOMPARE(root->childCount(), 1);
         QTreeWidgetItem *store = root->child(0);
         QCOMPARE(store->childCount(), 2); // Archive and Inbox; no Calendar
         QCOMPARE(store->child(0)->text(0), QStringLiteral("Archive"));
         QVERIFY(store->isExpanded());
-        chooser.TreeView->setCurrentItem(store->child(1)->child(0));
+        chooser.folderTree->setCurrentItem(store->child(1)->child(0));
         QCOMPARE(chooser.selectedPath(),
                  QStringLiteral("Email Folders\\Personal Folders\\Inbox\\Projects"));
         QVERIFY(!chooser.selectedEntryId().isEmpty());
-        chooser.TreeView->setCurrentItem(root);
+        chooser.folderTree->setCurrentItem(root);
         QCOMPARE(chooser.selectedPath(), QStringLiteral("Email Folders"));
         QCOMPARE(chooser.selectedEntryId(), QString());
         const int reads = int(box.store.calls().size());
@@ -420,7 +421,7 @@ private Q_SLOTS:
         window.logToFileChoice->click();
         whenModal([](QWidget *m) { pressButton(m, QMessageBox::Yes); });
         // Yes saves; with no file name that asks for one, and the question is cancelled.
-        QTimer::singleShot(300, [&window] { window.SaveDialog->reject(); });
+        QTimer::singleShot(300, [&window] { window.saveDialog->reject(); });
         QVERIFY(window.close());
         TSettings stored;
         stored.loadFromRegistry();
@@ -446,7 +447,7 @@ private Q_SLOTS:
         analyse(window);
         QCOMPARE(window.attachGrid->model()->rowCount(), 6);
         QCOMPARE(window.attachGrid->model()->index(0, 6).data().toString(), QStringLiteral("Ann"));
-        window.SelectAll1Click();
+        window.selectAll();
         QString afterCancel;
         // The job's steps need this thread, so the hook is in place before its first one.
         window.startJob(true, false);
