@@ -9,6 +9,7 @@
 #include "TMRUManager.h"
 #include "common/Error.h"
 #include "lang/TStringLoader.h"
+#include "log/TLogManager.h"
 #include "settings/TRegistry.h"
 #include "settings/TSettings.h"
 
@@ -35,6 +36,8 @@ MainWindow::MainWindow(mailstore::ApplicationFactory stores, QWidget *parent)
     m_loader = std::make_unique<TStringLoader>(TStringLoader::defaultPath());
     m_model = new AttachmentGridModel(&m_list, this);
     m_host = new GuiHost(this);
+    // The action log's failures (its file cannot be opened or written) show in an error box.
+    TLogManager::setMessageSink(errorBoxesOf(m_host));
     buildMenus();
     buildPages();
     m_statusText = new QLabel(this);
@@ -68,6 +71,8 @@ MainWindow::MainWindow(mailstore::ApplicationFactory stores, QWidget *parent)
 MainWindow::~MainWindow()
 {
     stopWorkers();
+    // Without its window the host has nowhere to show them; from now on they go to stderr.
+    TLogManager::setMessageSink(nullptr);
 }
 
 void MainWindow::afterCreate()

@@ -245,6 +245,43 @@ private Q_SLOTS:
         QTRY_VERIFY(window.findChildren<StatusWindow *>().isEmpty());
     }
 
+    // A log file that cannot be opened is reported in the program's error box, and the
+    // job runs on without its log.
+    void logFileThatCannotBeOpenedShowsAnErrorBox()
+    {
+        Mailbox box;
+        QTemporaryDir dir;
+        QFile notAFolder(dir.filePath(QStringLiteral("notes.txt")));
+        QVERIFY(notAFolder.open(QIODevice::WriteOnly));
+        notAFolder.close();
+        const QString logPath = notAFolder.fileName() + QStringLiteral("/job.log");
+        MainWindow window(box.store.factory());
+        window.show();
+        analyse(window);
+        window.logToFileChoice->click();
+        window.logFilename->setText(logPath);
+        window.selectAll();
+        QString title;
+        QString message;
+        whenModal(
+            [&title](QWidget *m) {
+                title = m->windowTitle();
+                pressButton(m, QMessageBox::Ok);
+            },
+            &message);
+        window.startJob(true, false);
+        QTRY_COMPARE(title, QStringLiteral("Error"));
+        QVERIFY2(message.startsWith(QStringLiteral("Error writing to log file ") + logPath),
+                 qPrintable(message));
+        QVERIFY2(message.contains(QStringLiteral("logging is now disabled")), qPrintable(message));
+        QTRY_VERIFY_WITH_TIMEOUT(!window.workerRunning(), 10000);
+        const auto statusWindows = window.findChildren<StatusWindow *>();
+        QCOMPARE(statusWindows.size(), 1);
+        QCOMPARE(statusWindows[0]->statusText->text(),
+                 QStringLiteral("Complete. 4 attachment(s) processed"));
+        QVERIFY(!QFile::exists(logPath));
+    }
+
     void statusWindowButtons()
     {
         StatusWindow form(nullptr);
