@@ -1,5 +1,11 @@
 #pragma once
 
+// The ui layer: the desktop program's windows (this main window, the status window,
+// the mail-folder chooser, the destination folder window and the message window),
+// the attachment grid's model, the host that runs the workers' hand-over steps on the
+// main thread, localising from the language file, window placement and the recent
+// files menu. It links the core libraries (common up to processing) and Qt Widgets.
+
 #include "mailstore/AttachmentList.h"
 #include "mailstore/MailStore.h"
 
