@@ -186,6 +186,9 @@ private Q_SLOTS:
             << QByteArray("Content-Type:multipart/i;boundary=b\n\n--b\r\n\n--b\r\nContent-Type:"
                           "multipart/d;boundary=\"i\"\n\n--i\n\n\n--i\nContent-Type:\n--b\n"
                           "Content-Type:");
+        QTest::newRow("a removed part right after an inner boundary line")
+            << QByteArray("Content-Type:multipart/a;boundary=\"o\"\n\n--o\nContent-Type:multipart/"
+                          "m;boundary=\"i\"\n\n--i\n--o\nContent-Type:\n\n\n--o");
         QTest::newRow("delimiters that open nothing before a removed part") << QByteArray(
             "Content-Type:multipart/i;boundary=\"q\"\n\n--q\n\n--q\n--q\nContent-Type:");
     }

@@ -319,7 +319,16 @@ private:
                 merged.keepsBreak = cuts[i + 1].keepsBreak;
                 ++i;
             }
-            m_plan.splices.push_back(literal(merged.begin(), merged.end, QByteArray()));
+            // Right after another boundary line the next one needs no line break: one
+            // left there would read as an empty part after that boundary.
+            qsizetype end = merged.end;
+            if (boundaryLineEndsAt(merged.begin())) {
+                if (end + 1 < data.size() && data[end] == '\r' && data[end + 1] == '\n')
+                    end += 2;
+                else if (end < data.size() && data[end] == '\n')
+                    end += 1;
+            }
+            m_plan.splices.push_back(literal(merged.begin(), end, QByteArray()));
         }
     }
 
