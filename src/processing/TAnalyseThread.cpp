@@ -25,7 +25,7 @@ void TAnalyseThread::run()
         ReportError(std::current_exception());
     }
     try {
-        host()->run([this] {
+        runStep([this] {
             host()->syncGridRows();
             Q_EMIT analysisEnded(m_unreadable + m_skipped);
         });

@@ -63,7 +63,7 @@ void TEmailThread::run()
         ReportError(std::current_exception());
         // The job is over: its log must not stay open for the life of the program.
         try {
-            host()->run([this] { releaseLog(); });
+            runStep([this] { releaseLog(); });
         } catch (...) {
         }
     }
@@ -81,7 +81,7 @@ void TEmailThread::runJob()
     PostStatus(QStringLiteral("Processing emails..."));
 
     Records jobList;
-    host()->run([&] { jobList = m_takeSelection(); });
+    runStep([&] { jobList = m_takeSelection(); });
     // One group per email, in the order the emails were first selected; within
     // it, highest position first, so removing one leaves the positions of the others.
     std::vector<Records> groups;
@@ -131,7 +131,7 @@ void TEmailThread::runJob()
         JobLog->Log(llWarning,
                     QStringLiteral("%1 attachment(s) could not be processed").arg(m_result.failed));
     JobLog->Log(llInfo, QStringLiteral("End of job"));
-    host()->run([this] { EndOfJob(); });
+    runStep([this] { EndOfJob(); });
 }
 
 void TEmailThread::lockStore(mailstore::Namespace &mapi)
@@ -201,6 +201,8 @@ void TEmailThread::processEmail(mailstore::Namespace &mapi, const Records &group
             logFailure(*record, failure);
     }
     try {
+        // The saved files' names are on disk before any attachment leaves the email.
+        m_placer.syncPlacedNames();
         if (!done.empty())
             email->save();
     } catch (const std::exception &e) {

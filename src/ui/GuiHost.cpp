@@ -16,6 +16,18 @@ void GuiHost::run(const std::function<void()> &step)
     });
 }
 
+void GuiHost::post(std::function<void()> step, int delayMs)
+{
+    if (m_closing)
+        return;
+    HandOverHost::post(
+        [this, step = std::move(step)] {
+            if (!m_closing)
+                step();
+        },
+        delayMs);
+}
+
 void GuiHost::setStatusBarText(const QString &text)
 {
     if (m_window)

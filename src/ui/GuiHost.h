@@ -19,6 +19,7 @@ public:
     explicit GuiHost(MainWindow *window);
 
     void run(const std::function<void()> &step) override;
+    void post(std::function<void()> step, int delayMs) override;
     void setStatusBarText(const QString &text) override;
     void syncGridRows() override;
     void clearAllData() override;

@@ -1,8 +1,8 @@
 #include "HandOverHost.h"
 
 #include <QPointer>
-
 #include <QThread>
+#include <QTimer>
 
 #include <exception>
 
@@ -23,6 +23,26 @@ void HandOverHost::run(const std::function<void()> &step)
         QMetaObject::invokeMethod(this, guarded, Qt::BlockingQueuedConnection);
     if (failure)
         std::rethrow_exception(failure);
+}
+
+void HandOverHost::post(std::function<void()> step, int delayMs)
+{
+    // Nothing may escape into the event loop: a step that fails only loses its report.
+    auto guarded = [step = std::move(step)] {
+        try {
+            step();
+        } catch (...) {
+        }
+    };
+    QMetaObject::invokeMethod(
+        this,
+        [this, guarded = std::move(guarded), delayMs]() mutable {
+            if (delayMs > 0)
+                QTimer::singleShot(delayMs, this, std::move(guarded));
+            else
+                guarded();
+        },
+        Qt::QueuedConnection);
 }
 
 std::function<void(const QString &)> errorBoxesOf(HandOverHost *host)

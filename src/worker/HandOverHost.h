@@ -9,10 +9,11 @@
 //
 // A host is the main-thread side of the hand-over steps. run() executes a step on
 // the host's thread (the program's main thread, in the desktop program, the
-// command-line tool and the tests alike) while the calling worker waits; the other
-// operations are what the steps do there. So a step, and everything it calls
-// (EndOfJob, ReleaseLog, a job's jobEnded signal), always runs on the main thread,
-// which must run an event loop while a worker may hand over.
+// command-line tool and the tests alike) while the calling worker waits; post()
+// queues one there without waiting, for the status and progress that a worker
+// only reports; the other operations are what the steps do there. So a step, and
+// everything it calls (EndOfJob, ReleaseLog, a job's jobEnded signal), always runs
+// on the main thread, which must run an event loop while a worker may hand over.
 class HandOverHost : public QObject
 {
     Q_OBJECT
@@ -23,6 +24,11 @@ public:
     // thread, runs it at once. An exception thrown by the step is rethrown to the
     // caller. A host may skip steps (a program that is closing), never move them.
     virtual void run(const std::function<void()> &step);
+    // Queues step for the host's thread, to run once delayMs have passed, and returns
+    // at once; a step still queued when the host goes is dropped. A host that must see
+    // every step as it happens (a test that cancels at a given one) may run it at once
+    // and wait instead, as run() does.
+    virtual void post(std::function<void()> step, int delayMs = 0);
 
     virtual void setStatusBarText(const QString &text) = 0;
     virtual void syncGridRows() = 0;

@@ -5,15 +5,28 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 
+#include <utility>
+
 HandOverWorker::HandOverWorker(HandOverHost *host, StatusView *statusForm)
     : StatusForm(statusForm), m_host(host)
 {
     connect(this, &QThread::finished, this, &QObject::deleteLater);
 }
 
+void HandOverWorker::runStep(const std::function<void()> &step)
+{
+    const QPointer<HandOverHost> host = m_host;
+    if (!host)
+        return;
+    host->run([this, &step] {
+        deliverPending();
+        step();
+    });
+}
+
 void HandOverWorker::attachToStatusWindow()
 {
-    m_host->run([this] {
+    runStep([this] {
         if (StatusForm) {
             StatusForm->AttachWorker(this);
             StatusForm->showInFront();
@@ -23,42 +36,95 @@ void HandOverWorker::attachToStatusWindow()
 
 void HandOverWorker::PostStatus(const QString &text)
 {
-    PendingText = text;
-    m_host->run([this] {
-        if (StatusForm)
-            StatusForm->ShowStatus(PendingText);
-    });
+    {
+        QMutexLocker lock(&m_pendingLock);
+        PendingText = text;
+        m_statusPending = true;
+    }
+    scheduleDelivery();
 }
 
 void HandOverWorker::PostProgress(int percent)
 {
-    PendingProgress = percent;
-    m_host->run([this] {
-        if (StatusForm)
-            StatusForm->ShowProgress(PendingProgress);
-    });
+    {
+        QMutexLocker lock(&m_pendingLock);
+        PendingProgress = percent;
+        m_progressPending = true;
+    }
+    scheduleDelivery();
+}
+
+void HandOverWorker::scheduleDelivery()
+{
+    const QPointer<HandOverHost> host = m_host;
+    if (!host)
+        return;
+    int delay = 0;
+    {
+        QMutexLocker lock(&m_pendingLock);
+        if (m_deliveryQueued)
+            return;
+        m_deliveryQueued = true;
+        const qint64 since = m_lastDelivery.isValid() ? m_lastDelivery.elapsed() : statusInterval;
+        delay = int(qMax<qint64>(0, statusInterval - since));
+    }
+    // Unlocked: a host may run it at once. The worker may be gone by the time it runs;
+    // it is deleted on the main thread, where this runs.
+    host->post(
+        [worker = QPointer<HandOverWorker>(this)] {
+            if (!worker)
+                return;
+            {
+                QMutexLocker lock(&worker->m_pendingLock);
+                worker->m_deliveryQueued = false;
+            }
+            worker->deliverPending();
+        },
+        delay);
+}
+
+void HandOverWorker::deliverPending()
+{
+    QString text;
+    int percent = 0;
+    bool status = false;
+    bool progress = false;
+    {
+        QMutexLocker lock(&m_pendingLock);
+        if (!m_statusPending && !m_progressPending)
+            return;
+        std::swap(status, m_statusPending);
+        std::swap(progress, m_progressPending);
+        text = PendingText;
+        percent = PendingProgress;
+        m_lastDelivery.start();
+    }
+    if (!StatusForm)
+        return;
+    if (status)
+        StatusForm->ShowStatus(text);
+    if (progress && StatusForm)
+        StatusForm->ShowProgress(percent);
 }
 
 void HandOverWorker::PostWarning(const QString &text)
 {
-    PendingText = text;
-    m_host->run([this] { m_host->showWarning(PendingText); });
+    runStep([this, &text] { m_host->showWarning(text); });
 }
 
 void HandOverWorker::PostResultAndClose(const QString &text)
 {
-    PendingText = text;
-    m_host->run([this] {
+    runStep([this, &text] {
         if (StatusForm)
             StatusForm->closeWindow();
         StatusForm = nullptr;
-        m_host->setStatusBarText(PendingText);
+        m_host->setStatusBarText(text);
     });
 }
 
 void HandOverWorker::finishStatusWindow()
 {
-    m_host->run([this] {
+    runStep([this] {
         if (StatusForm)
             StatusForm->MarkFinished();
     });
@@ -100,7 +166,7 @@ void HandOverWorker::ReportError(const std::exception_ptr &error)
         const void *address = __builtin_return_address(0);
         try {
             // The main-thread part takes the error from the pending field, as every step does.
-            m_host->run([this, address] {
+            runStep([this, address] {
                 m_host->showApplicationError(applicationErrorText(PendingError, address));
             });
         } catch (...) {

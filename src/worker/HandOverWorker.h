@@ -3,19 +3,30 @@
 #include "HandOverHost.h"
 #include "StatusView.h"
 
+#include <QElapsedTimer>
+#include <QMutex>
 #include <QPointer>
 #include <QThread>
 
 #include <exception>
 
-// Base of the workers that report through a status window. Each step stores its
-// argument in a pending field, runs its main-thread part through the host and
-// returns when that part is done. The worker deletes itself when its run ends.
+// Base of the workers that report through a status window. The worker deletes
+// itself when its run ends.
+//
+// Status and progress are reports: each stores its value as pending and returns at
+// once, and the host shows the latest pending values at most every statusInterval
+// milliseconds, so a worker never waits for a window to repaint. Every other step
+// stores its argument, runs its main-thread part through the host and returns when
+// that part is done; it first shows what is still pending, so that the window
+// always shows the last status before a warning, an error, its result or its end.
 class HandOverWorker : public QThread
 {
     Q_OBJECT
 public:
     HandOverWorker(HandOverHost *host, StatusView *statusForm);
+
+    // The shortest time between two showings of status and progress.
+    static constexpr int statusInterval = 50;
 
     // The text of the "Application Error" box for a failure.
     static QString applicationErrorText(const std::exception_ptr &error, const void *address);
@@ -34,15 +45,30 @@ protected:
     void finishStatusWindow();
     // From a run's error handler: shows the error unless it is a silent abort.
     void ReportError(const std::exception_ptr &error);
+    // Runs a step of the worker's own on the main thread and waits for it, after
+    // showing the pending status and progress. Skipped when the host has gone.
+    void runStep(const std::function<void()> &step);
 
     HandOverHost *host() const { return m_host; }
 
     // Read and written on the main thread only, inside steps.
     QPointer<StatusView> StatusForm;
-    QString PendingText;
-    int PendingProgress = 0;
     std::exception_ptr PendingError;
 
 private:
-    HandOverHost *m_host;
+    // Queues a showing of the pending values unless one is queued.
+    void scheduleDelivery();
+    // On the main thread: shows and clears what is pending.
+    void deliverPending();
+
+    QPointer<HandOverHost> m_host;
+
+    // Written by the worker, taken by the main thread.
+    QMutex m_pendingLock;
+    QString PendingText;
+    int PendingProgress = 0;
+    bool m_statusPending = false;
+    bool m_progressPending = false;
+    bool m_deliveryQueued = false;
+    QElapsedTimer m_lastDelivery;
 };

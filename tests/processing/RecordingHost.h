@@ -8,10 +8,22 @@
 #include <QThread>
 
 // Records every main-thread part of the hand-over steps as one line, in order.
+// Status and progress are throttled as in the programs, unless stepByStep.
 class RecordingHost : public HandOverHost
 {
     Q_OBJECT
 public:
+    // Runs every status and progress at once while the worker waits, so that a test
+    // sees each of them and can cancel at a given one.
+    bool stepByStep = false;
+
+    void post(std::function<void()> step, int delayMs) override
+    {
+        if (stepByStep)
+            run(step);
+        else
+            HandOverHost::post(std::move(step), delayMs);
+    }
     void setStatusBarText(const QString &text) override
     {
         steps << QStringLiteral("statusbar: ") + text;
