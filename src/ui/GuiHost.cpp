@@ -46,20 +46,25 @@ void GuiHost::clearAllData()
         m_window->clearAllData();
 }
 
+QWidget *GuiHost::boxParent() const
+{
+    return m_window ? m_window->dialogParent() : nullptr;
+}
+
 void GuiHost::showWarning(const QString &text)
 {
-    QMessageBox::warning(m_window, QStringLiteral("Warning"), text);
+    QMessageBox::warning(boxParent(), QStringLiteral("Warning"), text);
 }
 
 void GuiHost::showApplicationError(const QString &text)
 {
     QMessageBox box(QMessageBox::Critical, QStringLiteral("Application Error"), text,
-                    QMessageBox::Ok, m_window);
+                    QMessageBox::Ok, boxParent());
     box.setWindowModality(Qt::ApplicationModal);
     box.exec();
 }
 
 void GuiHost::showErrorMessage(const QString &text)
 {
-    QMessageBox::critical(m_window, QStringLiteral("Error"), text);
+    QMessageBox::critical(boxParent(), QStringLiteral("Error"), text);
 }

@@ -9,7 +9,7 @@
 class MainWindow;
 
 // The desktop program's side of the hand-over steps: each step runs on the main
-// thread while the worker waits; message boxes are parented to the main window.
+// thread while the worker waits; message boxes come in front of the status window.
 // Once the program is closing, steps are skipped so that no worker waits for a
 // main thread that no longer runs its event loop.
 class GuiHost : public HandOverHost
@@ -31,6 +31,8 @@ public:
     void shutDown() { m_closing = true; }
 
 private:
+    QWidget *boxParent() const;
+
     QPointer<MainWindow> m_window;
     std::atomic<bool> m_closing{false};
 };

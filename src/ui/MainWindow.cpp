@@ -5,6 +5,7 @@
 #include "DestinationFolderWindow.h"
 #include "GuiHost.h"
 #include "Localise.h"
+#include "StatusWindow.h"
 #include "TFormInfo.h"
 #include "TMRUManager.h"
 #include "common/Error.h"
@@ -82,7 +83,17 @@ void MainWindow::afterCreate()
 
 void MainWindow::showError(const QString &message)
 {
-    QMessageBox::critical(this, QApplication::applicationName(), message);
+    QMessageBox::critical(dialogParent(), QApplication::applicationName(), message);
+}
+
+QWidget *MainWindow::dialogParent()
+{
+    const auto statusWindows = findChildren<StatusWindow *>(Qt::FindDirectChildrenOnly);
+    for (auto it = statusWindows.crbegin(); it != statusWindows.crend(); ++it) {
+        if ((*it)->isVisible())
+            return *it;
+    }
+    return this;
 }
 
 void MainWindow::showStatusText(const QString &text)
@@ -144,7 +155,7 @@ std::unique_ptr<TSettings> MainWindow::workerSettings() const
 MainWindow::Answer MainWindow::askSaveChanges()
 {
     const auto answer = QMessageBox::question(
-        this, QApplication::applicationName(), QStringLiteral("Save current settings?"),
+        dialogParent(), QApplication::applicationName(), QStringLiteral("Save current settings?"),
         QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
     return answer == QMessageBox::Yes  ? Answer::Yes
            : answer == QMessageBox::No ? Answer::No

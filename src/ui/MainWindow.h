@@ -132,6 +132,10 @@ public:
     void attachGridHeadingClick(int dataColumn);
     void attachGridDblClickCell(int dataRow);
 
+    // The window a message box belongs to: the newest status window that shows (it
+    // stays on top, and the box must come in front of it), else this one.
+    QWidget *dialogParent();
+
     // The questions the window asks; tests answer them through the message boxes.
     enum class Answer { Yes, No, Cancel };
     Answer askSaveChanges();

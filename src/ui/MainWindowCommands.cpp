@@ -43,7 +43,7 @@ void MainWindow::messageSourceClick()
     QMessageBox box(
         QMessageBox::NoIcon, QApplication::applicationName(),
         QStringLiteral("Please use the browse button (...) on the right to select a new folder"),
-        QMessageBox::Ok, this);
+        QMessageBox::Ok, dialogParent());
     box.exec();
 }
 
@@ -78,7 +78,7 @@ void MainWindow::analyseButtonClick()
 
 void MainWindow::deleteAttachmentsClick()
 {
-    if (QMessageBox::warning(this, QStringLiteral("Warning"),
+    if (QMessageBox::warning(dialogParent(), QStringLiteral("Warning"),
                              QStringLiteral("Delete all selected attachments - are you sure?"),
                              QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes)
         startJob(true, false);

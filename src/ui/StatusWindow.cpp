@@ -11,6 +11,7 @@
 #include <QScreen>
 #include <QStyle>
 #include <QThread>
+#include <QWindow>
 
 namespace {
 
@@ -133,6 +134,17 @@ void StatusWindow::keyPressEvent(QKeyEvent *event)
         cancelButton->click();
     else if (!escape && !enter)
         QDialog::keyPressEvent(event);
+}
+
+bool StatusWindow::event(QEvent *event)
+{
+    // A modal window blocks this one: it must come in front, so this window stays on
+    // top only while nothing modal is open.
+    if ((event->type() == QEvent::WindowBlocked || event->type() == QEvent::WindowUnblocked) &&
+        windowHandle()) {
+        windowHandle()->setFlag(Qt::WindowStaysOnTopHint, event->type() == QEvent::WindowUnblocked);
+    }
+    return QDialog::event(event);
 }
 
 void StatusWindow::closeEvent(QCloseEvent *event)

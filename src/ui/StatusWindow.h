@@ -12,9 +12,10 @@ class QThread;
 class TStringLoader;
 
 // The small window of one analysis or job: its status text, a progress bar and a
-// button that cancels the worker, then closes the window. Stays on top, not modal,
-// and frees itself when closed; a worker's later steps then find no window and
-// skip it, and closing it with the close box cancels the worker.
+// button that cancels the worker, then closes the window. Stays on top, except
+// while a modal window (a warning, a question) blocks it, so that one is in front.
+// Not modal; frees itself when closed; a worker's later steps then find no window
+// and skip it, and closing it with the close box cancels the worker.
 // Its language-file section keeps the name TTstatusForm; it keeps no placement.
 class StatusWindow : public QDialog
 {
@@ -46,6 +47,7 @@ public:
     QPushButton *cancelButton;
 
 protected:
+    bool event(QEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
 

@@ -35,6 +35,9 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QTreeWidget>
+#include <QWindow>
+
+#include <optional>
 
 #include <gmime/gmime.h>
 
@@ -104,6 +107,23 @@ bool makeMaildir(const QString &root, int emails)
     }
     return true;
 }
+
+// Where a modal window stands against the status window it must come in front of.
+struct InFront
+{
+    bool visible = false;
+    bool ownedByStatusWindow = false; // a transient of it: window managers keep it above
+    bool statusWindowOnTop = true;    // whether the status window still stays on top
+
+    explicit InFront(QWidget *modal)
+    {
+        auto *status = qobject_cast<StatusWindow *>(modal->parentWidget());
+        visible = modal->isVisible();
+        ownedByStatusWindow = status && status->isVisible() && modal->windowHandle() &&
+                              modal->windowHandle()->transientParent() == status->windowHandle();
+        statusWindowOnTop = status && (status->windowHandle()->flags() & Qt::WindowStaysOnTopHint);
+    }
+};
 
 void analyse(MainWindow &window)
 {
@@ -500,8 +520,10 @@ private Q_SLOTS:
         window.selectAll();
         QString warning;
         QString afterCancel;
+        std::optional<InFront> warningBox;
         whenModal(
             [&](QWidget *modal) {
+                warningBox.emplace(modal);
                 auto *status = window.findChildren<StatusWindow *>().value(0);
                 status->cancelButton->click();
                 afterCancel = status->cancelButton->text();
@@ -511,6 +533,8 @@ private Q_SLOTS:
         window.startJob(true, false);
         QTRY_VERIFY_WITH_TIMEOUT(!window.workerRunning(), 10000);
         QCOMPARE(warning, QStringLiteral("Cannot locate email\r\n") + third);
+        QVERIFY(warningBox && warningBox->visible && warningBox->ownedByStatusWindow);
+        QVERIFY(!warningBox->statusWindowOnTop);
         QCOMPARE(afterCancel, QStringLiteral("&Close"));
         auto *status = window.findChildren<StatusWindow *>().value(0);
         QVERIFY(status);
@@ -522,6 +546,61 @@ private Q_SLOTS:
         // Two emails lost their attachment, one is gone, three kept theirs.
         analyse(window);
         QCOMPARE(window.attachGrid->model()->rowCount(), 3);
+    }
+
+    // A source folder that the store no longer has, or the root of the folder tree:
+    // the warning comes in front of the status window, which shows its last text.
+    void warningInFrontOfTheStatusWindow_data()
+    {
+        QTest::addColumn<QString>("folderName");
+        QTest::addColumn<QString>("folderId");
+        QTest::newRow("folder gone") << "Email Folders\\Personal Folders\\Gone"
+                                     << "no-such-id";
+        QTest::newRow("root") << "Email Folders"
+                              << "";
+    }
+    void warningInFrontOfTheStatusWindow()
+    {
+        QFETCH(QString, folderName);
+        QFETCH(QString, folderId);
+        Mailbox box;
+        MainWindow window(box.store.factory());
+        window.settings().getFromDefaultFolder = false;
+        window.settings().fromFolderName = folderName;
+        window.settings().fromFolderEntryId = folderId;
+        window.settingsToControls();
+        window.show();
+        QString warning;
+        QString statusShown;
+        std::optional<InFront> warningBox;
+        whenModal(
+            [&](QWidget *modal) {
+                warningBox.emplace(modal);
+                if (auto *status = qobject_cast<StatusWindow *>(modal->parentWidget()))
+                    statusShown = status->statusText->text();
+                screenshot(modal->parentWidget(), "warning-over-status-window");
+                pressButton(modal, QMessageBox::Ok);
+            },
+            &warning);
+        analyse(window);
+        QCOMPARE(warning, QStringLiteral("Cannot locate source folder\r\n") + folderName +
+                              QStringLiteral("\r\n - mail items cannot be located. Exiting"));
+        QVERIFY(warningBox && warningBox->visible && warningBox->ownedByStatusWindow);
+        QVERIFY(!warningBox->statusWindowOnTop);
+        QCOMPARE(statusShown, QStringLiteral("Locating source mail folder..."));
+        // Once the warning has gone, the status window is on top again.
+        auto *status = window.findChildren<StatusWindow *>().value(0);
+        QVERIFY(status);
+        QTRY_VERIFY(status->windowHandle()->flags() & Qt::WindowStaysOnTopHint);
+        QCOMPARE(status->cancelButton->text(), QStringLiteral("&OK"));
+        // The main window's own questions come in front of it too.
+        std::optional<InFront> question;
+        whenModal([&](QWidget *modal) {
+            question.emplace(modal);
+            pressButton(modal, QMessageBox::No);
+        });
+        window.deleteAttachmentsClick();
+        QVERIFY(question && question->visible && question->ownedByStatusWindow);
     }
 
     // Cancel, by the button or the close box, stops the walk where it is; what was
