@@ -105,6 +105,13 @@ void SavedFilePlacer::removeLeftovers(const QString &folder)
     }
 }
 
+void SavedFilePlacer::syncPlacedNames()
+{
+    for (const QString &folder : std::as_const(m_unsyncedFolders))
+        qb::syncDirectory(folder);
+    m_unsyncedFolders.clear();
+}
+
 QString SavedFilePlacer::place(const QString &wantedPath,
                                const std::function<void(const QString &)> &write)
 {
@@ -137,8 +144,7 @@ QString SavedFilePlacer::place(const QString &wantedPath,
         } else if (!sameContent(temporary.path, candidate)) {
             continue; // another file, or something that is no file at all
         }
-        // The name must be on disk before the attachment may leave its email.
-        qb::syncDirectory(folder);
+        m_unsyncedFolders.insert(folder);
         m_savedFiles.add(candidate);
         return candidate;
     }

@@ -29,10 +29,16 @@ public:
     // or file cannot be made; nothing half-written is left under a final name.
     QString place(const QString &wantedPath, const std::function<void(const QString &)> &write);
 
+    // Flushes the names placed since the last call to disk. An attachment may leave
+    // its email only after this: one flush per folder serves all the attachments of
+    // an email, which is then written once.
+    void syncPlacedNames();
+
 private:
     void removeLeftovers(const QString &folder);
 
     SavedFileList &m_savedFiles;
     qb::NoReplaceMove m_firstMethod;
     QSet<QString> m_visitedFolders;
+    QSet<QString> m_unsyncedFolders;
 };

@@ -201,6 +201,8 @@ void TEmailThread::processEmail(mailstore::Namespace &mapi, const Records &group
             logFailure(*record, failure);
     }
     try {
+        // The saved files' names are on disk before any attachment leaves the email.
+        m_placer.syncPlacedNames();
         if (!done.empty())
             email->save();
     } catch (const std::exception &e) {

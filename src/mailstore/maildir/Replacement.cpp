@@ -168,8 +168,9 @@ MessageFile replaceEmailFile(Journal &journal, const FolderNode &folder, const M
         {quint64(oldInfo.st_dev), quint64(oldInfo.st_ino), qint64(oldInfo.st_size)},
         uniqueName,
         replacement.relativePath};
+    // Were the new name in tmp/ lost in a crash, recovery finds neither file of the
+    // record and keeps the old email: no flush of tmp/ is needed here.
     journal.record(record);
-    qb::syncDirectory(tmp);
 
     // Everything is on disk: the two steps that change what readers of the folder
     // see follow each other at once, so both files show for as short as can be.
@@ -186,8 +187,11 @@ MessageFile replaceEmailFile(Journal &journal, const FolderNode &folder, const M
         errno = why;
         fail(QStringLiteral("Cannot remove the old email file"), oldPath);
     }
-    qb::syncDirectory(folder.directory + QStringLiteral("/cur"));
-    qb::syncDirectory(folder.directory + QStringLiteral("/new"));
+    // One flush of the folder that changed (cur/ or new/) makes both steps durable.
+    const QString changed = replacement.relativePath.section(QLatin1Char('/'), 0, 0);
+    qb::syncDirectory(folder.directory + QLatin1Char('/') + changed);
+    if (changed != subdirectory) // another program had moved the old file
+        qb::syncDirectory(folder.directory + QLatin1Char('/') + subdirectory);
     return replacement;
 }
 
