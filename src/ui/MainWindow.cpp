@@ -58,12 +58,15 @@ MainWindow::MainWindow(mailstore::ApplicationFactory stores, QWidget *parent)
 
     setMinimumSize(600, 317);
     resize(600, 340);
-    if (const QScreen *screen = QGuiApplication::primaryScreen())
-        move(screen->availableGeometry().center() - frameGeometry().center());
     m_placement = new TFormInfo(this);
     m_placement->AppName = QStringLiteral("Quillbrook");
     m_placement->FormName = QStringLiteral("main");
     m_placement->Loaded();
+    // Designed to open centred; a stored placement, even one that did not apply, keeps
+    // the window where it is.
+    const QScreen *screen = QGuiApplication::primaryScreen();
+    if (!m_placement->explicitBounds() && screen)
+        move(screen->availableGeometry().center() - frameGeometry().center());
 
     m_destinationFolderWindow = new DestinationFolderWindow(m_loader.get(), this);
     QTimer::singleShot(0, this, &MainWindow::afterCreate);

@@ -5,6 +5,7 @@
 #include "settings/TRegistry.h"
 
 #include <QCoreApplication>
+#include <QEvent>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QScreen>
@@ -44,6 +45,9 @@ void TFormInfo::Load()
     TRegistry registry;
     if (!registry.OpenKey(key(), false))
         return;
+    // A stored placement gives the window explicit bounds, whether or not they apply.
+    if (recordSize && recordPosition)
+        m_explicitBounds = true;
     QRect bounds = m_owner->frameGeometry();
     const auto strict = [&](const QString &name) -> std::optional<int> {
         const auto value = registry.value(name);
@@ -71,10 +75,11 @@ void TFormInfo::Load()
     if (bounds.top() + bounds.height() > available.height() ||
         bounds.left() + bounds.width() > available.width())
         return;
-    // The stored size is the outer one; the window's own size leaves out the frame.
-    const QSize frame = m_owner->frameGeometry().size() - m_owner->geometry().size();
-    if (recordSize)
-        m_owner->resize(bounds.size() - frame);
+    if (recordSize) {
+        m_outerSize = bounds.size();
+        fitOuterSize();
+    }
+    // A window's position is that of its frame.
     if (recordPosition)
         m_owner->move(bounds.topLeft());
     const auto state = strict(QStringLiteral("WindowState"));
@@ -85,6 +90,41 @@ void TFormInfo::Load()
     else
         m_owner->setWindowState(m_owner->windowState() &
                                 ~(Qt::WindowMaximized | Qt::WindowMinimized));
+}
+
+void TFormInfo::fitOuterSize()
+{
+    if (!m_owner || !m_outerSize.isValid())
+        return;
+    // The stored size is the outer one, frame included, and a window is sized without
+    // its frame; the frame is known once the window manager has framed the window.
+    const QSize frame = m_owner->frameGeometry().size() - m_owner->size();
+    const bool normal = !(m_owner->windowState() & (Qt::WindowMaximized | Qt::WindowMinimized));
+    if (normal || !m_owner->isVisible())
+        m_owner->resize(m_outerSize - frame);
+    if (m_owner->isVisible() && normal && !frame.isEmpty()) {
+        m_outerSize = QSize();
+        m_owner->removeEventFilter(this);
+    } else {
+        m_owner->installEventFilter(this);
+    }
+}
+
+bool TFormInfo::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_owner) {
+        switch (event->type()) {
+        case QEvent::Show:
+        case QEvent::Move:
+        case QEvent::Resize:
+        case QEvent::WindowStateChange:
+            fitOuterSize();
+            break;
+        default:
+            break;
+        }
+    }
+    return QObject::eventFilter(watched, event);
 }
 
 void TFormInfo::Save()
@@ -104,7 +144,10 @@ void TFormInfo::Save(TRegistry &registry)
         return;
     const bool normal = !(m_owner->windowState() & (Qt::WindowMaximized | Qt::WindowMinimized));
     if (normal) {
-        const QRect bounds = m_owner->frameGeometry();
+        QRect bounds = m_owner->frameGeometry();
+        // A restored size not fitted yet (the window was never framed) stays as it was.
+        if (m_outerSize.isValid())
+            bounds.setSize(m_outerSize);
         registry.WriteInteger(QStringLiteral("Width"), bounds.width());
         registry.WriteInteger(QStringLiteral("Height"), bounds.height());
         registry.WriteInteger(QStringLiteral("Left"), bounds.left());

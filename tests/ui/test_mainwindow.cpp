@@ -125,6 +125,19 @@ struct InFront
     }
 };
 
+// The window's outer bounds once it shows and its frame is known (at once on the
+// offscreen platform, a moment later under a window manager).
+QRect settledFrame(QWidget *window)
+{
+    if (!QTest::qWaitForWindowExposed(window))
+        return {};
+    // A window without a frame settles at once.
+    [[maybe_unused]] const bool framed = QTest::qWaitFor(
+        [window] { return window->frameGeometry().size() != window->size(); }, 2000);
+    QTest::qWait(100); // a restored size is fitted to the frame right after
+    return window->frameGeometry();
+}
+
 void analyse(MainWindow &window)
 {
     window.analyseButtonClick();
@@ -485,6 +498,63 @@ private Q_SLOTS:
         QVERIFY(registry.OpenKey(QStringLiteral("Software\\Vellmor Software\\Quillbrook\\Form2"),
                                  false));
         QCOMPARE(readIntegerOr(registry, QStringLiteral("WindowState"), -1), 1);
+    }
+
+    // Each window comes back with the bounds it was closed with, frame included, however
+    // often the program starts; under a window manager too (run this with the xcb platform).
+    void placementsKeepTheirSizeOverRestarts()
+    {
+        Mailbox box;
+        QList<QRect> mains;
+        QList<QRect> destinations;
+        QList<QRect> choosers;
+        for (int start = 0; start < 10; ++start) {
+            MainWindow window(box.store.factory());
+            window.show();
+            if (start == 0) {
+                settledFrame(&window);
+                window.resize(720, 430); // the user's choice
+                window.move(30, 40);
+            }
+            mains << settledFrame(&window);
+            whenModal([&](QWidget *modal) {
+                destinations << settledFrame(modal);
+                qobject_cast<QDialog *>(modal)->reject();
+            });
+            QString folder;
+            window.destinationFolderWindow()->choose(folder);
+            {
+                MailFolderChooser chooser(box.store.factory(), nullptr, &window);
+                chooser.show();
+                choosers << settledFrame(&chooser);
+            }
+            QVERIFY(window.close());
+        }
+        for (const auto *bounds : {&mains, &destinations, &choosers}) {
+            QCOMPARE(bounds->size(), 10);
+            QVERIFY(!bounds->first().isEmpty());
+            for (const QRect &later : *bounds)
+                QCOMPARE(later, bounds->first());
+        }
+        QCOMPARE(mains.first().topLeft(), QPoint(30, 40));
+    }
+
+    // A placement with "Top" missing applies nothing, and the main window is not centred.
+    void placementWithoutTopKeepsTheDefaultPosition()
+    {
+        TRegistry registry;
+        QVERIFY(
+            registry.OpenKey(QStringLiteral("Software\\Vellmor Software\\Quillbrook\\main"), true));
+        registry.WriteInteger(QStringLiteral("Width"), 800);
+        registry.WriteInteger(QStringLiteral("Height"), 500);
+        registry.WriteInteger(QStringLiteral("Left"), 100);
+        Mailbox box;
+        MainWindow window(box.store.factory());
+        QCOMPARE(window.size(), QSize(600, 340));
+        QVERIFY(!window.testAttribute(Qt::WA_Moved)); // not centred
+        registry.DeleteKey(QStringLiteral("Software\\Vellmor Software\\Quillbrook\\main"));
+        MainWindow designed(box.store.factory());
+        QVERIFY(designed.testAttribute(Qt::WA_Moved)); // centred
     }
 
     void closingWithYesAndACancelledSaveStillCloses()
