@@ -19,9 +19,11 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
 #include <QStatusBar>
@@ -190,6 +192,18 @@ void MainWindow::closeEvent(QCloseEvent *event)
     }
     stopWorkers();
     event->accept();
+}
+
+void MainWindow::keyPressEvent(QKeyEvent *event)
+{
+    // Analyze is the first page's default button: Enter that no control took runs it.
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    if (enter && !(event->modifiers() & ~Qt::KeypadModifier) &&
+        pages->currentWidget() == startingFolderPage && analyseButton->isEnabled()) {
+        analyseButton->click();
+        return;
+    }
+    QMainWindow::keyPressEvent(event);
 }
 
 bool MainWindow::event(QEvent *event)

@@ -28,6 +28,7 @@
 #include <QRadioButton>
 #include <QScopeGuard>
 #include <QStatusBar>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTableView>
 #include <QTemporaryDir>
@@ -202,6 +203,32 @@ private Q_SLOTS:
         QVERIFY(window.detachAttachments->isEnabled());
         window.resize(900, 400);
         screenshot(&window, "grid");
+    }
+
+    // Enter on the first page runs Analyze, wherever the focus is on that page; on the
+    // other pages it does not.
+    void enterRunsAnalyze()
+    {
+        Mailbox box;
+        MainWindow window(box.store.factory());
+        window.show();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        window.pages->setCurrentWidget(window.optionsPage);
+        QTest::keyClick(window.noLoggingChoice, Qt::Key_Return);
+        QVERIFY(!window.workerRunning());
+        QCOMPARE(window.pages->currentWidget(), window.optionsPage);
+
+        window.pages->setCurrentWidget(window.startingFolderPage);
+        window.defaultInboxChoice->setFocus();
+        QTest::keyClick(window.defaultInboxChoice, Qt::Key_Return);
+        QTRY_VERIFY_WITH_TIMEOUT(!window.workerRunning(), 10000);
+        QCOMPARE(window.attachGrid->model()->rowCount(), 4);
+
+        window.pages->setCurrentWidget(window.startingFolderPage);
+        QTest::keyClick(window.pages->tabBar(), Qt::Key_Enter, Qt::KeypadModifier);
+        QCOMPARE(window.pages->currentWidget(), window.attachmentsPage);
+        QTRY_VERIFY_WITH_TIMEOUT(!window.workerRunning(), 10000);
+        QCOMPARE(window.attachGrid->model()->rowCount(), 4);
     }
 
     void sortingByHeadings()
