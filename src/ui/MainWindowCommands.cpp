@@ -7,6 +7,7 @@
 #include "MessageWindow.h"
 #include "StatusWindow.h"
 #include "common/Error.h"
+#include "log/TLogManager.h"
 #include "processing/TAnalyseThread.h"
 #include "processing/TEmailThread.h"
 #include "settings/TSettings.h"
@@ -110,6 +111,8 @@ void MainWindow::startJob(bool remove, bool save)
         }
     }
     auto *status = new StatusWindow(m_loader.get(), this);
+    if (copy->logToFile)
+        status->setLogFile(TLogManager::normalise(copy->logFilename));
     // The job takes the selected rows' records when it starts, on this thread.
     auto takeSelection = [this] {
         TEmailThread::Records records;

@@ -3,6 +3,7 @@
 #include "Localise.h"
 
 #include <QCloseEvent>
+#include <QDesktopServices>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
@@ -11,6 +12,7 @@
 #include <QScreen>
 #include <QStyle>
 #include <QThread>
+#include <QUrl>
 #include <QWindow>
 
 namespace {
@@ -45,28 +47,57 @@ StatusWindow::StatusWindow(TStringLoader *loader, QWidget *parent)
     setAttribute(Qt::WA_DeleteOnClose);
     setModal(false);
     setWindowTitle(QStringLiteral("Processing emails..."));
-    setFixedSize(351, 106);
 
     statusText = new QLabel(QStringLiteral("Processing Email 0 of 0:"), this);
     statusText->setObjectName(QStringLiteral("statusText"));
-    statusText->setGeometry(8, 8, 335, 16);
+    logLink = new QLabel(QStringLiteral("Log file:"), this);
+    logLink->setObjectName(QStringLiteral("logLink"));
+    logLink->setTextFormat(Qt::RichText);
+    logLink->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
+    connect(logLink, &QLabel::linkActivated, this,
+            [](const QString &link) { QDesktopServices::openUrl(QUrl(link)); });
     taskProgress = new QProgressBar(this);
     taskProgress->setObjectName(QStringLiteral("taskProgress"));
-    taskProgress->setGeometry(8, 30, 335, 14);
     taskProgress->setRange(0, 100);
     taskProgress->setTextVisible(false);
     cancelButton = new QPushButton(this);
     cancelButton->setObjectName(QStringLiteral("cancelButton"));
-    cancelButton->setGeometry(243, 68, 100, 28);
     cancelButton->setAutoDefault(false);
     connect(cancelButton, &QPushButton::clicked, this, &StatusWindow::cancelButtonClick);
     setKind(ButtonKind::Cancel);
 
     if (loader)
         LocaliseForm(*loader, languageSection, this);
+    m_logCaption = logLink->text();
+    logLink->hide();
+    layOut();
     if (const QScreen *screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
     show();
+}
+
+void StatusWindow::layOut()
+{
+    // As designed, 351 x 106: one line of text, the bar, the button. A finished run's
+    // text wraps and the log file's line shows; the window grows to hold them.
+    const int width = 335;
+    int y = 8;
+    const int textHeight = statusText->wordWrap() ? statusText->heightForWidth(width) : 16;
+    statusText->setGeometry(8, y, width, qMax(16, textHeight));
+    y += statusText->height() + 6;
+    if (!logLink->isHidden()) {
+        logLink->setGeometry(8, y, width, qMax(16, logLink->sizeHint().height()));
+        y += logLink->height() + 6;
+    }
+    taskProgress->setGeometry(8, y, width, 14);
+    y += 14 + 24;
+    cancelButton->setGeometry(243, y, 100, 28);
+    setFixedSize(351, y + 28 + 10);
+}
+
+void StatusWindow::setLogFile(const QString &path)
+{
+    m_logFile = path;
 }
 
 void StatusWindow::attachWorker(QThread *worker)
@@ -91,6 +122,20 @@ void StatusWindow::markFinished()
 {
     setKind(ButtonKind::OK);
     m_worker = nullptr;
+    // The result stays readable whole, and says where the log is.
+    statusText->setWordWrap(true);
+    if (!m_logFile.isEmpty()) {
+        const QFontMetrics metrics(logLink->font());
+        const int room = 335 - metrics.horizontalAdvance(m_logCaption + QLatin1Char(' '));
+        const QString shown = metrics.elidedText(m_logFile, Qt::ElideMiddle, room);
+        logLink->setText(QStringLiteral("%1 <a href=\"%2\">%3</a>")
+                             .arg(m_logCaption.toHtmlEscaped(),
+                                  QUrl::fromLocalFile(m_logFile).toString(QUrl::FullyEncoded),
+                                  shown.toHtmlEscaped()));
+        logLink->setToolTip(m_logFile);
+        logLink->show();
+    }
+    layOut();
 }
 
 void StatusWindow::setKind(ButtonKind kind)

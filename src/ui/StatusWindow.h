@@ -31,6 +31,8 @@ public:
     // What the hand-over steps reach; lives and dies with the window.
     StatusView *link() const { return m_link; }
 
+    // The job's log file, named with a link that opens it once the run has finished.
+    void setLogFile(const QString &path);
     void attachWorker(QThread *worker);
     void showStatus(const QString &text);
     void showProgress(int percent);
@@ -43,6 +45,7 @@ Q_SIGNALS:
 
 public:
     QLabel *statusText;
+    QLabel *logLink;
     QProgressBar *taskProgress;
     QPushButton *cancelButton;
 
@@ -54,8 +57,11 @@ protected:
 private:
     void cancelButtonClick();
     void setKind(ButtonKind kind);
+    void layOut();
 
     StatusView *m_link;
     QPointer<QThread> m_worker;
     ButtonKind m_kind = ButtonKind::Cancel;
+    QString m_logFile;
+    QString m_logCaption;
 };

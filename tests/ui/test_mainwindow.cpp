@@ -12,6 +12,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QDesktopServices>
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QFile>
@@ -24,6 +25,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QPointer>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScopeGuard>
@@ -36,6 +38,7 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QTreeWidget>
+#include <QUrl>
 #include <QWindow>
 
 #include <optional>
@@ -146,6 +149,19 @@ void analyse(MainWindow &window)
 }
 
 } // namespace
+
+// Takes the URLs that the program would open.
+class UrlCatcher : public QObject
+{
+    Q_OBJECT
+public:
+    explicit UrlCatcher(QList<QUrl> *opened) : m_opened(opened) {}
+public Q_SLOTS:
+    void open(const QUrl &url) { m_opened->append(url); }
+
+private:
+    QList<QUrl> *m_opened;
+};
 
 class TestMainWindow : public QObject
 {
@@ -368,6 +384,58 @@ private Q_SLOTS:
                  QStringLiteral("Complete. 4 attachment(s) processed"));
         if (!full)
             QVERIFY(!QFile::exists(logPath));
+    }
+
+    // A long result shows whole, and the job's log file is named with a link that opens it.
+    void jobResultStaysReadable()
+    {
+        Mailbox box;
+        QTemporaryDir dir;
+        QFile notAFolder(dir.filePath(QStringLiteral("file")));
+        QVERIFY(notAFolder.open(QIODevice::WriteOnly));
+        notAFolder.close();
+        const QString logPath = dir.filePath(QStringLiteral("logs of this week/job.log"));
+        QVERIFY(QDir().mkpath(QFileInfo(logPath).path()));
+        MainWindow window(box.store.factory());
+        window.show();
+        analyse(window);
+        window.logToFileChoice->click();
+        window.logFilename->setText(logPath);
+        window.selectAll();
+        whenModal([&](QWidget *m) {
+            auto *chooser = qobject_cast<DestinationFolderWindow *>(m);
+            chooser->folderField->setText(notAFolder.fileName()); // every save fails
+            chooser->accept();
+        });
+        window.detachAttachmentsClick();
+        QTRY_VERIFY_WITH_TIMEOUT(!window.workerRunning(), 10000);
+        auto *status = window.findChildren<StatusWindow *>().value(0);
+        QVERIFY(status);
+        const QString result =
+            QStringLiteral("Complete. 4 attachment(s) processed, 4 failed - see the log");
+        QCOMPARE(status->statusText->text(), result);
+        QLabel *text = status->statusText;
+        QVERIFY(text->fontMetrics().horizontalAdvance(result) > text->width()); // needs two lines
+        QVERIFY(text->wordWrap());
+        QVERIFY(text->height() >= text->heightForWidth(text->width()));
+        QVERIFY(status->geometry().contains(text->geometry().translated(status->pos())));
+        QVERIFY(text->geometry().bottom() < status->logLink->geometry().top());
+        QVERIFY(status->logLink->geometry().bottom() < status->taskProgress->geometry().top());
+        QVERIFY(status->cancelButton->geometry().bottom() < status->height());
+        QVERIFY(status->logLink->isVisible());
+        QCOMPARE(status->logLink->toolTip(), logPath);
+        screenshot(status, "status-window-result");
+
+        // The link opens the log file.
+        QList<QUrl> opened;
+        UrlCatcher catcher(&opened);
+        QDesktopServices::setUrlHandler(QStringLiteral("file"), &catcher, "open");
+        const auto unset =
+            qScopeGuard([] { QDesktopServices::unsetUrlHandler(QStringLiteral("file")); });
+        const QString label = status->logLink->text();
+        const QString href = label.section(QLatin1Char('"'), 1, 1);
+        Q_EMIT status->logLink->linkActivated(href);
+        QCOMPARE(opened, QList<QUrl>({QUrl::fromLocalFile(logPath)}));
     }
 
     void statusWindowButtons()
