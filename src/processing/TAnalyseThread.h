@@ -23,6 +23,10 @@ public:
                    mailstore::ApplicationFactory createApplication, AttachmentList *list);
     ~TAnalyseThread() override;
 
+    // How many emails the walk has been through; read it on the main thread once
+    // analysisEnded is emitted.
+    int emailsProcessed() const { return EmailsProcessed; }
+
 Q_SIGNALS:
     // Emitted on the main thread at the very end of the run: one line for each
     // email that could not be read (the walk went on without it) and for each

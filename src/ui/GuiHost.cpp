@@ -30,8 +30,9 @@ void GuiHost::post(std::function<void()> step, int delayMs)
 
 void GuiHost::setStatusBarText(const QString &text)
 {
+    // Only an analysis that reached its end puts a text into the status bar.
     if (m_window)
-        m_window->showStatusText(text);
+        m_window->showAnalysisResult(text);
 }
 
 void GuiHost::syncGridRows()

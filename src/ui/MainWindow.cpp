@@ -46,6 +46,9 @@ MainWindow::MainWindow(mailstore::ApplicationFactory stores, QWidget *parent)
     m_statusText = new QLabel(this);
     m_statusText->setObjectName(QStringLiteral("statusText"));
     statusBar()->addWidget(m_statusText, 1);
+    analysisSummary = new QLabel(this);
+    analysisSummary->setObjectName(QStringLiteral("analysisSummary"));
+    statusBar()->addPermanentWidget(analysisSummary);
     try {
         LocaliseForm(*m_loader, languageSection, this);
     } catch (const qb::Error &e) {
@@ -104,6 +107,12 @@ QWidget *MainWindow::dialogParent()
 void MainWindow::showStatusText(const QString &text)
 {
     m_statusText->setText(text);
+}
+
+void MainWindow::showAnalysisResult(const QString &text)
+{
+    m_analysisComplete = true;
+    showStatusText(text);
 }
 
 void MainWindow::setTitle()

@@ -52,6 +52,8 @@ public:
 
     // Operations the hand-over steps and the jobs reach.
     void showStatusText(const QString &text);
+    // The analysis's result text: into the status bar, and the analysis is complete.
+    void showAnalysisResult(const QString &text);
     void syncGridRows();
     void clearAllData();
 
@@ -98,6 +100,8 @@ public:
     QRadioButton *logToFileChoice;
     QLineEdit *logFilename;
     QToolButton *browseLogFile;
+    // Beside the status bar's text: what the last analysis found, until the list is cleared.
+    QLabel *analysisSummary;
     QMenu *recentFilesMenu;
     QAction *openAction;
     QAction *saveAction;
@@ -156,6 +160,7 @@ private:
     void showError(const QString &message);
     void watchWorker(QThread *worker);
     void updateWorkerCommands();
+    void summariseAnalysis(int emails, bool cancelled);
     std::unique_ptr<TSettings> workerSettings() const;
 
     mailstore::ApplicationFactory m_stores;
@@ -169,6 +174,7 @@ private:
     DestinationFolderWindow *m_destinationFolderWindow;
     QList<QPointer<QThread>> m_workers;
     QLabel *m_statusText;
+    bool m_analysisComplete = false;
 
     bool m_modified = false;
     QString m_sourceFolderEntryId;

@@ -8,6 +8,7 @@
 #include "StatusWindow.h"
 #include "common/Error.h"
 #include "log/TLogManager.h"
+#include "mailstore/AttachText.h"
 #include "processing/TAnalyseThread.h"
 #include "processing/TEmailThread.h"
 #include "settings/TSettings.h"
@@ -16,6 +17,7 @@
 #include <QFileDialog>
 #include <QHeaderView>
 #include <QItemSelectionModel>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
@@ -64,6 +66,7 @@ void MainWindow::analyseButtonClick()
     if (workerRunning())
         return;
     m_list.clear();
+    analysisSummary->clear();
     syncGridRows();
     pages->setCurrentWidget(attachmentsPage);
     std::unique_ptr<TSettings> copy = workerSettings();
@@ -74,7 +77,43 @@ void MainWindow::analyseButtonClick()
         return;
     }
     auto *status = new StatusWindow(m_loader.get(), this);
-    watchWorker(new TAnalyseThread(copy.release(), status->link(), m_host, m_stores, &m_list));
+    m_analysisComplete = false;
+    auto *analysis = new TAnalyseThread(copy.release(), status->link(), m_host, m_stores, &m_list);
+    // Cancel works from the moment the window shows, before the worker's first step.
+    status->attachWorker(analysis);
+    // Emitted on this thread at the end of the run, while the worker waits.
+    connect(analysis, &TAnalyseThread::analysisEnded, this, [this, analysis] {
+        summariseAnalysis(analysis->emailsProcessed(), analysis->isInterruptionRequested());
+    });
+    watchWorker(analysis);
+}
+
+void MainWindow::summariseAnalysis(int emails, bool cancelled)
+{
+    QSet<QString> holders;
+    qint64 bytes = 0;
+    for (int i = 0; i < m_list.count(); ++i) {
+        const auto record = m_list.record(i);
+        if (record && !holders.contains(record->StoreId + QLatin1Char('\n') + record->EntryId)) {
+            holders.insert(record->StoreId + QLatin1Char('\n') + record->EntryId);
+            bytes += record->Size;
+        }
+    }
+    QString summary = QStringLiteral("%1 emails analysed, ").arg(emails);
+    if (holders.isEmpty())
+        summary += QStringLiteral("no attachments");
+    else
+        summary += QStringLiteral("%1 attachment(s) in %2 email(s) of %3")
+                       .arg(m_list.count())
+                       .arg(holders.size())
+                       .arg(sizeText(bytes));
+    // A Cancel that came after the walk's end took nothing away.
+    if (!m_analysisComplete) {
+        summary = (cancelled ? QStringLiteral("Analysis cancelled, list incomplete: ")
+                             : QStringLiteral("Analysis ended early, list incomplete: ")) +
+                  summary;
+    }
+    analysisSummary->setText(summary);
 }
 
 void MainWindow::deleteAttachmentsClick()
@@ -126,8 +165,10 @@ void MainWindow::startJob(bool remove, bool save)
         }
         return records;
     };
-    watchWorker(new TEmailThread(copy.release(), status->link(), m_host, m_stores, takeSelection,
-                                 remove, save));
+    auto *job = new TEmailThread(copy.release(), status->link(), m_host, m_stores, takeSelection,
+                                 remove, save);
+    status->attachWorker(job);
+    watchWorker(job);
 }
 
 void MainWindow::loggingClick()
@@ -162,6 +203,7 @@ void MainWindow::clearAllData()
 {
     pages->setCurrentWidget(startingFolderPage);
     m_list.clear();
+    analysisSummary->clear();
     syncGridRows();
 }
 
