@@ -43,6 +43,7 @@ MainWindow::MainWindow(mailstore::ApplicationFactory stores, QWidget *parent)
     TLogManager::setMessageSink(errorBoxesOf(m_host));
     buildMenus();
     buildPages();
+    updateWorkerCommands();
     m_statusText = new QLabel(this);
     m_statusText->setObjectName(QStringLiteral("statusText"));
     statusBar()->addWidget(m_statusText, 1);

@@ -108,6 +108,10 @@ public:
     QAction *saveAsAction;
     QAction *exitAction;
     QAction *selectAllAction;
+    QAction *deleteAction;
+    QAction *detachAction;
+    QAction *saveAttachmentsAction;
+    QAction *openEmailAction;
     QAction *openTool;
     QAction *saveTool;
     QFileDialog *openDialog;
@@ -135,6 +139,9 @@ public:
     void attachGridSelectChanged();
     void attachGridHeadingClick(int dataColumn);
     void attachGridDblClickCell(int dataRow);
+    // Opens the email of the grid's current row, as a double click does.
+    void openEmail();
+    void attachGridContextMenu(const QPoint &position);
 
     // The window a message box belongs to: the newest status window that shows (it
     // stays on top, and the box must come in front of it), else this one.

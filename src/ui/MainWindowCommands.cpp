@@ -13,12 +13,14 @@
 #include "processing/TEmailThread.h"
 #include "settings/TSettings.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QFileDialog>
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
@@ -118,9 +120,22 @@ void MainWindow::summariseAnalysis(int emails, bool cancelled)
 
 void MainWindow::deleteAttachmentsClick()
 {
-    if (QMessageBox::warning(dialogParent(), QStringLiteral("Warning"),
-                             QStringLiteral("Delete all selected attachments - are you sure?"),
-                             QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes)
+    // Says how much goes, and a stray Enter keeps it.
+    QSet<QString> emails;
+    const QModelIndexList rows = attachGrid->selectionModel()->selectedRows();
+    for (const QModelIndex &row : rows) {
+        if (const auto record = m_list.record(row.row()))
+            emails.insert(record->StoreId + QLatin1Char('\n') + record->EntryId);
+    }
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("Warning"),
+                    QStringLiteral("Delete all selected attachments - are you sure?"),
+                    QMessageBox::Yes | QMessageBox::No, dialogParent());
+    box.setInformativeText(QStringLiteral("%1 attachment(s) from %2 email(s) will be deleted; "
+                                          "they are not saved.")
+                               .arg(rows.size())
+                               .arg(emails.size()));
+    box.setDefaultButton(QMessageBox::No);
+    if (box.exec() == QMessageBox::Yes)
         startJob(true, false);
 }
 
@@ -209,7 +224,34 @@ void MainWindow::clearAllData()
 
 void MainWindow::selectAll()
 {
-    attachGrid->selectAll();
+    // Only the grid's page selects: rows that cannot be seen are not chosen by accident.
+    if (pages->currentWidget() == attachmentsPage)
+        attachGrid->selectAll();
+}
+
+void MainWindow::openEmail()
+{
+    QModelIndex row = attachGrid->currentIndex();
+    if (!attachGrid->selectionModel()->isRowSelected(row.row()))
+        row = attachGrid->selectionModel()->selectedRows().value(0);
+    if (row.isValid())
+        attachGridDblClickCell(row.row() + 1);
+}
+
+void MainWindow::attachGridContextMenu(const QPoint &position)
+{
+    // A right click on a row outside the selection selects that row, as a click would.
+    const QModelIndex index = attachGrid->indexAt(position);
+    if (index.isValid() && !attachGrid->selectionModel()->isRowSelected(index.row())) {
+        attachGrid->selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect |
+                                                                 QItemSelectionModel::Rows);
+    }
+    QMenu menu(attachGrid);
+    menu.setObjectName(QStringLiteral("gridMenu"));
+    menu.addActions({deleteAction, detachAction, saveAttachmentsAction});
+    menu.addSeparator();
+    menu.addActions({openEmailAction, selectAllAction});
+    menu.exec(attachGrid->viewport()->mapToGlobal(position));
 }
 
 void MainWindow::attachGridSelectChanged()
@@ -225,6 +267,12 @@ void MainWindow::updateWorkerCommands()
     const bool rows = !attachGrid->selectionModel()->selectedRows().isEmpty();
     for (QPushButton *button : {deleteAttachments, detachAttachments, copyAttachments})
         button->setEnabled(rows && !busy);
+    // The menu commands act on the grid only while it shows.
+    const bool onGrid = pages->currentWidget() == attachmentsPage;
+    for (QAction *action : {deleteAction, detachAction, saveAttachmentsAction})
+        action->setEnabled(onGrid && rows && !busy);
+    openEmailAction->setEnabled(onGrid && rows);
+    selectAllAction->setEnabled(onGrid && m_model->rowCount() > 0);
     analyseButton->setEnabled(!busy);
     analyseButton->setToolTip(busy ? busyHint : QString());
     attachGrid->horizontalHeader()->setToolTip(busy ? busyHint : QString());

@@ -66,6 +66,21 @@ void MainWindow::buildMenus()
     selectAllAction = named(
         edit->addAction(QStringLiteral("Se&lect All"), this, &MainWindow::selectAll), "SelectAll1");
     selectAllAction->setShortcut(QKeySequence::SelectAll);
+    edit->addSeparator();
+    // The grid's commands, also in its right-click menu; enabled as its buttons are.
+    deleteAction = named(edit->addAction(QStringLiteral("&Delete attachments"), this,
+                                         &MainWindow::deleteAttachmentsClick),
+                         "DeleteAttachments1");
+    deleteAction->setShortcut(QKeySequence::Delete);
+    detachAction = named(
+        edit->addAction(QStringLiteral("De&tach..."), this, &MainWindow::detachAttachmentsClick),
+        "Detach1");
+    saveAttachmentsAction = named(edit->addAction(QStringLiteral("Save &attachments..."), this,
+                                                  &MainWindow::copyAttachmentsClick),
+                                  "SaveAttachments1");
+    openEmailAction = named(
+        edit->addAction(QStringLiteral("&Open email"), this, &MainWindow::openEmail), "OpenEmail1");
+    openEmailAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_E));
 
     recentFiles = named(new TMRUManager(recentFilesMenu, this), "recentFiles");
     connect(recentFiles, &TMRUManager::clicked, this,
@@ -110,6 +125,7 @@ void MainWindow::buildPages()
     pages->addTab(attachmentsPage, QStringLiteral("&2 Attachments"));
     pages->addTab(optionsPage, QStringLiteral("&3 Options"));
     setCentralWidget(pages);
+    connect(pages, &QTabWidget::currentChanged, this, &MainWindow::updateWorkerCommands);
 }
 
 QWidget *MainWindow::buildStartingFolderPage()
@@ -207,6 +223,9 @@ QWidget *MainWindow::buildAttachmentsPage()
             [this](int section) { attachGridHeadingClick(section + 1); });
     connect(attachGrid, &QTableView::doubleClicked, this,
             [this](const QModelIndex &index) { attachGridDblClickCell(index.row() + 1); });
+    attachGrid->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(attachGrid, &QTableView::customContextMenuRequested, this,
+            &MainWindow::attachGridContextMenu);
     connect(deleteAttachments, &QPushButton::clicked, this, &MainWindow::deleteAttachmentsClick);
     connect(detachAttachments, &QPushButton::clicked, this, &MainWindow::detachAttachmentsClick);
     connect(copyAttachments, &QPushButton::clicked, this, &MainWindow::copyAttachmentsClick);

@@ -253,6 +253,84 @@ private Q_SLOTS:
         QCOMPARE(window.attachGrid->model()->rowCount(), 4);
     }
 
+    // The grid's commands are in the Edit menu and its right-click menu too, enabled only
+    // while the grid shows; the Delete key asks first, saying how much, with No as the
+    // default; Ctrl+A selects only on the grid's page.
+    void gridCommandsInMenus()
+    {
+        Mailbox box;
+        MainWindow window(box.store.factory());
+        window.show();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        QVERIFY(!window.selectAllAction->isEnabled());
+        analyse(window);
+        const auto selected = [&] {
+            return int(window.attachGrid->selectionModel()->selectedRows().size());
+        };
+        QVERIFY(window.selectAllAction->isEnabled());
+        QVERIFY(!window.deleteAction->isEnabled()); // nothing selected yet
+
+        window.pages->setCurrentWidget(window.startingFolderPage);
+        QVERIFY(!window.selectAllAction->isEnabled());
+        QTest::keyClick(window.defaultInboxChoice, Qt::Key_A, Qt::ControlModifier);
+        QCOMPARE(selected(), 0);
+
+        window.pages->setCurrentWidget(window.attachmentsPage);
+        window.attachGrid->setFocus();
+        QTest::keyClick(window.attachGrid, Qt::Key_A, Qt::ControlModifier);
+        QCOMPARE(selected(), 4);
+        for (QAction *action : {window.deleteAction, window.detachAction,
+                                window.saveAttachmentsAction, window.openEmailAction})
+            QVERIFY(action->isEnabled());
+        window.pages->setCurrentWidget(window.optionsPage);
+        QVERIFY(!window.deleteAction->isEnabled());
+        window.pages->setCurrentWidget(window.attachmentsPage);
+        window.activateWindow(); // the status window of the analysis had it
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+
+        QString question;
+        QString detail;
+        bool noIsDefault = false;
+        whenModal(
+            [&](QWidget *modal) {
+                auto *box = qobject_cast<QMessageBox *>(modal);
+                detail = box->informativeText();
+                noIsDefault = box->defaultButton() == box->button(QMessageBox::No);
+                QTest::keyClick(box, Qt::Key_Return); // the default answer
+            },
+            &question);
+        QTest::keyClick(window.attachGrid, Qt::Key_Delete);
+        QCOMPARE(question, QStringLiteral("Delete all selected attachments - are you sure?"));
+        QCOMPARE(
+            detail,
+            QStringLiteral("4 attachment(s) from 3 email(s) will be deleted; they are not saved."));
+        QVERIFY(noIsDefault);
+        QVERIFY(!window.workerRunning());
+        QCOMPARE(window.attachGrid->model()->rowCount(), 4);
+
+        // A right click on a row outside the selection selects it and offers the commands.
+        window.attachGrid->clearSelection();
+        QStringList offered;
+        QTimer::singleShot(100, [&] {
+            if (auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget())) {
+                for (QAction *action : menu->actions()) {
+                    if (!action->isSeparator() && action->isEnabled())
+                        offered << action->text();
+                }
+                menu->close();
+            }
+        });
+        const QRect second = window.attachGrid->visualRect(window.gridModel().index(1, 0));
+        Q_EMIT window.attachGrid->customContextMenuRequested(second.center());
+        QCOMPARE(selected(), 1);
+        QCOMPARE(window.attachGrid->selectionModel()->selectedRows().first().row(), 1);
+        QCOMPARE(offered, QStringList({"&Delete attachments", "De&tach...", "Save &attachments...",
+                                       "&Open email", "Se&lect All"}));
+
+        window.openEmailAction->trigger();
+        QTRY_VERIFY(window.findChild<QDialog *>(QStringLiteral("messageWindow")));
+    }
+
     void sortingByHeadings()
     {
         Mailbox box;
