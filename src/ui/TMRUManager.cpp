@@ -1,6 +1,7 @@
 #include "TMRUManager.h"
 
 #include <QAction>
+#include <QFontMetrics>
 #include <QMenu>
 
 TMRUManager::TMRUManager(QMenu *recentMenu, QObject *parent) : QObject(parent), m_menu(recentMenu)
@@ -36,8 +37,17 @@ void TMRUManager::rebuild()
         return;
     m_menu->clear();
     const auto &entries = m_list.entries();
+    const QFontMetrics metrics(m_menu->font());
     for (int i = 0; i < entries.size(); ++i) {
-        QAction *action = m_menu->addAction(TRecentStrings::caption(i, entries[i].text));
+        // "&1 path" as one text: a tab would put the path in the shortcut column. A long
+        // path loses its middle, which the hint still shows whole.
+        const QString caption = TRecentStrings::caption(i, entries[i].text);
+        const QString path = metrics.elidedText(caption.section(QLatin1Char('\t'), 1),
+                                                Qt::ElideMiddle, captionWidth);
+        QString escaped = path;
+        escaped.replace(QLatin1Char('&'), QStringLiteral("&&"));
+        QAction *action = m_menu->addAction(caption.section(QLatin1Char('\t'), 0, 0) +
+                                            QLatin1Char(' ') + escaped);
         action->setStatusTip(TRecentStrings::hint(entries[i].text));
         action->setToolTip(action->statusTip());
         connect(action, &QAction::triggered, this, [this, i, action] {

@@ -7,13 +7,16 @@
 
 class QMenu;
 
-// Shows the recent files as the entries of a submenu, rebuilt on every change;
+// Shows the recent files as the entries of a submenu ("&1 path"), rebuilt on every change;
 // the submenu is enabled exactly when it has entries. A click is reported, and the
 // entry stays where it is until the file has been opened.
 class TMRUManager : public QObject
 {
     Q_OBJECT
 public:
+    // The widest an entry's path is shown, in pixels.
+    static constexpr int captionWidth = 420;
+
     TMRUManager(QMenu *recentMenu, QObject *parent);
 
     void addRecent(const QString &path);

@@ -587,7 +587,7 @@ private Q_SLOTS:
         MainWindow window(box.store.factory());
         QCOMPARE(window.recentFilesMenu->actions().size(), 1);
         QVERIFY(
-            window.recentFilesMenu->actions().first()->text().startsWith(QStringLiteral("&1\t")));
+            window.recentFilesMenu->actions().first()->text().startsWith(QStringLiteral("&1 /")));
         window.noLoggingChoice->click();
         whenModal([](QWidget *m) { pressButton(m, QMessageBox::No); });
         window.recentFilesMenu->actions().first()->trigger(); // asks first, then opens

@@ -5,6 +5,7 @@
 
 #include <QAction>
 #include <QFile>
+#include <QFontMetrics>
 #include <QMenu>
 #include <QScreen>
 #include <QSignalSpy>
@@ -87,14 +88,28 @@ private Q_SLOTS:
         QVERIFY(menu.isEnabled());
         const QList<QAction *> actions = menu.actions();
         QCOMPARE(actions.size(), 10);
-        QCOMPARE(actions[0]->text(), QStringLiteral("&1\t/jobs/10.qbk"));
-        QVERIFY(actions[9]->text().startsWith(QStringLiteral("&A\t")));
+        QCOMPARE(actions[0]->text(), QStringLiteral("&1 /jobs/10.qbk"));
+        QCOMPARE(actions[9]->text(), QStringLiteral("&A /jobs/1.qbk"));
         QSignalSpy clicks(&manager, &TMRUManager::clicked);
         actions[2]->trigger();
         QCOMPARE(clicks.size(), 1);
         QCOMPARE(clicks[0][0].toString(), QStringLiteral("/jobs/8.qbk"));
         QCOMPARE(manager.list().entries().first().text,
                  QStringLiteral("/jobs/10.qbk")); // stays until opened
+
+        // A long path loses its middle, an ampersand stays one, the hint keeps it whole.
+        const QString deep = QStringLiteral("/home/user/") +
+                             QStringLiteral("folder/").repeated(40) +
+                             QStringLiteral("R&D weekly.qbk");
+        manager.addRecent(deep);
+        QAction *first = menu.actions().first();
+        QVERIFY(first->text().startsWith(QStringLiteral("&1 /home/user/")));
+        QVERIFY(first->text().endsWith(QStringLiteral("R&&D weekly.qbk")));
+        QVERIFY(first->text().contains(QChar(0x2026)));
+        QVERIFY(!first->text().contains(QLatin1Char('\t')));
+        QVERIFY(QFontMetrics(menu.font()).horizontalAdvance(first->text()) <
+                TMRUManager::captionWidth + 100);
+        QCOMPARE(first->statusTip(), deep);
     }
 
     void placementRoundTrip()
