@@ -8,11 +8,13 @@
 #include <QCollator>
 #include <QDialogButtonBox>
 #include <QHeaderView>
+#include <QIcon>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QStyle>
 #include <QTreeWidget>
+#include <QTreeWidgetItemIterator>
 #include <QVBoxLayout>
 
 namespace {
@@ -51,7 +53,9 @@ MailFolderChooser::MailFolderChooser(mailstore::ApplicationFactory stores, TStri
         {QStringLiteral("Please wait - refreshing folder list (this can take some time)")});
 
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-    buttons->button(QDialogButtonBox::Ok)->setObjectName(QStringLiteral("BitBtn1"));
+    okButton = buttons->button(QDialogButtonBox::Ok);
+    okButton->setObjectName(QStringLiteral("BitBtn1"));
+    okButton->setEnabled(false);
     buttons->button(QDialogButtonBox::Cancel)->setObjectName(QStringLiteral("BitBtn2"));
     refreshButton = buttons->addButton(QStringLiteral("&Refresh"), QDialogButtonBox::ResetRole);
     refreshButton->setObjectName(QStringLiteral("refreshButton"));
@@ -108,7 +112,10 @@ void MailFolderChooser::refreshButtonClick()
         auto *root =
             new QTreeWidgetItem(folderTree, {QString::fromLatin1(mailstore::folderTreeRoot)});
         root->setData(0, HasRecordRole, true);
-        loadFolders(*mapi->folders(), root);
+        root->setIcon(0, themeIcon("mail-folder-inbox", QStyle::SP_DriveNetIcon));
+        loadFolders(*mapi->folders(), root, true);
+        if (const auto inbox = mapi->getDefaultFolder(mailstore::DefaultInbox))
+            m_inboxEntryId = inbox->entryId();
     } catch (const qb::Error &e) {
         failure = e.message();
     }
@@ -120,6 +127,7 @@ void MailFolderChooser::refreshButtonClick()
             root->child(0)->setExpanded(true);
     }
     folderTree->setUpdatesEnabled(true);
+    showWantedFolder();
     refreshButton->setEnabled(true);
     QApplication::restoreOverrideCursor();
     setWindowTitle(QStringLiteral("Choose an email folder"));
@@ -127,8 +135,16 @@ void MailFolderChooser::refreshButtonClick()
         QMessageBox::critical(this, QApplication::applicationName(), failure);
 }
 
-void MailFolderChooser::loadFolders(mailstore::Folders &folders, QTreeWidgetItem *parent)
+QIcon MailFolderChooser::themeIcon(const char *name, QStyle::StandardPixmap fallback) const
 {
+    return QIcon::fromTheme(QString::fromLatin1(name), style()->standardIcon(fallback));
+}
+
+void MailFolderChooser::loadFolders(mailstore::Folders &folders, QTreeWidgetItem *parent,
+                                    bool stores)
+{
+    const QIcon icon = stores ? themeIcon("drive-harddisk", QStyle::SP_DriveHDIcon)
+                              : themeIcon("folder", QStyle::SP_DirIcon);
     const int count = folders.count();
     for (int i = 1; i <= count; ++i) {
         const auto folder = folders.item(i);
@@ -137,13 +153,50 @@ void MailFolderChooser::loadFolders(mailstore::Folders &folders, QTreeWidgetItem
         auto *node = new QTreeWidgetItem(parent, {folder->name()});
         node->setData(0, EntryIdRole, folder->entryId());
         node->setData(0, HasRecordRole, true);
-        loadFolders(*folder->folders(), node);
+        node->setIcon(0, icon);
+        loadFolders(*folder->folders(), node, false);
     }
+}
+
+void MailFolderChooser::preselect(const QString &entryId)
+{
+    m_wantedEntryId = entryId;
+    if (m_loaded)
+        showWantedFolder();
+}
+
+void MailFolderChooser::showWantedFolder()
+{
+    // The folder asked for, else the default Inbox, else the first store.
+    QTreeWidgetItem *wanted = nullptr;
+    QTreeWidgetItem *inbox = nullptr;
+    for (QTreeWidgetItemIterator it(folderTree); *it; ++it) {
+        const QString id = (*it)->data(0, EntryIdRole).toString();
+        if (id.isEmpty())
+            continue;
+        if (id == m_wantedEntryId)
+            wanted = *it;
+        if (id == m_inboxEntryId) {
+            inbox = *it;
+            inbox->setIcon(0, themeIcon("mail-folder-inbox", QStyle::SP_DirHomeIcon));
+        }
+    }
+    QTreeWidgetItem *root = folderTree->topLevelItem(0);
+    if (!wanted)
+        wanted = inbox ? inbox : (root && root->childCount() > 0 ? root->child(0) : root);
+    if (wanted) {
+        folderTree->setCurrentItem(wanted);
+        folderTree->scrollToItem(wanted);
+    }
+    folderTreeChange(folderTree->currentItem());
 }
 
 void MailFolderChooser::folderTreeChange(QTreeWidgetItem *node)
 {
-    if (!node || !node->data(0, HasRecordRole).toBool())
+    // Only a folder can be analysed: not the tree's root, nor a line that says to wait.
+    const bool folder = node && !node->data(0, EntryIdRole).toString().isEmpty();
+    okButton->setEnabled(folder);
+    if (!folder)
         return;
     m_selectedEntryId = node->data(0, EntryIdRole).toString();
     QStringList texts;

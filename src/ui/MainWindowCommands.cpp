@@ -56,6 +56,7 @@ void MainWindow::browseFromFolderClick()
 {
     if (!m_mailFolderChooser)
         m_mailFolderChooser = new MailFolderChooser(m_stores, m_loader.get(), this);
+    m_mailFolderChooser->preselect(m_sourceFolderEntryId);
     if (m_mailFolderChooser->exec() != QDialog::Accepted)
         return;
     messageSource->setText(m_mailFolderChooser->selectedPath());

@@ -617,17 +617,28 @@ private Q_SLOTS:
         QCOMPARE(store->childCount(), 2); // Archive and Inbox; no Calendar
         QCOMPARE(store->child(0)->text(0), QStringLiteral("Archive"));
         QVERIFY(store->isExpanded());
+        // It opens on the default Inbox, ready to be taken.
+        QCOMPARE(chooser.folderTree->currentItem(), store->child(1));
+        QCOMPARE(chooser.selectedPath(), QStringLiteral("Email Folders\\Personal Folders\\Inbox"));
+        QCOMPARE(chooser.selectedEntryId(), box.inbox->entryId);
+        QVERIFY(chooser.okButton->isEnabled());
+        QVERIFY(!store->child(0)->icon(0).isNull());
         chooser.folderTree->setCurrentItem(store->child(1)->child(0));
         QCOMPARE(chooser.selectedPath(),
                  QStringLiteral("Email Folders\\Personal Folders\\Inbox\\Projects"));
-        QVERIFY(!chooser.selectedEntryId().isEmpty());
+        const QString projects = chooser.selectedEntryId();
+        QVERIFY(!projects.isEmpty());
+        // The root is no folder to analyse: OK cannot take it.
         chooser.folderTree->setCurrentItem(root);
-        QCOMPARE(chooser.selectedPath(), QStringLiteral("Email Folders"));
-        QCOMPARE(chooser.selectedEntryId(), QString());
+        QVERIFY(!chooser.okButton->isEnabled());
+        QCOMPARE(chooser.selectedEntryId(), projects);
         const int reads = int(box.store.calls().size());
         chooser.hide();
-        chooser.show(); // shown again: not read again
+        chooser.preselect(projects);
+        chooser.show(); // shown again: not read again, and on the folder asked for
         QCOMPARE(int(box.store.calls().size()), reads);
+        QCOMPARE(chooser.folderTree->currentItem(), store->child(1)->child(0));
+        QVERIFY(chooser.okButton->isEnabled());
         screenshot(&chooser, "folder-chooser");
     }
 
