@@ -35,6 +35,8 @@
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextBlock>
+#include <QTextBrowser>
 #include <QTimer>
 #include <QToolButton>
 #include <QTreeWidget>
@@ -329,6 +331,58 @@ private Q_SLOTS:
 
         window.openEmailAction->trigger();
         QTRY_VERIFY(window.findChild<QDialog *>(QStringLiteral("messageWindow")));
+    }
+
+    // The message window takes the focus (Esc closes it at once), wraps its text and
+    // opens the links of its notes.
+    void messageWindowLinksAndFocus()
+    {
+        Mailbox box;
+        const QString link = QStringLiteral("file:///tmp/saved/Inbox/Q3%20%20figures.xls");
+        box.store.addItem(box.inbox, QStringLiteral("Noted"), {"n.txt"})->body =
+            QStringLiteral("A line long enough to need wrapping in a window of this size, "
+                           "and more words after it so that it cannot fit on one line.\r\n"
+                           "\r\nAttached file f.xls detached and saved as ") +
+            link + QStringLiteral(".\r\n");
+        MainWindow window(box.store.factory());
+        window.show();
+        analyse(window);
+        const QModelIndexList noted = window.gridModel().match(
+            window.gridModel().index(0, 0), Qt::DisplayRole, QStringLiteral("Noted"));
+        QCOMPARE(noted.size(), 1);
+        window.attachGridDblClickCell(noted.first().row() + 1);
+        QDialog *message = nullptr;
+        QTRY_VERIFY((message = window.findChild<QDialog *>(QStringLiteral("messageWindow"))));
+        auto *text = message->findChild<QTextBrowser *>(QStringLiteral("messageText"));
+        QVERIFY(QTest::qWaitForWindowActive(message));
+        QCOMPARE(QApplication::focusWidget(), text);
+        QVERIFY(text->lineWrapMode() != QTextEdit::NoWrap);
+        QCOMPARE(text->wordWrapMode(), QTextOption::WrapAtWordBoundaryOrAnywhere);
+        QVERIFY(!text->toHtml().contains(QLatin1String("<pre")));
+        QVERIFY2(text->document()->toPlainText().contains(link + QLatin1Char('.')),
+                 qPrintable(text->document()->toPlainText()));
+        screenshot(message, "message-window");
+
+        QList<QUrl> opened;
+        UrlCatcher catcher(&opened);
+        QDesktopServices::setUrlHandler(QStringLiteral("file"), &catcher, "open");
+        const auto unset =
+            qScopeGuard([] { QDesktopServices::unsetUrlHandler(QStringLiteral("file")); });
+        // The note's address is a link (the full stop after it is not), and it opens.
+        QString anchor;
+        for (QTextBlock block = text->document()->begin(); block.isValid(); block = block.next()) {
+            for (auto fragment = block.begin(); !fragment.atEnd(); ++fragment) {
+                if (fragment.fragment().charFormat().isAnchor())
+                    anchor = fragment.fragment().charFormat().anchorHref();
+            }
+        }
+        QCOMPARE(anchor, link);
+        Q_EMIT text->anchorClicked(QUrl(anchor));
+        QCOMPARE(opened, QList<QUrl>({QUrl(link)}));
+
+        QPointer<QDialog> gone = message;
+        QTest::keyClick(text, Qt::Key_Escape);
+        QTRY_VERIFY(!gone);
     }
 
     void sortingByHeadings()
