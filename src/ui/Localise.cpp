@@ -148,6 +148,10 @@ void LocaliseComponent(TStringLoader &loader, const QString &section, QObject *c
     }
     for (const QString &property : {caption, title, filter, hint, text})
         LocaliseProperty(loader, section, component, property);
+    // A standard dialog's widgets are Qt's own, which Qt translates: only its title and
+    // filter are the program's.
+    if (isStandardDialog(component))
+        return;
     // A menu's own action carries the menu's title, which the menu itself has had.
     auto *menu = qobject_cast<QMenu *>(component);
     for (QObject *child : component->children()) {

@@ -16,7 +16,8 @@ class TStringLoader;
 // Localises the window and everything it holds from section. Each window passes the
 // section translators know it by, which stays when its class is renamed.
 void LocaliseForm(TStringLoader &loader, const QString &section, QWidget *form);
-// Localises one object and, unless it is a label, a tool button or an action, its children.
+// Localises one object and, unless it is a label, a tool button, an action or a standard
+// dialog, its children.
 void LocaliseComponent(TStringLoader &loader, const QString &section, QObject *component);
 // Localises one property; an object without that property is left alone.
 void LocaliseProperty(TStringLoader &loader, const QString &section, QObject *component,

@@ -737,6 +737,9 @@ private Q_SLOTS:
         QCOMPARE(learned.value("TForm1", "analyseButton.Caption"), QByteArray("&Untersuchen..."));
         QCOMPARE(learned.value("TForm1", "copyAttachments.Caption"),
                  QByteArray("Save attachments..."));
+        QCOMPARE(learned.value("TForm1", "OpenDialog.Title"),
+                 QByteArray("Load Quillbrook settings"));
+        QVERIFY(!learned.contains("TForm1", "lookInLabel.Caption")); // the file dialogs' own
         QCOMPARE(learned.value("TTstatusForm", "TstatusForm.Caption"),
                  QByteArray("Processing emails..."));
         QCOMPARE(learned.value("TchooseFolder", "Label9.Caption"), QByteArray("&New folder:"));
