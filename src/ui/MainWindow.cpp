@@ -3,6 +3,7 @@
 
 #include "AttachmentGridModel.h"
 #include "DestinationFolderWindow.h"
+#include "GridColumns.h"
 #include "GuiHost.h"
 #include "Localise.h"
 #include "StatusWindow.h"
@@ -195,6 +196,7 @@ void MainWindow::closeEvent(QCloseEvent *event)
         registry.beginBatch();
         m_settings->saveToRegistry(registry);
         m_placement->Save(registry);
+        m_gridColumns->save(registry);
         recentFiles->saveRecentList(registry, TSettings::valueName(21));
         registry.commit();
     } catch (const qb::Error &) {

@@ -16,6 +16,7 @@
 
 class AttachmentGridModel;
 class DestinationFolderWindow;
+class GridColumns;
 class GuiHost;
 class MailFolderChooser;
 class QAction;
@@ -172,6 +173,7 @@ private:
 
     mailstore::ApplicationFactory m_stores;
     TFormInfo *m_placement;
+    GridColumns *m_gridColumns;
     std::unique_ptr<TStringLoader> m_loader;
     AttachmentList m_list;
     AttachmentGridModel *m_model;

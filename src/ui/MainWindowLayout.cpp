@@ -1,5 +1,6 @@
 // The main window's menus, tool bar and pages.
 #include "AttachmentGridModel.h"
+#include "GridColumns.h"
 #include "MainWindow.h"
 #include "TMRUManager.h"
 
@@ -185,12 +186,10 @@ QWidget *MainWindow::buildAttachmentsPage()
     attachGrid->verticalHeader()->hide();
     attachGrid->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     attachGrid->verticalHeader()->setDefaultSectionSize(attachGrid->fontMetrics().height() + 6);
-    attachGrid->horizontalHeader()->setSectionsMovable(false);
     attachGrid->horizontalHeader()->setSectionsClickable(true);
     attachGrid->horizontalHeader()->setHighlightSections(false);
-    for (int column = 1; column <= 7; ++column)
-        attachGrid->setColumnWidth(column - 1, AttachmentGridModel::columnWidth(column));
-    attachGrid->horizontalHeader()->setStretchLastSection(true);
+    m_gridColumns = new GridColumns(attachGrid);
+    m_gridColumns->load();
 
     deleteAttachments =
         named(new QPushButton(QStringLiteral("Delete attachments")), "deleteAttachments");

@@ -19,6 +19,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGroupBox>
+#include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QLineEdit>
@@ -383,6 +384,53 @@ private Q_SLOTS:
         QPointer<QDialog> gone = message;
         QTest::keyClick(text, Qt::Key_Escape);
         QTRY_VERIFY(!gone);
+    }
+
+    // Widening the window widens Subject and Filename, not From; the columns fill the grid;
+    // the user's widths and order come back with the window.
+    void gridColumnsFillAndPersist()
+    {
+        Mailbox box;
+        const auto used = [](QHeaderView *header) {
+            int sum = 0;
+            for (int column = 0; column < header->count(); ++column)
+                sum += header->sectionSize(column);
+            return sum;
+        };
+        {
+            MainWindow window(box.store.factory());
+            window.resize(900, 400);
+            window.show();
+            analyse(window);
+            QHeaderView *header = window.attachGrid->horizontalHeader();
+            QTRY_COMPARE(used(header), window.attachGrid->viewport()->width());
+            QCOMPARE(header->sectionSize(6), AttachmentGridModel::columnWidth(7)); // From
+            const int subject = header->sectionSize(0);
+            const int filename = header->sectionSize(3);
+            QVERIFY(subject > AttachmentGridModel::columnWidth(1));
+            QVERIFY(filename > AttachmentGridModel::columnWidth(4));
+            window.resize(1200, 400);
+            QTRY_COMPARE(used(header), window.attachGrid->viewport()->width());
+            QCOMPARE(header->sectionSize(0) + header->sectionSize(3), subject + filename + 300);
+            QVERIFY(header->sectionSize(0) - subject > header->sectionSize(3) - filename);
+            QCOMPARE(header->sectionSize(6), AttachmentGridModel::columnWidth(7));
+            window.resize(900, 400);
+            QTRY_COMPARE(header->sectionSize(0), subject);
+            QCOMPARE(header->sectionSize(3), filename);
+
+            header->resizeSection(2, 120);                  // Size, wider
+            header->moveSection(header->visualIndex(6), 0); // From first
+            QVERIFY(window.close());
+        }
+        MainWindow again(box.store.factory());
+        again.show();
+        QHeaderView *header = again.attachGrid->horizontalHeader();
+        QCOMPARE(header->sectionSize(2), 120);
+        QCOMPARE(header->logicalIndex(0), 6);
+        QCOMPARE(header->logicalIndex(1), 0);
+        analyse(again);
+        again.attachGridHeadingClick(3); // a heading click still sorts its own column
+        QCOMPARE(again.gridModel().marker(3), AttachmentGridModel::Marker::Down);
     }
 
     void sortingByHeadings()

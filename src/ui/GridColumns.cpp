@@ -1,0 +1,141 @@
+#include "GridColumns.h"
+
+#include "AttachmentGridModel.h"
+#include "settings/TRegistry.h"
+
+#include <QEvent>
+#include <QHeaderView>
+#include <QSet>
+#include <QStyledItemDelegate>
+#include <QTableView>
+
+namespace {
+
+const QString widthsValue = QStringLiteral("Column widths");
+const QString orderValue = QStringLiteral("Column order");
+constexpr int columns = 7;
+constexpr int subjectColumn = 0; // data column 1
+constexpr int folderColumn = 1;
+constexpr int filenameColumn = 3;
+constexpr int narrowest = 24;
+constexpr int widest = 4000;
+
+// Cuts its text at the left, so that a folder path keeps its own end.
+class LeftEliding : public QStyledItemDelegate
+{
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+protected:
+    void initStyleOption(QStyleOptionViewItem *option, const QModelIndex &index) const override
+    {
+        QStyledItemDelegate::initStyleOption(option, index);
+        option->textElideMode = Qt::ElideLeft;
+    }
+};
+
+// Seven whole numbers separated by commas, each within [low, high]; empty when not.
+QList<int> numbers(const std::optional<RegistryValue> &value, int low, int high)
+{
+    if (!value || value->type != RegistryValue::Type::String)
+        return {};
+    QList<int> result;
+    for (const QString &part : value->text.split(QLatin1Char(','))) {
+        bool ok = false;
+        const int number = part.trimmed().toInt(&ok);
+        if (!ok || number < low || number > high)
+            return {};
+        result << number;
+    }
+    return result.size() == columns ? result : QList<int>();
+}
+
+QString joined(const QList<int> &values)
+{
+    QStringList parts;
+    for (const int value : values)
+        parts << QString::number(value);
+    return parts.join(QLatin1Char(','));
+}
+
+} // namespace
+
+GridColumns::GridColumns(QTableView *grid) : QObject(grid), m_grid(grid)
+{
+    grid->setItemDelegateForColumn(folderColumn, new LeftEliding(grid));
+    QHeaderView *header = grid->horizontalHeader();
+    header->setSectionsMovable(true);
+    header->setStretchLastSection(false);
+    for (int column = 0; column < columns; ++column)
+        grid->setColumnWidth(column, AttachmentGridModel::columnWidth(column + 1));
+    grid->viewport()->installEventFilter(this);
+}
+
+QString GridColumns::key()
+{
+    return QStringLiteral("Software\\Vellmor Software\\Quillbrook\\main\\attachGrid");
+}
+
+void GridColumns::load()
+{
+    TRegistry registry;
+    if (!m_grid || !registry.OpenKey(key(), false))
+        return;
+    const QList<int> widths = numbers(registry.value(widthsValue), narrowest, widest);
+    for (int column = 0; column < widths.size(); ++column)
+        m_grid->setColumnWidth(column, widths[column]);
+    const QList<int> order = numbers(registry.value(orderValue), 0, columns - 1);
+    if (QSet<int>(order.begin(), order.end()).size() != columns)
+        return;
+    QHeaderView *header = m_grid->horizontalHeader();
+    for (int visual = 0; visual < columns; ++visual)
+        header->moveSection(header->visualIndex(order[visual]), visual);
+}
+
+void GridColumns::save(TRegistry &registry) const
+{
+    if (!m_grid || !registry.OpenKey(key(), true))
+        return;
+    const QHeaderView *header = m_grid->horizontalHeader();
+    QList<int> widths;
+    QList<int> order;
+    for (int column = 0; column < columns; ++column) {
+        widths << header->sectionSize(column);
+        order << header->logicalIndex(column);
+    }
+    registry.WriteString(widthsValue, joined(widths));
+    registry.WriteString(orderValue, joined(order));
+}
+
+bool GridColumns::eventFilter(QObject *watched, QEvent *event)
+{
+    if (m_grid && watched == m_grid->viewport() && event->type() == QEvent::Resize) {
+        const int width = m_grid->viewport()->width();
+        int used = 0;
+        for (int column = 0; column < columns; ++column)
+            used += m_grid->columnWidth(column);
+        // The columns fill the grid; when it narrows they give back what it lost.
+        const int extra = width - used;
+        if (extra > 0)
+            spread(extra);
+        else if (m_viewportWidth >= 0 && width < m_viewportWidth)
+            spread(qMax(extra, width - m_viewportWidth));
+        m_viewportWidth = width;
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+void GridColumns::spread(int change)
+{
+    if (change == 0)
+        return;
+    const int toSubject = change * 2 / 3;
+    const int minimumSubject = AttachmentGridModel::columnWidth(subjectColumn + 1);
+    const int minimumFilename = AttachmentGridModel::columnWidth(filenameColumn + 1);
+    const int subject = m_grid->columnWidth(subjectColumn);
+    const int filename = m_grid->columnWidth(filenameColumn);
+    // Narrowing never takes them below their designed widths; what is left scrolls.
+    m_grid->setColumnWidth(subjectColumn, qMax(qMin(subject, minimumSubject), subject + toSubject));
+    m_grid->setColumnWidth(filenameColumn,
+                           qMax(qMin(filename, minimumFilename), filename + change - toSubject));
+}

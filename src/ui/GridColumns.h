@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+
+class QTableView;
+class TRegistry;
+
+// The attachment grid's columns: the Folder column shows the end of its path when cut
+// (every path starts with the same "Email Folders\store\"), widening the grid widens
+// Subject and Filename rather than the last column, and the user's column widths and
+// order are kept in the registry with the main window.
+class GridColumns : public QObject
+{
+    Q_OBJECT
+public:
+    explicit GridColumns(QTableView *grid);
+
+    // The registry key below the main window's placement that holds them.
+    static QString key();
+
+    // Restores widths and order stored by save(); anything stored that does not fit
+    // seven columns is ignored.
+    void load();
+    // Into an open batch of registry, which the caller commits.
+    void save(TRegistry &registry) const;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    // Gives a change of width to Subject (two thirds) and Filename.
+    void spread(int change);
+
+    QPointer<QTableView> m_grid;
+    int m_viewportWidth = -1;
+};
