@@ -13,6 +13,7 @@
 #include <QAbstractItemModel>
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QTableView>
 #include <QTimer>
@@ -70,10 +71,20 @@ protected:
     }
 };
 
+// Runs the event loop, as the program's does, until done; it looks every few
+// milliseconds and sleeps in between, so that it takes no time from the worker.
 void waitFor(const std::function<bool()> &done)
 {
-    while (!done())
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 5);
+    if (done())
+        return;
+    QEventLoop loop;
+    QTimer look;
+    QObject::connect(&look, &QTimer::timeout, &loop, [&] {
+        if (done())
+            loop.quit();
+    });
+    look.start(5);
+    loop.exec();
 }
 
 } // namespace
