@@ -9,6 +9,7 @@
 #include "StatusWindow.h"
 #include "TFormInfo.h"
 #include "TMRUManager.h"
+#include "UpdateCheck.h"
 #include "common/Error.h"
 #include "lang/TStringLoader.h"
 #include "log/TLogManager.h"
@@ -38,6 +39,7 @@ MainWindow::MainWindow(mailstore::ApplicationFactory stores, QWidget *parent)
 {
     setObjectName(QStringLiteral("Form1"));
     m_loader = std::make_unique<TStringLoader>(TStringLoader::defaultPath());
+    m_updateCheck = new UpdateCheck(m_loader.get(), this);
     m_model = new AttachmentGridModel(&m_list, this);
     m_host = new GuiHost(this);
     // The action log's failures (its file cannot be opened or written) show in an error box.
@@ -89,6 +91,7 @@ MainWindow::~MainWindow()
 void MainWindow::afterCreate()
 {
     recentFiles->saveRecentList(TSettings::valueName(21));
+    m_updateCheck->afterStartUp();
 }
 
 void MainWindow::showError(const QString &message)

@@ -36,6 +36,7 @@ class TFormInfo;
 class TMRUManager;
 class TSettings;
 class TStringLoader;
+class UpdateCheck;
 
 // The main window: three pages (starting folder, attachments, options), the File
 // and Edit menus, a tool bar and a status bar. It owns the long-lived settings,
@@ -79,6 +80,7 @@ public:
     AttachmentGridModel &gridModel() const { return *m_model; }
     TStringLoader *stringLoader() const { return m_loader.get(); }
     DestinationFolderWindow *destinationFolderWindow() const { return m_destinationFolderWindow; }
+    UpdateCheck *updateCheck() const { return m_updateCheck; }
 
     // The window's controls. The language file knows them by their object names (given
     // where they are built), which stay as they were.
@@ -113,6 +115,8 @@ public:
     QAction *detachAction;
     QAction *saveAttachmentsAction;
     QAction *openEmailAction;
+    QMenu *helpMenu;
+    QAction *checkUpdatesAction;
     QAction *openTool;
     QAction *saveTool;
     QFileDialog *openDialog;
@@ -175,6 +179,7 @@ private:
     TFormInfo *m_placement;
     GridColumns *m_gridColumns;
     std::unique_ptr<TStringLoader> m_loader;
+    UpdateCheck *m_updateCheck;
     AttachmentList m_list;
     AttachmentGridModel *m_model;
     TSettings *m_settings;

@@ -3,6 +3,7 @@
 #include "GridColumns.h"
 #include "MainWindow.h"
 #include "TMRUManager.h"
+#include "UpdateCheck.h"
 
 #include <QAction>
 #include <QApplication>
@@ -82,6 +83,11 @@ void MainWindow::buildMenus()
     openEmailAction = named(
         edit->addAction(QStringLiteral("&Open email"), this, &MainWindow::openEmail), "OpenEmail1");
     openEmailAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_E));
+    helpMenu = named(menuBar()->addMenu(QStringLiteral("&Help")), "Help1");
+    checkUpdatesAction =
+        named(helpMenu->addAction(QStringLiteral("Check web for Quillbrook updates"), m_updateCheck,
+                                  &UpdateCheck::showWindow),
+              "CheckwebforQuillbrookupdates1");
 
     recentFiles = named(new TMRUManager(recentFilesMenu, this), "recentFiles");
     connect(recentFiles, &TMRUManager::clicked, this,
