@@ -1,4 +1,5 @@
 #include "AnalyzeCommand.h"
+#include "CheckUpdateCommand.h"
 #include "CliSupport.h"
 #include "JobCommand.h"
 #include "SettingsCommand.h"
@@ -12,14 +13,17 @@
 
 namespace {
 
-const char *const usage = "Usage: quillbrook-cli COMMAND [OPTIONS]\n"
-                          "Commands:\n"
-                          "  analyze   list every attachment of a mail folder and its subfolders\n"
-                          "  delete    remove the selected attachments from their emails\n"
-                          "  detach    save the selected attachments to files and remove them\n"
-                          "  save      save the selected attachments to files, keeping them\n"
-                          "  settings  show or write a settings file\n"
-                          "Run 'quillbrook-cli COMMAND --help' for a command's options.\n";
+const char *const usage =
+    "Usage: quillbrook-cli COMMAND [OPTIONS]\n"
+    "Commands:\n"
+    "  analyze   list every attachment of a mail folder and its subfolders\n"
+    "  delete    remove the selected attachments from their emails\n"
+    "  detach    save the selected attachments to files and remove them\n"
+    "  save      save the selected attachments to files, keeping them\n"
+    "  settings  show or write a settings file\n"
+    "  check-update  ask the maker's web site whether a newer release exists\n"
+    "Run 'quillbrook-cli COMMAND --help' for a command's options,\n"
+    "and 'quillbrook-cli --version' for the version and release.\n";
 
 } // namespace
 
@@ -45,6 +49,11 @@ int main(int argc, char *argv[])
         status = runJobCommand(command, arguments);
     } else if (command == QLatin1String("settings")) {
         status = runSettingsCommand(arguments.mid(2));
+    } else if (command == QLatin1String("check-update")) {
+        arguments.removeAt(1);
+        status = runCheckUpdateCommand(arguments);
+    } else if (command == QLatin1String("--version")) {
+        cli::printOut(versionLine() + QLatin1Char('\n'));
     } else if (command == QLatin1String("--help") || command == QLatin1String("-h")) {
         cli::printOut(QString::fromLatin1(usage));
     } else if (command.isEmpty()) {
