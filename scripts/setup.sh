@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install.sh g++ cmake make pkg-config qt6-base-dev qt6-tools-dev libgmime-3.0-dev \
-  libcurl4-openssl-dev shared-mime-info python3
+  libcurl4-openssl-dev shared-mime-info python3 libqt6sql6-sqlite
 
 build_dir="${QB_BUILD_DIR:-build}"
 cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE="${QB_BUILD_TYPE:-RelWithDebInfo}" "$@" >/dev/null

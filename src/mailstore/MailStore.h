@@ -10,6 +10,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 // The mail store seen as an object model: application, namespace, folders,
 // items (emails) and attachments. Every backend (Maildir, IMAP, the in-memory
@@ -66,6 +67,28 @@ public:
     virtual void remove() = 0;
 };
 
+// What analysis lists of one email, read in one go.
+struct EmailSummary
+{
+    QString subject;
+    QString senderName;
+    qint64 size = 0;
+    QDateTime receivedTime;
+    QStringList attachmentNames; // in the order of the attachments collection
+};
+
+// Reads one email's summary on any thread, apart from the objects of its store. scratch is
+// a buffer that the readings run on one thread share, so that they need not allocate one
+// each. Nothing when the email cannot be read this way: it is then read through its item.
+using SummaryReading = std::function<std::optional<EmailSummary>(QByteArray &scratch)>;
+
+// How analysis gets an email's summary: known at once, or by a reading it may run elsewhere.
+struct SummarySource
+{
+    std::optional<EmailSummary> known;
+    SummaryReading reading;
+};
+
 class Item
 {
 public:
@@ -87,6 +110,9 @@ public:
     // Stores the changes made to the email, all at once.
     virtual void save() = 0;
     virtual std::shared_ptr<Attachments> attachments() = 0;
+    // For analysis, when the store can do better than value by value: the summary it knows
+    // already, or a reading that may run on another thread. Neither by default.
+    virtual SummarySource summarySource() { return {}; }
 };
 
 class Folder

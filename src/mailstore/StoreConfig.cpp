@@ -1,6 +1,7 @@
 #include "StoreConfig.h"
 
 #include "maildir/MaildirStore.h"
+#include "maildir/SummaryCache.h"
 #include "settings/TRegistry.h"
 #include "settings/TSettings.h"
 
@@ -34,14 +35,15 @@ QStringList registeredMaildirs()
     return maildirs;
 }
 
-ApplicationFactory configuredStores(const QStringList &maildirs)
+ApplicationFactory configuredStores(const QStringList &maildirs, SummaryCaching caching)
 {
     QStringList roots = maildirs;
     if (roots.isEmpty())
         roots = registeredMaildirs();
     if (roots.isEmpty())
         roots << defaultMaildir();
-    return maildir::storeFactory(roots);
+    return maildir::storeFactory(
+        roots, caching == SummaryCaching::Kept ? maildir::SummaryCache::defaultPath() : QString());
 }
 
 } // namespace mailstore

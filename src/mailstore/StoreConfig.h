@@ -13,7 +13,13 @@ QString defaultMaildir();
 // subkey per store with the values "Type" ("maildir") and "Path".
 QStringList registeredMaildirs();
 
+// Whether analysis keeps what it read of the emails for the next time.
+enum class SummaryCaching { Kept, Off };
+
 // Opens the given Maildirs; with none given, those of the registry, else the default one.
-ApplicationFactory configuredStores(const QStringList &maildirs);
+// What analysis reads of Maildir emails is kept in the user's cache folder unless caching
+// is Off.
+ApplicationFactory configuredStores(const QStringList &maildirs,
+                                    SummaryCaching caching = SummaryCaching::Kept);
 
 } // namespace mailstore

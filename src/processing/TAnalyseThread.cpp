@@ -1,15 +1,36 @@
 #include "TAnalyseThread.h"
 
-#include "mailstore/AttachmentList.h"
 #include "common/AutomationDate.h"
 #include "common/Error.h"
+#include "mailstore/AttachmentList.h"
 #include "settings/TSettings.h"
+
+#include <algorithm>
+
+namespace {
+
+// How many steps the walk queues per reader before it finishes the oldest: enough to keep
+// every reader busy across small emails and folder boundaries, few enough to hold little.
+constexpr size_t stepsPerReader = 16;
+
+} // namespace
+
+int TAnalyseThread::defaultReaders()
+{
+    return std::max(1, QThread::idealThreadCount());
+}
+
+int TAnalyseThread::readAhead(int readers)
+{
+    return int(stepsPerReader) * std::max(1, readers);
+}
 
 TAnalyseThread::TAnalyseThread(TSettings *settings, StatusView *statusForm, HandOverHost *host,
                                mailstore::ApplicationFactory createApplication,
-                               AttachmentList *list)
+                               AttachmentList *list, int readers)
     : HandOverWorker(host, statusForm), Settings(settings),
-      m_createApplication(std::move(createApplication)), m_list(list)
+      m_createApplication(std::move(createApplication)), m_list(list),
+      m_readerCount(std::max(0, readers))
 {
     Settings->setParent(nullptr);
     start();
@@ -59,7 +80,30 @@ void TAnalyseThread::analyse()
         const QString label = Settings->getFromDefaultFolder
                                   ? QStringLiteral("Inbox\\")
                                   : Settings->fromFolderName + QLatin1Char('\\');
-        walk(*source, label);
+        {
+            // The readers and the queued steps hold store objects: they go on this thread,
+            // before the store, however the walk ends.
+            struct Done
+            {
+                TAnalyseThread *walk;
+                ~Done()
+                {
+                    walk->m_readers.reset();
+                    walk->m_ahead.clear();
+                }
+            } done{this};
+            try {
+                walk(*source, label, true);
+            } catch (...) {
+                // Told once the steps before it are done, as a walk that met it in turn would.
+                Step failure;
+                failure.kind = Step::Kind::Failure;
+                failure.failure = std::current_exception();
+                m_ahead.push_back(std::move(failure));
+            }
+            while (!m_ahead.empty())
+                finishOldest();
+        }
         // Emails that could not be read are said, not silently left out.
         QString unreadablePart =
             m_unreadable.isEmpty()
@@ -79,25 +123,119 @@ void TAnalyseThread::analyse()
     finishStatusWindow();
 }
 
-void TAnalyseThread::walk(mailstore::Folder &folder, const QString &label)
+void TAnalyseThread::walk(mailstore::Folder &folder, const QString &label, bool topFolder)
 {
+    Step start;
+    start.kind = Step::Kind::FolderStart;
+    start.topFolder = topFolder;
+    queue(std::move(start));
     const int itemCount = folder.items()->count();
     for (int i = 1; i <= itemCount && !cancelled(); ++i) {
-        PostStatus(QStringLiteral("Email %1 of %2 in %3").arg(i).arg(itemCount).arg(label));
-        PostProgress(int(qint64(i) * 100 / itemCount));
-        const std::shared_ptr<mailstore::Item> item = folder.items()->item(i);
-        const QString storeId = folder.storeId();
-        collect(*item, storeId, label);
-        ++EmailsProcessed;
+        Step step;
+        step.item = folder.items()->item(i);
+        step.storeId = folder.storeId();
+        step.label = label;
+        step.index = i;
+        step.count = itemCount;
+        if (m_readerCount > 0) {
+            mailstore::SummarySource source = step.item->summarySource();
+            step.summary = std::move(source.known);
+            if (!step.summary && source.reading) {
+                if (!m_readers)
+                    m_readers = std::make_unique<SummaryReaders>(m_readerCount);
+                step.reading = m_readers->start(std::move(source.reading));
+            }
+        }
+        queue(std::move(step));
     }
-    m_skipped << folder.skippedEntries();
+    Step end;
+    end.kind = Step::Kind::FolderEnd;
+    end.skipped = folder.skippedEntries();
+    queue(std::move(end));
     // One collection for the loop: asking for it again per subfolder would copy the
     // whole list each time.
     const std::shared_ptr<mailstore::Folders> subfolders = folder.folders();
     const int folderCount = subfolders->count();
     for (int j = 1; j <= folderCount && !cancelled(); ++j) {
         const std::shared_ptr<mailstore::Folder> subfolder = subfolders->item(j);
-        walk(*subfolder, label + subfolder->name() + QLatin1Char('\\'));
+        walk(*subfolder, label + subfolder->name() + QLatin1Char('\\'), false);
+    }
+}
+
+void TAnalyseThread::queue(Step step)
+{
+    // An email read value by value is read here and now, when the walk meets it, as is
+    // everything queued before it; the walk runs ahead only of emails read elsewhere.
+    const bool readHere = step.kind == Step::Kind::Email && !step.summary && !step.reading;
+    m_ahead.push_back(std::move(step));
+    const size_t limit = readHere ? 0 : size_t(readAhead(m_readerCount));
+    while (m_ahead.size() > limit)
+        finishOldest();
+}
+
+void TAnalyseThread::finishOldest()
+{
+    Step step = std::move(m_ahead.front());
+    m_ahead.pop_front();
+    if (m_stopped)
+        return;
+    switch (step.kind) {
+    case Step::Kind::FolderStart:
+        // Cancel before a subfolder: it is not walked.
+        if (cancelled() && !step.topFolder)
+            m_stopped = true;
+        break;
+    case Step::Kind::Email:
+        // Cancel before an email: it is not read, nor any after it in its folder.
+        if (!cancelled())
+            finishEmail(step);
+        break;
+    case Step::Kind::FolderEnd:
+        m_skipped << step.skipped;
+        if (cancelled())
+            m_stopped = true;
+        break;
+    case Step::Kind::Failure:
+        std::rethrow_exception(step.failure);
+    }
+}
+
+void TAnalyseThread::finishEmail(Step &step)
+{
+    PostStatus(
+        QStringLiteral("Email %1 of %2 in %3").arg(step.index).arg(step.count).arg(step.label));
+    PostProgress(int(qint64(step.index) * 100 / step.count));
+    const bool readElsewhere = bool(step.reading);
+    if (readElsewhere) {
+        step.summary = m_readers->wait(step.reading, [this] { return cancelled(); });
+        step.reading.reset();
+    }
+    if (step.summary)
+        appendRecords(*step.summary, step);
+    else if (!readElsewhere || !cancelled())
+        collect(*step.item, step.storeId, step.label);
+    ++EmailsProcessed;
+}
+
+void TAnalyseThread::appendRecords(const mailstore::EmailSummary &summary, Step &step)
+{
+    QString entryId;
+    try {
+        entryId = step.item->entryId();
+    } catch (const std::exception &) {
+        return; // no record can name the email
+    }
+    const QString sender = m_pool.pooled(summary.senderName);
+    const QString label = m_pool.pooled(step.label);
+    const QString storeId = m_pool.pooled(step.storeId);
+    const double received = qb::toAutomationDate(summary.receivedTime);
+    const QStringList &names = summary.attachmentNames;
+    for (int a = 1; a <= names.size() && !cancelled(); ++a) {
+        const QString &filename = names.at(a - 1);
+        auto record = std::make_shared<const TAttach>(
+            TAttach{summary.subject, sender, label, summary.size, filename,
+                    m_pool.pooled(attachmentType(filename)), received, entryId, a, storeId});
+        m_list->append(summary.subject, std::move(record));
     }
 }
 

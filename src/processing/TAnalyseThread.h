@@ -1,11 +1,14 @@
 #pragma once
 
-#include "mailstore/MailStore.h"
 #include "StringPool.h"
+#include "SummaryReaders.h"
+#include "mailstore/MailStore.h"
 #include "worker/HandOverWorker.h"
 
 #include <QStringList>
 
+#include <deque>
+#include <exception>
 #include <memory>
 
 class AttachmentList;
@@ -14,13 +17,24 @@ class TSettings;
 // Walks the source folder and all of its subfolders, depth first, and appends one
 // TAttach to the attachment list for every attachment found. Starts at once,
 // reports through its status window and deletes itself when its run ends.
+//
+// Where the store allows it, emails are read ahead of the walk by a few reader threads;
+// the walk takes their summaries in its own order, so the list is the same whatever
+// the number of readers, and waits for no more than a bounded number of emails ahead.
 class TAnalyseThread final : public HandOverWorker
 {
     Q_OBJECT
 public:
-    // Takes ownership of settings.
+    // One reader thread per processor.
+    static int defaultReaders();
+    // The most emails the walk has queued beyond the one it finishes, with readers.
+    static int readAhead(int readers);
+
+    // Takes ownership of settings. With no readers, every email is read on the worker's
+    // own thread, value by value.
     TAnalyseThread(TSettings *settings, StatusView *statusForm, HandOverHost *host,
-                   mailstore::ApplicationFactory createApplication, AttachmentList *list);
+                   mailstore::ApplicationFactory createApplication, AttachmentList *list,
+                   int readers = defaultReaders());
     ~TAnalyseThread() override;
 
     // How many emails the walk has been through; read it on the main thread once
@@ -37,8 +51,30 @@ protected:
     void run() override;
 
 private:
+    // One step of the walk, in the walk's order, done once every earlier step is.
+    struct Step
+    {
+        enum class Kind { FolderStart, Email, FolderEnd, Failure };
+        Kind kind = Kind::Email;
+        bool topFolder = false;
+        std::shared_ptr<mailstore::Item> item;
+        QString storeId;
+        QString label;
+        int index = 0;
+        int count = 0;
+        std::optional<mailstore::EmailSummary> summary; // known when the step was queued
+        SummaryReaders::Ticket reading;                 // else being read, when not null
+        QStringList skipped;
+        std::exception_ptr failure;
+    };
+
     void analyse();
-    void walk(mailstore::Folder &folder, const QString &label);
+    void walk(mailstore::Folder &folder, const QString &label, bool topFolder);
+    void queue(Step step);
+    // Does the oldest queued step; false once the walk has stopped for Cancel.
+    void finishOldest();
+    void finishEmail(Step &step);
+    void appendRecords(const mailstore::EmailSummary &summary, Step &step);
     void collect(mailstore::Item &item, const QString &storeId, const QString &label);
     void appendRecord(mailstore::Item &item, mailstore::Attachment &attachment, int index,
                       const QString &storeId, const QString &label);
@@ -50,4 +86,8 @@ private:
     mailstore::ApplicationFactory m_createApplication;
     AttachmentList *m_list;
     StringPool m_pool; // senders, folders, types and store ids repeat across records
+    const int m_readerCount;
+    std::unique_ptr<SummaryReaders> m_readers; // while the walk runs
+    std::deque<Step> m_ahead;                  // steps queued and not yet done
+    bool m_stopped = false;                    // Cancel ended the walk: the rest is dropped
 };

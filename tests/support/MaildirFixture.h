@@ -34,6 +34,10 @@ struct MaildirFixture
     QString out = dir.path() + QStringLiteral("/out");
     RecordingHost host;
     int lockTimeout = TEmailThread::defaultLockTimeout;
+    int readers = TAnalyseThread::defaultReaders();
+    QString summaryCache;    // where analyses keep what they read; none when empty
+    QStringList unreadable;  // what the last analysis could not read or left out
+    bool wholeStore = false; // analyse the store's top folder, not the Inbox
 
     MaildirFixture()
     {
@@ -57,9 +61,19 @@ struct MaildirFixture
     {
         AttachmentList list;
         auto *settings = new TSettings;
-        settings->getFromDefaultFolder = true;
-        auto *analysis =
-            new TAnalyseThread(settings, nullptr, &host, maildir::storeFactory({root}), &list);
+        settings->getFromDefaultFolder = !wholeStore;
+        if (wholeStore) {
+            settings->fromFolderName = QStringLiteral("Email Folders\\Mail");
+            settings->fromFolderEntryId = maildir::storeFactory({root})()
+                                              ->getNamespace(QStringLiteral("MAPI"))
+                                              ->folders()
+                                              ->item(1)
+                                              ->entryId();
+        }
+        auto *analysis = new TAnalyseThread(
+            settings, nullptr, &host, maildir::storeFactory({root}, summaryCache), &list, readers);
+        QObject::connect(analysis, &TAnalyseThread::analysisEnded, analysis,
+                         [this](const QStringList &lines) { unreadable = lines; });
         QSignalSpy analysed(analysis, &QObject::destroyed);
         if (!analysed.wait(600000))
             return {};
@@ -80,8 +94,8 @@ struct MaildirFixture
         TEmailThread::Result result;
         RecordingStatusWindow window(&host);
         auto *job = new TEmailThread(
-            settings, &window, &host, maildir::storeFactory({root}), [records] { return records; },
-            deleting, saving, lockTimeout);
+            settings, &window, &host, maildir::storeFactory({root}, summaryCache),
+            [records] { return records; }, deleting, saving, lockTimeout);
         QObject::connect(job, &TEmailThread::jobEnded, job,
                          [&](TEmailThread::Result r) { result = r; });
         QSignalSpy done(job, &QObject::destroyed);

@@ -25,6 +25,9 @@ void addSourceOptions(QCommandLineParser &parser)
          QStringLiteral("PATH")},
         {QStringLiteral("folder-id"), QStringLiteral("The folder's entry id."),
          QStringLiteral("ID")},
+        {QStringLiteral("no-cache"),
+         QStringLiteral("Read every email, neither using nor updating the cache of what earlier "
+                        "analyses read.")},
         {QStringLiteral("settings"),
          QStringLiteral("Take the source folder, the save folder and the logging choice from this "
                         "settings file; other options override them."),
@@ -44,8 +47,10 @@ mailstore::ApplicationFactory openStores(const QCommandLineParser &parser)
 {
     if (parser.isSet(QStringLiteral("folder")) && parser.isSet(QStringLiteral("folder-id")))
         throw qb::Error(QStringLiteral("Give --folder or --folder-id, not both"));
-    const mailstore::ApplicationFactory stores =
-        mailstore::configuredStores(parser.values(QStringLiteral("store")));
+    const mailstore::ApplicationFactory stores = mailstore::configuredStores(
+        parser.values(QStringLiteral("store")), parser.isSet(QStringLiteral("no-cache"))
+                                                    ? mailstore::SummaryCaching::Off
+                                                    : mailstore::SummaryCaching::Kept);
     stores();
     return stores;
 }

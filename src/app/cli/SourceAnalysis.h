@@ -11,8 +11,8 @@ class ConsoleHost;
 class QCommandLineParser;
 class TSettings;
 
-// What the analysing commands share: the --store, --folder and --folder-id
-// options, and a walk of the chosen folder into an attachment list.
+// What the analysing commands share: the --store, --folder, --folder-id and
+// --no-cache options, and a walk of the chosen folder into an attachment list.
 namespace cli {
 
 void addSourceOptions(QCommandLineParser &parser);
@@ -21,7 +21,8 @@ void addSourceOptions(QCommandLineParser &parser);
 // Throws qb::Error with the file's own message when it cannot be read.
 bool loadSettingsFile(const QCommandLineParser &parser, TSettings &settings);
 
-// The stores of --store (else the default), opened once to report a missing one.
+// The stores of --store (else the default), opened once to report a missing one, with
+// the summary cache unless --no-cache.
 // Throws qb::Error for bad input.
 mailstore::ApplicationFactory openStores(const QCommandLineParser &parser);
 

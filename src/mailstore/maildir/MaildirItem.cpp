@@ -1,6 +1,8 @@
 #include "MaildirItem.h"
 
 #include "Replacement.h"
+#include "SummaryCache.h"
+#include "SummaryReading.h"
 #include "common/Error.h"
 #include "common/FileSystem.h"
 
@@ -52,14 +54,6 @@ private:
     std::shared_ptr<MaildirItem> m_item;
 };
 
-QStringList namesOf(const mime::ParsedEmail &email)
-{
-    QStringList names;
-    for (const mime::AttachmentPart &part : email.attachments())
-        names << part.filename;
-    return names;
-}
-
 } // namespace
 
 MaildirItem::MaildirItem(std::shared_ptr<Session> session,
@@ -105,38 +99,55 @@ QString MaildirItem::path()
     return m_folder->directory + QLatin1Char('/') + m_file.relativePath;
 }
 
-MaildirItem::Summary MaildirItem::read(const QString &path)
-{
-    struct stat info = {};
-    if (::stat(QFile::encodeName(path).constData(), &info) != 0) {
-        throw qb::MailStoreError(
-            QStringLiteral("Cannot read the email %1: %2").arg(path, qb::systemErrorText()));
-    }
-    const mime::ParsedEmail email = mime::ParsedEmail::fromFile(path);
-    Summary summary;
-    summary.subject = email.subject();
-    summary.senderName = email.senderName();
-    summary.size = qint64(info.st_size);
-    summary.receivedTime = QDateTime::fromMSecsSinceEpoch(qint64(info.st_mtim.tv_sec) * 1000 +
-                                                          info.st_mtim.tv_nsec / 1000000);
-    summary.attachmentNames = namesOf(email);
-    return summary;
-}
-
-const MaildirItem::Summary &MaildirItem::summary()
+const mailstore::EmailSummary &MaildirItem::summary()
 {
     if (!m_summary) {
         const QString first = path();
+        QByteArray buffer;
+        FileStamp stamp;
         try {
-            m_summary = read(first);
+            m_summary = readSummary(first, buffer, &stamp);
         } catch (const qb::MailStoreError &) {
             // Renamed between the look-up and the read: follow it once.
             if (QFile::exists(first))
                 throw;
-            m_summary = read(path());
+            m_summary = readSummary(path(), buffer, &stamp);
         }
     }
     return *m_summary;
+}
+
+mailstore::SummarySource MaildirItem::summarySource()
+{
+    if (m_edit || m_summary)
+        return {}; // read already, or changed in memory: this item knows better
+    const QString path = m_folder->directory + QLatin1Char('/') + m_file.relativePath;
+    std::shared_ptr<PendingSummaries> pending;
+    if (const auto cached = m_session->cachedFolder(*m_folder)) {
+        struct stat info = {};
+        if (m_session->fileStatus(*m_folder, m_file, &info) && S_ISREG(info.st_mode)) {
+            if (auto known = cached->find(m_file.uniqueName, FileStamp::of(info)))
+                return {std::move(known), {}};
+        }
+        SummaryCache &cache = *m_session->summaryCache();
+        if (cache.pending()->count() >= SummaryCache::storeBatch)
+            cache.store();
+        pending = cache.pending();
+    }
+    return {std::nullopt,
+            [path, directory = m_folder->directory, uniqueName = m_file.uniqueName,
+             pending](QByteArray &scratch) -> std::optional<mailstore::EmailSummary> {
+                FileStamp stamp;
+                std::optional<mailstore::EmailSummary> summary;
+                try {
+                    summary = readSummary(path, scratch, &stamp);
+                } catch (const std::exception &) {
+                    return std::nullopt; // the item reads it again, following a rename
+                }
+                if (pending)
+                    pending->add(directory, uniqueName, stamp, *summary);
+                return summary;
+            }};
 }
 
 mime::EmailEdit &MaildirItem::edit()
@@ -253,13 +264,26 @@ void MaildirItem::save()
     path(); // follow a flag change by another mail program, to keep its flags
     const mime::EmailEdit &changed = *m_edit;
     const MessageFile old = m_file;
+    std::optional<mailstore::EmailSummary> written;
     m_file = replaceEmailFile(
         *m_store->journal, *m_folder, old, [&](int fd) { changed.writeTo(fd); },
-        [&](const QString &written) {
+        [&](const QString &path) {
             // Never put a file in place that reads differently from what was meant.
-            changed.verify(mime::ParsedEmail::fromFile(written));
+            const mime::ParsedEmail email = mime::ParsedEmail::fromFile(path);
+            changed.verify(email);
+            written = summaryOf(email, FileStamp());
         });
     m_session->recordReplacement(*m_folder, old.uniqueName, m_file);
+    if (SummaryCache *cache = m_session->summaryCache()) {
+        // The next analysis finds the new file known and the old one gone.
+        struct stat info = {};
+        const QString now = m_folder->directory + QLatin1Char('/') + m_file.relativePath;
+        if (written && ::stat(QFile::encodeName(now).constData(), &info) == 0)
+            cache->replace(m_folder->directory, old.uniqueName, m_file.uniqueName,
+                           FileStamp::of(info), *written);
+        else
+            cache->forget(m_folder->directory, old.uniqueName);
+    }
     m_summary.reset();
     m_edit.reset();
 }

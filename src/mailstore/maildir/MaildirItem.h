@@ -37,6 +37,9 @@ public:
     void appendToBody(const QString &text) override;
     void save() override;
     std::shared_ptr<mailstore::Attachments> attachments() override;
+    // From the session's summary cache when it knows the file as it is, else a reading of
+    // the file that remembers what it read in the cache.
+    mailstore::SummarySource summarySource() override;
 
     // The attachments' side of the store's operations; index counts the
     // attachments left after this item's removals.
@@ -49,16 +52,7 @@ public:
     QString path();
 
 private:
-    struct Summary
-    {
-        QString subject;
-        QString senderName;
-        qint64 size = 0;
-        QDateTime receivedTime;
-        QStringList attachmentNames;
-    };
-    const Summary &summary();
-    Summary read(const QString &path);
+    const mailstore::EmailSummary &summary();
     mime::EmailEdit &edit();
 
     std::shared_ptr<Session> m_session;
@@ -67,7 +61,7 @@ private:
     QString m_folderEntryId;
     MessageFile m_file;
     QString m_entryId; // stays the id the email was found by, after a rewrite too
-    std::optional<Summary> m_summary;
+    std::optional<mailstore::EmailSummary> m_summary;
     std::optional<mime::EmailEdit> m_edit;
 };
 

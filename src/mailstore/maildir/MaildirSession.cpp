@@ -1,5 +1,6 @@
 #include "MaildirSession.h"
 
+#include "SummaryCache.h"
 #include "common/Error.h"
 
 #include <QDateTime>
@@ -9,6 +10,9 @@
 
 #include <algorithm>
 #include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace maildir {
 
@@ -77,7 +81,8 @@ FolderListing FolderListing::read(const QString &directory)
     return listing;
 }
 
-Session::Session(const QStringList &roots)
+Session::Session(const QStringList &roots, const QString &summaryCachePath)
+    : m_summaryCachePath(summaryCachePath)
 {
     for (const QString &root : roots) {
         const QFileInfo info(root);
@@ -95,6 +100,67 @@ Session::Session(const QStringList &roots)
     }
     for (const QString &root : std::as_const(m_roots))
         Journal::recover(root);
+}
+
+struct Session::OpenDirectories
+{
+    const FolderNode *folder = nullptr;
+    int cur = -1;
+    int fresh = -1; // new/
+
+    OpenDirectories(const FolderNode &node) : folder(&node)
+    {
+        const QByteArray base = QFile::encodeName(node.directory);
+        cur = ::open((base + "/cur").constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        fresh = ::open((base + "/new").constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    }
+    ~OpenDirectories()
+    {
+        for (const int fd : {cur, fresh}) {
+            if (fd >= 0)
+                ::close(fd);
+        }
+    }
+    OpenDirectories(const OpenDirectories &) = delete;
+    OpenDirectories &operator=(const OpenDirectories &) = delete;
+};
+
+Session::~Session() = default;
+
+bool Session::fileStatus(const FolderNode &folder, const MessageFile &file, struct stat *info)
+{
+    if (!m_statDirectories || m_statDirectories->folder != &folder) {
+        m_statDirectories.reset();
+        m_statDirectories = std::make_unique<OpenDirectories>(folder);
+    }
+    const QString &relative = file.relativePath;
+    const int directory = relative.startsWith(QLatin1String("cur/"))   ? m_statDirectories->cur
+                          : relative.startsWith(QLatin1String("new/")) ? m_statDirectories->fresh
+                                                                       : -1;
+    if (directory >= 0)
+        return ::fstatat(directory, QFile::encodeName(relative.mid(4)).constData(), info, 0) == 0;
+    const QString path = folder.directory + QLatin1Char('/') + relative;
+    return ::stat(QFile::encodeName(path).constData(), info) == 0;
+}
+
+SummaryCache *Session::summaryCache()
+{
+    if (!m_summaryCache && !m_summaryCachePath.isEmpty())
+        m_summaryCache = std::make_unique<SummaryCache>(m_summaryCachePath);
+    return m_summaryCache.get();
+}
+
+std::shared_ptr<const CachedFolder> Session::cachedFolder(const FolderNode &folder)
+{
+    SummaryCache *cache = summaryCache();
+    if (!cache)
+        return nullptr;
+    if (m_cachedNode != &folder || !m_cachedFolder) {
+        m_cachedFolder.reset(); // one folder's rows in memory at a time
+        m_cachedFolder = cache->folder(folder.directory, listing(folder));
+        m_cachedNode = &folder;
+    }
+    return m_cachedFolder;
 }
 
 void Session::scan()

@@ -11,7 +11,12 @@
 #include <optional>
 #include <vector>
 
+struct stat;
+
 namespace maildir {
+
+class CachedFolder;
+class SummaryCache;
 
 // One email file of a folder. Its unique name (the file name before ":2,") stays
 // the same when a mail program moves it from new/ to cur/ or changes its flags.
@@ -45,8 +50,12 @@ public:
     };
 
     // Throws qb::MailStoreError naming the path of a store that cannot be opened.
-    // Finishes the email replacements that ended sessions left unfinished.
-    explicit Session(const QStringList &roots);
+    // Finishes the email replacements that ended sessions left unfinished. With a
+    // summaryCachePath, what analysis reads of the emails is kept there across sessions.
+    explicit Session(const QStringList &roots, const QString &summaryCachePath = QString());
+    ~Session();
+    Session(const Session &) = delete;
+    Session &operator=(const Session &) = delete;
 
     // Each store lives as long as the session and every object that holds it.
     const std::vector<std::shared_ptr<const Store>> &stores();
@@ -65,6 +74,16 @@ public:
                            const MessageFile &replacement);
     std::optional<MessageFile> replacementOf(const FolderNode &folder,
                                              const QString &uniqueName) const;
+
+    // The summary cache, opened when first asked for; null without one.
+    SummaryCache *summaryCache();
+    // What the summary cache holds of the folder's files; null without a cache. The
+    // folder asked for last is kept, as a walk asks for each of its emails in turn.
+    std::shared_ptr<const CachedFolder> cachedFolder(const FolderNode &folder);
+    // The status of one of the folder's email files, following a link, as stat gives it;
+    // false when there is none. Looked up in the folder's cur/ or new/, kept open while
+    // the same folder is asked about.
+    bool fileStatus(const FolderNode &folder, const MessageFile &file, struct stat *info);
 
     // Locks every store against other rewriting programs for the session's life,
     // then clears what killed runs of this program left in the folders' tmp/.
@@ -85,6 +104,12 @@ private:
     QHash<const FolderNode *, std::shared_ptr<const FolderListing>> m_listings;
     QHash<QString, MessageFile> m_replacements; // keyed by folder directory and unique name
     std::vector<std::unique_ptr<StoreLock>> m_locks;
+    QString m_summaryCachePath;
+    std::unique_ptr<SummaryCache> m_summaryCache;
+    const FolderNode *m_cachedNode = nullptr;
+    std::shared_ptr<const CachedFolder> m_cachedFolder;
+    struct OpenDirectories; // the cur/ and new/ of the folder asked about last
+    std::unique_ptr<OpenDirectories> m_statDirectories;
 };
 
 } // namespace maildir

@@ -177,8 +177,8 @@ private:
 class MaildirApplication : public Application
 {
 public:
-    explicit MaildirApplication(const QStringList &roots)
-        : m_session(std::make_shared<Session>(roots))
+    MaildirApplication(const QStringList &roots, const QString &summaryCachePath)
+        : m_session(std::make_shared<Session>(roots, summaryCachePath))
     {
     }
     std::shared_ptr<Namespace> getNamespace(const QString &type) override
@@ -194,10 +194,10 @@ private:
 
 } // namespace
 
-ApplicationFactory storeFactory(const QStringList &roots)
+ApplicationFactory storeFactory(const QStringList &roots, const QString &summaryCachePath)
 {
-    return [roots]() -> std::shared_ptr<Application> {
-        return std::make_shared<MaildirApplication>(roots);
+    return [roots, summaryCachePath]() -> std::shared_ptr<Application> {
+        return std::make_shared<MaildirApplication>(roots, summaryCachePath);
     };
 }
 

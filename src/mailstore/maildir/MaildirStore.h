@@ -13,6 +13,10 @@ namespace maildir {
 // id, "//" and the folder's path of names ("Inbox", "Projects/2024"); an email's
 // entry id is its folder's, "::" and the file's unique name, so it survives flag
 // changes by other mail programs.
-mailstore::ApplicationFactory storeFactory(const QStringList &roots);
+//
+// With a summaryCachePath, what analysis reads of each email file is kept in that
+// database (SummaryCache.h), and a file met again unchanged is not read again.
+mailstore::ApplicationFactory storeFactory(const QStringList &roots,
+                                           const QString &summaryCachePath = QString());
 
 } // namespace maildir

@@ -161,7 +161,9 @@ int findTextPart(const MimeTree &tree, int index, const QByteArray &type)
     return disposition.attachment || !disposition.filename.isEmpty() ? -1 : index;
 }
 
-QByteArray readRegularFile(const QString &path)
+} // namespace
+
+void readEmailFile(const QString &path, QByteArray &buffer, struct stat *info)
 {
     const auto fail = [&] {
         throw qb::MailStoreError(
@@ -177,17 +179,20 @@ QByteArray readRegularFile(const QString &path)
         int fd;
         ~Closer() { ::close(fd); }
     } closer{fd};
-    struct stat info = {};
-    if (::fstat(fd, &info) != 0)
+    if (::fstat(fd, info) != 0)
         fail();
-    if (!S_ISREG(info.st_mode)) {
+    if (!S_ISREG(info->st_mode)) {
         throw qb::MailStoreError(
             QStringLiteral("Cannot read the email %1: it is not a regular file").arg(path));
     }
-    QByteArray bytes(qsizetype(info.st_size), Qt::Uninitialized);
+    const auto size = qsizetype(info->st_size);
+    if (buffer.isDetached() && buffer.capacity() >= size)
+        buffer.resize(size); // keeps its memory: no allocation, nothing copied
+    else
+        buffer = QByteArray(size, Qt::Uninitialized);
     qsizetype done = 0;
-    while (done < bytes.size()) {
-        const ssize_t got = ::read(fd, bytes.data() + done, size_t(bytes.size() - done));
+    while (done < size) {
+        const ssize_t got = ::read(fd, buffer.data() + done, size_t(size - done));
         if (got < 0 && errno == EINTR)
             continue;
         if (got < 0)
@@ -196,15 +201,15 @@ QByteArray readRegularFile(const QString &path)
             break; // shortened meanwhile: what is there is the email
         done += got;
     }
-    bytes.truncate(done);
-    return bytes;
+    buffer.truncate(done);
 }
-
-} // namespace
 
 ParsedEmail ParsedEmail::fromFile(const QString &path)
 {
-    return ParsedEmail(readRegularFile(path));
+    QByteArray bytes;
+    struct stat info = {};
+    readEmailFile(path, bytes, &info);
+    return ParsedEmail(std::move(bytes));
 }
 
 ParsedEmail::ParsedEmail(QByteArray bytes)

@@ -7,6 +7,8 @@
 
 #include <vector>
 
+struct stat;
+
 namespace mime {
 
 // One attachment of an email: a leaf part other than the email's text body, or
@@ -19,6 +21,9 @@ struct AttachmentPart
 };
 
 // An email file read whole, with its MIME structure. Attachments are found once.
+// The Maildir store caches the subject, sender and attachment names read here
+// (maildir/SummaryCache.h): a change to how they are read must bump the cache's
+// formatVersion, or analyses go on listing what the old reading found.
 class ParsedEmail
 {
 public:
@@ -53,6 +58,11 @@ private:
     MimeTree m_tree;
     std::vector<AttachmentPart> m_attachments;
 };
+
+// Reads the regular file at path whole into buffer with one read, reusing the buffer's
+// memory when it is large enough and no one else holds it; *info gets the file's status.
+// Anything else than a regular file, and read failures, throw qb::MailStoreError.
+void readEmailFile(const QString &path, QByteArray &buffer, struct stat *info);
 
 // The charset an HTML document's <meta> declares, or an empty array.
 QByteArray htmlMetaCharset(QByteArrayView html);

@@ -1,0 +1,400 @@
+#include "SummaryCache.h"
+
+#include "MaildirSession.h"
+#include "SummaryEntry.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+
+namespace maildir {
+
+namespace {
+
+// "QBMS" in the database header: a database of this cache, not another program's.
+constexpr qint64 applicationId = 0x51424D53;
+// SQLite's result codes for a damaged file and for one that is no database.
+constexpr int sqliteCorrupt = 11;
+constexpr int sqliteNotADatabase = 26;
+
+bool isCorruption(const QSqlError &error)
+{
+    const int code = error.nativeErrorCode().toInt();
+    return code == sqliteCorrupt || code == sqliteNotADatabase;
+}
+
+QString describe(const QSqlError &error)
+{
+    const QString text = error.text().trimmed();
+    return text.isEmpty() ? QStringLiteral("SQLite error %1").arg(error.nativeErrorCode()) : text;
+}
+
+} // namespace
+
+std::optional<mailstore::EmailSummary> CachedFolder::find(const QString &uniqueName,
+                                                          const FileStamp &stamp) const
+{
+    const int position = m_listing ? m_listing->indexOfUnique.value(uniqueName, -1) : -1;
+    if (position < 0)
+        return std::nullopt;
+    const QByteArray &entry = m_entries[size_t(position)];
+    if (entry.isEmpty() || !(entryStamp(entry) == stamp))
+        return std::nullopt;
+    return decodeEntry(entry);
+}
+
+void PendingSummaries::add(const QString &directory, const QString &uniqueName,
+                           const FileStamp &stamp, const mailstore::EmailSummary &summary)
+{
+    Row row{directory, uniqueName, encodeEntry(uniqueName, stamp, summary)};
+    const std::lock_guard lock(m_mutex);
+    m_rows.push_back(std::move(row));
+}
+
+qsizetype PendingSummaries::count() const
+{
+    const std::lock_guard lock(m_mutex);
+    return qsizetype(m_rows.size());
+}
+
+std::vector<PendingSummaries::Row> PendingSummaries::take()
+{
+    const std::lock_guard lock(m_mutex);
+    return std::exchange(m_rows, {});
+}
+
+QString SummaryCache::defaultPath()
+{
+    QString base = qEnvironmentVariable("XDG_CACHE_HOME");
+    if (base.isEmpty())
+        base = QDir::homePath() + QStringLiteral("/.cache");
+    return base + QStringLiteral("/quillbrook/maildir-summaries.sqlite");
+}
+
+SummaryCache::SummaryCache(QString path)
+    : m_path(std::move(path)),
+      m_connection(QStringLiteral("quillbrook-summaries-%1").arg(quintptr(this), 0, 16))
+{
+}
+
+SummaryCache::~SummaryCache()
+{
+    store();
+    close();
+}
+
+bool SummaryCache::ready()
+{
+    if (m_state == State::Unopened)
+        open();
+    return m_state == State::Open;
+}
+
+void SummaryCache::open()
+{
+    m_state = State::Off;
+    if (!QSqlDatabase::isDriverAvailable(QStringLiteral("QSQLITE"))) {
+        turnOff(QStringLiteral("Qt SQL has no SQLite driver: install libqt6sql6-sqlite"));
+        return;
+    }
+    if (!QDir().mkpath(QFileInfo(m_path).path())) {
+        turnOff(QStringLiteral("its folder cannot be made"));
+        return;
+    }
+    std::optional<QSqlError> error;
+    const Outcome outcome = connect(&error);
+    if (outcome == Outcome::Open) {
+        m_state = State::Open;
+        removeFoldersGone();
+    } else if (outcome == Outcome::Foreign) {
+        rebuild(QStringLiteral("was written by another version"));
+    } else {
+        failed(*error);
+    }
+}
+
+SummaryCache::Outcome SummaryCache::connect(std::optional<QSqlError> *error)
+{
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connection);
+    db.setDatabaseName(m_path);
+    db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));
+    if (!db.open()) {
+        *error = db.lastError();
+        return Outcome::Failed;
+    }
+    QSqlQuery query(db);
+    const auto number = [&](const QString &statement) -> std::optional<qint64> {
+        if (!query.exec(statement) || !query.next()) {
+            *error = query.lastError();
+            return std::nullopt;
+        }
+        return query.value(0).toLongLong();
+    };
+    const auto run = [&](const QString &statement) {
+        if (!*error && !query.exec(statement))
+            *error = query.lastError();
+    };
+    const auto id = number(QStringLiteral("PRAGMA application_id"));
+    const auto version = id ? number(QStringLiteral("PRAGMA user_version")) : std::nullopt;
+    const auto objects =
+        version ? number(QStringLiteral("SELECT count(*) FROM sqlite_master")) : std::nullopt;
+    if (!objects)
+        return Outcome::Failed;
+    if (!(*id == applicationId && *version == formatVersion)) {
+        if (*id != 0 || *version != 0 || *objects != 0)
+            return Outcome::Foreign;
+        // A new database; another program may be making it at the same moment.
+        run(QStringLiteral("PRAGMA journal_mode=WAL"));
+        run(QStringLiteral("BEGIN IMMEDIATE"));
+        run(QStringLiteral("CREATE TABLE IF NOT EXISTS folders("
+                           "id INTEGER PRIMARY KEY, directory TEXT NOT NULL UNIQUE)"));
+        run(QStringLiteral("CREATE TABLE IF NOT EXISTS emails(folder INTEGER NOT NULL, "
+                           "unique_name TEXT NOT NULL, entry BLOB NOT NULL, "
+                           "PRIMARY KEY(folder, unique_name)) WITHOUT ROWID"));
+        run(QStringLiteral("PRAGMA application_id=%1").arg(applicationId));
+        run(QStringLiteral("PRAGMA user_version=%1").arg(formatVersion));
+        run(QStringLiteral("COMMIT"));
+    }
+    run(QStringLiteral("PRAGMA synchronous=NORMAL"));
+    return *error ? Outcome::Failed : Outcome::Open;
+}
+
+void SummaryCache::removeFoldersGone()
+{
+    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+    std::vector<qint64> gone;
+    {
+        QSqlQuery query(db);
+        query.setForwardOnly(true);
+        if (query.exec(QStringLiteral("SELECT id, directory FROM folders"))) {
+            while (query.next()) {
+                if (!QFileInfo::exists(query.value(1).toString()))
+                    gone.push_back(query.value(0).toLongLong());
+            }
+        }
+    }
+    if (gone.empty() || !db.transaction())
+        return;
+    {
+        QSqlQuery rows(db);
+        QSqlQuery folders(db);
+        rows.prepare(QStringLiteral("DELETE FROM emails WHERE folder = ?"));
+        folders.prepare(QStringLiteral("DELETE FROM folders WHERE id = ?"));
+        for (const qint64 id : gone) {
+            rows.addBindValue(id);
+            folders.addBindValue(id);
+            rows.exec();
+            folders.exec();
+        }
+    }
+    db.commit();
+}
+
+void SummaryCache::close()
+{
+    m_folderIds.clear();
+    if (!QSqlDatabase::contains(m_connection))
+        return;
+    {
+        QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(m_connection);
+}
+
+void SummaryCache::rebuild(const QString &why)
+{
+    close();
+    m_state = State::Off;
+    m_stale.clear();
+    if (m_rebuilt) {
+        turnOff(QStringLiteral("it %1 again").arg(why));
+        return;
+    }
+    m_rebuilt = true;
+    qWarning("Quillbrook: the analysis cache %s %s; it is rebuilt", qPrintable(m_path),
+             qPrintable(why));
+    for (const char *suffix : {"", "-wal", "-shm", "-journal"})
+        QFile::remove(m_path + QLatin1String(suffix));
+    std::optional<QSqlError> error;
+    const Outcome outcome = connect(&error);
+    if (outcome == Outcome::Open)
+        m_state = State::Open;
+    else
+        turnOff(error ? describe(*error) : QStringLiteral("it cannot be made anew"));
+}
+
+void SummaryCache::failed(const QSqlError &error)
+{
+    if (isCorruption(error))
+        rebuild(QStringLiteral("is damaged (%1)").arg(describe(error)));
+    else
+        turnOff(describe(error));
+}
+
+void SummaryCache::turnOff(const QString &why)
+{
+    close();
+    m_state = State::Off;
+    if (m_warnedOff)
+        return;
+    m_warnedOff = true;
+    qWarning("Quillbrook: the analysis cache %s cannot be used (%s); emails are read "
+             "without it",
+             qPrintable(m_path), qPrintable(why));
+}
+
+std::optional<qint64> SummaryCache::folderId(const QString &directory, bool create)
+{
+    const auto known = m_folderIds.constFind(directory);
+    if (known != m_folderIds.cend())
+        return *known;
+    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+    QSqlQuery query(db);
+    query.prepare(QStringLiteral("SELECT id FROM folders WHERE directory = ?"));
+    query.addBindValue(directory);
+    if (query.exec() && query.next()) {
+        const qint64 id = query.value(0).toLongLong();
+        m_folderIds.insert(directory, id);
+        return id;
+    }
+    if (!create)
+        return std::nullopt;
+    query.prepare(QStringLiteral("INSERT INTO folders(directory) VALUES(?)"));
+    query.addBindValue(directory);
+    if (!query.exec())
+        return std::nullopt;
+    const qint64 id = query.lastInsertId().toLongLong();
+    m_folderIds.insert(directory, id);
+    return id;
+}
+
+std::shared_ptr<const CachedFolder>
+SummaryCache::folder(const QString &directory, std::shared_ptr<const FolderListing> listing)
+{
+    auto cached = std::make_shared<CachedFolder>();
+    if (!ready())
+        return cached;
+    const std::optional<qint64> id = folderId(directory, false);
+    if (!id)
+        return cached;
+    cached->m_entries.resize(listing->files.size());
+    std::optional<QSqlError> error;
+    bool damaged = false;
+    std::vector<Stale> stale;
+    {
+        QSqlQuery query(QSqlDatabase::database(m_connection, false));
+        query.setForwardOnly(true);
+        query.prepare(QStringLiteral("SELECT unique_name, entry FROM emails WHERE folder = ?"));
+        query.addBindValue(*id);
+        if (!query.exec())
+            error = query.lastError();
+        while (!error && query.next()) {
+            QString uniqueName = query.value(0).toString();
+            QByteArray entry = query.value(1).toByteArray();
+            if (!entryHolds(uniqueName, entry)) {
+                damaged = true;
+                break;
+            }
+            const int position = listing->indexOfUnique.value(uniqueName, -1);
+            if (position < 0) {
+                stale.push_back({*id, std::move(uniqueName)});
+            } else {
+                cached->m_entries[size_t(position)] = std::move(entry);
+                ++cached->m_known;
+            }
+        }
+        if (!error && !damaged && query.lastError().isValid())
+            error = query.lastError();
+    }
+    if (damaged || error) {
+        if (damaged)
+            rebuild(QStringLiteral("holds a row that fails its check"));
+        else
+            failed(*error);
+        return std::make_shared<CachedFolder>();
+    }
+    cached->m_listing = std::move(listing);
+    m_stale.insert(m_stale.end(), std::make_move_iterator(stale.begin()),
+                   std::make_move_iterator(stale.end()));
+    return cached;
+}
+
+bool SummaryCache::write(const std::vector<PendingSummaries::Row> &rows,
+                         const std::vector<Stale> &removals)
+{
+    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+    std::optional<QSqlError> error;
+    if (!db.transaction())
+        error = db.lastError();
+    {
+        QSqlQuery remove(db);
+        QSqlQuery insert(db);
+        if (!error &&
+            !(remove.prepare(
+                  QStringLiteral("DELETE FROM emails WHERE folder = ? AND unique_name = ?")) &&
+              insert.prepare(QStringLiteral(
+                  "INSERT OR REPLACE INTO emails(folder, unique_name, entry) VALUES(?, ?, ?)"))))
+            error = remove.lastError().isValid() ? remove.lastError() : insert.lastError();
+        for (size_t i = 0; !error && i < removals.size(); ++i) {
+            remove.addBindValue(removals[i].folder);
+            remove.addBindValue(removals[i].uniqueName);
+            if (!remove.exec())
+                error = remove.lastError();
+        }
+        for (size_t i = 0; !error && i < rows.size(); ++i) {
+            const PendingSummaries::Row &row = rows[i];
+            const std::optional<qint64> folder = folderId(row.directory, true);
+            if (!folder) {
+                error = db.lastError();
+                break;
+            }
+            insert.addBindValue(*folder);
+            insert.addBindValue(row.uniqueName);
+            insert.addBindValue(row.entry);
+            if (!insert.exec())
+                error = insert.lastError();
+        }
+    }
+    if (!error && !db.commit())
+        error = db.lastError();
+    if (!error)
+        return true;
+    db.rollback();
+    db = QSqlDatabase();
+    failed(*error);
+    return false;
+}
+
+void SummaryCache::store()
+{
+    std::vector<PendingSummaries::Row> rows = m_pending->take();
+    if ((rows.empty() && m_stale.empty()) || !ready())
+        return;
+    write(rows, std::exchange(m_stale, {}));
+}
+
+void SummaryCache::replace(const QString &directory, const QString &oldUniqueName,
+                           const QString &newUniqueName, const FileStamp &stamp,
+                           const mailstore::EmailSummary &summary)
+{
+    if (!ready())
+        return;
+    std::vector<Stale> removals;
+    if (const auto folder = folderId(directory, false))
+        removals.push_back({*folder, oldUniqueName});
+    write({{directory, newUniqueName, encodeEntry(newUniqueName, stamp, summary)}}, removals);
+}
+
+void SummaryCache::forget(const QString &directory, const QString &uniqueName)
+{
+    if (!ready())
+        return;
+    if (const auto folder = folderId(directory, false))
+        write({}, {{*folder, uniqueName}});
+}
+
+} // namespace maildir

@@ -1,0 +1,143 @@
+#pragma once
+
+#include "SummaryReading.h"
+
+#include <QHash>
+#include <QString>
+
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+class QSqlError;
+
+namespace maildir {
+
+struct FolderListing;
+
+// What the cache held of one folder's email files when it was read, beside the listing
+// it was read for. It never changes, so readings on any thread may look in it.
+class CachedFolder
+{
+public:
+    // The summary of the listed file with this unique name, when the file read before
+    // had the same stamp.
+    std::optional<mailstore::EmailSummary> find(const QString &uniqueName,
+                                                const FileStamp &stamp) const;
+    // How many of the listed files the cache knows.
+    qsizetype size() const { return m_known; }
+
+private:
+    friend class SummaryCache;
+    std::shared_ptr<const FolderListing> m_listing;
+    std::vector<QByteArray> m_entries; // SummaryEntry.h's, by position in the listing
+    qsizetype m_known = 0;
+};
+
+// Summaries read on other threads, waiting to be stored on the cache's own thread.
+class PendingSummaries
+{
+public:
+    struct Row
+    {
+        QString directory;
+        QString uniqueName;
+        QByteArray entry; // SummaryEntry.h's
+    };
+
+    // Safe on any thread.
+    void add(const QString &directory, const QString &uniqueName, const FileStamp &stamp,
+             const mailstore::EmailSummary &summary);
+    qsizetype count() const;
+    std::vector<Row> take();
+
+private:
+    mutable std::mutex m_mutex;
+    std::vector<Row> m_rows;
+};
+
+// Remembers across runs what analysis lists of each email file of the Maildir folders:
+// its subject, sender and attachment names, keyed by the folder's directory, the file's
+// unique name and its stamp. A file's content never changes under its unique name (every
+// Maildir writer, this program included, gives a rewritten email a new one), so a file
+// with the same stamp is read from here instead of from its bytes.
+//
+// An SQLite database, in WAL mode so that readers never wait for the one writer: the
+// thread that created this object, the session's. The cache is an optimisation only:
+// a database that is corrupt, or of another format, is replaced by an empty one with one
+// warning and none of it is believed; one that cannot be used at all leaves the store
+// reading every email. No call throws.
+class SummaryCache
+{
+public:
+    // What the database holds and how emails are read into it: change it whenever either
+    // changes, and databases of the old format are rebuilt.
+    static constexpr int formatVersion = 1;
+    // When this many summaries wait, the session stores them.
+    static constexpr qsizetype storeBatch = 512;
+
+    // $XDG_CACHE_HOME/quillbrook/maildir-summaries.sqlite, ~/.cache when unset.
+    static QString defaultPath();
+
+    // Opens the database at path when first needed, creating it and its folder.
+    explicit SummaryCache(QString path);
+    // Stores what is pending.
+    ~SummaryCache();
+    SummaryCache(const SummaryCache &) = delete;
+    SummaryCache &operator=(const SummaryCache &) = delete;
+
+    // What the cache holds of the files listed in listing, a listing of directory.
+    // Rows of files no longer listed are removed with the next store().
+    std::shared_ptr<const CachedFolder> folder(const QString &directory,
+                                               std::shared_ptr<const FolderListing> listing);
+    // Where readings on other threads leave what they read.
+    const std::shared_ptr<PendingSummaries> &pending() const { return m_pending; }
+    // Writes the pending summaries, in one transaction.
+    void store();
+    // A rewrite replaced the file oldUniqueName of directory with newUniqueName.
+    void replace(const QString &directory, const QString &oldUniqueName,
+                 const QString &newUniqueName, const FileStamp &stamp,
+                 const mailstore::EmailSummary &summary);
+    // The same, when nothing is known of the new file.
+    void forget(const QString &directory, const QString &uniqueName);
+
+    const QString &path() const { return m_path; }
+
+private:
+    enum class State { Unopened, Open, Off };
+    enum class Outcome { Open, Foreign, Failed };
+    struct Stale
+    {
+        qint64 folder;
+        QString uniqueName;
+    };
+
+    // Opens the database when first needed; true while it can be used.
+    bool ready();
+    void open();
+    // Opens the connection, making the tables of a new database; *error says why not.
+    Outcome connect(std::optional<QSqlError> *error);
+    void removeFoldersGone();
+    void close();
+    // Replaces the database by an empty one, saying why in one warning; a second time in
+    // one session, the cache is turned off instead.
+    void rebuild(const QString &why);
+    // After a failed statement (no query or handle of the connection left): rebuilds a
+    // corrupt database, else turns the cache off.
+    void failed(const QSqlError &error);
+    void turnOff(const QString &why);
+    std::optional<qint64> folderId(const QString &directory, bool create);
+    bool write(const std::vector<PendingSummaries::Row> &rows, const std::vector<Stale> &removals);
+
+    QString m_path;
+    QString m_connection;
+    State m_state = State::Unopened;
+    bool m_rebuilt = false;
+    bool m_warnedOff = false;
+    std::shared_ptr<PendingSummaries> m_pending = std::make_shared<PendingSummaries>();
+    std::vector<Stale> m_stale;
+    QHash<QString, qint64> m_folderIds;
+};
+
+} // namespace maildir

@@ -1,0 +1,24 @@
+#pragma once
+
+#include "SummaryReading.h"
+
+#include <QByteArray>
+
+#include <optional>
+
+namespace maildir {
+
+// One email file as the summary cache stores it: a checksum, the file's stamp and the
+// summary's texts, in UTF-16 so that reading them back is a copy. The checksum covers
+// the file's unique name and everything after it, so an entry that is damaged, or that
+// is found under another name, is never believed.
+QByteArray encodeEntry(const QString &uniqueName, const FileStamp &stamp,
+                       const mailstore::EmailSummary &summary);
+// Whether entry is one that encodeEntry made for this unique name.
+bool entryHolds(const QString &uniqueName, const QByteArray &entry);
+// The stamp of an entry that holds.
+FileStamp entryStamp(const QByteArray &entry);
+// The summary of an entry that holds, with the stamp's size and received time.
+std::optional<mailstore::EmailSummary> decodeEntry(const QByteArray &entry);
+
+} // namespace maildir

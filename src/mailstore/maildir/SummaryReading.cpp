@@ -1,0 +1,59 @@
+#include "SummaryReading.h"
+
+#include "mailstore/mime/ParsedEmail.h"
+
+#include <sys/stat.h>
+
+namespace maildir {
+
+namespace {
+
+// A larger file's buffer is given back once it is read: each reading thread keeps at
+// most this much between emails.
+constexpr qsizetype keptScratch = 8 << 20;
+
+} // namespace
+
+FileStamp FileStamp::of(const struct stat &info)
+{
+    return {qint64(info.st_size),
+            qint64(info.st_mtim.tv_sec) * 1'000'000'000 + qint64(info.st_mtim.tv_nsec)};
+}
+
+QDateTime FileStamp::receivedTime() const
+{
+    // Whole milliseconds, rounded towards the past as the seconds are.
+    const qint64 ms = modifiedNs / 1'000'000 - (modifiedNs % 1'000'000 < 0 ? 1 : 0);
+    return QDateTime::fromMSecsSinceEpoch(ms);
+}
+
+mailstore::EmailSummary summaryOf(const mime::ParsedEmail &email, const FileStamp &stamp)
+{
+    mailstore::EmailSummary summary;
+    summary.subject = email.subject();
+    summary.senderName = email.senderName();
+    summary.size = stamp.size;
+    summary.receivedTime = stamp.receivedTime();
+    summary.attachmentNames.reserve(qsizetype(email.attachments().size()));
+    for (const mime::AttachmentPart &part : email.attachments())
+        summary.attachmentNames << part.filename;
+    return summary;
+}
+
+mailstore::EmailSummary readSummary(const QString &path, QByteArray &scratch, FileStamp *stamp)
+{
+    struct stat info = {};
+    mime::readEmailFile(path, scratch, &info);
+    *stamp = FileStamp::of(info);
+    mailstore::EmailSummary summary;
+    {
+        // The parsed email shares scratch's bytes; it is gone before scratch is reused.
+        const mime::ParsedEmail email(scratch);
+        summary = summaryOf(email, *stamp);
+    }
+    if (scratch.capacity() > keptScratch)
+        scratch = QByteArray();
+    return summary;
+}
+
+} // namespace maildir

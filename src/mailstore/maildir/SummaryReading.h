@@ -1,0 +1,38 @@
+#pragma once
+
+#include "mailstore/MailStore.h"
+
+#include <QDateTime>
+
+struct stat;
+
+namespace mime {
+class ParsedEmail;
+}
+
+namespace maildir {
+
+// The size and modification time of an email file. A file keeps its unique name for
+// life and its content never changes under it, so a file whose stamp differs from the
+// one seen before is not the file read before.
+struct FileStamp
+{
+    qint64 size = 0;
+    qint64 modifiedNs = 0; // nanoseconds since the epoch
+
+    static FileStamp of(const struct stat &info);
+    // The received time the store gives an email: the file's modification time.
+    QDateTime receivedTime() const;
+    friend bool operator==(const FileStamp &, const FileStamp &) = default;
+};
+
+// What analysis lists of a parsed email file with this stamp.
+mailstore::EmailSummary summaryOf(const mime::ParsedEmail &email, const FileStamp &stamp);
+
+// Reads the email file at path with one read into scratch, whose memory serves again
+// for the next file unless it grew past what is worth keeping, and parses its headers
+// and MIME structure; no body is decoded. *stamp gets the file's stamp. Throws
+// qb::MailStoreError when the file cannot be read.
+mailstore::EmailSummary readSummary(const QString &path, QByteArray &scratch, FileStamp *stamp);
+
+} // namespace maildir

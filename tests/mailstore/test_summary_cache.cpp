@@ -1,0 +1,315 @@
+#include "mailstore/maildir/MaildirSession.h"
+#include "mailstore/maildir/SummaryCache.h"
+#include "mailstore/maildir/SummaryEntry.h"
+#include "support/WarningLog.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+using namespace maildir;
+
+namespace {
+
+mailstore::EmailSummary summary(const QString &subject, const QStringList &names)
+{
+    mailstore::EmailSummary made;
+    made.subject = subject;
+    made.senderName = QStringLiteral("Zoë Françoise");
+    made.attachmentNames = names;
+    return made;
+}
+
+// The texts a cached summary must give back as they were.
+QStringList textsOf(const mailstore::EmailSummary &summary)
+{
+    return QStringList{summary.subject, summary.senderName} + summary.attachmentNames;
+}
+
+// Runs a statement on the cache's database behind its back; false when it fails.
+bool tamper(const QString &path, const QString &statement)
+{
+    bool done = false;
+    {
+        QSqlDatabase db =
+            QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("tamper"));
+        db.setDatabaseName(path);
+        done = db.open() && QSqlQuery(db).exec(statement);
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("tamper"));
+    return done;
+}
+
+// A Maildir folder with email files whose stamps the tests choose.
+struct Folder
+{
+    QTemporaryDir dir;
+    QString cachePath = dir.filePath(QStringLiteral("cache/summaries.sqlite"));
+    QString directory = dir.filePath(QStringLiteral("Mail"));
+
+    Folder()
+    {
+        for (const char *sub : {"/cur", "/new", "/tmp"})
+            QDir().mkpath(directory + QLatin1String(sub));
+    }
+    FileStamp add(const QString &name, const QByteArray &content = "Subject: x\n\nx\n")
+    {
+        const QString path = directory + QStringLiteral("/cur/") + name;
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size())
+            return {};
+        file.close();
+        struct stat info = {};
+        ::stat(QFile::encodeName(path).constData(), &info);
+        return FileStamp::of(info);
+    }
+    std::shared_ptr<const FolderListing> listing() const
+    {
+        return std::make_shared<FolderListing>(FolderListing::read(directory));
+    }
+    // Remembers a summary of each of the named files, as a walk that read them would.
+    void remember(const QStringList &names)
+    {
+        SummaryCache cache(cachePath);
+        cache.folder(directory, listing());
+        for (const QString &name : names) {
+            const FileStamp stamp = add(name);
+            cache.pending()->add(directory, name, stamp,
+                                 summary(name, {name + QStringLiteral(".pdf")}));
+        }
+    }
+    std::optional<mailstore::EmailSummary> find(SummaryCache &cache, const QString &name,
+                                                const FileStamp &stamp)
+    {
+        return cache.folder(directory, listing())->find(name, stamp);
+    }
+};
+
+FileStamp stampOf(const QString &path)
+{
+    struct stat info = {};
+    ::stat(QFile::encodeName(path).constData(), &info);
+    return FileStamp::of(info);
+}
+
+} // namespace
+
+class TestSummaryCache : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void entryGivesBackWhatWasStored_data()
+    {
+        QTest::addColumn<QString>("subject");
+        QTest::addColumn<QStringList>("names");
+        QTest::newRow("no attachments") << "" << QStringList();
+        QTest::newRow("odd texts") << QStringLiteral("Caf\u00e9 \U0001F600 a\0b")
+                                   << QStringList{QString(), QStringLiteral("\u8cc7\u6599.pdf"),
+                                                  QString(300, QLatin1Char('n'))};
+        QStringList many;
+        for (int i = 0; i < 1000; ++i)
+            many << QStringLiteral("f%1.bin").arg(i);
+        QTest::newRow("many") << "s" << many;
+    }
+    void entryGivesBackWhatWasStored()
+    {
+        QFETCH(QString, subject);
+        QFETCH(QStringList, names);
+        const FileStamp stamp{123456, -1'500'000'001}; // before 1970, not on a whole second
+        const QByteArray entry =
+            encodeEntry(QStringLiteral("1.M2P3.host"), stamp, summary(subject, names));
+        QVERIFY(entryHolds(QStringLiteral("1.M2P3.host"), entry));
+        QVERIFY(entryStamp(entry) == stamp);
+        const auto decoded = decodeEntry(entry);
+        QVERIFY(decoded);
+        QCOMPARE(textsOf(*decoded), textsOf(summary(subject, names)));
+        QCOMPARE(decoded->size, 123456);
+        QCOMPARE(decoded->receivedTime, stamp.receivedTime());
+        QCOMPARE(decoded->receivedTime.toMSecsSinceEpoch(), -1501);
+    }
+
+    // An entry is believed only whole and under the name it was stored for.
+    void damagedEntryIsNotBelieved()
+    {
+        const QByteArray entry = encodeEntry(QStringLiteral("u"), {10, 20},
+                                             summary(QStringLiteral("s"), {"a.pdf", "b.doc"}));
+        QVERIFY(!entryHolds(QStringLiteral("v"), entry));
+        for (qsizetype i = 0; i < entry.size(); ++i) {
+            QByteArray flipped = entry;
+            flipped[i] = char(flipped[i] ^ 0x10);
+            QVERIFY2(!entryHolds(QStringLiteral("u"), flipped), qPrintable(QString::number(i)));
+            QVERIFY(!entryHolds(QStringLiteral("u"), entry.left(i)));
+        }
+        QVERIFY(!entryHolds(QStringLiteral("u"), entry + '\0'));
+    }
+
+    void rememberedAcrossSessions()
+    {
+        Folder folder;
+        folder.remember({"1.a", "2.b"});
+        SummaryCache cache(folder.cachePath);
+        const auto cached = cache.folder(folder.directory, folder.listing());
+        QCOMPARE(cached->size(), 2);
+        const FileStamp stamp = stampOf(folder.directory + QStringLiteral("/cur/2.b"));
+        const auto found = cached->find(QStringLiteral("2.b"), stamp);
+        QVERIFY(found);
+        QCOMPARE(textsOf(*found), textsOf(summary(QStringLiteral("2.b"), {"2.b.pdf"})));
+        QCOMPARE(found->size, stamp.size);
+        // The same name with another size or time is another file.
+        QVERIFY(!cached->find(QStringLiteral("2.b"), {stamp.size + 1, stamp.modifiedNs}));
+        QVERIFY(!cached->find(QStringLiteral("2.b"), {stamp.size, stamp.modifiedNs + 1}));
+        QVERIFY(!cached->find(QStringLiteral("3.c"), stamp));
+    }
+
+    // Rows of files no longer listed go, and do not come back with a file of that name.
+    void rowsOfFilesGoneAreRemoved()
+    {
+        Folder folder;
+        folder.remember({"1.a", "2.b"});
+        const QString path = folder.directory + QStringLiteral("/cur/1.a");
+        const FileStamp stamp = stampOf(path);
+        QVERIFY(QFile::remove(path));
+        {
+            SummaryCache cache(folder.cachePath);
+            QCOMPARE(cache.folder(folder.directory, folder.listing())->size(), 1);
+        }
+        QCOMPARE(folder.add(QStringLiteral("1.a")).size, stamp.size);
+        struct timespec times[2] = {
+            {0, UTIME_OMIT}, {stamp.modifiedNs / 1'000'000'000, stamp.modifiedNs % 1'000'000'000}};
+        QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0), 0);
+        QVERIFY(stampOf(path) == stamp);
+        SummaryCache cache(folder.cachePath);
+        QVERIFY(!folder.find(cache, QStringLiteral("1.a"), stamp));
+    }
+
+    void rewriteReplacesTheRow()
+    {
+        Folder folder;
+        folder.remember({"1.a"});
+        const FileStamp stamp = folder.add(QStringLiteral("1.b"));
+        {
+            SummaryCache cache(folder.cachePath);
+            cache.replace(folder.directory, QStringLiteral("1.a"), QStringLiteral("1.b"), stamp,
+                          summary(QStringLiteral("rewritten"), {}));
+        }
+        SummaryCache cache(folder.cachePath);
+        const auto found = folder.find(cache, QStringLiteral("1.b"), stamp);
+        QVERIFY(found);
+        QCOMPARE(found->subject, QStringLiteral("rewritten"));
+        QVERIFY(found->attachmentNames.isEmpty());
+        // The old file's row is gone even while a file of that name is still listed.
+        QVERIFY(!folder.find(cache, QStringLiteral("1.a"),
+                             stampOf(folder.directory + QStringLiteral("/cur/1.a"))));
+        cache.forget(folder.directory, QStringLiteral("1.b"));
+        QVERIFY(!folder.find(cache, QStringLiteral("1.b"), stamp));
+    }
+
+    // A cache that is damaged, of another format, or of another program is rebuilt with
+    // one warning, and nothing of it is believed.
+    void untrustworthyCacheIsRebuilt_data()
+    {
+        QTest::addColumn<QString>("damage");
+        QTest::newRow("not a database") << "garbage";
+        QTest::newRow("cut short") << "truncate";
+        QTest::newRow("other format") << "PRAGMA user_version=999";
+        QTest::newRow("other program") << "PRAGMA application_id=7";
+        QTest::newRow("row changed") << "UPDATE emails SET unique_name='2.b'";
+        QTest::newRow("entry changed") << "UPDATE emails SET entry=entry||x'00'";
+    }
+    void untrustworthyCacheIsRebuilt()
+    {
+        QFETCH(QString, damage);
+        Folder folder;
+        folder.remember({"1.a"});
+        const FileStamp stamp = folder.add(QStringLiteral("2.b"));
+        if (damage == QLatin1String("garbage") || damage == QLatin1String("truncate")) {
+            QFile file(folder.cachePath);
+            QVERIFY(file.open(QIODevice::ReadWrite));
+            if (damage == QLatin1String("garbage"))
+                file.write(QByteArray(8192, '\x5a'));
+            else
+                file.resize(100);
+        } else {
+            QVERIFY(tamper(folder.cachePath, damage));
+        }
+        WarningLog warnings;
+        {
+            SummaryCache cache(folder.cachePath);
+            QVERIFY(!folder.find(cache, QStringLiteral("2.b"), stamp));
+            QVERIFY(!folder.find(cache, QStringLiteral("1.a"),
+                                 stampOf(folder.directory + QStringLiteral("/cur/1.a"))));
+            cache.pending()->add(folder.directory, QStringLiteral("2.b"), stamp,
+                                 summary(QStringLiteral("fresh"), {}));
+        }
+        QCOMPARE(warnings.lines().size(), 1);
+        QVERIFY2(warnings.lines().first().endsWith(QLatin1String("; it is rebuilt")),
+                 qPrintable(warnings.lines().first()));
+        QVERIFY(warnings.lines().first().contains(folder.cachePath));
+        // The new one serves.
+        SummaryCache cache(folder.cachePath);
+        const auto found = folder.find(cache, QStringLiteral("2.b"), stamp);
+        QVERIFY(found);
+        QCOMPARE(found->subject, QStringLiteral("fresh"));
+        QCOMPARE(warnings.lines().size(), 1);
+    }
+
+    // Where no database can be kept, the cache does nothing, after one warning.
+    void unusableCacheStandsAside()
+    {
+        Folder folder;
+        QFile blocker(folder.dir.filePath(QStringLiteral("cache")));
+        QVERIFY(blocker.open(QIODevice::WriteOnly)); // a file where its folder should be
+        blocker.close();
+        WarningLog warnings;
+        {
+            SummaryCache cache(folder.cachePath);
+            const FileStamp stamp = folder.add(QStringLiteral("1.a"));
+            QVERIFY(!folder.find(cache, QStringLiteral("1.a"), stamp));
+            cache.pending()->add(folder.directory, QStringLiteral("1.a"), stamp,
+                                 summary(QStringLiteral("s"), {}));
+            cache.store();
+            QVERIFY(!folder.find(cache, QStringLiteral("1.a"), stamp));
+        }
+        QCOMPARE(warnings.lines().size(), 1);
+        QVERIFY2(warnings.lines().first().contains(QLatin1String("cannot be used")),
+                 qPrintable(warnings.lines().first()));
+    }
+
+    void rowsOfFoldersGoneAreRemoved()
+    {
+        Folder kept;
+        Folder gone;
+        gone.cachePath = kept.cachePath;
+        kept.remember({"1.a"});
+        gone.remember({"2.b", "3.c"});
+        QVERIFY(QDir(gone.directory).removeRecursively());
+        {
+            SummaryCache cache(kept.cachePath);
+            QCOMPARE(cache.folder(kept.directory, kept.listing())->size(), 1);
+        }
+        QSqlDatabase db =
+            QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("look"));
+        db.setDatabaseName(kept.cachePath);
+        QVERIFY(db.open());
+        QSqlQuery query(db);
+        QVERIFY(query.exec(QStringLiteral("SELECT (SELECT count(*) FROM emails), "
+                                          "(SELECT count(*) FROM folders)")));
+        QVERIFY(query.next());
+        QCOMPARE(query.value(0).toInt(), 1);
+        QCOMPARE(query.value(1).toInt(), 1);
+        query = QSqlQuery();
+        db.close();
+        db = QSqlDatabase();
+        QSqlDatabase::removeDatabase(QStringLiteral("look"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSummaryCache)
+#include "test_summary_cache.moc"

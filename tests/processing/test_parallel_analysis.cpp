@@ -1,0 +1,354 @@
+#include "AttachmentTable.h"
+#include "mailstore/maildir/MaildirSession.h"
+#include "mailstore/maildir/SummaryCache.h"
+#include "processing/SummaryReaders.h"
+#include "support/MaildirFixture.h"
+
+#include <QDirIterator>
+#include <QProcess>
+
+#include <atomic>
+#include <fcntl.h>
+#include <future>
+#include <random>
+#include <sys/stat.h>
+
+namespace {
+
+// The command-line tool's CSV of records, the output that must never depend on how the
+// emails were read.
+QString csvOf(const TEmailThread::Records &records)
+{
+    AttachmentList list;
+    for (const auto &record : records)
+        list.append(record->Subject, record);
+    QString csv;
+    table::writeCsv(list, [&csv](const QString &line) { csv += line; });
+    return csv;
+}
+
+QString lastStatusBarText(const RecordingHost &host)
+{
+    for (auto it = host.steps.crbegin(); it != host.steps.crend(); ++it) {
+        if (it->startsWith(QLatin1String("statusbar: ")))
+            return *it;
+    }
+    return {};
+}
+
+// A Maildir with every kind of attachment the reader knows: the demo mail's (encoded and
+// continued names, forwarded and signed emails, inline images, broken emails) in both
+// layouts' folders, the hostile structures of the MIME reader's corpus, and entries that
+// are no emails.
+void fillStore(MaildirFixture &store, int emails)
+{
+    QProcess maker;
+    maker.start(QStringLiteral("python3"),
+                {qEnvironmentVariable("QB_TEST_TOOLS") + QStringLiteral("/make_maildir.py"),
+                 store.root, QStringLiteral("--emails"), QString::number(emails),
+                 QStringLiteral("--average-kb"), QStringLiteral("4"), QStringLiteral("--seed"),
+                 QStringLiteral("11")});
+    QVERIFY(maker.waitForFinished(120000));
+    QCOMPARE(maker.exitCode(), 0);
+    QDirIterator corpus(QStringLiteral(QB_MIME_CORPUS), QDir::Files);
+    int n = 0;
+    while (corpus.hasNext()) {
+        QFile email(corpus.next());
+        QVERIFY(email.open(QIODevice::ReadOnly));
+        QVERIFY(!store
+                     .add(QStringLiteral(".Projects/cur/1800000%1.corpus:2,S").arg(++n),
+                          email.readAll())
+                     .isEmpty());
+    }
+    const QByteArray fifo = QFile::encodeName(store.root + QStringLiteral("/cur/1900000.fifo"));
+    QCOMPARE(::mkfifo(fifo.constData(), 0600), 0);
+}
+
+struct Analysis
+{
+    QString csv;
+    QStringList unreadable;
+    QString status;
+};
+
+Analysis analyse(MaildirFixture &store)
+{
+    Analysis result;
+    result.csv = csvOf(store.analyse());
+    result.unreadable = store.unreadable;
+    result.status = lastStatusBarText(store.host);
+    return result;
+}
+
+// How many files of the folder the summary cache knows.
+qsizetype cachedFiles(const QString &cachePath, const QString &directory)
+{
+    maildir::SummaryCache cache(cachePath);
+    return cache
+        .folder(directory,
+                std::make_shared<maildir::FolderListing>(maildir::FolderListing::read(directory)))
+        ->size();
+}
+
+mailstore::SummaryReading readingOf(const QString &subject)
+{
+    return [subject](QByteArray &) {
+        mailstore::EmailSummary summary;
+        summary.subject = subject;
+        return std::optional(summary);
+    };
+}
+
+} // namespace
+
+class TestParallelAnalysis : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase() { g_mime_init(); }
+    void cleanupTestCase() { g_mime_shutdown(); }
+
+    // The list is the same whether emails are read on the walk's thread value by value, by
+    // one reader or many, from their files or from the cache, cold or warm.
+    void sameListHoweverRead()
+    {
+        MaildirFixture store;
+        fillStore(store, 400);
+        store.wholeStore = true;
+        store.readers = 0;
+        const Analysis expected = analyse(store);
+        QVERIFY(expected.csv.count(QStringLiteral("\r\n")) > 400);
+        QVERIFY2(expected.status == QStringLiteral("statusbar: Complete. 448 emails processed, "
+                                                   "1 other entries skipped"),
+                 qPrintable(expected.status));
+        store.summaryCache = store.dir.filePath(QStringLiteral("cache/summaries.sqlite"));
+        const struct
+        {
+            int readers;
+            bool cached;
+            const char *what;
+        } ways[] = {{1, false, "one reader"},       {4, false, "four readers"},
+                    {4, true, "cache, cold"},       {4, true, "cache, warm"},
+                    {1, true, "cache, one reader"}, {0, true, "value by value beside a cache"}};
+        for (const auto &way : ways) {
+            store.readers = way.readers;
+            const QString cache = store.summaryCache;
+            if (!way.cached)
+                store.summaryCache.clear();
+            const Analysis found = analyse(store);
+            store.summaryCache = cache;
+            QVERIFY2(found.csv == expected.csv, way.what);
+            QCOMPARE(found.unreadable, expected.unreadable);
+            QCOMPARE(found.status, expected.status);
+        }
+        // Every email file of the Inbox is known; the named pipe is not.
+        QCOMPARE(cachedFiles(store.summaryCache, store.root),
+                 qsizetype(maildir::FolderListing::read(store.root).files.size()));
+    }
+
+    // A file whose size or modification time is not what the cache knows is read again.
+    void changedFileIsReadAgain()
+    {
+        MaildirFixture store;
+        store.summaryCache = store.dir.filePath(QStringLiteral("summaries.sqlite"));
+        const QString path = store.add(QStringLiteral("cur/1.a:2,S"), emailWith("one.pdf"));
+        const auto setTime = [&path](qint64 seconds) {
+            const struct timespec times[2] = {{0, UTIME_OMIT}, {seconds, 0}};
+            return ::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0) == 0;
+        };
+        QVERIFY(setTime(1700000000));
+        QCOMPARE(namesIn(store.analyse()), QStringList{"one.pdf"});
+        // A file of the same name, size and time is the file read before: not read again.
+        QVERIFY(!store.add(QStringLiteral("cur/1.a:2,S"), emailWith("won.pdf")).isEmpty());
+        QVERIFY(setTime(1700000000));
+        QCOMPARE(namesIn(store.analyse()), QStringList{"one.pdf"});
+        // Same size, another time.
+        QVERIFY(!store.add(QStringLiteral("cur/1.a:2,S"), emailWith("two.pdf")).isEmpty());
+        QVERIFY(setTime(1700000000 - 3600));
+        QCOMPARE(namesIn(store.analyse()), QStringList{"two.pdf"});
+        // Same time, another size.
+        QVERIFY(!store.add(QStringLiteral("cur/1.a:2,S"), emailWith("three.docx")).isEmpty());
+        QVERIFY(setTime(1700000000 - 3600));
+        QCOMPARE(namesIn(store.analyse()), QStringList{"three.docx"});
+    }
+
+    // Emails rewritten by a job are known to the cache under their new names, and what the
+    // next analysis lists is what reading every file lists.
+    void jobRewritesKeepTheCacheTrue()
+    {
+        MaildirFixture store;
+        fillStore(store, 120);
+        store.summaryCache = store.dir.filePath(QStringLiteral("summaries.sqlite"));
+        TEmailThread::Records records = store.analyse();
+        const QStringList before = QDir(store.root + QStringLiteral("/cur")).entryList(QDir::Files);
+        TEmailThread::Records chosen;
+        for (const auto &record : records) {
+            if (record->Folder == QLatin1String("Inbox\\") &&
+                record->Filename.endsWith(QLatin1String(".pdf")))
+                chosen.push_back(record);
+        }
+        QVERIFY(chosen.size() > 3);
+        const TEmailThread::Result result = store.run(chosen, true, true);
+        QCOMPARE(result.processed, int(chosen.size()));
+        QVERIFY(result.failed < result.processed);
+
+        const QString cached = csvOf(store.analyse());
+        store.summaryCache.clear();
+        QCOMPARE(cached, csvOf(store.analyse()));
+        // Every file of the Inbox is known, the rewritten ones included.
+        const auto listing =
+            std::make_shared<maildir::FolderListing>(maildir::FolderListing::read(store.root));
+        QVERIFY(listing->files.size() >= size_t(before.size()));
+        QCOMPARE(cachedFiles(store.dir.filePath(QStringLiteral("summaries.sqlite")), store.root),
+                 qsizetype(listing->files.size()));
+    }
+
+    // Cancel ends the walk at the email showing; the readers are at most a bounded number
+    // of emails ahead, and what they read beyond it is not listed.
+    void cancelStopsReadingAhead()
+    {
+        MaildirFixture store;
+        fillStore(store, 400);
+        store.readers = 0;
+        const TEmailThread::Records all = store.analyse();
+        store.summaryCache = store.dir.filePath(QStringLiteral("summaries.sqlite"));
+
+        RecordingHost host;
+        host.stepByStep = true;
+        RecordingStatusWindow window(&host);
+        window.cancelOnStatus = QStringLiteral("Email 40 of ");
+        AttachmentList list;
+        auto *settings = new TSettings;
+        settings->getFromDefaultFolder = true;
+        const int readers = 2;
+        auto *analysis = new TAnalyseThread(settings, &window, &host,
+                                            maildir::storeFactory({store.root}, store.summaryCache),
+                                            &list, readers);
+        QSignalSpy ended(analysis, &QObject::destroyed);
+        QVERIFY(ended.wait(60000));
+        QCOMPARE(window.lastStatus, QStringLiteral("Interrupted by user. 40 emails processed, "
+                                                   "1 other entries skipped"));
+        // The records of the first 39 emails, as a walk without readers lists them.
+        QVERIFY(list.count() > 0);
+        QVERIFY(list.count() < int(all.size()));
+        for (int i = 0; i < list.count(); ++i)
+            QCOMPARE(list.record(i)->EntryId, all[size_t(i)]->EntryId);
+        const QString next = all[size_t(list.count())]->EntryId;
+        QVERIFY(!next.endsWith(list.record(list.count() - 1)->EntryId.section(u':', -1)));
+        const qsizetype read = cachedFiles(store.summaryCache, store.root);
+        QVERIFY2(read >= 39 && read <= 40 + TAnalyseThread::readAhead(readers),
+                 qPrintable(QString::number(read)));
+    }
+
+    void readersKeepTheOrderGiven()
+    {
+        SummaryReaders readers(4);
+        std::vector<SummaryReaders::Ticket> tickets;
+        std::mt19937 random(5);
+        for (int i = 0; i < 200; ++i) {
+            const int pause = int(random() % 300);
+            tickets.push_back(readers.start([i, pause](QByteArray &scratch) {
+                scratch.resize(pause); // each thread's own, reused
+                std::this_thread::sleep_for(std::chrono::microseconds(pause));
+                mailstore::EmailSummary summary;
+                summary.size = i;
+                return std::optional(summary);
+            }));
+        }
+        for (int i = 0; i < 200; ++i) {
+            const auto summary = readers.wait(tickets[size_t(i)], [] { return false; });
+            QVERIFY(summary);
+            QCOMPARE(summary->size, i);
+        }
+        QCOMPARE(readers.started(), 200);
+    }
+
+    void readingThatFailsGivesNothing()
+    {
+        SummaryReaders readers(1);
+        const auto throwing =
+            readers.start([](QByteArray &) -> std::optional<mailstore::EmailSummary> {
+                throw std::runtime_error("unreadable");
+            });
+        const auto empty =
+            readers.start([](QByteArray &) { return std::optional<mailstore::EmailSummary>(); });
+        const auto fine = readers.start(readingOf(QStringLiteral("fine")));
+        QVERIFY(!readers.wait(throwing, [] { return false; }));
+        QVERIFY(!readers.wait(empty, [] { return false; }));
+        QCOMPARE(readers.wait(fine, [] { return false; })->subject, QStringLiteral("fine"));
+    }
+
+    // Waiting ends when asked to, however long the reading takes; no more readings run
+    // at once than there are threads.
+    void waitingStopsWhenAsked()
+    {
+        std::promise<void> release;
+        std::shared_future<void> released = release.get_future().share();
+        SummaryReaders readers(1);
+        const auto slow = readers.start([released](QByteArray &) {
+            released.wait();
+            return std::optional(mailstore::EmailSummary());
+        });
+        std::vector<SummaryReaders::Ticket> queued;
+        for (int i = 0; i < 10; ++i)
+            queued.push_back(readers.start(readingOf(QString::number(i))));
+        std::atomic<int> asked = 0;
+        QVERIFY(!readers.wait(slow, [&asked] { return ++asked == 3; }));
+        QCOMPARE(asked.load(), 3);
+        QCOMPARE(readers.started(), 1);
+        release.set_value();
+        QCOMPARE(readers.wait(queued.back(), [] { return false; })->subject, QStringLiteral("9"));
+        QCOMPARE(readers.started(), 11);
+    }
+
+    // The command-line tool keeps the cache in the user's cache folder unless told not to,
+    // and lists the same either way.
+    void commandLineCacheAndNoCache()
+    {
+        MaildirFixture store;
+        fillStore(store, 150);
+        QTemporaryDir home;
+        const auto run = [&](const QStringList &extra) {
+            QProcess cli;
+            QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+            environment.insert(QStringLiteral("XDG_CACHE_HOME"), home.path());
+            cli.setProcessEnvironment(environment);
+            cli.start(QStringLiteral(QB_CLI_PATH),
+                      QStringList{QStringLiteral("analyze"), QStringLiteral("--store"), store.root,
+                                  QStringLiteral("--folder"), QStringLiteral("Email Folders\\Mail"),
+                                  QStringLiteral("--csv")} +
+                          extra);
+            cli.waitForFinished(60000);
+            return cli.readAllStandardOutput();
+        };
+        const QString cacheFile =
+            home.filePath(QStringLiteral("quillbrook/maildir-summaries.sqlite"));
+        const QByteArray uncached = run({QStringLiteral("--no-cache")});
+        QVERIFY(uncached.count("\r\n") > 150);
+        QVERIFY(!QFile::exists(cacheFile));
+        QCOMPARE(run({}), uncached);
+        QVERIFY(QFile::exists(cacheFile));
+        QCOMPARE(run({}), uncached);
+        QVERIFY(QFile::remove(cacheFile));
+        QCOMPARE(run({}), uncached);
+    }
+
+private:
+    static QByteArray emailWith(const QByteArray &filename)
+    {
+        return "From: Bob <bob@example.org>\nSubject: s\nContent-Type: multipart/mixed; "
+               "boundary=b\n\n--b\nContent-Type: text/plain\n\nhi\n--b\nContent-Type: "
+               "application/octet-stream; name=\"" +
+               filename + "\"\n\nxxxxx\n--b--\n";
+    }
+    static QStringList namesIn(const TEmailThread::Records &records)
+    {
+        QStringList names;
+        for (const auto &record : records)
+            names << record->Filename;
+        return names;
+    }
+};
+
+QTEST_GUILESS_MAIN(TestParallelAnalysis)
+#include "test_parallel_analysis.moc"
