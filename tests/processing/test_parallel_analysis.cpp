@@ -333,6 +333,32 @@ private Q_SLOTS:
         QCOMPARE(run({}), uncached);
     }
 
+    // The table takes a row's size and date texts from the row before when they are the
+    // same, and only then.
+    void tableRowsShareOnlyEqualTexts()
+    {
+        AttachmentList list;
+        const double day = 45000.25;
+        const struct
+        {
+            qint64 size;
+            double date;
+        } rows[] = {{1500, day},  {1500, day}, {1500, day + 1}, {2'500'000, day + 1},
+                    {0, day + 1}, {0, 0},      {1500, 0},       {1500, day}};
+        for (const auto &row : rows) {
+            list.append(QStringLiteral("s"),
+                        std::make_shared<const TAttach>(TAttach{
+                            QStringLiteral("s"), QStringLiteral("f"), QStringLiteral("Inbox\\"),
+                            row.size, QStringLiteral("a.pdf"), QStringLiteral("pdf"), row.date,
+                            QStringLiteral("id"), 1, QStringLiteral("store")}));
+        }
+        QStringList lines;
+        table::writeCsv(list, [&lines](const QString &line) { lines << line; });
+        QCOMPARE(lines.size(), list.count() + 1);
+        for (int i = 0; i < list.count(); ++i)
+            QCOMPARE(lines[i + 1], table::rowTexts(list, i).join(u',') + QStringLiteral("\r\n"));
+    }
+
 private:
     static QByteArray emailWith(const QByteArray &filename)
     {

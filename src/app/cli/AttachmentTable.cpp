@@ -25,6 +25,44 @@ QString csvField(const QString &text)
     return QLatin1Char('"') + quoted + QLatin1Char('"');
 }
 
+// The texts of rows in turn. The rows of one email follow each other and share its size
+// and date, whose texts take the most work: they are made once per email.
+class RowTexts
+{
+public:
+    explicit RowTexts(const QLocale &locale) : m_locale(locale) {}
+
+    QStringList of(const AttachmentList &list, int position)
+    {
+        const auto record = list.record(position);
+        if (!record)
+            return {};
+        if (m_sizeText.isNull() || record->Size != m_size) {
+            m_size = record->Size;
+            m_sizeText = SizeText(*record, m_locale);
+        }
+        if (m_dateText.isNull() || record->Date != m_date) {
+            m_date = record->Date;
+            m_dateText = dateText(record->Date, m_locale);
+        }
+        QStringList texts;
+        for (int column = 1; column <= 7; ++column) {
+            const auto which = AttachColumn(column);
+            texts << (which == AttachColumn::Size   ? m_sizeText
+                      : which == AttachColumn::Date ? m_dateText
+                                                    : cellText(*record, which, m_locale));
+        }
+        return texts;
+    }
+
+private:
+    const QLocale &m_locale;
+    qint64 m_size = 0;
+    QString m_sizeText;
+    double m_date = 0;
+    QString m_dateText;
+};
+
 } // namespace
 
 QStringList headings()
@@ -55,16 +93,18 @@ void writeCsv(const AttachmentList &list, const LineSink &sink, const QLocale &l
         return quoted.join(QLatin1Char(',')) + QStringLiteral("\r\n");
     };
     sink(line(headings()));
+    RowTexts rows(locale);
     for (int i = 0; i < list.count(); ++i)
-        sink(line(rowTexts(list, i, locale)));
+        sink(line(rows.of(list, i)));
 }
 
 void writeAligned(const AttachmentList &list, const LineSink &sink, const QLocale &locale)
 {
     // Two passes over the rows: one for the column widths, one to print; a row's cells
     // live only while it is measured or printed.
+    RowTexts rows(locale);
     const auto cells = [&](int position) {
-        QStringList texts = position < 0 ? headings() : rowTexts(list, position, locale);
+        QStringList texts = position < 0 ? headings() : rows.of(list, position);
         for (QString &text : texts)
             text = cli::terminalSafe(text, cellWidth);
         return texts;
