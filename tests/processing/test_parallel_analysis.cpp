@@ -333,6 +333,40 @@ private Q_SLOTS:
         QCOMPARE(run({}), uncached);
     }
 
+    // The tool reads the system's time zone once, the zone TZ names when it is set.
+    void commandLineKeepsTheTimeZone()
+    {
+        MaildirFixture store;
+        store.add(QStringLiteral("cur/1.a:2,S"), emailWith("a.pdf"));
+        const struct timespec times[2] = {{0, UTIME_OMIT}, {1700000000, 0}};
+        QCOMPARE(::utimensat(AT_FDCWD,
+                             QFile::encodeName(store.root + QStringLiteral("/cur/1.a:2,S")), times,
+                             0),
+                 0);
+        const auto dateWith = [&](const QByteArray &zone) {
+            QProcess cli;
+            QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+            environment.remove(QStringLiteral("TZ"));
+            if (!zone.isNull())
+                environment.insert(QStringLiteral("TZ"), QString::fromLatin1(zone));
+            environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("C"));
+            cli.setProcessEnvironment(environment);
+            cli.start(QStringLiteral(QB_CLI_PATH),
+                      {QStringLiteral("analyze"), QStringLiteral("--store"), store.root,
+                       QStringLiteral("--csv"), QStringLiteral("--no-cache")});
+            cli.waitForFinished(60000);
+            return cli.readAllStandardOutput().split('\n').value(1).split(',').value(5);
+        };
+        const QByteArray system = dateWith({});
+        QVERIFY(!system.isEmpty());
+        QCOMPARE(dateWith(":/etc/localtime"), system);
+        if (!QFile::exists(QStringLiteral("/usr/share/zoneinfo/Asia/Kolkata")))
+            QSKIP("no time zone data");
+        // Half an hour off any zone whole hours off UTC: never the system's by chance.
+        const QByteArray kolkata = dateWith("Asia/Kolkata");
+        QVERIFY2(kolkata.contains(":43:20") && kolkata != system, kolkata.constData());
+    }
+
     // The table takes a row's size and date texts from the row before when they are the
     // same, and only then.
     void tableRowsShareOnlyEqualTexts()

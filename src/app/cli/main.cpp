@@ -3,6 +3,7 @@
 #include "CliSupport.h"
 #include "JobCommand.h"
 #include "SettingsCommand.h"
+#include "common/TimeZoneFile.h"
 #include "lang/TStringLoader.h"
 
 #include <QCoreApplication>
@@ -32,6 +33,7 @@ int main(int argc, char *argv[])
     // Past a file size limit (ulimit -f) a write fails with EFBIG and the attachment is
     // reported as failed, instead of the signal ending the process mid-job.
     std::signal(SIGXFSZ, SIG_IGN);
+    qb::readTimeZoneFileOnce();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("quillbrook-cli"));
     g_mime_init();

@@ -1,3 +1,4 @@
+#include "common/TimeZoneFile.h"
 #include "mailstore/StoreConfig.h"
 #include "ui/MainWindow.h"
 
@@ -11,6 +12,7 @@ int main(int argc, char *argv[])
     // Past a file size limit (ulimit -f) a write fails with EFBIG and the attachment is
     // reported as failed, instead of the signal ending the process mid-job.
     std::signal(SIGXFSZ, SIG_IGN);
+    qb::readTimeZoneFileOnce();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Quillbrook"));
     QApplication::setOrganizationName(QStringLiteral("Vellmor Software"));
