@@ -125,7 +125,8 @@ mailstore::SummarySource MaildirItem::summarySource()
     std::shared_ptr<PendingSummaries> pending;
     if (const auto cached = m_session->cachedFolder(*m_folder)) {
         struct stat info = {};
-        if (m_session->fileStatus(*m_folder, m_file, &info) && S_ISREG(info.st_mode)) {
+        if (cached->size() > 0 && m_session->fileStatus(*m_folder, m_file, &info) &&
+            S_ISREG(info.st_mode)) {
             if (auto known = cached->find(m_file.uniqueName, FileStamp::of(info)))
                 return {std::move(known), {}};
         }
