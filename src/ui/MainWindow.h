@@ -68,6 +68,8 @@ public:
 
     // Opens a settings file, as File > Open does; errors are shown in a message box.
     bool openFile(const QString &fileName);
+    // openFile without its error box: throws qb::Error, and the window keeps its state.
+    void loadSettingsFile(const QString &fileName);
     bool saveFile(const QString &fileName);
 
     // True while an analysis or a job runs: the list is theirs until they end.
@@ -152,6 +154,9 @@ public:
     // stays on top, and the box must come in front of it), else this one.
     QWidget *dialogParent();
 
+    // The error box of a command that failed.
+    void showError(const QString &message);
+
     // The questions the window asks; tests answer them through the message boxes.
     enum class Answer { Yes, No, Cancel };
     Answer askSaveChanges();
@@ -169,7 +174,6 @@ private:
     QWidget *buildAttachmentsPage();
     QWidget *buildOptionsPage();
     void afterCreate();
-    void showError(const QString &message);
     void watchWorker(QThread *worker);
     void updateWorkerCommands();
     void summariseAnalysis(int emails, bool cancelled);

@@ -15,15 +15,20 @@ void MainWindow::open()
 bool MainWindow::openFile(const QString &fileName)
 {
     try {
-        m_settings->loadFromFile(fileName);
+        loadSettingsFile(fileName);
     } catch (const qb::Error &e) {
         showError(e.message());
         return false;
     }
+    return true;
+}
+
+void MainWindow::loadSettingsFile(const QString &fileName)
+{
+    m_settings->loadFromFile(fileName);
     setTitle();
     settingsToControls();
     recentFiles->addRecent(fileName);
-    return true;
 }
 
 void MainWindow::save()
