@@ -2,6 +2,7 @@
 #include "CheckUpdateCommand.h"
 #include "CliSupport.h"
 #include "JobCommand.h"
+#include "OpenCommand.h"
 #include "SettingsCommand.h"
 #include "common/TimeZoneFile.h"
 #include "lang/TStringLoader.h"
@@ -23,6 +24,7 @@ const char *const usage =
     "  save      save the selected attachments to files, keeping them\n"
     "  settings  show or write a settings file\n"
     "  check-update  ask the maker's web site whether a newer release exists\n"
+    "  open      make the desktop program that runs open a settings file\n"
     "Run 'quillbrook-cli COMMAND --help' for a command's options,\n"
     "and 'quillbrook-cli --version' for the version and release.\n";
 
@@ -51,6 +53,9 @@ int main(int argc, char *argv[])
         status = runJobCommand(command, arguments);
     } else if (command == QLatin1String("settings")) {
         status = runSettingsCommand(arguments.mid(2));
+    } else if (command == QLatin1String("open")) {
+        arguments.removeAt(1);
+        status = runOpenCommand(arguments);
     } else if (command == QLatin1String("check-update")) {
         arguments.removeAt(1);
         status = runCheckUpdateCommand(arguments);

@@ -1,3 +1,5 @@
+#include "CommandBus.h"
+#include "StartArguments.h"
 #include "common/TimeZoneFile.h"
 #include "mailstore/StoreConfig.h"
 #include "ui/MainWindow.h"
@@ -16,19 +18,23 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Quillbrook"));
     QApplication::setOrganizationName(QStringLiteral("Vellmor Software"));
+    // Settled before the main window exists: a second copy started with a settings file
+    // hands it to the first and ends here.
+    const QString settingsFile = settingsFileArgument(QApplication::arguments());
+    CommandBus commandBus;
+    if (const std::optional<int> handedOver = commandBus.start(settingsFile))
+        return *handedOver;
     g_mime_init();
     int status = 0;
     {
         // --store DIR (repeatable) opens those Maildirs, as the command-line tool does.
-        QStringList stores;
-        const QStringList arguments = QApplication::arguments();
-        for (int i = 1; i + 1 < arguments.size(); ++i) {
-            if (arguments[i] == QLatin1String("--store"))
-                stores << arguments[++i];
-        }
-        MainWindow window(mailstore::configuredStores(stores));
+        MainWindow window(mailstore::configuredStores(storeArguments(QApplication::arguments())));
+        commandBus.serve(&window);
         window.show();
+        if (!settingsFile.isEmpty())
+            window.openFile(settingsFile);
         status = QApplication::exec();
+        commandBus.close();
     }
     g_mime_shutdown();
     return status;
