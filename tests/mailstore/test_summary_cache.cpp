@@ -168,6 +168,27 @@ private Q_SLOTS:
         QVERIFY(!cached->find(QStringLiteral("3.c"), stamp));
     }
 
+    void hugeSummaryIsNotKept()
+    {
+        Folder folder;
+        const FileStamp small = folder.add(QStringLiteral("1.a"));
+        const FileStamp huge = folder.add(QStringLiteral("2.b"));
+        const qsizetype fill = SummaryCache::largestEntry / qsizetype(sizeof(QChar));
+        {
+            SummaryCache cache(folder.cachePath);
+            cache.folder(folder.directory, folder.listing());
+            cache.pending()->add(folder.directory, QStringLiteral("1.a"), small,
+                                 summary(QString(fill - 100, QLatin1Char('s')), {}));
+            cache.pending()->add(folder.directory, QStringLiteral("2.b"), huge,
+                                 summary(QString(fill, QLatin1Char('s')), {}));
+        }
+        SummaryCache cache(folder.cachePath);
+        const auto kept = folder.find(cache, QStringLiteral("1.a"), small);
+        QVERIFY(kept);
+        QCOMPARE(kept->subject.size(), fill - 100);
+        QVERIFY(!folder.find(cache, QStringLiteral("2.b"), huge));
+    }
+
     // Rows of files no longer listed go, and do not come back with a file of that name.
     void rowsOfFilesGoneAreRemoved()
     {

@@ -50,6 +50,8 @@ void PendingSummaries::add(const QString &directory, const QString &uniqueName,
                            const FileStamp &stamp, const mailstore::EmailSummary &summary)
 {
     Row row{directory, uniqueName, encodeEntry(uniqueName, stamp, summary)};
+    if (row.entry.size() > SummaryCache::largestEntry)
+        return;
     const std::lock_guard lock(m_mutex);
     m_rows.push_back(std::move(row));
 }
@@ -386,7 +388,11 @@ void SummaryCache::replace(const QString &directory, const QString &oldUniqueNam
     std::vector<Stale> removals;
     if (const auto folder = folderId(directory, false))
         removals.push_back({*folder, oldUniqueName});
-    write({{directory, newUniqueName, encodeEntry(newUniqueName, stamp, summary)}}, removals);
+    std::vector<PendingSummaries::Row> rows{
+        {directory, newUniqueName, encodeEntry(newUniqueName, stamp, summary)}};
+    if (rows.front().entry.size() > largestEntry)
+        rows.clear();
+    write(rows, removals);
 }
 
 void SummaryCache::forget(const QString &directory, const QString &uniqueName)

@@ -76,6 +76,9 @@ public:
     static constexpr int formatVersion = 1;
     // When this many summaries wait, the session stores them.
     static constexpr qsizetype storeBatch = 512;
+    // A larger summary (a subject of megabytes, thousands of attachments) is not kept:
+    // reading such an email again costs less than loading it with its folder each time.
+    static constexpr qsizetype largestEntry = 1 << 20;
 
     // $XDG_CACHE_HOME/quillbrook/maildir-summaries.sqlite, ~/.cache when unset.
     static QString defaultPath();
