@@ -5,6 +5,7 @@
 #include "DestinationFolderWindow.h"
 #include "GridColumns.h"
 #include "GuiHost.h"
+#include "HelpMenu.h"
 #include "Localise.h"
 #include "StatusWindow.h"
 #include "TFormInfo.h"
@@ -46,6 +47,8 @@ MainWindow::MainWindow(mailstore::ApplicationFactory stores, QWidget *parent)
     TLogManager::setMessageSink(errorBoxesOf(m_host));
     buildMenus();
     buildPages();
+    // The Help menu's entries, the help button and the help contexts, before localising.
+    new HelpMenu(this);
     updateWorkerCommands();
     m_statusText = new QLabel(this);
     m_statusText->setObjectName(QStringLiteral("statusText"));

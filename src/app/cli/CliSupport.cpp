@@ -4,6 +4,7 @@
 #include "TerminalText.h"
 
 #include <QCommandLineParser>
+#include <QCoreApplication>
 
 #include <atomic>
 #include <csignal>
@@ -39,13 +40,24 @@ int usageError(const QString &message)
     return 1;
 }
 
+QString helpText(const QCommandLineParser &parser)
+{
+    // Qt names the program by the path it was started with; the usage names the command.
+    QString text = parser.helpText();
+    const qsizetype options = text.indexOf(QLatin1String(" [options]"));
+    if (text.startsWith(QLatin1String("Usage: ")) && options > 0)
+        text.replace(7, options - 7,
+                     QStringLiteral("quillbrook-cli ") + QCoreApplication::arguments().value(1));
+    return text;
+}
+
 std::optional<int> parseOptions(QCommandLineParser &parser, const QStringList &arguments)
 {
     parser.addHelpOption();
     if (!parser.parse(arguments))
         return usageError(parser.errorText());
     if (parser.isSet(QStringLiteral("help"))) {
-        printOut(parser.helpText());
+        printOut(helpText(parser));
         return 0;
     }
     if (!parser.positionalArguments().isEmpty())

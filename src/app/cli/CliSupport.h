@@ -17,6 +17,10 @@ void printOut(const QString &text);
 // was given, so controls show as \xNN. Returns the exit status for bad input.
 int usageError(const QString &message);
 
+// A command's --help text, whose usage line names it as it is typed: "quillbrook-cli
+// analyze [options]".
+QString helpText(const QCommandLineParser &parser);
+
 // Parses a command's options, with --help. Returns the exit status when the command
 // is already done (help shown, or bad options reported); nothing when it should run.
 std::optional<int> parseOptions(QCommandLineParser &parser, const QStringList &arguments);

@@ -18,7 +18,7 @@ int runOpenCommand(const QStringList &arguments)
     if (!parser.parse(arguments))
         return cli::usageError(parser.errorText());
     if (parser.isSet(QStringLiteral("help"))) {
-        cli::printOut(parser.helpText());
+        cli::printOut(cli::helpText(parser));
         return 0;
     }
     const QStringList files = parser.positionalArguments();

@@ -1,5 +1,6 @@
 #include "CommandBus.h"
 #include "StartArguments.h"
+#include "UsageText.h"
 #include "common/TimeZoneFile.h"
 #include "mailstore/StoreConfig.h"
 #include "ui/MainWindow.h"
@@ -15,6 +16,8 @@ int main(int argc, char *argv[])
     // reported as failed, instead of the signal ending the process mid-job.
     std::signal(SIGXFSZ, SIG_IGN);
     qb::readTimeZoneFileOnce();
+    if (const std::optional<int> answered = answerInformationOptions(argc, argv))
+        return *answered;
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Quillbrook"));
     QApplication::setOrganizationName(QStringLiteral("Vellmor Software"));
