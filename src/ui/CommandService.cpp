@@ -69,7 +69,8 @@ void CommandService::openSettingsFile(const QString &path)
 
 void CommandService::afterReply(std::function<void(MainWindow &)> show)
 {
-    // The error reply is sent already; a modal box here would hold the caller's answer.
+    // The error reply has gone. The box comes on the event loop's next turn, so that this
+    // call ends at once and the box's own loop never runs inside it.
     QTimer::singleShot(0, this, [this, show = std::move(show)] {
         if (m_window)
             show(*m_window);

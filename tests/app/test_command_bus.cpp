@@ -7,6 +7,7 @@
 #include "settings/TSettings.h"
 #include "support/BoxWatcher.h"
 #include "support/BusClient.h"
+#include "support/SettingsFile.h"
 #include "ui/MainWindow.h"
 #include "ui/TMRUManager.h"
 
@@ -33,19 +34,6 @@ struct Mailbox
         store.setDefaultInbox(store.addFolder(top, QStringLiteral("Inbox")));
     }
 };
-
-bool writeSettings(const QString &path, const QString &logFile)
-{
-    TSettings settings;
-    settings.logToFile = true;
-    settings.logFilename = logFile;
-    try {
-        settings.saveToFile(path);
-    } catch (...) {
-        return false;
-    }
-    return true;
-}
 
 QString nameOwner()
 {
@@ -90,8 +78,8 @@ private Q_SLOTS:
         g_mime_init();
         m_weekly = m_files.filePath(QStringLiteral("weekly.qbk"));
         m_other = m_files.filePath(QStringLiteral("other.qbk"));
-        QVERIFY(writeSettings(m_weekly, QStringLiteral("/logs/weekly.log")));
-        QVERIFY(writeSettings(m_other, QStringLiteral("/logs/other.log")));
+        QVERIFY(writeSettingsFile(m_weekly, QStringLiteral("/logs/weekly.log")));
+        QVERIFY(writeSettingsFile(m_other, QStringLiteral("/logs/other.log")));
     }
 
     void commandLine()
@@ -207,7 +195,7 @@ private Q_SLOTS:
                  QStringLiteral("other.qbk - Quillbrook by Vellmor Software"));
 
         const QString quoted = m_files.filePath(QStringLiteral("say \"hi\".qbk"));
-        QVERIFY(writeSettings(quoted, QStringLiteral("/logs/quoted.log")));
+        QVERIFY(writeSettingsFile(quoted, QStringLiteral("/logs/quoted.log")));
         run = runClient(cli, {QStringLiteral("open"), quoted});
         QCOMPARE(run.exitCode, 1);
         QVERIFY2(run.err.contains(QStringLiteral("cannot be sent to the desktop program: the path "

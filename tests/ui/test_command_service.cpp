@@ -7,6 +7,7 @@
 #include "settings/TSettings.h"
 #include "support/BoxWatcher.h"
 #include "support/BusClient.h"
+#include "support/SettingsFile.h"
 #include "ui/CommandService.h"
 #include "ui/DestinationFolderWindow.h"
 #include "ui/MainWindow.h"
@@ -48,22 +49,6 @@ struct Mailbox
     std::shared_ptr<MemoryStore::FolderData> inbox = store.addFolder(top, QStringLiteral("Inbox"));
     Mailbox() { store.setDefaultInbox(inbox); }
 };
-
-// A settings file that logs to logFile and saves to saveFolder.
-bool writeSettings(const QString &path, const QString &logFile, const QString &saveFolder = {})
-{
-    TSettings settings;
-    settings.logToFile = true;
-    settings.logFilename = logFile;
-    settings.saveFolder = saveFolder;
-    settings.getFromDefaultFolder = true;
-    try {
-        settings.saveToFile(path);
-    } catch (...) {
-        return false;
-    }
-    return true;
-}
 
 // A Maildir of emails "Email 0" to "Email n-1", each with one PDF attachment.
 bool makeMaildir(const QString &root, int emails)
@@ -121,14 +106,14 @@ private Q_SLOTS:
         g_mime_init();
         m_weekly = m_files.filePath(QStringLiteral("weekly.qbk"));
         m_other = m_files.filePath(QStringLiteral("other.qbk"));
-        QVERIFY(writeSettings(m_weekly, QStringLiteral("/logs/weekly.log")));
-        QVERIFY(writeSettings(m_other, QStringLiteral("/logs/other.log")));
+        QVERIFY(writeSettingsFile(m_weekly, QStringLiteral("/logs/weekly.log")));
+        QVERIFY(writeSettingsFile(m_other, QStringLiteral("/logs/other.log")));
         const QString folder = m_files.filePath(QStringLiteral("long"));
         QVERIFY(QDir().mkpath(folder));
         m_longest = folder + QLatin1Char('/');
         m_longest += QString(255 - m_longest.size() - 4, u'l') + QStringLiteral(".qbk");
         QCOMPARE(m_longest.size(), 255);
-        QVERIFY(writeSettings(m_longest, QStringLiteral("/logs/longest.log")));
+        QVERIFY(writeSettingsFile(m_longest, QStringLiteral("/logs/longest.log")));
 
         QDBusConnection bus = QDBusConnection::sessionBus();
         QVERIFY(m_service.registerOn(bus));
@@ -399,7 +384,7 @@ private Q_SLOTS:
         const QString laterFolder = dir.filePath(QStringLiteral("later"));
         const QString laterLog = dir.filePath(QStringLiteral("later.log"));
         const QString later = dir.filePath(QStringLiteral("later.qbk"));
-        QVERIFY(writeSettings(later, laterLog, laterFolder));
+        QVERIFY(writeSettingsFile(later, laterLog, laterFolder));
 
         MainWindow window(maildir::storeFactory({root}));
         window.show();
