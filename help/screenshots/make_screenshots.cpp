@@ -209,7 +209,6 @@ int main(int argc, char *argv[])
         else if (help->showContents())
             helpWindow = help->window();
         if (helpWindow) {
-            helpWindow->resize(900, 620);
             helpWindow->showPage(
                 QUrl(QStringLiteral("qthelp://com.vellmor.quillbrook/doc/html/saved-files.html")));
             ok &= waitFor([&] { return helpWindow->contents->model()->rowCount() > 0; });

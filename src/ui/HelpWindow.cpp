@@ -39,7 +39,8 @@ HelpWindow::HelpWindow(const QString &collectionFile, TStringLoader *loader, QWi
 {
     setObjectName(QStringLiteral("HelpWindow"));
     setWindowTitle(QStringLiteral("Quillbrook Help"));
-    resize(860, 600);
+    // Wide enough for the pictures of the main window beside the contents.
+    resize(1000, 680);
     m_engine = new QHelpEngine(collectionFile, this);
     m_engine->setUsesFilterEngine(true);
     m_engine->setupData();
@@ -51,7 +52,7 @@ HelpWindow::HelpWindow(const QString &collectionFile, TStringLoader *loader, QWi
     splitter->addWidget(navigation);
     splitter->addWidget(page);
     splitter->setStretchFactor(1, 1);
-    splitter->setSizes({240, 620});
+    splitter->setSizes({240, 760});
     setCentralWidget(splitter);
     buildToolBar();
     connect(page, &QTextBrowser::sourceChanged, this, &HelpWindow::followInContents);
@@ -79,6 +80,11 @@ void HelpWindow::buildNavigation()
     contents->setObjectName(QStringLiteral("contents"));
     contents->setHeaderHidden(true);
     connect(contents, &QHelpContentWidget::linkActivated, this, &HelpWindow::showPage);
+    // One click on a topic opens it, as in any table of contents.
+    connect(contents, &QTreeView::clicked, this, [this](const QModelIndex &index) {
+        if (const QHelpContentItem *item = m_engine->contentModel()->contentItemAt(index))
+            showPage(item->url());
+    });
     navigation->addTab(contents, QStringLiteral("&Contents"));
 
     auto *indexPage = new QWidget;

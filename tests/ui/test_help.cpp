@@ -216,6 +216,16 @@ private Q_SLOTS:
         HelpWindow *shown = program.help->window();
         QCOMPARE(shown->navigation->currentWidget(), shown->contents);
         QTRY_VERIFY(shown->contents->currentIndex().isValid());
+
+        // One click on a topic of the contents opens it.
+        QHelpContentModel *model = shown->engine()->contentModel();
+        const QModelIndex top = model->index(0, 0);
+        QModelIndex last = model->index(model->rowCount(top) - 1, 0, top);
+        QCOMPARE(model->contentItemAt(last)->title(), QStringLiteral("Troubleshooting"));
+        shown->contents->scrollTo(last);
+        QTest::mouseClick(shown->contents->viewport(), Qt::LeftButton, {},
+                          shown->contents->visualRect(last).center());
+        QCOMPARE(program.shownPage(), QStringLiteral("troubleshooting.html"));
     }
 
     void shiftF1OpensTheTopicOfThePage_data()
