@@ -46,7 +46,7 @@ public:
 
     // Settings files: a tagged stream starting "TPF0". On success fileName becomes
     // path; failures throw qb::Error with the stream's messages ("Cannot open file
-    // %s", "Invalid stream format", ...) and leave fileName as it was.
+    // %s", "Invalid stream format", ...) and leave every field as it was.
     void loadFromFile(const QString &path);
     void saveToFile(const QString &path);
     void readStream(QIODevice &device);

@@ -179,6 +179,11 @@ void TSettings::loadFromFile(const QString &path)
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         throw qb::Error(QStringLiteral("Cannot open file %1").arg(path));
-    readStream(file);
-    fileName = path;
+    // Read into a copy, so a file that fails halfway leaves every setting as it was
+    // (the half-read values would otherwise reach the registry with the rest).
+    TSettings read;
+    read.assign(*this);
+    read.readStream(file);
+    read.fileName = path;
+    assign(read);
 }

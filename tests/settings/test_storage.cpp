@@ -212,6 +212,10 @@ private Q_SLOTS:
         const QString path = dir.filePath(QStringLiteral("cut.qbk"));
         TSettings settings;
         settings.fileName = QStringLiteral("/kept.qbk");
+        settings.saveFolder = QStringLiteral("/kept/saved");
+        settings.firstNumber = 41;
+        settings.includeSubject = true;
+        settings.logFilename = QStringLiteral("kept.log");
         for (int length = 0; length < whole.size(); ++length) {
             QFile file(path);
             QVERIFY(file.open(QIODevice::WriteOnly));
@@ -224,7 +228,12 @@ private Q_SLOTS:
                      qPrintable(QStringLiteral("%1: %2").arg(length).arg(message)));
             const bool insideRecord = length >= 4 + 10 + 1 + 10 && length < whole.size() - 2;
             QCOMPARE(message.startsWith(QStringLiteral("Error reading")), insideRecord);
+            // Nothing of a file that fails is taken, also what came before the failure.
             QCOMPARE(settings.fileName, QStringLiteral("/kept.qbk"));
+            QCOMPARE(settings.saveFolder, QStringLiteral("/kept/saved"));
+            QCOMPARE(settings.firstNumber, 41);
+            QVERIFY(settings.includeSubject);
+            QCOMPARE(settings.logFilename, QStringLiteral("kept.log"));
         }
     }
 
