@@ -8,6 +8,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <any>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -77,10 +78,18 @@ struct EmailSummary
     QStringList attachmentNames; // in the order of the attachments collection
 };
 
-// Reads one email's summary on any thread, apart from the objects of its store. scratch is
-// a buffer that the readings run on one thread share, so that they need not allocate one
-// each. Nothing when the email cannot be read this way: it is then read through its item.
-using SummaryReading = std::function<std::optional<EmailSummary>(QByteArray &scratch)>;
+// What the readings run on one thread keep from one email to the next: a buffer to read
+// into, so that they need not allocate one each, and whatever else the store finds worth
+// keeping (what it made of header values seen before).
+struct ReadingScratch
+{
+    QByteArray buffer;
+    std::any kept;
+};
+
+// Reads one email's summary on any thread, apart from the objects of its store. Nothing
+// when the email cannot be read this way: it is then read through its item.
+using SummaryReading = std::function<std::optional<EmailSummary>(ReadingScratch &scratch)>;
 
 // How analysis gets an email's summary: known at once, or by a reading it may run elsewhere.
 struct SummarySource

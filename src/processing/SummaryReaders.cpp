@@ -63,7 +63,7 @@ int SummaryReaders::started() const
 void SummaryReaders::serve()
 {
     // Each thread reads into a buffer of its own, again and again.
-    QByteArray scratch;
+    mailstore::ReadingScratch scratch;
     std::unique_lock lock(m_mutex);
     for (;;) {
         m_work.wait(lock, [this] { return m_ending || !m_queue.empty(); });

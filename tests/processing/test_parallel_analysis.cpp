@@ -1,6 +1,7 @@
 #include "AttachmentTable.h"
 #include "mailstore/maildir/MaildirSession.h"
 #include "mailstore/maildir/SummaryCache.h"
+#include "mailstore/mime/HeaderMemo.h"
 #include "processing/SummaryReaders.h"
 #include "support/MaildirFixture.h"
 
@@ -92,7 +93,7 @@ qsizetype cachedFiles(const QString &cachePath, const QString &directory)
 
 mailstore::SummaryReading readingOf(const QString &subject)
 {
-    return [subject](QByteArray &) {
+    return [subject](mailstore::ReadingScratch &) {
         mailstore::EmailSummary summary;
         summary.subject = subject;
         return std::optional(summary);
@@ -247,8 +248,8 @@ private Q_SLOTS:
         std::mt19937 random(5);
         for (int i = 0; i < 200; ++i) {
             const int pause = int(random() % 300);
-            tickets.push_back(readers.start([i, pause](QByteArray &scratch) {
-                scratch.resize(pause); // each thread's own, reused
+            tickets.push_back(readers.start([i, pause](mailstore::ReadingScratch &scratch) {
+                scratch.buffer.resize(pause); // each thread's own, reused
                 std::this_thread::sleep_for(std::chrono::microseconds(pause));
                 mailstore::EmailSummary summary;
                 summary.size = i;
@@ -266,12 +267,12 @@ private Q_SLOTS:
     void readingThatFailsGivesNothing()
     {
         SummaryReaders readers(1);
-        const auto throwing =
-            readers.start([](QByteArray &) -> std::optional<mailstore::EmailSummary> {
+        const auto throwing = readers.start(
+            [](mailstore::ReadingScratch &) -> std::optional<mailstore::EmailSummary> {
                 throw std::runtime_error("unreadable");
             });
-        const auto empty =
-            readers.start([](QByteArray &) { return std::optional<mailstore::EmailSummary>(); });
+        const auto empty = readers.start(
+            [](mailstore::ReadingScratch &) { return std::optional<mailstore::EmailSummary>(); });
         const auto fine = readers.start(readingOf(QStringLiteral("fine")));
         QVERIFY(!readers.wait(throwing, [] { return false; }));
         QVERIFY(!readers.wait(empty, [] { return false; }));
@@ -285,7 +286,7 @@ private Q_SLOTS:
         std::promise<void> release;
         std::shared_future<void> released = release.get_future().share();
         SummaryReaders readers(1);
-        const auto slow = readers.start([released](QByteArray &) {
+        const auto slow = readers.start([released](mailstore::ReadingScratch &) {
             released.wait();
             return std::optional(mailstore::EmailSummary());
         });
@@ -299,6 +300,52 @@ private Q_SLOTS:
         release.set_value();
         QCOMPARE(readers.wait(queued.back(), [] { return false; })->subject, QStringLiteral("9"));
         QCOMPARE(readers.started(), 11);
+    }
+
+    // Readers remember header values across emails; what they find must be what a reading
+    // of each email alone finds, also once the memo has filled and started again.
+    void rememberedHeadersReadTheSame()
+    {
+        QList<QByteArray> emails;
+        QDirIterator corpus(QStringLiteral(QB_MIME_CORPUS), QDir::Files);
+        while (corpus.hasNext()) {
+            QFile email(corpus.next());
+            QVERIFY(email.open(QIODevice::ReadOnly));
+            emails << email.readAll();
+        }
+        const QByteArray head = "Content-Type: multipart/mixed; boundary=\"b%1\"\n\n--b%1\n";
+        for (const char *part :
+             {"Content-Type: text/plain; charset=utf-8\n\nx\n",
+              "Content-Type: application/pdf; name=\"=?UTF-8?B?SGVsbG8=?=.pdf\"\n\nx\n",
+              "Content-Type: application/pdf\nContent-Disposition: attachment;\n"
+              " filename*0*=UTF-8''R%C3%A9sum;\n filename*1*=%C3%A9.pdf\n\nx\n",
+              "Content-Type: image/png\nContent-Disposition: inline\n\nx\n",
+              "Content-Type: (comment) text/html ; name = x.html\nContent-Disposition: "
+              "attachment\n\nx\n",
+              "Content-Type: ;;; broken\nContent-Disposition: ;filename=\"\"\n\nx\n"}) {
+            for (int i = 0; i < 3; ++i)
+                emails << QByteArray(head).replace("%1", QByteArray::number(emails.size())) + part;
+        }
+        for (int i = 0; i < int(mime::HeaderMemo::capacity) + 50; ++i)
+            emails << QByteArray(head).replace("%1", QByteArray::number(i)) +
+                          "Content-Type: text/plain\n\nx\n";
+        emails += emails.mid(0, 60);
+        mime::HeaderMemo memo;
+        for (const QByteArray &email : std::as_const(emails)) {
+            const mime::ParsedEmail alone(email);
+            const mime::ParsedEmail remembering(email, &memo);
+            QCOMPARE(remembering.tree().nodes().size(), alone.tree().nodes().size());
+            for (size_t n = 0; n < alone.tree().nodes().size(); ++n) {
+                QCOMPARE(remembering.tree().nodes()[n].mimeType, alone.tree().nodes()[n].mimeType);
+                QCOMPARE(remembering.tree().nodes()[n].boundary, alone.tree().nodes()[n].boundary);
+            }
+            QCOMPARE(attachmentNamesIn(email), [&] {
+                QStringList names;
+                for (const auto &part : remembering.attachments())
+                    names << part.filename;
+                return names;
+            }());
+        }
     }
 
     // The command-line tool keeps the cache in the user's cache folder unless told not to,

@@ -103,15 +103,15 @@ const mailstore::EmailSummary &MaildirItem::summary()
 {
     if (!m_summary) {
         const QString first = path();
-        QByteArray buffer;
+        mailstore::ReadingScratch scratch;
         FileStamp stamp;
         try {
-            m_summary = readSummary(first, buffer, &stamp);
+            m_summary = readSummary(first, scratch, &stamp);
         } catch (const qb::MailStoreError &) {
             // Renamed between the look-up and the read: follow it once.
             if (QFile::exists(first))
                 throw;
-            m_summary = readSummary(path(), buffer, &stamp);
+            m_summary = readSummary(path(), scratch, &stamp);
         }
     }
     return *m_summary;
@@ -136,8 +136,8 @@ mailstore::SummarySource MaildirItem::summarySource()
         pending = cache.pending();
     }
     return {std::nullopt,
-            [path, directory = m_folder->directory, uniqueName = m_file.uniqueName,
-             pending](QByteArray &scratch) -> std::optional<mailstore::EmailSummary> {
+            [path, directory = m_folder->directory, uniqueName = m_file.uniqueName, pending](
+                mailstore::ReadingScratch &scratch) -> std::optional<mailstore::EmailSummary> {
                 FileStamp stamp;
                 std::optional<mailstore::EmailSummary> summary;
                 try {

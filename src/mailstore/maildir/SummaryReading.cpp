@@ -1,5 +1,6 @@
 #include "SummaryReading.h"
 
+#include "mailstore/mime/HeaderMemo.h"
 #include "mailstore/mime/ParsedEmail.h"
 
 #include <sys/stat.h>
@@ -40,19 +41,26 @@ mailstore::EmailSummary summaryOf(const mime::ParsedEmail &email, const FileStam
     return summary;
 }
 
-mailstore::EmailSummary readSummary(const QString &path, QByteArray &scratch, FileStamp *stamp)
+mailstore::EmailSummary readSummary(const QString &path, mailstore::ReadingScratch &scratch,
+                                    FileStamp *stamp)
 {
+    auto *memo = std::any_cast<std::shared_ptr<mime::HeaderMemo>>(&scratch.kept);
+    if (!memo) {
+        scratch.kept = std::make_shared<mime::HeaderMemo>();
+        memo = std::any_cast<std::shared_ptr<mime::HeaderMemo>>(&scratch.kept);
+    }
+    QByteArray &buffer = scratch.buffer;
     struct stat info = {};
-    mime::readEmailFile(path, scratch, &info);
+    mime::readEmailFile(path, buffer, &info);
     *stamp = FileStamp::of(info);
     mailstore::EmailSummary summary;
     {
-        // The parsed email shares scratch's bytes; it is gone before scratch is reused.
-        const mime::ParsedEmail email(scratch);
+        // The parsed email shares the buffer's bytes; it is gone before the buffer is reused.
+        const mime::ParsedEmail email(buffer, memo->get());
         summary = summaryOf(email, *stamp);
     }
-    if (scratch.capacity() > keptScratch)
-        scratch = QByteArray();
+    if (buffer.capacity() > keptScratch)
+        buffer = QByteArray();
     return summary;
 }
 

@@ -29,10 +29,11 @@ struct FileStamp
 // What analysis lists of a parsed email file with this stamp.
 mailstore::EmailSummary summaryOf(const mime::ParsedEmail &email, const FileStamp &stamp);
 
-// Reads the email file at path with one read into scratch, whose memory serves again
-// for the next file unless it grew past what is worth keeping, and parses its headers
-// and MIME structure; no body is decoded. *stamp gets the file's stamp. Throws
-// qb::MailStoreError when the file cannot be read.
-mailstore::EmailSummary readSummary(const QString &path, QByteArray &scratch, FileStamp *stamp);
+// Reads the email file at path with one read into scratch's buffer, whose memory serves
+// again for the next file unless it grew past what is worth keeping, and parses its
+// headers and MIME structure, remembering header values in scratch; no body is decoded.
+// *stamp gets the file's stamp. Throws qb::MailStoreError when the file cannot be read.
+mailstore::EmailSummary readSummary(const QString &path, mailstore::ReadingScratch &scratch,
+                                    FileStamp *stamp);
 
 } // namespace maildir

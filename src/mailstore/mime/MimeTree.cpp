@@ -1,5 +1,6 @@
 #include "MimeTree.h"
 
+#include "HeaderMemo.h"
 #include "HeaderText.h"
 #include "common/GObjectPtr.h"
 
@@ -48,8 +49,8 @@ struct Stop
 class MimeTreeParser
 {
 public:
-    explicit MimeTreeParser(MimeTree &tree)
-        : m_tree(tree), m_data(tree.m_data.constData()), m_size(tree.m_data.size())
+    MimeTreeParser(MimeTree &tree, HeaderMemo *memo)
+        : m_tree(tree), m_data(tree.m_data.constData()), m_size(tree.m_data.size()), m_memo(memo)
     {
     }
 
@@ -244,14 +245,10 @@ private:
                 continue;
             const QByteArray value =
                 unfold(m_tree.bytes(field.value).left(MimeTree::maxInterpretedHeader));
-            // An unreadable type reads as application/octet-stream.
-            qb::GObjectPtr<GMimeContentType> type(
-                g_mime_content_type_parse(nullptr, value.constData()));
-            gchar *mimeType = g_mime_content_type_get_mime_type(type.get());
-            node.mimeType = QByteArray(mimeType).toLower();
-            g_free(mimeType);
-            if (node.mimeType.startsWith("multipart/"))
-                node.boundary = g_mime_content_type_get_parameter(type.get(), "boundary");
+            const HeaderMemo::ContentType type =
+                m_memo ? m_memo->contentType(value) : HeaderMemo::parseContentType(value);
+            node.mimeType = type.mimeType;
+            node.boundary = type.boundary;
             return;
         }
         node.mimeType = defaultType;
@@ -387,12 +384,13 @@ private:
     MimeTree &m_tree;
     const char *m_data;
     qsizetype m_size;
+    HeaderMemo *m_memo;
     std::vector<QByteArray> m_boundaries;
 };
 
-MimeTree::MimeTree(QByteArray data) : m_data(std::move(data))
+MimeTree::MimeTree(QByteArray data, HeaderMemo *memo) : m_data(std::move(data))
 {
-    MimeTreeParser(*this).parse();
+    MimeTreeParser(*this, memo).parse();
     // A delimiter followed at once by another boundary line opens no part.
     for (MimeNode &node : m_nodes) {
         if (node.kind != NodeKind::Multipart)

@@ -19,6 +19,8 @@
 // the delimiter (CR LF or LF, whichever precedes it).
 namespace mime {
 
+class HeaderMemo;
+
 struct Span
 {
     qsizetype begin = 0;
@@ -75,7 +77,8 @@ public:
     // Header values longer than this are cut before they are interpreted.
     static constexpr qsizetype maxInterpretedHeader = 64 * 1024;
 
-    explicit MimeTree(QByteArray data);
+    // With a memo, header values seen in earlier emails are not parsed again.
+    explicit MimeTree(QByteArray data, HeaderMemo *memo = nullptr);
 
     const QByteArray &data() const { return m_data; }
     const std::vector<MimeNode> &nodes() const { return m_nodes; }

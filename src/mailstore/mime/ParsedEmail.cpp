@@ -1,11 +1,11 @@
 #include "ParsedEmail.h"
 
+#include "HeaderMemo.h"
 #include "HeaderText.h"
 #include "MimeParameter.h"
 #include "SenderName.h"
 #include "common/Error.h"
 #include "common/FileSystem.h"
-#include "common/GObjectPtr.h"
 
 #include <QFile>
 #include <QMimeDatabase>
@@ -46,16 +46,16 @@ struct Disposition
 // The file name from the headers: Content-Disposition's filename, else
 // Content-Type's name. GMime's own decoding drops text after some runs of
 // encoded words, so names holding encoded words are decoded here instead.
-Disposition dispositionOf(const MimeTree &tree, int node)
+Disposition dispositionOf(const MimeTree &tree, int node, HeaderMemo *memo = nullptr)
 {
     Disposition result;
     const QByteArray disposition = tree.interpretedHeader(node, "Content-Disposition");
     const QByteArray contentType = tree.interpretedHeader(node, "Content-Type");
-    qb::GObjectPtr<GMimeContentDisposition> parsedDisposition;
+    HeaderMemo::Disposition parsedDisposition;
     if (!disposition.isNull()) {
-        parsedDisposition.reset(g_mime_content_disposition_parse(nullptr, disposition.constData()));
-        result.attachment =
-            parsedDisposition && g_mime_content_disposition_is_attachment(parsedDisposition.get());
+        parsedDisposition =
+            memo ? memo->disposition(disposition) : HeaderMemo::parseDisposition(disposition);
+        result.attachment = parsedDisposition.attachment;
     }
     if (disposition.contains("=?") || contentType.contains("=?")) {
         QByteArray value = parameterValue(disposition, "filename");
@@ -66,19 +66,14 @@ Disposition dispositionOf(const MimeTree &tree, int node)
             return result;
         }
     }
-    if (parsedDisposition) {
-        const char *name =
-            g_mime_content_disposition_get_parameter(parsedDisposition.get(), "filename");
-        if (name && *name) {
-            result.filename = QString::fromUtf8(name);
-            return result;
-        }
+    if (parsedDisposition.parsed && !parsedDisposition.filename.isEmpty()) {
+        result.filename = QString::fromUtf8(parsedDisposition.filename);
+        return result;
     }
     if (!contentType.isEmpty()) {
-        qb::GObjectPtr<GMimeContentType> type(
-            g_mime_content_type_parse(nullptr, contentType.constData()));
-        const char *name = g_mime_content_type_get_parameter(type.get(), "name");
-        if (name)
+        const QByteArray name = memo ? memo->contentType(contentType).name
+                                     : HeaderMemo::parseContentType(contentType).name;
+        if (!name.isNull())
             result.filename = QString::fromUtf8(name);
     }
     return result;
@@ -94,7 +89,7 @@ QString extensionForType(const QByteArray &mimeType)
 class AttachmentCollector
 {
 public:
-    explicit AttachmentCollector(const MimeTree &tree) : m_tree(tree) {}
+    AttachmentCollector(const MimeTree &tree, HeaderMemo *memo) : m_tree(tree), m_memo(memo) {}
 
     std::vector<AttachmentPart> collect()
     {
@@ -112,7 +107,7 @@ private:
             return;
         }
         const int position = int(m_found.size()) + 1;
-        Disposition disposition = dispositionOf(m_tree, index);
+        Disposition disposition = dispositionOf(m_tree, index, m_memo);
         QString &filename = disposition.filename;
         if (node.kind == NodeKind::Message) {
             // An attached email is one attachment; its own parts are not listed.
@@ -141,6 +136,7 @@ private:
     }
 
     const MimeTree &m_tree;
+    HeaderMemo *m_memo;
     std::vector<AttachmentPart> m_found;
 };
 
@@ -212,8 +208,8 @@ ParsedEmail ParsedEmail::fromFile(const QString &path)
     return ParsedEmail(std::move(bytes));
 }
 
-ParsedEmail::ParsedEmail(QByteArray bytes)
-    : m_tree(std::move(bytes)), m_attachments(AttachmentCollector(m_tree).collect())
+ParsedEmail::ParsedEmail(QByteArray bytes, HeaderMemo *memo)
+    : m_tree(std::move(bytes), memo), m_attachments(AttachmentCollector(m_tree, memo).collect())
 {
 }
 

@@ -31,7 +31,8 @@ public:
     // failures throw qb::MailStoreError. Content that is not valid MIME reads as
     // an email without attachments.
     static ParsedEmail fromFile(const QString &path);
-    explicit ParsedEmail(QByteArray bytes);
+    // With a memo, header values seen in earlier emails are not parsed again.
+    explicit ParsedEmail(QByteArray bytes, HeaderMemo *memo = nullptr);
 
     const MimeTree &tree() const { return m_tree; }
     const QByteArray &bytes() const { return m_tree.data(); }
