@@ -8,6 +8,7 @@
 #include "support/BoxWatcher.h"
 #include "support/BusClient.h"
 #include "support/SettingsFile.h"
+#include "support/SmallMaildir.h"
 #include "ui/CommandService.h"
 #include "ui/DestinationFolderWindow.h"
 #include "ui/MainWindow.h"
@@ -49,23 +50,6 @@ struct Mailbox
     std::shared_ptr<MemoryStore::FolderData> inbox = store.addFolder(top, QStringLiteral("Inbox"));
     Mailbox() { store.setDefaultInbox(inbox); }
 };
-
-// A Maildir of emails "Email 0" to "Email n-1", each with one PDF attachment.
-bool makeMaildir(const QString &root, int emails)
-{
-    for (const char *sub : {"cur", "new", "tmp"})
-        QDir().mkpath(root + QLatin1Char('/') + QLatin1String(sub));
-    for (int i = 0; i < emails; ++i) {
-        QFile file(root + QStringLiteral("/cur/%1.host:2,S").arg(i));
-        if (!file.open(QIODevice::WriteOnly))
-            return false;
-        file.write("From: Ann <a@example.com>\nSubject: Email " + QByteArray::number(i) +
-                   "\nContent-Type: multipart/mixed; boundary=b\n\n--b\nContent-Type: "
-                   "text/plain\n\nhi\n"
-                   "--b\nContent-Type: application/pdf; name=\"f.pdf\"\n\nx\n--b--\n");
-    }
-    return true;
-}
 
 QStringList recentTexts(const MainWindow &window)
 {

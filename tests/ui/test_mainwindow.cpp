@@ -4,6 +4,7 @@
 #include "mailstore/memory/MemoryStore.h"
 #include "settings/TRegistry.h"
 #include "settings/TSettings.h"
+#include "support/SmallMaildir.h"
 #include "ui/AttachmentGridModel.h"
 #include "ui/DestinationFolderWindow.h"
 #include "ui/MailFolderChooser.h"
@@ -97,23 +98,6 @@ struct Mailbox
         store.addItem(projects, QStringLiteral("Medium"), {"m.xls"})->size = 5000;
     }
 };
-
-// A Maildir of emails "Email 0" to "Email n-1" from Ann, each with one PDF attachment.
-bool makeMaildir(const QString &root, int emails)
-{
-    for (const char *sub : {"cur", "new", "tmp"})
-        QDir().mkpath(root + QLatin1Char('/') + QLatin1String(sub));
-    for (int i = 0; i < emails; ++i) {
-        QFile file(root + QStringLiteral("/cur/%1.host:2,S").arg(i));
-        if (!file.open(QIODevice::WriteOnly))
-            return false;
-        file.write("From: Ann <a@example.com>\nSubject: Email " + QByteArray::number(i) +
-                   "\nContent-Type: multipart/mixed; boundary=b\n\n--b\nContent-Type: "
-                   "text/plain\n\nhi\n"
-                   "--b\nContent-Type: application/pdf; name=\"f.pdf\"\n\nx\n--b--\n");
-    }
-    return true;
-}
 
 // Where a modal window stands against the status window it must come in front of.
 struct InFront
