@@ -1,0 +1,131 @@
+#pragma once
+
+// One IMAP4rev1 connection, blocking on the calling thread. Every wait is cut into slices
+// of at most 100 ms so that the cancel check is asked often; one Connection per thread.
+
+#include "imap/Command.h"
+#include "imap/ResponseValue.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QSet>
+#include <QSslCertificate>
+#include <QSslError>
+#include <QString>
+#include <QStringList>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+
+class QSslSocket;
+
+namespace imap {
+
+class ResponseParser;
+
+// Plain is allowed only to a loopback host (127.0.0.1, ::1, localhost).
+enum class Security { Tls, StartTls, Plain };
+
+struct ServerAddress
+{
+    QString host;
+    quint16 port = 993;
+    Security security = Security::Tls;
+};
+
+struct Credentials
+{
+    QString user;
+    QString password;
+};
+
+struct TlsTrust
+{
+    // Authorities trusted beside the system's.
+    QList<QSslCertificate> extraAuthorities;
+    // SHA-256 (raw bytes) of one certificate the user chose to trust despite its errors.
+    QByteArray trustedFingerprint;
+};
+
+class Connection
+{
+public:
+    // cancelled: asked during every wait; true stops with imap::Cancelled.
+    explicit Connection(ServerAddress address, TlsTrust trust = {},
+                        std::function<bool()> cancelled = {});
+    ~Connection(); // logs out politely when it can, never throws
+    Connection(const Connection &) = delete;
+    Connection &operator=(const Connection &) = delete;
+
+    // Connects, reads the greeting (PREAUTH, BYE), upgrades with STARTTLS when asked,
+    // learns the capabilities, then authenticates: AUTHENTICATE PLAIN when advertised, else
+    // LOGIN. timeout: the longest wait for the server at any one step.
+    void open(const Credentials &credentials,
+              std::chrono::milliseconds timeout = std::chrono::seconds(30));
+    bool isOpen() const;
+    // Case-insensitive: "UIDPLUS", "MOVE", "LITERAL+", "AUTH=PLAIN".
+    bool hasCapability(QByteArrayView name) const;
+
+    // Runs one command (the class adds the tag and CRLF). Untagged responses are handed to
+    // onUntagged one by one as they arrive; returns the tagged OK. NO/BAD: CommandFailed;
+    // BYE, a drop, a protocol error or timeout: ConnectionError, and the connection is
+    // closed. timeout: the longest wait for the server's next bytes.
+    Response run(const Command &command,
+                 const std::function<void(const Response &)> &onUntagged = {},
+                 std::chrono::milliseconds timeout = std::chrono::seconds(60));
+
+    // The texts of [ALERT] responses received so far, which the server wants shown.
+    QStringList takeAlerts();
+    // From LIST "" "" (asked once); empty for a flat namespace.
+    QByteArray hierarchySeparator();
+
+private:
+    void connectSocket(std::chrono::milliseconds timeout);
+    void readGreeting(std::chrono::milliseconds timeout);
+    void startTls(std::chrono::milliseconds timeout);
+    void waitEncrypted(std::chrono::milliseconds timeout);
+    void authenticate(const Credentials &credentials, std::chrono::milliseconds timeout);
+    void refreshCapabilities(const Response &tagged, std::chrono::milliseconds timeout);
+    [[noreturn]] void failCertificate();
+    // continuationReply: sent (with CRLF) when the server asks to continue, as
+    // AUTHENTICATE does without SASL-IR.
+    Response runCommand(const Command &command,
+                        const std::function<void(const Response &)> &onUntagged,
+                        std::chrono::milliseconds timeout,
+                        const QByteArray &continuationReply = QByteArray());
+    void waitForContinuation(const Command &command, const QByteArray &tag,
+                             const std::function<void(const Response &)> &onUntagged,
+                             std::chrono::milliseconds timeout);
+    void handleUntagged(const Response &response,
+                        const std::function<void(const Response &)> &onUntagged);
+    void closeSocket();
+    void send(const QByteArray &bytes, std::chrono::milliseconds timeout);
+    Response readResponse(std::chrono::milliseconds timeout);
+    void noteResponse(const Response &response);
+    [[noreturn]] void fail(const QString &what);
+    void checkCancelled();
+    QString where() const;
+
+    ServerAddress m_address;
+    TlsTrust m_trust;
+    std::function<bool()> m_cancelled;
+    std::unique_ptr<QSslSocket> m_socket;
+    std::unique_ptr<ResponseParser> m_parser;
+    QSet<QByteArray> m_capabilities; // upper-case
+    QStringList m_alerts;
+    QByteArray m_separator;
+    bool m_separatorKnown = false;
+    bool m_authenticated = false;
+    bool m_open = false;
+    bool m_loggingOut = false;
+    int m_nextTag = 1;
+    // What the TLS handshake reported, for a CertificateError.
+    QList<QSslError> m_sslErrors;
+    QSslCertificate m_peerCertificate;
+};
+
+// Whether host names the loopback interface, where an unencrypted connection is allowed.
+bool isLoopbackHost(const QString &host);
+
+} // namespace imap
