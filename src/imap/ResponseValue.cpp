@@ -1,0 +1,45 @@
+#include "imap/ResponseValue.h"
+
+namespace imap {
+
+qint64 Value::number(bool *ok) const
+{
+    bool valid = kind == Kind::Atom && !text.isEmpty() && text.size() <= 18;
+    qint64 result = 0;
+    for (qsizetype i = 0; valid && i < text.size(); ++i) {
+        const char c = text.at(i);
+        valid = c >= '0' && c <= '9';
+        result = result * 10 + (c - '0');
+    }
+    if (ok)
+        *ok = valid;
+    return valid ? result : 0;
+}
+
+QByteArray Value::nstring() const
+{
+    if (kind == Kind::Atom || kind == Kind::String)
+        return text.isNull() ? QByteArray("") : text;
+    return {};
+}
+
+bool Response::isStatus() const
+{
+    return type != Type::Continuation &&
+           (name == "OK" || name == "NO" || name == "BAD" || name == "BYE" || name == "PREAUTH");
+}
+
+const Value *fetchItem(const Response &fetch, QByteArrayView itemName)
+{
+    if (fetch.values.empty() || !fetch.values.front().isList())
+        return nullptr;
+    const auto &items = fetch.values.front().list;
+    for (size_t i = 0; i + 1 < items.size(); i += 2) {
+        if (items[i].kind == Value::Kind::Atom &&
+            QByteArrayView(items[i].text).compare(itemName, Qt::CaseInsensitive) == 0)
+            return &items[i + 1];
+    }
+    return nullptr;
+}
+
+} // namespace imap
