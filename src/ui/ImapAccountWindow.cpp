@@ -98,6 +98,8 @@ ImapAccountWindow::ImapAccountWindow(const MailStoreEntry &account, QStringList 
     rememberChoice->setEnabled(unavailable.isEmpty());
     connect(securityChoice, &QComboBox::currentIndexChanged, this,
             &ImapAccountWindow::securityChanged);
+    // Without a way to test, the button would promise what it cannot do.
+    testButton->setVisible(bool(m_test));
 }
 
 void ImapAccountWindow::buildFields()
