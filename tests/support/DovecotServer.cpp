@@ -1,8 +1,8 @@
 #include "DovecotServer.h"
 
 #include <QDir>
-#include <QFileInfo>
 #include <QFile>
+#include <QFileInfo>
 #include <QHostAddress>
 #include <QProcess>
 #include <QTcpServer>
