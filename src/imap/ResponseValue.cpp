@@ -29,6 +29,27 @@ bool Response::isStatus() const
            (name == "OK" || name == "NO" || name == "BAD" || name == "BYE" || name == "PREAUTH");
 }
 
+namespace {
+
+// An item name as servers may echo it: "BODY[HEADER.FIELDS ("From" TO)]" names the same
+// item as "body[header.fields (FROM TO)]".
+QByteArray normalisedItemName(QByteArrayView name)
+{
+    QByteArray normal;
+    normal.reserve(name.size());
+    for (const char c : name) {
+        if (c == '"' ||
+            (c == ' ' && (normal.isEmpty() || normal.back() == ' ' || normal.back() == '(')))
+            continue;
+        if (c == ')' && normal.endsWith(' '))
+            normal.chop(1);
+        normal += c;
+    }
+    return normal.toUpper();
+}
+
+} // namespace
+
 const Value *fetchItem(const Response &fetch, QByteArrayView itemName)
 {
     if (fetch.values.empty() || !fetch.values.front().isList())
@@ -37,6 +58,13 @@ const Value *fetchItem(const Response &fetch, QByteArrayView itemName)
     for (size_t i = 0; i + 1 < items.size(); i += 2) {
         if (items[i].kind == Value::Kind::Atom &&
             QByteArrayView(items[i].text).compare(itemName, Qt::CaseInsensitive) == 0)
+            return &items[i + 1];
+    }
+    if (!itemName.contains('['))
+        return nullptr;
+    const QByteArray wanted = normalisedItemName(itemName);
+    for (size_t i = 0; i + 1 < items.size(); i += 2) {
+        if (items[i].kind == Value::Kind::Atom && normalisedItemName(items[i].text) == wanted)
             return &items[i + 1];
     }
     return nullptr;

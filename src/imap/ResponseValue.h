@@ -48,7 +48,8 @@ struct Response
 };
 
 // A FETCH response's data item by name, case-insensitive ("UID", "RFC822.SIZE",
-// "BODY[1.2]", "BODY[1.2]<0>"); nullptr when absent.
+// "BODY[1.2]", "BODY[1.2]<0>"); inside brackets quotes and extra spaces do not count, as
+// servers echo HEADER.FIELDS lists in their own way. nullptr when absent.
 const Value *fetchItem(const Response &fetch, QByteArrayView itemName);
 
 } // namespace imap

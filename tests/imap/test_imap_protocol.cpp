@@ -106,6 +106,7 @@ class TestImapProtocol : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
+    void fetchItems();
     void parserGrammar_data();
     void parserGrammar();
     void parserPieces();
@@ -125,6 +126,23 @@ private Q_SLOTS:
     void envelopeFields();
     void commandBuilder();
 };
+
+void TestImapProtocol::fetchItems()
+{
+    const Response fetch = ResponseParser::parse(
+        "* 4 FETCH (UID 17 RFC822.SIZE 2048 BODY[1.2]<0> \"abc\" FLAGS (\\Seen)"
+        " BODY[HEADER.FIELDS (\"Subject\"  FROM)] {6}\r\nS: x\r\n)");
+    QCOMPARE(fetch.number, 4);
+    QCOMPARE(fetchItem(fetch, "uid")->number(), 17);
+    QCOMPARE(fetchItem(fetch, "RFC822.SIZE")->number(), 2048);
+    QCOMPARE(fetchItem(fetch, "BODY[1.2]<0>")->text, QByteArray("abc"));
+    QVERIFY(!fetchItem(fetch, "BODY[1.2]"));
+    QCOMPARE(fetchItem(fetch, "FLAGS")->list.at(0).text, QByteArray("\\Seen"));
+    QCOMPARE(fetchItem(fetch, "BODY[HEADER.FIELDS (SUBJECT FROM)]")->text, QByteArray("S: x\r\n"));
+    QVERIFY(!fetchItem(fetch, "BODY[HEADER.FIELDS (SUBJECT)]"));
+    QVERIFY(!fetchItem(fetch, "ENVELOPE"));
+    QVERIFY(!fetchItem(ResponseParser::parse("* 3 EXISTS"), "UID"));
+}
 
 void TestImapProtocol::parserGrammar_data()
 {
