@@ -4,13 +4,11 @@ namespace imap {
 
 qint64 Value::number(bool *ok) const
 {
-    bool valid = kind == Kind::Atom && !text.isEmpty() && text.size() <= 18;
-    qint64 result = 0;
-    for (qsizetype i = 0; valid && i < text.size(); ++i) {
-        const char c = text.at(i);
-        valid = c >= '0' && c <= '9';
-        result = result * 10 + (c - '0');
-    }
+    bool valid = kind == Kind::Atom && !text.isEmpty();
+    for (qsizetype i = 0; valid && i < text.size(); ++i)
+        valid = text.at(i) >= '0' && text.at(i) <= '9';
+    // Beyond qint64 (a 64-bit MODSEQ) toLongLong says no.
+    const qint64 result = valid ? text.toLongLong(&valid) : 0;
     if (ok)
         *ok = valid;
     return valid ? result : 0;

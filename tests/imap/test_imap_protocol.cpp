@@ -142,6 +142,20 @@ void TestImapProtocol::fetchItems()
     QVERIFY(!fetchItem(fetch, "BODY[HEADER.FIELDS (SUBJECT)]"));
     QVERIFY(!fetchItem(fetch, "ENVELOPE"));
     QVERIFY(!fetchItem(ResponseParser::parse("* 3 EXISTS"), "UID"));
+
+    const Response modseq = ResponseParser::parse(
+        "* OK [HIGHESTMODSEQ 9223372036854775807] (MODSEQ 9223372036854775808 X 12a -1)");
+    bool ok = false;
+    QCOMPARE(modseq.codeArgs.at(0).number(&ok), std::numeric_limits<qint64>::max());
+    QVERIFY(ok);
+    const Response outOfRange =
+        ResponseParser::parse("* 1 FETCH (MODSEQ (9223372036854775808) X 12a Y -1 Z \"7\")");
+    for (const char *item : {"X", "Y", "Z"}) {
+        fetchItem(outOfRange, item)->number(&ok);
+        QVERIFY2(!ok, item);
+    }
+    fetchItem(outOfRange, "MODSEQ")->list.at(0).number(&ok);
+    QVERIFY(!ok);
 }
 
 void TestImapProtocol::parserGrammar_data()
