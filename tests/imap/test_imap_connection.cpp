@@ -70,6 +70,7 @@ private Q_SLOTS:
     void noAndBad();
     void synchronisingLiteral();
     void nonSynchronisingLiteral();
+    void literalMinusOnlyForSmallLiterals();
     void byeDuringCommand();
     void dropMidResponse();
     void protocolErrorClosesConnection();
@@ -448,6 +449,30 @@ void TestImapConnection::nonSynchronisingLiteral()
         connection.open(credentials);
         connection.run(Command("LOGIN").string("\xc3\xa4x").string("b"));
     } // logs out while the script still listens
+    QCOMPARE(server.finish(), QStringList());
+}
+
+void TestImapConnection::literalMinusOnlyForSmallLiterals()
+{
+    const QByteArray small(4096, 's');
+    const QByteArray big(4097, 'b');
+    ScriptedImapServer server;
+    loggedIn(server, "LITERAL-")
+        .expect("A0002 APPEND \"INBOX\" {4096+}")
+        .expect(small)
+        .send("A0002 OK\r\n")
+        .expect("A0003 APPEND \"INBOX\" {4097}")
+        .expectSilence(200)
+        .send("+ more\r\n")
+        .expect(big)
+        .send("A0003 OK\r\n");
+    server.start();
+    {
+        Connection connection(local(server));
+        connection.open(credentials);
+        connection.run(Command("APPEND").mailbox(QStringLiteral("INBOX")).literal(small));
+        connection.run(Command("APPEND").mailbox(QStringLiteral("INBOX")).literal(big));
+    }
     QCOMPARE(server.finish(), QStringList());
 }
 
