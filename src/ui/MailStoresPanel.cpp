@@ -5,6 +5,7 @@
 #include "StoreNameCheck.h"
 #include "common/Error.h"
 #include "lang/TStringLoader.h"
+#include "mailstore/imap/AccountCheck.h"
 
 #include <QApplication>
 #include <QFileDialog>
@@ -37,7 +38,7 @@ QString whereText(const MailStoreEntry &entry)
 
 MailStoresPanel::MailStoresPanel(StorePasswords passwords, TStringLoader *loader, QWidget *parent)
     : QGroupBox(QStringLiteral(" Mail stores "), parent), m_passwords(std::move(passwords)),
-      m_loader(loader)
+      m_loader(loader), m_test(&mailstore::testImapAccount)
 {
     setObjectName(QStringLiteral("mailStores"));
     storeList = named(new QTreeWidget, "storeList");

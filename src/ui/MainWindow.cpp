@@ -35,8 +35,9 @@
 #include <QThread>
 #include <QTimer>
 
-MainWindow::MainWindow(mailstore::ApplicationFactory stores, QWidget *parent)
-    : QMainWindow(parent), m_stores(std::move(stores))
+MainWindow::MainWindow(mailstore::ApplicationFactory stores, StorePasswords passwords,
+                       QWidget *parent)
+    : QMainWindow(parent), m_stores(std::move(stores)), m_passwords(std::move(passwords))
 {
     setObjectName(QStringLiteral("Form1"));
     m_loader = std::make_unique<TStringLoader>(TStringLoader::defaultPath());

@@ -6,6 +6,7 @@
 // main thread, localising from the language file, window placement and the recent
 // files menu. It links the core libraries (common up to processing) and Qt Widgets.
 
+#include "StorePasswords.h"
 #include "mailstore/AttachmentList.h"
 #include "mailstore/MailStore.h"
 
@@ -49,7 +50,9 @@ public:
     // The window's section in the language file.
     static constexpr QLatin1String languageSection{"TForm1"};
 
-    explicit MainWindow(mailstore::ApplicationFactory stores, QWidget *parent = nullptr);
+    // passwords: those of the IMAP accounts that stores opens.
+    explicit MainWindow(mailstore::ApplicationFactory stores,
+                        StorePasswords passwords = StorePasswords(), QWidget *parent = nullptr);
     ~MainWindow() override;
 
     // Operations the hand-over steps and the jobs reach.
@@ -180,6 +183,7 @@ private:
     std::unique_ptr<TSettings> workerSettings() const;
 
     mailstore::ApplicationFactory m_stores;
+    StorePasswords m_passwords;
     TFormInfo *m_placement;
     GridColumns *m_gridColumns;
     std::unique_ptr<TStringLoader> m_loader;

@@ -5,6 +5,7 @@
 #include "MailFolderChooser.h"
 #include "MainWindow.h"
 #include "MessageWindow.h"
+#include "MissingPasswords.h"
 #include "StatusWindow.h"
 #include "common/Error.h"
 #include "log/TLogManager.h"
@@ -54,6 +55,9 @@ void MainWindow::messageSourceClick()
 
 void MainWindow::browseFromFolderClick()
 {
+    // The chooser opens the stores to show their folders.
+    if (!provideStorePasswords(m_passwords, m_loader.get(), this))
+        return;
     if (!m_mailFolderChooser)
         m_mailFolderChooser = new MailFolderChooser(m_stores, m_loader.get(), this);
     m_mailFolderChooser->preselect(m_sourceFolderEntryId);
@@ -66,7 +70,7 @@ void MainWindow::browseFromFolderClick()
 
 void MainWindow::analyseButtonClick()
 {
-    if (workerRunning())
+    if (workerRunning() || !provideStorePasswords(m_passwords, m_loader.get(), this))
         return;
     m_list.clear();
     analysisSummary->clear();
@@ -154,7 +158,7 @@ void MainWindow::copyAttachmentsClick()
 
 void MainWindow::startJob(bool remove, bool save)
 {
-    if (workerRunning())
+    if (workerRunning() || !provideStorePasswords(m_passwords, m_loader.get(), this))
         return;
     std::unique_ptr<TSettings> copy = workerSettings();
     if (save) {

@@ -1,6 +1,7 @@
 // The main window's menus, tool bar and pages.
 #include "AttachmentGridModel.h"
 #include "GridColumns.h"
+#include "MailStoresPanel.h"
 #include "MainWindow.h"
 #include "TMRUManager.h"
 #include "UpdateCheck.h"
@@ -254,7 +255,7 @@ QWidget *MainWindow::buildOptionsPage()
     choices->setColumnStretch(1, 1);
     auto *layout = new QVBoxLayout(page);
     layout->addWidget(logging);
-    layout->addStretch();
+    layout->addWidget(new MailStoresPanel(m_passwords, m_loader.get(), page), 1);
 
     connect(noLoggingChoice, &QRadioButton::clicked, this, &MainWindow::loggingClick);
     connect(logToFileChoice, &QRadioButton::clicked, this, &MainWindow::loggingClick);

@@ -1,5 +1,6 @@
 #include "SourceAnalysis.h"
 
+#include "AccountPasswords.h"
 #include "CliSupport.h"
 #include "ConsoleHost.h"
 #include "common/Error.h"
@@ -17,8 +18,16 @@ void addSourceOptions(QCommandLineParser &parser)
 {
     parser.addOptions({
         {QStringLiteral("store"),
-         QStringLiteral("A Maildir to open (repeatable); default $MAILDIR, else ~/Maildir."),
-         QStringLiteral("DIR")},
+         QStringLiteral("A store to open (repeatable): a Maildir, an IMAP account as "
+                        "imaps://user@host[:port] (TLS) or imap://user@host[:port] (STARTTLS; "
+                        "unencrypted to this computer), "
+                        "or a configured store's name; default the configured stores, else "
+                        "$MAILDIR, else ~/Maildir."),
+         QStringLiteral("STORE")},
+        {QStringLiteral("password-file"),
+         QStringLiteral("Read the IMAP password from the first line of this file instead of "
+                        "asking on the terminal."),
+         QStringLiteral("FILE")},
         {QStringLiteral("folder"),
          QStringLiteral(
              "The folder's path, as in 'Email Folders\\Maildir\\Projects'; default the Inbox."),
@@ -47,10 +56,13 @@ mailstore::ApplicationFactory openStores(const QCommandLineParser &parser)
 {
     if (parser.isSet(QStringLiteral("folder")) && parser.isSet(QStringLiteral("folder-id")))
         throw qb::Error(QStringLiteral("Give --folder or --folder-id, not both"));
+    const QStringList arguments = parser.values(QStringLiteral("store"));
     const mailstore::ApplicationFactory stores = mailstore::configuredStores(
-        parser.values(QStringLiteral("store")), parser.isSet(QStringLiteral("no-cache"))
-                                                    ? mailstore::SummaryCaching::Off
-                                                    : mailstore::SummaryCaching::Kept);
+        arguments,
+        parser.isSet(QStringLiteral("no-cache")) ? mailstore::SummaryCaching::Off
+                                                 : mailstore::SummaryCaching::Kept,
+        accountPasswords(mailstore::chosenStores(arguments),
+                         parser.value(QStringLiteral("password-file"))));
     stores();
     return stores;
 }

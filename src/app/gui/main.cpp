@@ -4,6 +4,7 @@
 #include "common/TimeZoneFile.h"
 #include "mailstore/StoreConfig.h"
 #include "ui/MainWindow.h"
+#include "ui/StorePasswords.h"
 
 #include <QApplication>
 
@@ -30,8 +31,13 @@ int main(int argc, char *argv[])
     g_mime_init();
     int status = 0;
     {
-        // --store DIR (repeatable) opens those Maildirs, as the command-line tool does.
-        MainWindow window(mailstore::configuredStores(storeArguments(QApplication::arguments())));
+        // --store (repeatable) opens those stores, as the command-line tool does; IMAP
+        // accounts take their passwords from what the windows gather.
+        const QStringList stores = storeArguments(QApplication::arguments());
+        StorePasswords passwords(stores);
+        MainWindow window(mailstore::configuredStores(stores, mailstore::SummaryCaching::Kept,
+                                                      passwords.source()),
+                          passwords);
         commandBus.serve(&window);
         window.show();
         if (!settingsFile.isEmpty())

@@ -1,5 +1,6 @@
 #include "ParsedEmail.h"
 
+#include "AttachmentRule.h"
 #include "HeaderMemo.h"
 #include "HeaderText.h"
 #include "MimeParameter.h"
@@ -8,7 +9,6 @@
 #include "common/FileSystem.h"
 
 #include <QFile>
-#include <QMimeDatabase>
 #include <QRegularExpression>
 
 #include <cerrno>
@@ -20,70 +20,10 @@ namespace mime {
 
 namespace {
 
-bool isSignature(const QByteArray &type)
-{
-    return type == "application/pgp-signature" || type == "application/pkcs7-signature" ||
-           type == "application/x-pkcs7-signature";
-}
-
-bool isProtectedType(const QByteArray &type)
-{
-    return type == "multipart/signed" || type == "multipart/encrypted" ||
-           type == "application/pkcs7-mime" || type == "application/x-pkcs7-mime";
-}
-
-bool isTextBodyType(const QByteArray &type)
-{
-    return type == "text/plain" || type == "text/html";
-}
-
-struct Disposition
-{
-    bool attachment = false;
-    QString filename;
-};
-
-// The file name from the headers: Content-Disposition's filename, else
-// Content-Type's name. GMime's own decoding drops text after some runs of
-// encoded words, so names holding encoded words are decoded here instead.
 Disposition dispositionOf(const MimeTree &tree, int node, HeaderMemo *memo = nullptr)
 {
-    Disposition result;
-    const QByteArray disposition = tree.interpretedHeader(node, "Content-Disposition");
-    const QByteArray contentType = tree.interpretedHeader(node, "Content-Type");
-    HeaderMemo::Disposition parsedDisposition;
-    if (!disposition.isNull()) {
-        parsedDisposition =
-            memo ? memo->disposition(disposition) : HeaderMemo::parseDisposition(disposition);
-        result.attachment = parsedDisposition.attachment;
-    }
-    if (disposition.contains("=?") || contentType.contains("=?")) {
-        QByteArray value = parameterValue(disposition, "filename");
-        if (value.isEmpty())
-            value = parameterValue(contentType, "name");
-        if (!value.isEmpty()) {
-            result.filename = decodeHeaderText(value);
-            return result;
-        }
-    }
-    if (parsedDisposition.parsed && !parsedDisposition.filename.isEmpty()) {
-        result.filename = QString::fromUtf8(parsedDisposition.filename);
-        return result;
-    }
-    if (!contentType.isEmpty()) {
-        const QByteArray name = memo ? memo->contentType(contentType).name
-                                     : HeaderMemo::parseContentType(contentType).name;
-        if (!name.isNull())
-            result.filename = QString::fromUtf8(name);
-    }
-    return result;
-}
-
-QString extensionForType(const QByteArray &mimeType)
-{
-    const QString suffix =
-        QMimeDatabase().mimeTypeForName(QString::fromLatin1(mimeType)).preferredSuffix();
-    return suffix.isEmpty() ? QStringLiteral("bin") : suffix;
+    return dispositionFrom(tree.interpretedHeader(node, "Content-Type"),
+                           tree.interpretedHeader(node, "Content-Disposition"), memo);
 }
 
 class AttachmentCollector
@@ -107,32 +47,14 @@ private:
             return;
         }
         const int position = int(m_found.size()) + 1;
-        Disposition disposition = dispositionOf(m_tree, index, m_memo);
-        QString &filename = disposition.filename;
-        if (node.kind == NodeKind::Message) {
-            // An attached email is one attachment; its own parts are not listed.
-            if (filename.isEmpty()) {
-                const QString subject = node.children.empty()
-                                            ? QString()
-                                            : decodeHeaderText(m_tree.interpretedHeader(
-                                                  node.children.front(), "Subject"));
-                filename = subject.isEmpty()
-                               ? QStringLiteral("ATT%1.eml").arg(position, 5, 10, QLatin1Char('0'))
-                               : subject + QStringLiteral(".eml");
-            }
+        const QString filename = attachmentName(
+            node.kind, node.mimeType, dispositionOf(m_tree, index, m_memo), position, [&] {
+                return node.children.empty() ? QString()
+                                             : decodeHeaderText(m_tree.interpretedHeader(
+                                                   node.children.front(), "Subject"));
+            });
+        if (!filename.isNull())
             m_found.push_back({index, filename});
-            return;
-        }
-        if (isSignature(node.mimeType))
-            return;
-        if (filename.isEmpty() && !disposition.attachment && isTextBodyType(node.mimeType))
-            return;
-        if (filename.isEmpty()) {
-            filename = QStringLiteral("ATT%1.%2")
-                           .arg(position, 5, 10, QLatin1Char('0'))
-                           .arg(extensionForType(node.mimeType));
-        }
-        m_found.push_back({index, filename});
     }
 
     const MimeTree &m_tree;

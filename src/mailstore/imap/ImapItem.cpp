@@ -1,0 +1,299 @@
+#include "ImapItem.h"
+
+#include "RemoteReplacement.h"
+#include "common/Error.h"
+#include "common/FileSystem.h"
+#include "imap/ImapError.h"
+#include "mailstore/mime/ParsedEmail.h"
+#include "mailstore/mime/TransferCoding.h"
+
+#include <QFile>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace imapstore {
+
+namespace {
+
+class ImapAttachment : public mailstore::Attachment
+{
+public:
+    ImapAttachment(std::shared_ptr<ImapItem> item, int index)
+        : m_item(std::move(item)), m_index(index)
+    {
+    }
+    QString filename() override { return m_item->attachmentName(m_index); }
+    mailstore::SavedContent saveAsFile(const QString &path) override
+    {
+        return m_item->saveAttachment(m_index, path);
+    }
+    void remove() override { m_item->removeAttachment(m_index); }
+
+private:
+    std::shared_ptr<ImapItem> m_item;
+    int m_index;
+};
+
+class AttachmentCollection : public mailstore::Attachments
+{
+public:
+    explicit AttachmentCollection(std::shared_ptr<ImapItem> item) : m_item(std::move(item)) {}
+    int count() override { return m_item->attachmentCount(); }
+    std::shared_ptr<mailstore::Attachment> item(int index) override
+    {
+        if (index < 1 || index > count())
+            throw qb::MailStoreError(QStringLiteral("No attachment at position %1").arg(index));
+        return std::make_shared<ImapAttachment>(m_item, index);
+    }
+
+private:
+    std::shared_ptr<ImapItem> m_item;
+};
+
+struct FileCloser
+{
+    int fd;
+    ~FileCloser() { ::close(fd); }
+};
+
+void writeAll(int fd, QByteArrayView bytes)
+{
+    qsizetype done = 0;
+    while (done < bytes.size()) {
+        const ssize_t wrote = ::write(fd, bytes.data() + done, size_t(bytes.size() - done));
+        if (wrote < 0 && errno == EINTR)
+            continue;
+        if (wrote <= 0)
+            throw qb::Error(qb::systemErrorText());
+        done += wrote;
+    }
+}
+
+// The bytes EmailEdit writes, kept in memory for APPEND.
+QByteArray writtenBytes(const mime::EmailEdit &edit)
+{
+    const int fd = ::memfd_create("quillbrook-email", MFD_CLOEXEC);
+    if (fd < 0) {
+        throw qb::MailStoreError(QStringLiteral("Cannot make room for the changed email: %1")
+                                     .arg(qb::systemErrorText()));
+    }
+    FileCloser closer{fd};
+    edit.writeTo(fd);
+    struct stat info = {};
+    if (::fstat(fd, &info) != 0)
+        throw qb::MailStoreError(QStringLiteral("Cannot read the changed email back"));
+    QByteArray bytes(qsizetype(info.st_size), Qt::Uninitialized);
+    qsizetype done = 0;
+    while (done < bytes.size()) {
+        const ssize_t got = ::pread(fd, bytes.data() + done, size_t(bytes.size() - done), done);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            throw qb::MailStoreError(QStringLiteral("Cannot read the changed email back"));
+        done += got;
+    }
+    return bytes;
+}
+
+} // namespace
+
+ImapItem::ImapItem(std::shared_ptr<AccountSession> session, QString mailbox, QString folderEntryId,
+                   qint64 uidValidity, RemoteMessage message)
+    : m_session(std::move(session)), m_mailbox(std::move(mailbox)),
+      m_folderEntryId(std::move(folderEntryId)), m_uidValidity(uidValidity),
+      m_message(std::move(message)),
+      m_entryId(entryIdOf(m_folderEntryId, m_uidValidity, m_message.uid))
+{
+}
+
+QString ImapItem::entryIdOf(const QString &folderEntryId, qint64 uidValidity, qint64 uid)
+{
+    return folderEntryId + QStringLiteral("::") + QString::number(uidValidity) + QLatin1Char('.') +
+           QString::number(uid);
+}
+
+bool ImapItem::splitEntryId(const QString &entryId, QString *folderEntryId, qint64 *uidValidity,
+                            qint64 *uid)
+{
+    const qsizetype split = entryId.lastIndexOf(QLatin1String("::"));
+    if (split < 0)
+        return false;
+    const QStringList numbers = entryId.mid(split + 2).split(QLatin1Char('.'));
+    if (numbers.size() != 2)
+        return false;
+    bool validityOk = false;
+    bool uidOk = false;
+    *uidValidity = numbers.at(0).toLongLong(&validityOk);
+    *uid = numbers.at(1).toLongLong(&uidOk);
+    *folderEntryId = entryId.left(split);
+    return validityOk && uidOk && *uid > 0;
+}
+
+QString ImapItem::subject()
+{
+    return m_message.summary.subject;
+}
+
+QString ImapItem::senderName()
+{
+    return m_message.summary.senderName;
+}
+
+QString ImapItem::entryId()
+{
+    return m_entryId;
+}
+
+qint64 ImapItem::size()
+{
+    return m_message.summary.size;
+}
+
+QDateTime ImapItem::receivedTime()
+{
+    return m_message.summary.receivedTime;
+}
+
+mailstore::SummarySource ImapItem::summarySource()
+{
+    if (m_edit)
+        return {};
+    return {m_message.summary, {}};
+}
+
+QByteArray ImapItem::fetchSection(const QByteArray &section)
+{
+    m_session->select(m_mailbox, false);
+    imap::Command fetch("UID FETCH");
+    fetch.atom(QByteArray::number(m_message.uid)).atom("(BODY.PEEK[" + section + "])");
+    std::optional<QByteArray> content;
+    const QByteArray item = "BODY[" + section + ']';
+    m_session->connection().run(fetch, [&](const imap::Response &response) {
+        const imap::Value *uid = imap::fetchItem(response, "UID");
+        if (response.name != "FETCH" || !uid || uid->number() != m_message.uid)
+            return;
+        if (const imap::Value *value = imap::fetchItem(response, item))
+            content = value->nstring();
+    });
+    if (!content) {
+        throw qb::MailStoreError(QStringLiteral("The email \"%1\" is no longer in the folder %2")
+                                     .arg(m_message.summary.subject, m_mailbox));
+    }
+    return *content;
+}
+
+mime::EmailEdit &ImapItem::edit()
+{
+    if (m_edit)
+        return *m_edit;
+    mime::ParsedEmail email(fetchSection(QByteArray()));
+    // The rows came from the server's reading of the email; a change must act on the
+    // same attachments, or it would remove another one than the one chosen.
+    QStringList names;
+    for (const mime::AttachmentPart &part : email.attachments())
+        names << part.filename;
+    if (names != m_message.summary.attachmentNames) {
+        throw qb::MailStoreError(QStringLiteral(
+            "The server reads the parts of this email differently from this program; it is "
+            "left as it is"));
+    }
+    m_edit.emplace(std::move(email));
+    return *m_edit;
+}
+
+QString ImapItem::attachmentName(int index)
+{
+    if (m_edit)
+        return m_edit->attachment(index).filename;
+    const QStringList &names = m_message.summary.attachmentNames;
+    if (index < 1 || index > names.size())
+        throw qb::MailStoreError(QStringLiteral("No attachment at position %1").arg(index));
+    return names.at(index - 1);
+}
+
+int ImapItem::attachmentCount()
+{
+    return m_edit ? m_edit->attachmentCount() : int(m_message.summary.attachmentNames.size());
+}
+
+QString ImapItem::body()
+{
+    return m_edit ? m_edit->original().body() : mime::ParsedEmail(fetchSection({})).body();
+}
+
+QString ImapItem::unchangeableReason()
+{
+    // The structure tells signed and encrypted emails apart without downloading them.
+    return m_edit || m_message.signedOrEncrypted ? edit().refusal() : QString();
+}
+
+void ImapItem::appendToBody(const QString &text)
+{
+    edit().appendNote(text);
+}
+
+void ImapItem::removeAttachment(int index)
+{
+    edit().removeAttachment(index);
+}
+
+std::shared_ptr<mailstore::Attachments> ImapItem::attachments()
+{
+    return std::make_shared<AttachmentCollection>(shared_from_this());
+}
+
+mailstore::SavedContent ImapItem::saveAttachment(int index, const QString &path)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(),
+                          O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0) {
+        throw qb::MailStoreError(
+            QStringLiteral("Cannot write %1: %2").arg(path, qb::systemErrorText()));
+    }
+    FileCloser closer{fd};
+    try {
+        if (m_edit) {
+            const mime::EmailEdit::Saved saved = m_edit->writeAttachment(index, fd);
+            return {saved.bytes, saved.damage};
+        }
+        if (index < 1 || index > int(m_message.attachments.size()))
+            throw qb::MailStoreError(QStringLiteral("No attachment at position %1").arg(index));
+        const RemotePart &part = m_message.attachments[size_t(index - 1)];
+        const QByteArray encoded = fetchSection(part.section);
+        const mime::Transfer transfer = mime::transferOf(part.encoding);
+        mailstore::SavedContent saved;
+        mime::decodeTo(encoded, transfer, [&](QByteArrayView piece) {
+            writeAll(fd, piece);
+            saved.bytes += piece.size();
+        });
+        if (::fsync(fd) != 0)
+            throw qb::Error(qb::systemErrorText());
+        saved.damage = mime::damageOf(encoded, transfer);
+        return saved;
+    } catch (const imap::ConnectionError &) {
+        throw;
+    } catch (const qb::Error &e) {
+        throw qb::MailStoreError(QStringLiteral("Cannot write %1: %2").arg(path, e.message()));
+    }
+}
+
+void ImapItem::save()
+{
+    if (!m_edit || !m_edit->changed())
+        return;
+    const QByteArray rewritten = writtenBytes(*m_edit);
+    mime::ParsedEmail stored(rewritten);
+    // Never store an email that reads differently from what was meant.
+    m_edit->verify(stored);
+    const Replaced replaced = replaceMessage(*m_session, m_mailbox, m_message, rewritten);
+    m_message.uid = replaced.newUid;
+    m_message.summary.size = rewritten.size();
+    // From here on the item is the stored copy, read from the bytes sent.
+    m_edit.emplace(std::move(stored));
+}
+
+} // namespace imapstore

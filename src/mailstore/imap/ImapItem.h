@@ -1,0 +1,55 @@
+#pragma once
+
+#include "AccountSession.h"
+#include "mailstore/MailStore.h"
+#include "mailstore/mime/EmailEdit.h"
+
+#include <optional>
+
+namespace imapstore {
+
+// One message on the server. Analysis knows it from the FETCH of its folder; its body is
+// downloaded only when it is changed or its text is asked for, and an attachment saved
+// before then fetches that part alone.
+class ImapItem : public mailstore::Item, public std::enable_shared_from_this<ImapItem>
+{
+public:
+    ImapItem(std::shared_ptr<AccountSession> session, QString mailbox, QString folderEntryId,
+             qint64 uidValidity, RemoteMessage message);
+
+    static QString entryIdOf(const QString &folderEntryId, qint64 uidValidity, qint64 uid);
+    // Splits an entry id made by entryIdOf; false when it is not one.
+    static bool splitEntryId(const QString &entryId, QString *folderEntryId, qint64 *uidValidity,
+                             qint64 *uid);
+
+    QString subject() override;
+    QString senderName() override;
+    QString entryId() override;
+    qint64 size() override;
+    QDateTime receivedTime() override;
+    QString body() override;
+    QString unchangeableReason() override;
+    void appendToBody(const QString &text) override;
+    void save() override;
+    std::shared_ptr<mailstore::Attachments> attachments() override;
+    mailstore::SummarySource summarySource() override;
+
+    QString attachmentName(int index);
+    int attachmentCount();
+    mailstore::SavedContent saveAttachment(int index, const QString &path);
+    void removeAttachment(int index);
+
+private:
+    mime::EmailEdit &edit();
+    QByteArray fetchSection(const QByteArray &section);
+
+    std::shared_ptr<AccountSession> m_session;
+    QString m_mailbox;
+    QString m_folderEntryId;
+    qint64 m_uidValidity;
+    RemoteMessage m_message;
+    QString m_entryId;
+    std::optional<mime::EmailEdit> m_edit;
+};
+
+} // namespace imapstore

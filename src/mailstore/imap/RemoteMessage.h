@@ -1,0 +1,51 @@
+#pragma once
+
+#include "imap/BodyStructure.h"
+#include "imap/ResponseValue.h"
+#include "mailstore/MailStore.h"
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QStringList>
+
+#include <vector>
+
+namespace imapstore {
+
+// One attachment as the server describes it: where to fetch it and how it is encoded.
+struct RemotePart
+{
+    QByteArray section; // for BODY.PEEK[section]
+    QByteArray encoding;
+    QString filename;
+};
+
+// What one FETCH of a message says of it, enough to list its attachments without
+// downloading any body.
+struct RemoteMessage
+{
+    qint64 uid = 0;
+    QByteArrayList flags;
+    QByteArray internalDate; // as the server sent it, for APPEND
+    QByteArray messageId;
+    bool signedOrEncrypted = false;
+    mailstore::EmailSummary summary;
+    std::vector<RemotePart> attachments;
+};
+
+// The data items a message is fetched with for analysis.
+QByteArray summaryFetchItems();
+
+// Reads one FETCH response of summaryFetchItems(). Throws qb::MailStoreError when it
+// lacks what a message needs (UID, size, date, structure).
+RemoteMessage readRemoteMessage(const imap::Response &fetch);
+
+// The attachments of a body structure, by the rule every store applies (AttachmentRule.h),
+// its header values rebuilt from what the server parsed.
+std::vector<RemotePart> attachmentsOf(const imap::BodyPart &structure);
+bool isSignedOrEncrypted(const imap::BodyPart &structure);
+
+// An IMAP date-time ("17-Jul-1996 02:44:25 -0700"); invalid when it is not one.
+QDateTime fromInternalDate(const QByteArray &text);
+
+} // namespace imapstore
