@@ -1,0 +1,268 @@
+// The IMAP store against a real server (a private Dovecot): the same mail lists the same
+// rows whether it is read from the server or as a Maildir, and a job on the server keeps
+// every email exactly once, with its flags and received date, with the attachments it
+// removed saved whole.
+#include "imap/Connection.h"
+#include "imap/ResponseValue.h"
+#include "mailstore/imap/RemoteMessage.h"
+#include "mailstore/mime/ParsedEmail.h"
+#include "support/DovecotServer.h"
+
+#include <QCryptographicHash>
+#include <QDirIterator>
+#include <QFile>
+#include <QProcess>
+#include <QTest>
+
+#include <gmime/gmime.h>
+
+#include <map>
+#include <set>
+#include <sys/stat.h>
+#include <utime.h>
+
+namespace {
+
+struct Run
+{
+    int status = -1;
+    QString out;
+    QString err;
+};
+
+Run runCli(const QStringList &arguments)
+{
+    QProcess process;
+    process.start(QStringLiteral(QB_CLI_PATH), arguments);
+    Run run;
+    if (!process.waitForFinished(180000)) {
+        process.kill();
+        process.waitForFinished();
+        run.err = QStringLiteral("timed out");
+        return run;
+    }
+    run.status = process.exitCode();
+    run.out = QString::fromUtf8(process.readAllStandardOutput());
+    run.err = QString::fromUtf8(process.readAllStandardError());
+    return run;
+}
+
+QByteArray readAll(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// What the server holds of one message, for the checks after a job.
+struct Held
+{
+    QString mailbox;
+    QByteArrayList flags;
+    QByteArray internalDate;
+    QByteArray bytes;
+};
+
+// Every message of every folder, keyed by Message-ID; several under one key are duplicates.
+std::multimap<QByteArray, Held> serverContents(const DovecotServer &server)
+{
+    imap::Connection connection({server.host(), server.port(), imap::Security::Plain});
+    connection.open({server.user(), server.password()});
+    QStringList mailboxes;
+    imap::Command list("LIST");
+    list.string("").string("*");
+    connection.run(list, [&](const imap::Response &response) {
+        if (response.name == "LIST" && response.values.size() >= 3)
+            mailboxes << QString::fromUtf8(response.values.at(2).text);
+    });
+    std::multimap<QByteArray, Held> held;
+    for (const QString &mailbox : mailboxes) {
+        imap::Command examine("EXAMINE");
+        examine.mailbox(mailbox);
+        connection.run(examine);
+        connection.run(imap::Command("FETCH 1:* (FLAGS INTERNALDATE BODY.PEEK[])"),
+                       [&](const imap::Response &response) {
+                           if (response.name != "FETCH")
+                               return;
+                           Held message;
+                           message.mailbox = mailbox;
+                           for (const imap::Value &flag : imap::fetchItem(response, "FLAGS")->list)
+                               // \Recent tells which session saw a message first.
+                               if (flag.text != "\\Recent")
+                                   message.flags << flag.text;
+                           std::sort(message.flags.begin(), message.flags.end());
+                           message.internalDate = imap::fetchItem(response, "INTERNALDATE")->text;
+                           message.bytes = imap::fetchItem(response, "BODY[]")->text;
+                           const mime::ParsedEmail email(message.bytes);
+                           held.emplace(email.tree().interpretedHeader(0, "Message-ID").trimmed(),
+                                        message);
+                       });
+    }
+    return held;
+}
+
+QByteArray sha256(const QByteArray &bytes)
+{
+    return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex();
+}
+
+// The CSV rows without the size column, with the store's name in the folder column
+// replaced: the two stores differ there by design (a Maildir's size counts its file's
+// bytes, the server's counts its line ends as CR LF; the top folders are named apart).
+QStringList comparableRows(QString csv, const QString &storeName)
+{
+    QStringList rows = csv.replace(storeName, QStringLiteral("STORE")).split(QLatin1Char('\n'));
+    rows.removeAll(QString());
+    for (QString &row : rows) {
+        QStringList cells = row.split(QLatin1Char(','));
+        if (cells.size() >= 7)
+            cells.removeAt(2);
+        row = cells.join(QLatin1Char(','));
+    }
+    return rows;
+}
+
+} // namespace
+
+class TestImapStore : public QObject
+{
+    Q_OBJECT
+
+private:
+    ServableMaildir m_maildir;
+    std::unique_ptr<DovecotServer> m_server;
+    QString m_demo; // the demo mail's emails, as files, one per message
+    std::map<QByteArray, QByteArray> m_originals; // by Message-ID
+
+    QStringList imapStore() const
+    {
+        return {QStringLiteral("--store"),         m_server->storeUrl(),
+                QStringLiteral("--password-file"), m_server->passwordFile(),
+                QStringLiteral("--folder"),        QStringLiteral("Email Folders\\ann@127.0.0.1")};
+    }
+
+    // Writes an email into a folder of the served Maildir, with a received date and the
+    // seen flag.
+    void addEmail(const QString &folder, const QString &name, const QByteArray &bytes, int hour)
+    {
+        const QString path = folder + QStringLiteral("/cur/") + name + QStringLiteral(":2,S");
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
+        file.close();
+        const time_t when = 1700000000 + hour * 3600;
+        const struct utimbuf times = {when, when};
+        QCOMPARE(::utime(QFile::encodeName(path).constData(), &times), 0);
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        g_mime_init();
+        QVERIFY(m_maildir.isValid());
+        // The demo mail and the reader's corpus of odd but well-formed structures: encoded
+        // and continued names, forwarded and signed emails, inline images, CRLF and bare LF.
+        const QString projects = m_maildir.addFolder({QStringLiteral("Projects")});
+        const QString year =
+            m_maildir.addFolder({QStringLiteral("Projects"), QStringLiteral("2024")});
+        QDirIterator corpus(QStringLiteral(QB_MIME_CORPUS),
+                            {QStringLiteral("demo-*.eml"), QStringLiteral("crlf-*.eml")},
+                            QDir::Files);
+        int n = 0;
+        while (corpus.hasNext()) {
+            QByteArray bytes = readAll(corpus.next());
+            // Each email gets a Message-ID of its own, to be told apart on the server.
+            const QByteArray id = "<corpus-" + QByteArray::number(++n) + "@example.org>";
+            const qsizetype headerEnd = bytes.indexOf("\n");
+            bytes.insert(headerEnd + 1,
+                         "Message-ID: " + id + (bytes.contains("\r\n") ? "\r\n" : "\n"));
+            const QString folder = n % 3 == 0 ? m_maildir.path() : n % 3 == 1 ? projects : year;
+            addEmail(folder, QStringLiteral("17000000%1.M%1P1.test").arg(n), bytes, n);
+            m_originals[id] = bytes;
+        }
+        QVERIFY(n >= 30);
+        m_server = std::make_unique<DovecotServer>(m_maildir.path());
+        QVERIFY2(m_server->start(), qPrintable(m_server->error()));
+    }
+
+    // Read from the server or as a Maildir, the same mail lists the same attachments, with
+    // the same subjects, folders, names, types, dates and senders, in the same order.
+    void sameRowsAsTheMaildir()
+    {
+        const Run fromServer =
+            runCli(QStringList{QStringLiteral("analyze"), QStringLiteral("--csv")} + imapStore());
+        QVERIFY2(fromServer.status == 0, qPrintable(fromServer.err));
+        const Run fromDisk = runCli(
+            {QStringLiteral("analyze"), QStringLiteral("--csv"), QStringLiteral("--no-cache"),
+             QStringLiteral("--store"), m_maildir.path(), QStringLiteral("--folder"),
+             QStringLiteral("Email Folders\\") + QDir(m_maildir.path()).dirName()});
+        QVERIFY2(fromDisk.status == 0, qPrintable(fromDisk.err));
+        const QStringList serverRows =
+            comparableRows(fromServer.out, QStringLiteral("ann@127.0.0.1"));
+        const QStringList diskRows = comparableRows(fromDisk.out, QDir(m_maildir.path()).dirName());
+        QVERIFY(serverRows.size() > 40);
+        // Within a folder a server lists its messages in the order it numbered them, a
+        // Maildir in the order of its file names: the same rows, not in the same order.
+        QStringList sortedServerRows = serverRows;
+        QStringList sortedDiskRows = diskRows;
+        sortedServerRows.sort();
+        sortedDiskRows.sort();
+        QCOMPARE(sortedServerRows, sortedDiskRows);
+    }
+
+    // A detach on the server: each email stays once, with its flags and received date; the
+    // attachments it lost are on disk byte for byte; signed emails are left alone.
+    void detachKeepsEveryEmailOnce()
+    {
+        const auto before = serverContents(*m_server);
+        QCOMPARE(before.size(), m_originals.size());
+        QTemporaryDir saved;
+        const QString log = saved.path() + QStringLiteral("/job.log");
+        const Run job = runCli(QStringList{QStringLiteral("detach"), QStringLiteral("--all"),
+                                           QStringLiteral("--yes"), QStringLiteral("--to"),
+                                           saved.path() + QStringLiteral("/files"),
+                                           QStringLiteral("--log"), log} +
+                               imapStore());
+        // Signed emails cannot be changed: their attachments fail, and only theirs.
+        QVERIFY2(job.status == 3, qPrintable(job.err + job.out));
+        for (const QByteArray &line : readAll(log).split('\n')) {
+            if (line.contains(",Error,"))
+                QVERIFY2(line.contains("signed"), line.constData());
+        }
+
+        const auto after = serverContents(*m_server);
+        QCOMPARE(after.size(), before.size());
+        std::multiset<QByteArray> expectedFiles;
+        for (const auto &[id, was] : before) {
+            QCOMPARE(after.count(id), size_t(1));
+            const Held &now = after.find(id)->second;
+            QCOMPARE(now.mailbox, was.mailbox);
+            QCOMPARE(now.flags, was.flags);
+            QCOMPARE(now.internalDate, was.internalDate);
+            const mime::ParsedEmail original(was.bytes);
+            const mime::ParsedEmail changed(now.bytes);
+            if (original.isSignedOrEncrypted() || original.attachments().empty()) {
+                QCOMPARE(now.bytes, was.bytes);
+                continue;
+            }
+            QVERIFY2(changed.attachments().empty(), id.constData());
+            QVERIFY(changed.body().contains(QLatin1String("file://")));
+            for (const mime::AttachmentPart &part : original.attachments())
+                expectedFiles.insert(sha256(original.decodedContent(part.node)));
+        }
+        std::multiset<QByteArray> savedFiles;
+        QDirIterator files(saved.path() + QStringLiteral("/files"), QDir::Files,
+                           QDirIterator::Subdirectories);
+        while (files.hasNext())
+            savedFiles.insert(sha256(readAll(files.next())));
+        QCOMPARE(savedFiles, expectedFiles);
+    }
+
+    void cleanupTestCase()
+    {
+        m_server.reset();
+        g_mime_shutdown();
+    }
+};
+
+QTEST_GUILESS_MAIN(TestImapStore)
+#include "test_imap_store.moc"
