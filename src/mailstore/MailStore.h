@@ -118,6 +118,9 @@ public:
     virtual void appendToBody(const QString &text) = 0;
     // Stores the changes made to the email, all at once.
     virtual void save() = 0;
+    // What the last save() did that the user should know of although it succeeded (an old
+    // copy left behind on a server that cannot remove one message alone), once each.
+    virtual QStringList takeSaveNotices() { return {}; }
     virtual std::shared_ptr<Attachments> attachments() = 0;
     // For analysis, when the store can do better than value by value: the summary it knows
     // already, or a reading that may run on another thread. Neither by default.

@@ -203,8 +203,11 @@ void TEmailThread::processEmail(mailstore::Namespace &mapi, const Records &group
     try {
         // The saved files' names are on disk before any attachment leaves the email.
         m_placer.syncPlacedNames();
-        if (!done.empty())
+        if (!done.empty()) {
             email->save();
+            for (const QString &notice : email->takeSaveNotices())
+                JobLog->Log(llWarning, notice);
+        }
     } catch (const std::exception &e) {
         // Nothing of this email changed; files already saved stay as copies.
         for (const Done &item : done)

@@ -281,6 +281,11 @@ mailstore::SavedContent ImapItem::saveAttachment(int index, const QString &path)
     }
 }
 
+QStringList ImapItem::takeSaveNotices()
+{
+    return std::exchange(m_saveNotices, {});
+}
+
 void ImapItem::save()
 {
     if (!m_edit || !m_edit->changed())
@@ -291,6 +296,13 @@ void ImapItem::save()
     m_edit->verify(stored);
     const Replaced replaced = replaceMessage(*m_session, m_mailbox, m_message, rewritten);
     m_message.uid = replaced.newUid;
+    if (replaced.oldLeft) {
+        m_saveNotices << QStringLiteral(
+                             "The server cannot remove one message alone (no UIDPLUS): the "
+                             "original of \"%1\" is left in %2 marked deleted, for your mail "
+                             "program to remove")
+                             .arg(m_message.summary.subject, m_mailbox);
+    }
     m_message.summary.size = rewritten.size();
     // From here on the item is the stored copy, read from the bytes sent.
     m_edit.emplace(std::move(stored));

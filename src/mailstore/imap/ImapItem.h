@@ -31,6 +31,7 @@ public:
     QString unchangeableReason() override;
     void appendToBody(const QString &text) override;
     void save() override;
+    QStringList takeSaveNotices() override;
     std::shared_ptr<mailstore::Attachments> attachments() override;
     mailstore::SummarySource summarySource() override;
 
@@ -50,6 +51,7 @@ private:
     RemoteMessage m_message;
     QString m_entryId;
     std::optional<mime::EmailEdit> m_edit;
+    QStringList m_saveNotices;
 };
 
 } // namespace imapstore
