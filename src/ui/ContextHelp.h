@@ -8,7 +8,8 @@ class ProgramHelp;
 // - Shift+F1 on a control, a page or a highlighted menu entry opens the topic of its help
 //   context (HelpContexts::of), or the contents when it has none;
 // - F1 does the same in a menu and in a window that has a context of its own (the status
-//   window, the update window); in the main window F1 is the Help menu's Contents;
+//   window, the update window, the IMAP account window); in the main window F1 is the Help
+//   menu's Contents;
 // - a click in "What's This?" mode opens the topic of what was clicked, when it has one.
 // While it lives it watches every event of the application.
 class ContextHelp : public QObject

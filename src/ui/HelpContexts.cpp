@@ -9,13 +9,15 @@ namespace {
 
 constexpr char property[] = "helpContext";
 
-// Windows made elsewhere, by the object names that their language-file sections use.
+// Windows made elsewhere, by their object names.
 std::optional<int> contextOfWindowNamed(const QString &name)
 {
     if (name == QLatin1String("TstatusForm"))
         return HelpContexts::statusWindow;
     if (name == QLatin1String("updateForm"))
         return HelpContexts::updateWindow;
+    if (name == QLatin1String("imapAccountWindow"))
+        return HelpContexts::imapAccountWindow;
     return std::nullopt;
 }
 

@@ -19,10 +19,11 @@ inline constexpr int helpMenu = 280;
 inline constexpr int fileMenu = 290;
 inline constexpr int statusWindow = 1130;
 inline constexpr int updateWindow = 1350;
+inline constexpr int imapAccountWindow = 1400;
 
 // Every context the program hands out.
-inline constexpr int all[] = {startingFolderPage, attachmentsPage, helpMenu,
-                              fileMenu,           statusWindow,    updateWindow};
+inline constexpr int all[] = {startingFolderPage, attachmentsPage, helpMenu,         fileMenu,
+                              statusWindow,       updateWindow,    imapAccountWindow};
 
 // The id of the collection's keyword for a context: "Quillbrook.context.200".
 QString keywordId(int context);
@@ -32,9 +33,8 @@ void set(QObject *object, int context);
 
 // The context a request for help on object means. A menu entry has its own or none;
 // a widget its own, else its parent's, and so up to its window. A window without one
-// of its own is known by its object name (the name its language-file section uses,
-// which never changes): the status window and the update window. Nothing when none
-// of them has a context.
+// of its own is known by its object name, which never changes: the status window, the
+// update window and the IMAP account window. Nothing when none of them has a context.
 std::optional<int> of(const QObject *object);
 
 } // namespace HelpContexts

@@ -204,6 +204,7 @@ private Q_SLOTS:
         QTest::newRow("file menu") << 290 << "settings-files.html";
         QTest::newRow("status window") << 1130 << "status-window.html";
         QTest::newRow("update window") << 1350 << "update-check.html";
+        QTest::newRow("IMAP account window") << 1400 << "imap-accounts.html";
     }
 
     void contextsOpenTheirTopics()

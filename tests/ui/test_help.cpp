@@ -11,9 +11,11 @@
 #include "ui/HelpContexts.h"
 #include "ui/HelpMenu.h"
 #include "ui/HelpWindow.h"
+#include "ui/ImapAccountWindow.h"
 #include "ui/MainWindow.h"
 #include "ui/ProgramHelp.h"
 #include "ui/StatusWindow.h"
+#include "ui/StorePasswords.h"
 
 #include <QAction>
 #include <QApplication>
@@ -306,7 +308,8 @@ private Q_SLOTS:
         QVERIFY(!program.window.findChild<AboutWindow *>());
     }
 
-    // The status window and the update window open their topics with F1 and Shift+F1.
+    // The status window, the update window and the IMAP account window open their topics
+    // with F1 and Shift+F1.
     void otherWindowsOpenTheirTopics()
     {
         Program program;
@@ -328,6 +331,18 @@ private Q_SLOTS:
         QTest::keyClick(update->focusWidget() ? update->focusWidget() : update, Qt::Key_F1);
         QCOMPARE(program.shownPage(), QStringLiteral("update-check.html"));
         update->close();
+
+        program.help->window()->hide();
+        MailStoreEntry newAccount;
+        newAccount.type = MailStoreEntry::Type::Imap;
+        ImapAccountWindow account(newAccount, {}, StorePasswords(), {}, {}, nullptr,
+                                  &program.window);
+        account.show();
+        QVERIFY(activate(&account));
+        account.hostField->setFocus();
+        QTest::keyClick(account.hostField, Qt::Key_F1);
+        QCOMPARE(program.shownPage(), QStringLiteral("imap-accounts.html"));
+        account.close();
     }
 
     // Tags 6, 7 and 8 open the machine hive's web addresses, else the built-in ones; an
