@@ -8,12 +8,14 @@
 namespace {
 
 const char *const usage =
-    "Usage: quillbrook [--store DIR]... [FILE.qbk]\n"
+    "Usage: quillbrook [--store STORE]... [FILE.qbk]\n"
     "Lists every attachment of a mail folder and its subfolders, to delete, detach or\n"
     "save them in bulk.\n"
     "\n"
-    "  --store DIR   open this Maildir; repeat it for several (default: the mail stores\n"
-    "                in the settings, else $MAILDIR, else ~/Maildir)\n"
+    "  --store STORE open this store, a Maildir, an IMAP account as\n"
+    "                imaps://user@host[:port] or imap://user@host[:port] (STARTTLS), or\n"
+    "                a configured store's name; repeat it for several (default: the mail\n"
+    "                stores in the settings, else $MAILDIR, else ~/Maildir)\n"
     "  FILE.qbk      open this settings file; when Quillbrook runs already, that copy\n"
     "                opens it\n"
     "  -h, --help    print this text and exit\n"
@@ -27,7 +29,7 @@ const char *const usage =
 std::optional<int> answerInformationOptions(int argc, char *argv[])
 {
     for (int i = 1; i < argc; ++i) {
-        // The value of --store is a folder, whatever it is called.
+        // The value of --store is a store, whatever it is called.
         if (std::strcmp(argv[i], "--store") == 0) {
             ++i;
         } else if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
