@@ -150,12 +150,16 @@ void Connection::connectSocket(milliseconds timeout)
     m_peerCertificate = QSslCertificate();
     // IMAP goes straight to the server: a proxy from the environment is for HTTP.
     m_socket->setProxy(QNetworkProxy::NoProxy);
-    QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
-    QList<QSslCertificate> authorities = QSslConfiguration::systemCaCertificates();
-    authorities += m_trust.extraAuthorities;
-    tls.setCaCertificates(authorities);
-    tls.setPeerVerifyMode(QSslSocket::VerifyPeer);
-    m_socket->setSslConfiguration(tls);
+    if (m_address.security != Security::Plain) {
+        // Reading the system's authorities costs more than a whole session on loopback:
+        // only a connection that will be encrypted pays for it.
+        QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+        QList<QSslCertificate> authorities = QSslConfiguration::systemCaCertificates();
+        authorities += m_trust.extraAuthorities;
+        tls.setCaCertificates(authorities);
+        tls.setPeerVerifyMode(QSslSocket::VerifyPeer);
+        m_socket->setSslConfiguration(tls);
+    }
     QObject::connect(m_socket.get(), &QSslSocket::sslErrors, m_socket.get(),
                      [this](const QList<QSslError> &errors) {
                          m_sslErrors = errors;

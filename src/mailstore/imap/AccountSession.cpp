@@ -215,7 +215,7 @@ std::shared_ptr<const MailboxMessages> AccountSession::messages(const QString &m
         server.run(fetch, [&](const imap::Response &response) {
             if (response.name != "FETCH" || !imap::fetchItem(response, "BODYSTRUCTURE"))
                 return;
-            RemoteMessage message = readRemoteMessage(response);
+            RemoteMessage message = readRemoteMessage(response, &m_memo);
             read->indexOfUid.insert(message.uid, int(read->messages.size()));
             read->messages.push_back(std::move(message));
         });

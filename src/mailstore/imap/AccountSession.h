@@ -3,6 +3,7 @@
 #include "RemoteMessage.h"
 #include "imap/Connection.h"
 #include "mailstore/StoreConfig.h"
+#include "mailstore/mime/HeaderMemo.h"
 
 #include <QHash>
 #include <QStringList>
@@ -57,6 +58,8 @@ public:
     // Selects the mailbox (read-only unless forChanges) unless it is selected already in a
     // mode that serves; returns its UIDVALIDITY.
     qint64 select(const QString &mailbox, bool forChanges);
+    // What the account's header values read as, for reading its messages.
+    mime::HeaderMemo &headerMemo() { return m_memo; }
     // The mailbox's messages, fetched when first asked for.
     std::shared_ptr<const MailboxMessages> messages(const QString &mailbox);
 
@@ -87,6 +90,7 @@ private:
     QHash<QString, std::shared_ptr<const MailboxMessages>> m_messages;
     QHash<QString, qint64> m_replacements; // "mailbox\nold uid" -> new uid
     std::unique_ptr<ReplacementJournal> m_journal;
+    mime::HeaderMemo m_memo; // what the messages' header values read as, across folders
     int m_lockFd = -1;
 };
 

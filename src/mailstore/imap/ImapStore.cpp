@@ -252,7 +252,7 @@ public:
             const imap::Value *found = imap::fetchItem(response, "UID");
             if (response.name == "FETCH" && found && found->number() == current &&
                 imap::fetchItem(response, "BODYSTRUCTURE"))
-                message = readRemoteMessage(response);
+                message = readRemoteMessage(response, &m_session->headerMemo());
         });
         if (!message)
             return nullptr;

@@ -5,7 +5,7 @@
 #include "mailstore/mime/HeaderText.h"
 #include "mailstore/mime/ParsedEmail.h"
 
-#include <QLocale>
+#include <algorithm>
 
 namespace imapstore {
 
@@ -56,11 +56,11 @@ mime::NodeKind kindOf(const imap::BodyPart &part)
     return mime::NodeKind::Leaf;
 }
 
-void collect(const imap::BodyPart &part, std::vector<RemotePart> &found)
+void collect(const imap::BodyPart &part, std::vector<RemotePart> &found, mime::HeaderMemo *memo)
 {
     if (part.kind == imap::BodyPart::Kind::Multipart) {
         for (const imap::BodyPart &child : part.children)
-            collect(child, found);
+            collect(child, found, memo);
         return;
     }
     const QByteArray mimeType = part.type + '/' + part.subtype;
@@ -69,7 +69,7 @@ void collect(const imap::BodyPart &part, std::vector<RemotePart> &found)
                                        : headerValue(part.disposition, part.dispositionParameters);
     const QString name = mime::attachmentName(
         kindOf(part), mimeType,
-        mime::dispositionFrom(headerValue(mimeType, part.parameters), disposition),
+        mime::dispositionFrom(headerValue(mimeType, part.parameters), disposition, memo),
         int(found.size()) + 1, [&] { return mime::decodeHeaderText(part.envelope.subject); });
     if (!name.isNull())
         found.push_back(
@@ -95,10 +95,10 @@ QByteArray summaryFetchItems()
            "BODY.PEEK[HEADER.FIELDS (SUBJECT FROM MESSAGE-ID)])";
 }
 
-std::vector<RemotePart> attachmentsOf(const imap::BodyPart &structure)
+std::vector<RemotePart> attachmentsOf(const imap::BodyPart &structure, mime::HeaderMemo *memo)
 {
     std::vector<RemotePart> found;
-    collect(structure, found);
+    collect(structure, found, memo);
     return found;
 }
 
@@ -117,27 +117,37 @@ bool isSignedOrEncrypted(const imap::BodyPart &structure)
 
 QDateTime fromInternalDate(const QByteArray &text)
 {
-    // "dd-Mon-yyyy hh:mm:ss +zzzz", the day space-padded to two characters.
+    // "dd-Mon-yyyy hh:mm:ss +zzzz", the day perhaps space-padded; read by hand, as a
+    // general date parser costs more than the rest of a message's row.
+    static constexpr const char *months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                             "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
     const QByteArray trimmed = text.trimmed();
     const QList<QByteArray> words = trimmed.split(' ');
-    if (words.size() != 3 || words.at(2).size() != 5)
+    if (words.size() != 3)
         return {};
-    const QDateTime local =
-        QLocale::c().toDateTime(QString::fromLatin1(words.at(0) + ' ' + words.at(1)),
-                                QStringLiteral("d-MMM-yyyy hh:mm:ss"));
-    bool hoursOk = false;
-    bool minutesOk = false;
-    const QByteArray zone = words.at(2);
-    const int hours = zone.mid(1, 2).toInt(&hoursOk);
-    const int minutes = zone.mid(3, 2).toInt(&minutesOk);
-    if (!local.isValid() || !hoursOk || !minutesOk || (zone[0] != '+' && zone[0] != '-'))
+    const QList<QByteArray> day = words.at(0).split('-');
+    const QList<QByteArray> clock = words.at(1).split(':');
+    const QByteArray &zone = words.at(2);
+    if (day.size() != 3 || clock.size() != 3 || zone.size() != 5 ||
+        (zone[0] != '+' && zone[0] != '-'))
+        return {};
+    int month = 0;
+    while (month < 12 && day.at(1).compare(months[month], Qt::CaseInsensitive) != 0)
+        ++month;
+    bool ok[8] = {};
+    const QDate date(day.at(2).toInt(&ok[0]), month + 1, day.at(0).toInt(&ok[1]));
+    const QTime time(clock.at(0).toInt(&ok[2]), clock.at(1).toInt(&ok[3]),
+                     clock.at(2).toInt(&ok[4]));
+    const int hours = zone.mid(1, 2).toInt(&ok[5]);
+    const int minutes = zone.mid(3, 2).toInt(&ok[6]);
+    ok[7] = month < 12 && date.isValid() && time.isValid();
+    if (std::find(std::begin(ok), std::end(ok), false) != std::end(ok))
         return {};
     const int offset = (zone[0] == '-' ? -1 : 1) * (hours * 3600 + minutes * 60);
-    QDateTime moment(local.date(), local.time(), Qt::OffsetFromUTC, offset);
-    return moment.toLocalTime();
+    return QDateTime(date, time, Qt::OffsetFromUTC, offset).toLocalTime();
 }
 
-RemoteMessage readRemoteMessage(const imap::Response &fetch)
+RemoteMessage readRemoteMessage(const imap::Response &fetch, mime::HeaderMemo *memo)
 {
     RemoteMessage message;
     bool ok = false;
@@ -157,7 +167,7 @@ RemoteMessage readRemoteMessage(const imap::Response &fetch)
             QStringLiteral("The server sent no structure for message UID %1").arg(message.uid));
     const imap::BodyPart parts = imap::parseBodyStructure(*structure);
     message.signedOrEncrypted = isSignedOrEncrypted(parts);
-    for (RemotePart &part : attachmentsOf(parts)) {
+    for (RemotePart &part : attachmentsOf(parts, memo)) {
         message.summary.attachmentNames << part.filename;
         message.attachments.push_back(std::move(part));
     }
@@ -168,7 +178,7 @@ RemoteMessage readRemoteMessage(const imap::Response &fetch)
         header = fields->nstring();
     if (!header.endsWith("\r\n\r\n"))
         header += "\r\n";
-    const mime::ParsedEmail headers(header);
+    const mime::ParsedEmail headers(header, memo);
     message.summary.subject = headers.subject();
     message.summary.senderName = headers.senderName();
     message.messageId = headers.tree().interpretedHeader(0, "Message-ID").trimmed();

@@ -10,6 +10,10 @@
 
 #include <vector>
 
+namespace mime {
+class HeaderMemo;
+}
+
 namespace imapstore {
 
 // One attachment as the server describes it: where to fetch it and how it is encoded.
@@ -37,12 +41,14 @@ struct RemoteMessage
 QByteArray summaryFetchItems();
 
 // Reads one FETCH response of summaryFetchItems(). Throws qb::MailStoreError when it
-// lacks what a message needs (UID, size, date, structure).
-RemoteMessage readRemoteMessage(const imap::Response &fetch);
+// lacks what a message needs (UID, size, date, structure). With a memo, header values
+// seen in earlier messages are not parsed again.
+RemoteMessage readRemoteMessage(const imap::Response &fetch, mime::HeaderMemo *memo = nullptr);
 
 // The attachments of a body structure, by the rule every store applies (AttachmentRule.h),
 // its header values rebuilt from what the server parsed.
-std::vector<RemotePart> attachmentsOf(const imap::BodyPart &structure);
+std::vector<RemotePart> attachmentsOf(const imap::BodyPart &structure,
+                                      mime::HeaderMemo *memo = nullptr);
 bool isSignedOrEncrypted(const imap::BodyPart &structure);
 
 // An IMAP date-time ("17-Jul-1996 02:44:25 -0700"); invalid when it is not one.
