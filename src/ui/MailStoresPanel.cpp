@@ -52,6 +52,7 @@ MailStoresPanel::MailStoresPanel(StorePasswords passwords, TStringLoader *loader
                                                    "$MAILDIR, else ~/Maildir, is opened.")),
                          "noStoresNote");
     noStoresNote->setWordWrap(true);
+    noStoresNote->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     addMaildirButton = named(new QPushButton(QStringLiteral("Add &Maildir...")), "addMaildir");
     addImapButton = named(new QPushButton(QStringLiteral("Add &IMAP account...")), "addImap");
     editButton = named(new QPushButton(QStringLiteral("E&dit...")), "editStore");
@@ -93,7 +94,9 @@ void MailStoresPanel::reload()
         if (entry.name == selected)
             storeList->setCurrentItem(item);
     }
+    // The note takes the empty list's place: the page has no room for both.
     noStoresNote->setVisible(m_entries.isEmpty());
+    storeList->setVisible(!m_entries.isEmpty());
     updateButtons();
 }
 
