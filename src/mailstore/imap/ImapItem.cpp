@@ -4,6 +4,7 @@
 #include "common/Error.h"
 #include "common/FileSystem.h"
 #include "imap/ImapError.h"
+#include "mailstore/ItemAttachments.h"
 #include "mailstore/mime/ParsedEmail.h"
 #include "mailstore/mime/TransferCoding.h"
 
@@ -18,41 +19,6 @@
 namespace imapstore {
 
 namespace {
-
-class ImapAttachment : public mailstore::Attachment
-{
-public:
-    ImapAttachment(std::shared_ptr<ImapItem> item, int index)
-        : m_item(std::move(item)), m_index(index)
-    {
-    }
-    QString filename() override { return m_item->attachmentName(m_index); }
-    mailstore::SavedContent saveAsFile(const QString &path) override
-    {
-        return m_item->saveAttachment(m_index, path);
-    }
-    void remove() override { m_item->removeAttachment(m_index); }
-
-private:
-    std::shared_ptr<ImapItem> m_item;
-    int m_index;
-};
-
-class AttachmentCollection : public mailstore::Attachments
-{
-public:
-    explicit AttachmentCollection(std::shared_ptr<ImapItem> item) : m_item(std::move(item)) {}
-    int count() override { return m_item->attachmentCount(); }
-    std::shared_ptr<mailstore::Attachment> item(int index) override
-    {
-        if (index < 1 || index > count())
-            throw qb::MailStoreError(QStringLiteral("No attachment at position %1").arg(index));
-        return std::make_shared<ImapAttachment>(m_item, index);
-    }
-
-private:
-    std::shared_ptr<ImapItem> m_item;
-};
 
 struct FileCloser
 {
@@ -243,7 +209,7 @@ void ImapItem::removeAttachment(int index)
 
 std::shared_ptr<mailstore::Attachments> ImapItem::attachments()
 {
-    return std::make_shared<AttachmentCollection>(shared_from_this());
+    return std::make_shared<mailstore::ItemAttachments<ImapItem>>(shared_from_this());
 }
 
 mailstore::SavedContent ImapItem::saveAttachment(int index, const QString &path)

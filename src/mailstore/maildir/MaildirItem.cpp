@@ -5,6 +5,7 @@
 #include "SummaryReading.h"
 #include "common/Error.h"
 #include "common/FileSystem.h"
+#include "mailstore/ItemAttachments.h"
 
 #include <QFile>
 
@@ -15,46 +16,6 @@
 #include <unistd.h>
 
 namespace maildir {
-
-namespace {
-
-class MaildirAttachment : public mailstore::Attachment
-{
-public:
-    MaildirAttachment(std::shared_ptr<MaildirItem> item, int index)
-        : m_item(std::move(item)), m_index(index)
-    {
-    }
-    QString filename() override { return m_item->attachmentName(m_index); }
-    mailstore::SavedContent saveAsFile(const QString &path) override
-    {
-        return m_item->saveAttachment(m_index, path);
-    }
-    void remove() override { m_item->removeAttachment(m_index); }
-
-private:
-    std::shared_ptr<MaildirItem> m_item;
-    int m_index;
-};
-
-// The attachments as they stand when a member is asked for.
-class AttachmentCollection : public mailstore::Attachments
-{
-public:
-    explicit AttachmentCollection(std::shared_ptr<MaildirItem> item) : m_item(std::move(item)) {}
-    int count() override { return m_item->attachmentCount(); }
-    std::shared_ptr<mailstore::Attachment> item(int index) override
-    {
-        if (index < 1 || index > count())
-            throw qb::MailStoreError(QStringLiteral("No attachment at position %1").arg(index));
-        return std::make_shared<MaildirAttachment>(m_item, index);
-    }
-
-private:
-    std::shared_ptr<MaildirItem> m_item;
-};
-
-} // namespace
 
 MaildirItem::MaildirItem(std::shared_ptr<Session> session,
                          std::shared_ptr<const Session::Store> store,
@@ -222,7 +183,7 @@ void MaildirItem::appendToBody(const QString &text)
 
 std::shared_ptr<mailstore::Attachments> MaildirItem::attachments()
 {
-    return std::make_shared<AttachmentCollection>(shared_from_this());
+    return std::make_shared<mailstore::ItemAttachments<MaildirItem>>(shared_from_this());
 }
 
 mailstore::SavedContent MaildirItem::saveAttachment(int index, const QString &path)
