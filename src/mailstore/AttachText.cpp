@@ -81,7 +81,7 @@ QString dateText(double automationDate, const QLocale &locale)
 QString columnHeading(AttachColumn column)
 {
     static const char *const headings[] = {"Subject", "Folder", "Size", "Filename",
-                                           "Type",    "Date",   "From"};
+                                           "Type",    "Date",   "From", "Attachment size"};
     return QString::fromLatin1(headings[int(column) - 1]);
 }
 
@@ -92,6 +92,8 @@ QString cellText(const TAttach &record, AttachColumn column, const QLocale &loca
         return SizeText(record, locale);
     case AttachColumn::Date:
         return dateText(record.Date, locale);
+    case AttachColumn::AttachmentSize:
+        return sizeText(record.AttachmentSize, locale);
     default:
         return textKey(record, column);
     }

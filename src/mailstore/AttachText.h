@@ -7,7 +7,8 @@
 
 struct TAttach;
 
-// The Size column: "Unknown" for 0, whole KB up to 1,000,000 bytes, whole MB
+// The Size column (and, for the attachment's own size, the Attachment size column):
+// "Unknown" for 0, whole KB up to 1,000,000 bytes, whole MB
 // above, grouped with the locale's thousands separator and never "0KB"/"0MB".
 QString SizeText(const TAttach &record, const QLocale &locale = QLocale());
 QString sizeText(qint64 bytes, const QLocale &locale = QLocale());

@@ -21,9 +21,19 @@ const QString noText;
 
 } // namespace
 
+const std::array<AttachColumn, attachColumnCount> &shownColumnOrder()
+{
+    static const std::array<AttachColumn, attachColumnCount> order = {
+        AttachColumn::Subject,        AttachColumn::Folder,   AttachColumn::Size,
+        AttachColumn::AttachmentSize, AttachColumn::Filename, AttachColumn::Type,
+        AttachColumn::Date,           AttachColumn::From};
+    return order;
+}
+
 bool isTextColumn(AttachColumn column)
 {
-    return column != AttachColumn::Size && column != AttachColumn::Date;
+    return column != AttachColumn::Size && column != AttachColumn::Date &&
+           column != AttachColumn::AttachmentSize;
 }
 
 const QString &textKey(const TAttach &record, AttachColumn column)
@@ -41,6 +51,7 @@ const QString &textKey(const TAttach &record, AttachColumn column)
         return record.From;
     case AttachColumn::Size:
     case AttachColumn::Date:
+    case AttachColumn::AttachmentSize:
         break;
     }
     return noText;
@@ -99,6 +110,8 @@ int AttachmentList::compareRecords(AttachColumn column, const TAttach &a, const 
         result = sign(a.Size, b.Size);
     else if (column == AttachColumn::Date)
         result = sign(a.Date, b.Date);
+    else if (column == AttachColumn::AttachmentSize)
+        result = sign(a.AttachmentSize, b.AttachmentSize);
     else
         result = clampSign(m_collator.compare(textKey(a, column), textKey(b, column)));
     return SortDescending ? -result : result;
@@ -171,4 +184,9 @@ int CompareDate(const AttachmentList &list, int first, int second)
 int CompareFrom(const AttachmentList &list, int first, int second)
 {
     return list.compare(AttachColumn::From, first, second);
+}
+
+int CompareAttachmentSize(const AttachmentList &list, int first, int second)
+{
+    return list.compare(AttachColumn::AttachmentSize, first, second);
 }

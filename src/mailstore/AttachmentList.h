@@ -6,11 +6,17 @@
 #include <QMutex>
 #include <QString>
 
+#include <array>
 #include <memory>
 #include <vector>
 
-// The grid's columns, in the grid's order (data columns 1 to 7).
-enum class AttachColumn { Subject = 1, Folder, Size, Filename, Type, Date, From };
+// The grid's columns as data columns 1 to 8. Attachment size came last and keeps the
+// last number, so that the others keep theirs (in stored column orders, heading clicks and
+// the command line's CSV); the grid shows it after Size (shownColumnOrder).
+enum class AttachColumn { Subject = 1, Folder, Size, Filename, Type, Date, From, AttachmentSize };
+constexpr int attachColumnCount = 8;
+// The columns in the order the grid first shows them and the aligned table prints them.
+const std::array<AttachColumn, attachColumnCount> &shownColumnOrder();
 
 // The records of the last analysis, in the order found; grid row r shows entry r - 1.
 // Records are shared, so a job that took some keeps them when the list is cleared.
@@ -59,6 +65,7 @@ int CompareFilename(const AttachmentList &list, int first, int second);
 int CompareType(const AttachmentList &list, int first, int second);
 int CompareDate(const AttachmentList &list, int first, int second);
 int CompareFrom(const AttachmentList &list, int first, int second);
+int CompareAttachmentSize(const AttachmentList &list, int first, int second);
 
 // The text key of a column, or an empty text for the numeric ones.
 const QString &textKey(const TAttach &record, AttachColumn column);

@@ -9,8 +9,9 @@ namespace mailstore {
 
 // The attachments collection of a store's item type that answers for its attachments by
 // position: attachmentName(i), attachmentCount(), saveAttachment(i, path) and
-// removeAttachment(i). Members are looked up as the item stands when they are asked for,
-// so removals earlier in a job move later attachments down.
+// removeAttachment(i), and attachmentSize(i) when it can tell one. Members are looked up
+// as the item stands when they are asked for, so removals earlier in a job move later
+// attachments down.
 template <class StoreItem> class ItemAttachment : public Attachment
 {
 public:
@@ -24,6 +25,13 @@ public:
         return m_item->saveAttachment(m_index, path);
     }
     void remove() override { m_item->removeAttachment(m_index); }
+    qint64 decodedSize() override
+    {
+        if constexpr (requires(StoreItem & item) { item.attachmentSize(1); })
+            return m_item->attachmentSize(m_index);
+        else
+            return Attachment::decodedSize();
+    }
 
 private:
     std::shared_ptr<StoreItem> m_item;

@@ -66,6 +66,9 @@ public:
     // Removes the attachment from its email in memory (the store's "delete");
     // save() stores the change. Later positions move down by one.
     virtual void remove() = 0;
+    // The content's size once decoded, as closely as the store can tell it without
+    // decoding (mime/DecodedSize.h); 0 when it cannot tell.
+    virtual qint64 decodedSize() { return 0; }
 };
 
 // What analysis lists of one email, read in one go.
@@ -76,6 +79,8 @@ struct EmailSummary
     qint64 size = 0;
     QDateTime receivedTime;
     QStringList attachmentNames; // in the order of the attachments collection
+    // Each attachment's decoded size, parallel to attachmentNames; 0 when unknown.
+    QList<qint64> attachmentSizes;
 };
 
 // What the readings run on one thread keep from one email to the next: a buffer to read

@@ -16,6 +16,7 @@ struct TAttach
     const QString EntryId;
     const int AttachmentIndex; // 1-based position among the email's attachments
     const QString StoreId;
+    const qint64 AttachmentSize = 0; // the attachment's own decoded bytes; 0 when unknown
 };
 
 // The Type of an attachment: the text after the last "." of its file name (when no

@@ -234,7 +234,8 @@ void TAnalyseThread::appendRecords(const mailstore::EmailSummary &summary, Step 
         const QString &filename = names.at(a - 1);
         auto record = std::make_shared<const TAttach>(
             TAttach{summary.subject, sender, label, summary.size, filename,
-                    m_pool.pooled(attachmentType(filename)), received, entryId, a, storeId});
+                    m_pool.pooled(attachmentType(filename)), received, entryId, a, storeId,
+                    summary.attachmentSizes.value(a - 1)});
         m_list->append(summary.subject, std::move(record));
     }
 }
@@ -270,10 +271,11 @@ void TAnalyseThread::appendRecord(mailstore::Item &item, mailstore::Attachment &
         const double received = qb::toAutomationDate(item.receivedTime());
         const QString entryId = item.entryId();
         const QString subject = item.subject();
+        const qint64 attachmentSize = attachment.decodedSize();
         auto record = std::make_shared<const TAttach>(
             TAttach{subject, m_pool.pooled(sender), m_pool.pooled(label), size, filename,
                     m_pool.pooled(attachmentType(filename)), received, entryId, index,
-                    m_pool.pooled(storeId)});
+                    m_pool.pooled(storeId), attachmentSize});
         m_list->append(item.subject(), std::move(record));
     } catch (const std::exception &) {
         // This attachment gets no record; the walk goes on.

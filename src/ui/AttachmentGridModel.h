@@ -23,16 +23,17 @@ public:
 
     // syncGridRows: the grid shows as many rows as the list has entries.
     void syncRows();
-    // A heading click on data column 1 to 7: turns the markers, sorts the list and
+    // A heading click on data column 1 to 8 (AttachColumn): turns the markers, sorts the list and
     // redraws every row; the selected row numbers stay as they are.
     void headingClick(int dataColumn);
     Marker marker(int dataColumn) const { return m_markers[size_t(dataColumn - 1)]; }
 
+    // The designed width of a data column.
     static int columnWidth(int dataColumn);
 
 private:
     AttachmentList *m_list;
     int m_rows = 0;
-    std::array<Marker, 7> m_markers{};
+    std::array<Marker, attachColumnCount> m_markers{};
     QLocale m_locale;
 };

@@ -13,10 +13,14 @@ namespace {
 
 const QString widthsValue = QStringLiteral("Column widths");
 const QString orderValue = QStringLiteral("Column order");
-constexpr int columns = 7;
+constexpr int columns = attachColumnCount;
+// Before Attachment size came, seven columns were stored; they are read still.
+constexpr int earlierColumns = 7;
 constexpr int subjectColumn = 0; // data column 1
 constexpr int folderColumn = 1;
+constexpr int sizeColumn = 2;
 constexpr int filenameColumn = 3;
+constexpr int attachmentSizeColumn = 7;
 constexpr int narrowest = 24;
 constexpr int widest = 4000;
 
@@ -34,7 +38,8 @@ protected:
     }
 };
 
-// Seven whole numbers separated by commas, each within [low, high]; empty when not.
+// Eight whole numbers (or the seven stored before Attachment size came) separated by
+// commas, each within [low, high]; empty when not.
 QList<int> numbers(const std::optional<RegistryValue> &value, int low, int high)
 {
     if (!value || value->type != RegistryValue::Type::String)
@@ -47,7 +52,7 @@ QList<int> numbers(const std::optional<RegistryValue> &value, int low, int high)
             return {};
         result << number;
     }
-    return result.size() == columns ? result : QList<int>();
+    return result.size() == columns || result.size() == earlierColumns ? result : QList<int>();
 }
 
 QString joined(const QList<int> &values)
@@ -68,6 +73,7 @@ GridColumns::GridColumns(QTableView *grid) : QObject(grid), m_grid(grid)
     header->setStretchLastSection(false);
     for (int column = 0; column < columns; ++column)
         grid->setColumnWidth(column, AttachmentGridModel::columnWidth(column + 1));
+    placeAsShown(shownColumnOrder());
     grid->viewport()->installEventFilter(this);
 }
 
@@ -84,12 +90,26 @@ void GridColumns::load()
     const QList<int> widths = numbers(registry.value(widthsValue), narrowest, widest);
     for (int column = 0; column < widths.size(); ++column)
         m_grid->setColumnWidth(column, widths[column]);
-    const QList<int> order = numbers(registry.value(orderValue), 0, columns - 1);
+    QList<int> order = numbers(registry.value(orderValue), 0, columns - 1);
+    if (order.size() == earlierColumns && !order.contains(attachmentSizeColumn)) {
+        // An order stored before Attachment size came: it goes after Size, wherever that is.
+        order.insert(order.indexOf(sizeColumn) + 1, attachmentSizeColumn);
+    }
     if (QSet<int>(order.begin(), order.end()).size() != columns)
         return;
-    QHeaderView *header = m_grid->horizontalHeader();
+    std::array<AttachColumn, columns> shown{};
     for (int visual = 0; visual < columns; ++visual)
-        header->moveSection(header->visualIndex(order[visual]), visual);
+        shown[size_t(visual)] = AttachColumn(order[visual] + 1);
+    placeAsShown(shown);
+}
+
+void GridColumns::placeAsShown(const std::array<AttachColumn, attachColumnCount> &shown)
+{
+    QHeaderView *header = m_grid->horizontalHeader();
+    for (int visual = 0; visual < columns; ++visual) {
+        const int logical = int(shown[size_t(visual)]) - 1;
+        header->moveSection(header->visualIndex(logical), visual);
+    }
 }
 
 void GridColumns::save(TRegistry &registry) const

@@ -1,7 +1,11 @@
 #pragma once
 
+#include "mailstore/AttachmentList.h"
+
 #include <QObject>
 #include <QPointer>
+
+#include <array>
 
 class QTableView;
 class TRegistry;
@@ -19,8 +23,9 @@ public:
     // The registry key below the main window's placement that holds them.
     static QString key();
 
-    // Restores widths and order stored by save(); anything stored that does not fit
-    // seven columns is ignored.
+    // Restores widths and order stored by save(), or the seven stored before Attachment
+    // size came (which then keeps its designed width and follows Size); anything else
+    // stored is ignored.
     void load();
     // Into an open batch of registry, which the caller commits.
     void save(TRegistry &registry) const;
@@ -31,6 +36,8 @@ protected:
 private:
     // Gives a change of width to Subject (two thirds) and Filename.
     void spread(int change);
+    // Moves the columns (data columns, AttachColumn) to these places from the left.
+    void placeAsShown(const std::array<AttachColumn, attachColumnCount> &shown);
 
     QPointer<QTableView> m_grid;
     int m_viewportWidth = -1;

@@ -12,6 +12,7 @@
 #include <QDirIterator>
 #include <QElapsedTimer>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -119,12 +120,15 @@ private Q_SLOTS:
         QCOMPARE(r.status, 0);
         const QStringList lines = r.out.split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
         QCOMPARE(lines.size(), 3);
-        QCOMPARE(lines[0], QStringLiteral("Subject,Folder,Size,Filename,Type,Date,From"));
+        // The columns of the grid in their first order; Attachment size, which came later,
+        // last, so that readers of the earlier CSV find every field where it was.
+        QCOMPARE(lines[0],
+                 QStringLiteral("Subject,Folder,Size,Filename,Type,Date,From,Attachment size"));
         QVERIFY2(lines[1].startsWith(QStringLiteral("\"Budget, final\",Inbox\\,1KB,b.xls,xls,")),
                  qPrintable(lines[1]));
         QVERIFY2(lines[2].startsWith(QStringLiteral("\"\"\"Quoted\"\"\",Inbox\\,1KB,a.pdf,pdf,")),
                  qPrintable(lines[2]));
-        QVERIFY(lines[2].endsWith(QStringLiteral(",Bob")));
+        QVERIFY(lines[2].endsWith(QStringLiteral(",Bob,1KB")));
         QVERIFY2(r.err.isEmpty(), qPrintable(r.err));
     }
 
@@ -143,6 +147,72 @@ private Q_SLOTS:
         // Columns line up.
         QCOMPARE(lines[1].indexOf(QStringLiteral("Email Folders")),
                  lines[0].indexOf(QStringLiteral("Folder")));
+    }
+
+    // Each row tells its attachment's decoded size apart from its email's; the column sorts
+    // by it, the table shows it after Size and the CSV last.
+    void attachmentSizeColumn()
+    {
+        const QString store = m_dir.path() + QStringLiteral("/Sizes");
+        const auto email = [](const QByteArray &name, const QByteArray &encoding,
+                              const QByteArray &body, qsizetype padding) {
+            return "From: Ann <ann@example.org>\nSubject: " + name +
+                   "\nContent-Type: multipart/mixed; boundary=b\n\n--b\nContent-Type: "
+                   "text/plain\n\n" +
+                   QByteArray(padding, 't') +
+                   "\n--b\nContent-Type: application/octet-stream; name=\"" + name +
+                   "\"\nContent-Transfer-Encoding: " + encoding + "\n\n" + body + "\n--b--\n";
+        };
+        QByteArray base64;
+        const QByteArray encoded = QByteArray(5000, 'q').toBase64();
+        for (qsizetype at = 0; at < encoded.size(); at += 76)
+            base64 += encoded.mid(at, 76) + '\n';
+        // 300,000 bytes in quoted-printable: escapes and soft line breaks count as decoded.
+        QByteArray quoted;
+        for (int line = 0; line < 6000; ++line)
+            quoted += QByteArray(48, 'a') + "=3D=0A=\n";
+        // The email with the smallest attachment is the largest: the sizes differ by column.
+        writeFile(store + QStringLiteral("/cur/1.a:2,S"),
+                  email("small.bin", "base64", base64, 3'000'000));
+        writeFile(store + QStringLiteral("/cur/2.b:2,S"),
+                  email("middle.txt", "quoted-printable", quoted, 0));
+        writeFile(store + QStringLiteral("/cur/3.c:2,S"),
+                  email("large.bin", "8bit", QByteArray(2'000'000, 'z'), 0));
+
+        const Result csv = runCli({QStringLiteral("analyze"), QStringLiteral("--store"), store,
+                                   QStringLiteral("--csv"), QStringLiteral("--sort"),
+                                   QStringLiteral("attachment-size")});
+        QCOMPARE(csv.status, 0);
+        const QStringList rows = csv.out.split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+        QCOMPARE(rows.size(), 4);
+        QVERIFY2(rows[1].startsWith(QStringLiteral("small.bin,Inbox\\,3MB,small.bin,bin,")) &&
+                     rows[1].endsWith(QStringLiteral(",Ann,5KB")),
+                 qPrintable(rows[1]));
+        QVERIFY2(rows[2].startsWith(QStringLiteral("middle.txt,Inbox\\,336KB,")) &&
+                     rows[2].endsWith(QStringLiteral(",Ann,300KB")),
+                 qPrintable(rows[2]));
+        QVERIFY2(rows[3].startsWith(QStringLiteral("large.bin,Inbox\\,2MB,")) &&
+                     rows[3].endsWith(QStringLiteral(",Ann,2MB")),
+                 qPrintable(rows[3]));
+
+        for (const QString &name :
+             {QStringLiteral("Attachment size:desc"), QStringLiteral("ATTACHMENTSIZE:desc")}) {
+            const Result table = runCli({QStringLiteral("analyze"), QStringLiteral("--store"),
+                                         store, QStringLiteral("--sort"), name});
+            QCOMPARE(table.status, 0);
+            const QStringList lines = table.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+            QCOMPARE(lines.size(), 4);
+            QVERIFY2(lines[0].contains(QRegularExpression(
+                         QStringLiteral("^Subject +Folder +Size +Attachment size +Filename "))),
+                     qPrintable(lines[0]));
+            QVERIFY(lines[1].startsWith(QStringLiteral("large.bin ")));
+            QVERIFY(lines[3].startsWith(QStringLiteral("small.bin ")));
+            // Sizes line up on the right, under the heading's end.
+            const qsizetype end = lines[0].indexOf(QStringLiteral("Attachment size")) + 15;
+            for (int i = 1; i < 4; ++i)
+                QVERIFY2(lines[i].indexOf(QStringLiteral("B  "), end - 2) == end - 1,
+                         qPrintable(lines[i]));
+        }
     }
 
     void folderById()
@@ -306,9 +376,9 @@ private Q_SLOTS:
             QStringList assignments = shown.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
             QCOMPARE(assignments.size(), 14);
             assignments.removeFirst(); // the format version is not written
-            const Result r = runCli(
-                QStringList{QStringLiteral("settings"), QStringLiteral("write"), file} +
-                assignments);
+            const Result r =
+                runCli(QStringList{QStringLiteral("settings"), QStringLiteral("write"), file} +
+                       assignments);
             QCOMPARE(r.status, 0);
             QCOMPARE(show().out, shown);
         }
@@ -320,11 +390,11 @@ private Q_SLOTS:
         QCOMPARE(loaded.logFilename, original.logFilename);
 
         // An escape that cannot be read is refused, naming the item; the file stays.
-        for (const QString &bad : {QStringLiteral("Save folder=C:\\"),
-                                   QStringLiteral("Save folder=\\12x"),
-                                   QStringLiteral("Save folder=\\377")}) {
-            const Result r = runCli(
-                {QStringLiteral("settings"), QStringLiteral("write"), file, bad});
+        for (const QString &bad :
+             {QStringLiteral("Save folder=C:\\"), QStringLiteral("Save folder=\\12x"),
+              QStringLiteral("Save folder=\\377")}) {
+            const Result r =
+                runCli({QStringLiteral("settings"), QStringLiteral("write"), file, bad});
             QCOMPARE(r.status, 1);
             QVERIFY2(r.err.startsWith(QStringLiteral("quillbrook-cli: Save folder: ")),
                      qPrintable(r.err));

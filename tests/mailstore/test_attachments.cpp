@@ -2,6 +2,7 @@
 #include "mailstore/AttachText.h"
 #include "mailstore/AttachmentList.h"
 
+#include <QSet>
 #include <QTest>
 
 namespace {
@@ -189,6 +190,44 @@ private Q_SLOTS:
         list.sort(AttachColumn::Subject);
         QCOMPARE(subjects(list), QStringList({"c", "b", "a"}));
         QCOMPARE(list.text(0), QStringLiteral("c"));
+    }
+
+    // The attachment's own size is a column of its own: it sorts, compares and shows apart
+    // from the email's Size, formatted as Size is.
+    void attachmentSizeIsItsOwnColumn()
+    {
+        AttachmentList list;
+        const auto add = [&list](const QString &subject, qint64 emailSize, qint64 ownSize) {
+            list.append(subject,
+                        std::make_shared<const TAttach>(TAttach{
+                            subject, QStringLiteral("From"), QStringLiteral("Inbox\\"), emailSize,
+                            QStringLiteral("a.bin"), QStringLiteral("bin"), 45000,
+                            QStringLiteral("id"), 1, QStringLiteral("store"), ownSize}));
+        };
+        add(QStringLiteral("a"), 9'000'000, 1'500);
+        add(QStringLiteral("b"), 3'000, 2'600'000);
+        add(QStringLiteral("c"), 5'000'000'000, 0);
+        QCOMPARE(CompareAttachmentSize(list, 0, 1), -1);
+        QCOMPARE(CompareSize(list, 0, 1), 1);
+        list.sort(AttachColumn::AttachmentSize);
+        QCOMPARE(subjects(list), QStringList({"c", "a", "b"}));
+        list.SortDescending = true;
+        QCOMPARE(CompareAttachmentSize(list, 0, 1), 1);
+        list.sort(AttachColumn::AttachmentSize);
+        QCOMPARE(subjects(list), QStringList({"b", "a", "c"}));
+        QStringList shown;
+        for (int i = 0; i < list.count(); ++i)
+            shown << cellText(*list.record(i), AttachColumn::AttachmentSize) + QLatin1Char('/') +
+                         cellText(*list.record(i), AttachColumn::Size);
+        QCOMPARE(shown, QStringList({"3MB/3KB", "2KB/9MB", "Unknown/5,000MB"}));
+        QCOMPARE(columnHeading(AttachColumn::AttachmentSize), QStringLiteral("Attachment size"));
+        QVERIFY(!isTextColumn(AttachColumn::AttachmentSize));
+        // The grid shows it right after Size; every column once.
+        const auto &order = shownColumnOrder();
+        QCOMPARE(std::find(order.begin(), order.end(), AttachColumn::AttachmentSize) -
+                     std::find(order.begin(), order.end(), AttachColumn::Size),
+                 1);
+        QCOMPARE(QSet<AttachColumn>(order.begin(), order.end()).size(), attachColumnCount);
     }
 
     void sortedKeysAgreeWithComparison()

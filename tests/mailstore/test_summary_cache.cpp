@@ -23,6 +23,9 @@ mailstore::EmailSummary summary(const QString &subject, const QStringList &names
     made.subject = subject;
     made.senderName = QStringLiteral("Zoë Françoise");
     made.attachmentNames = names;
+    // Sizes of every magnitude, past 4 GB too; 0 is "unknown".
+    for (qsizetype i = 0; i < names.size(); ++i)
+        made.attachmentSizes << (i % 3 == 2 ? 0 : (qint64(1) << (i % 40)) + i);
     return made;
 }
 
@@ -130,6 +133,7 @@ private Q_SLOTS:
         const auto decoded = decodeEntry(entry);
         QVERIFY(decoded);
         QCOMPARE(textsOf(*decoded), textsOf(summary(subject, names)));
+        QCOMPARE(decoded->attachmentSizes, summary(subject, names).attachmentSizes);
         QCOMPARE(decoded->size, 123456);
         QCOMPARE(decoded->receivedTime, stamp.receivedTime());
         QCOMPARE(decoded->receivedTime.toMSecsSinceEpoch(), -1501);
@@ -148,6 +152,21 @@ private Q_SLOTS:
             QVERIFY(!entryHolds(QStringLiteral("u"), entry.left(i)));
         }
         QVERIFY(!entryHolds(QStringLiteral("u"), entry + '\0'));
+    }
+
+    // An entry without the attachments' sizes, as the earlier format stored it, is not read
+    // as one whose attachments have no size: it gives nothing, and the email is read again.
+    void entryWithoutSizesIsNotBelieved()
+    {
+        mailstore::EmailSummary sized = summary(QStringLiteral("s"), {"a.pdf", "b.doc"});
+        const QByteArray entry = encodeEntry(QStringLiteral("u"), {10, 20}, sized);
+        const QByteArray earlier = entry.left(entry.size() - 2 * qsizetype(sizeof(qint64)));
+        QVERIFY(!decodeEntry(earlier));
+        // A summary that knows no sizes stores them as unknown, one per attachment.
+        sized.attachmentSizes.clear();
+        const auto unknown = decodeEntry(encodeEntry(QStringLiteral("u"), {10, 20}, sized));
+        QVERIFY(unknown);
+        QCOMPARE(unknown->attachmentSizes, QList<qint64>({0, 0}));
     }
 
     void rememberedAcrossSessions()

@@ -7,6 +7,7 @@
 #include "support/SmallMaildir.h"
 #include "ui/AttachmentGridModel.h"
 #include "ui/DestinationFolderWindow.h"
+#include "ui/GridColumns.h"
 #include "ui/MailFolderChooser.h"
 #include "ui/MainWindow.h"
 #include "ui/StatusWindow.h"
@@ -446,6 +447,70 @@ private Q_SLOTS:
         const auto selected = window.attachGrid->selectionModel()->selectedRows();
         QCOMPARE(selected.size(), 1);
         QCOMPARE(selected.first().row(), 0);
+    }
+
+    // Attachment size shows each attachment's own size after the email's Size, formatted
+    // alike, and sorts by it; a column order stored before it came puts it after Size.
+    void attachmentSizeColumn()
+    {
+        Mailbox box;
+        // The smallest attachment in the largest email and the other way round.
+        const auto tiny = box.store.addItem(box.inbox, QStringLiteral("Tiny"), {"t.txt"});
+        tiny->size = 50'000;
+        tiny->attachments[0].content = QByteArray(10, 'x');
+        const auto huge = box.store.addItem(box.inbox, QStringLiteral("Huge"), {"h.bin"});
+        huge->size = 2000;
+        huge->attachments[0].content = QByteArray(3'000'000, 'y');
+        TRegistry().DeleteKey(GridColumns::key());
+        {
+            // With nothing stored, the columns stand as the grid first shows them.
+            MainWindow fresh(box.store.factory());
+            const QHeaderView *header = fresh.attachGrid->horizontalHeader();
+            for (int visual = 0; visual < attachColumnCount; ++visual)
+                QCOMPARE(header->logicalIndex(visual), int(shownColumnOrder()[visual]) - 1);
+        }
+        {
+            TRegistry registry;
+            QVERIFY(registry.OpenKey(GridColumns::key(), true));
+            registry.WriteString(QStringLiteral("Column order"), QStringLiteral("6,0,1,2,3,4,5"));
+            registry.WriteString(QStringLiteral("Column widths"),
+                                 QStringLiteral("230,79,120,81,41,150,89"));
+        }
+        MainWindow window(box.store.factory());
+        window.show();
+        QHeaderView *header = window.attachGrid->horizontalHeader();
+        QCOMPARE(header->logicalIndex(0), 6); // From first, as stored
+        QCOMPARE(header->sectionSize(2), 120);
+        QCOMPARE(header->visualIndex(7), header->visualIndex(2) + 1);
+        QCOMPARE(header->sectionSize(7), AttachmentGridModel::columnWidth(8));
+        analyse(window);
+        auto &model = window.gridModel();
+        QCOMPARE(model.columnCount(), 8);
+        QCOMPARE(model.headerData(7, Qt::Horizontal, Qt::DisplayRole).toString(),
+                 QStringLiteral("Attachment size"));
+        const auto row = [&](int r) {
+            return QStringList{model.index(r, 0).data().toString(),
+                               model.index(r, 2).data().toString(),
+                               model.index(r, 7).data().toString()};
+        };
+        window.attachGridHeadingClick(8);
+        QCOMPARE(model.marker(8), AttachmentGridModel::Marker::Down);
+        QCOMPARE(row(0), QStringList({"Tiny", "50KB", "1KB"}));
+        QCOMPARE(row(model.rowCount() - 1), QStringList({"Huge", "2KB", "3MB"}));
+        window.attachGridHeadingClick(8);
+        QCOMPARE(model.marker(8), AttachmentGridModel::Marker::Up);
+        QCOMPARE(row(0).first(), QStringLiteral("Huge"));
+        // Sorting by Size still sorts by the email's size.
+        window.attachGridHeadingClick(3);
+        QCOMPARE(model.marker(8), AttachmentGridModel::Marker::None);
+        QCOMPARE(row(0).first(), QStringLiteral("Small"));
+        QCOMPARE(row(model.rowCount() - 1).first(), QStringLiteral("Tiny"));
+        QVERIFY(window.close());
+        // Saved with its eighth column, the order comes back as it was.
+        MainWindow again(box.store.factory());
+        QCOMPARE(again.attachGrid->horizontalHeader()->logicalIndex(0), 6);
+        QCOMPARE(again.attachGrid->horizontalHeader()->visualIndex(7),
+                 again.attachGrid->horizontalHeader()->visualIndex(2) + 1);
     }
 
     void checksThatStopACommand()

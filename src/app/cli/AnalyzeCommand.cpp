@@ -13,20 +13,6 @@
 #include <cstdio>
 #include <unistd.h>
 
-namespace {
-
-std::optional<AttachColumn> columnNamed(const QString &name)
-{
-    const QStringList names = table::headings();
-    for (int i = 0; i < names.size(); ++i) {
-        if (names[i].compare(name, Qt::CaseInsensitive) == 0)
-            return AttachColumn(i + 1);
-    }
-    return std::nullopt;
-}
-
-} // namespace
-
 int runAnalyzeCommand(const QStringList &arguments)
 {
     QCommandLineParser parser;
@@ -35,8 +21,8 @@ int runAnalyzeCommand(const QStringList &arguments)
     cli::addSourceOptions(parser);
     parser.addOptions({
         {QStringLiteral("sort"),
-         QStringLiteral("Sort by a column: Subject, Folder, Size, Filename, Type, Date or From; "
-                        "add :desc to reverse."),
+         QStringLiteral("Sort by a column: Subject, Folder, Size, Attachment-size, Filename, "
+                        "Type, Date or From; add :desc to reverse."),
          QStringLiteral("COLUMN[:desc]")},
         {QStringLiteral("csv"),
          QStringLiteral("Print CSV, with every text whole and as it is, instead of a table "
@@ -54,7 +40,7 @@ int runAnalyzeCommand(const QStringList &arguments)
             descending = true;
             spec.chop(5);
         }
-        sortColumn = columnNamed(spec);
+        sortColumn = table::columnNamed(spec);
         if (!sortColumn)
             return cli::usageError(QStringLiteral("Unknown column %1").arg(spec));
     }

@@ -2,7 +2,6 @@
 
 #include "TerminalText.h"
 #include "mailstore/AttachText.h"
-#include "mailstore/AttachmentList.h"
 
 #include <algorithm>
 #include <vector>
@@ -32,7 +31,7 @@ class RowTexts
 public:
     explicit RowTexts(const QLocale &locale) : m_locale(locale) {}
 
-    QStringList of(const AttachmentList &list, int position)
+    QStringList of(const AttachmentList &list, int position, const Columns &columns)
     {
         const auto record = list.record(position);
         if (!record)
@@ -46,8 +45,7 @@ public:
             m_dateText = dateText(record->Date, m_locale);
         }
         QStringList texts;
-        for (int column = 1; column <= 7; ++column) {
-            const auto which = AttachColumn(column);
+        for (const AttachColumn which : columns) {
             texts << (which == AttachColumn::Size   ? m_sizeText
                       : which == AttachColumn::Date ? m_dateText
                                                     : cellText(*record, which, m_locale));
@@ -65,11 +63,24 @@ private:
 
 } // namespace
 
-QStringList headings()
+Columns csvColumns()
+{
+    Columns columns;
+    for (int column = 1; column <= attachColumnCount; ++column)
+        columns.push_back(AttachColumn(column));
+    return columns;
+}
+
+Columns tableColumns()
+{
+    return Columns(shownColumnOrder().begin(), shownColumnOrder().end());
+}
+
+QStringList headings(const Columns &columns)
 {
     QStringList names;
-    for (int column = 1; column <= 7; ++column)
-        names << columnHeading(AttachColumn(column));
+    for (const AttachColumn column : columns)
+        names << columnHeading(column);
     return names;
 }
 
@@ -79,9 +90,23 @@ QStringList rowTexts(const AttachmentList &list, int position, const QLocale &lo
     if (!record)
         return {};
     QStringList texts;
-    for (int column = 1; column <= 7; ++column)
-        texts << cellText(*record, AttachColumn(column), locale);
+    for (const AttachColumn column : csvColumns())
+        texts << cellText(*record, column, locale);
     return texts;
+}
+
+std::optional<AttachColumn> columnNamed(const QString &name)
+{
+    const auto bare = [](QString text) {
+        text.remove(QLatin1Char(' '));
+        text.remove(QLatin1Char('-'));
+        return text;
+    };
+    for (const AttachColumn column : csvColumns()) {
+        if (bare(columnHeading(column)).compare(bare(name), Qt::CaseInsensitive) == 0)
+            return column;
+    }
+    return std::nullopt;
 }
 
 void writeCsv(const AttachmentList &list, const LineSink &sink, const QLocale &locale)
@@ -92,10 +117,11 @@ void writeCsv(const AttachmentList &list, const LineSink &sink, const QLocale &l
             quoted << csvField(field);
         return quoted.join(QLatin1Char(',')) + QStringLiteral("\r\n");
     };
-    sink(line(headings()));
+    const Columns columns = csvColumns();
+    sink(line(headings(columns)));
     RowTexts rows(locale);
     for (int i = 0; i < list.count(); ++i)
-        sink(line(rows.of(list, i)));
+        sink(line(rows.of(list, i, columns)));
 }
 
 void writeAligned(const AttachmentList &list, const LineSink &sink, const QLocale &locale)
@@ -103,19 +129,24 @@ void writeAligned(const AttachmentList &list, const LineSink &sink, const QLocal
     // Two passes over the rows: one for the column widths, one to print; a row's cells
     // live only while it is measured or printed.
     RowTexts rows(locale);
+    const Columns columns = tableColumns();
     const auto cells = [&](int position) {
-        QStringList texts = position < 0 ? headings() : rows.of(list, position);
+        QStringList texts = position < 0 ? headings(columns) : rows.of(list, position, columns);
         for (QString &text : texts)
             text = cli::terminalSafe(text, cellWidth);
         return texts;
     };
-    std::vector<qsizetype> widths(size_t(headings().size()), 0);
+    std::vector<qsizetype> widths(columns.size(), 0);
     for (int i = -1; i < list.count(); ++i) {
         const QStringList row = cells(i);
         for (qsizetype c = 0; c < row.size(); ++c)
             widths[size_t(c)] = std::max(widths[size_t(c)], cli::characterCount(row[c]));
     }
-    const qsizetype sizeColumn = 2; // numbers line up on the right
+    // Sizes line up on the right.
+    const auto rightAligned = [&](qsizetype c) {
+        return columns[size_t(c)] == AttachColumn::Size ||
+               columns[size_t(c)] == AttachColumn::AttachmentSize;
+    };
     for (int i = -1; i < list.count(); ++i) {
         const QStringList row = cells(i);
         QString line;
@@ -124,7 +155,7 @@ void writeAligned(const AttachmentList &list, const LineSink &sink, const QLocal
                 line += QStringLiteral("  ");
             const QString padding(widths[size_t(c)] - cli::characterCount(row[c]),
                                   QLatin1Char(' '));
-            line += c == sizeColumn ? padding + row[c] : row[c] + padding;
+            line += rightAligned(c) ? padding + row[c] : row[c] + padding;
         }
         while (line.endsWith(QLatin1Char(' ')))
             line.chop(1);

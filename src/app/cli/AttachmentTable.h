@@ -1,14 +1,16 @@
 #pragma once
 
+#include "mailstore/AttachmentList.h"
+
 #include <QLocale>
 #include <QStringList>
 
 #include <functional>
+#include <optional>
+#include <vector>
 
-class AttachmentList;
-
-// The grid's seven columns as text, for printing. The tables are handed out a line at
-// a time, so that no table is ever held whole.
+// The grid's columns as text, for printing. The tables are handed out a line at a time,
+// so that no table is ever held whole.
 namespace table {
 
 // Takes one line of a table, with its line end.
@@ -17,15 +19,26 @@ using LineSink = std::function<void(const QString &line)>;
 // The most characters a cell of the aligned table shows.
 constexpr qsizetype cellWidth = 60;
 
-QStringList headings();
-// The texts of one row, as the grid shows them.
-QStringList rowTexts(const AttachmentList &list, int position, const QLocale &locale = QLocale());
+using Columns = std::vector<AttachColumn>;
+// The CSV's columns: data columns 1 to 8 in their numbers' order, so that Attachment size,
+// which came last, is the last field and earlier readers find their fields where they were.
+Columns csvColumns();
+// The aligned table's: as the grid first shows them.
+Columns tableColumns();
 
-// RFC 4180: a header line, then one line a row, CRLF line ends. Texts stay as they
-// are; a field with a comma, a quote or a control is quoted.
+QStringList headings(const Columns &columns);
+// The texts of one row in the CSV's columns, as the grid shows them.
+QStringList rowTexts(const AttachmentList &list, int position, const QLocale &locale = QLocale());
+// The column a --sort name means: its heading in any letter case, spaces and hyphens
+// optional ("Attachment size", "attachment-size", "AttachmentSize").
+std::optional<AttachColumn> columnNamed(const QString &name);
+
+// RFC 4180: a header line, then one line a row, CRLF line ends, the columns of
+// csvColumns(). Texts stay as they are; a field with a comma, a quote or a control is
+// quoted.
 void writeCsv(const AttachmentList &list, const LineSink &sink, const QLocale &locale = QLocale());
-// Columns padded to their widest cell, separated by two spaces. A cell shows controls
-// as \xNN and at most cellWidth characters.
+// The columns of tableColumns() padded to their widest cell, separated by two spaces,
+// sizes aligned on the right. A cell shows controls as \xNN and at most cellWidth characters.
 void writeAligned(const AttachmentList &list, const LineSink &sink,
                   const QLocale &locale = QLocale());
 

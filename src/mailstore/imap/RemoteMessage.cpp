@@ -2,6 +2,7 @@
 
 #include "common/Error.h"
 #include "mailstore/mime/AttachmentRule.h"
+#include "mailstore/mime/DecodedSize.h"
 #include "mailstore/mime/HeaderText.h"
 #include "mailstore/mime/ParsedEmail.h"
 
@@ -72,8 +73,9 @@ void collect(const imap::BodyPart &part, std::vector<RemotePart> &found, mime::H
         mime::dispositionFrom(headerValue(mimeType, part.parameters), disposition, memo),
         int(found.size()) + 1, [&] { return mime::decodeHeaderText(part.envelope.subject); });
     if (!name.isNull())
-        found.push_back(
-            {part.section.isEmpty() ? QByteArray("1") : part.section, part.encoding, name});
+        found.push_back({part.section.isEmpty() ? QByteArray("1") : part.section, part.encoding,
+                         name,
+                         mime::decodedSizeFromOctets(part.size, mime::transferOf(part.encoding))});
 }
 
 QByteArray requiredText(const imap::Response &fetch, QByteArrayView item)
@@ -169,6 +171,7 @@ RemoteMessage readRemoteMessage(const imap::Response &fetch, mime::HeaderMemo *m
     message.signedOrEncrypted = isSignedOrEncrypted(parts);
     for (RemotePart &part : attachmentsOf(parts, memo)) {
         message.summary.attachmentNames << part.filename;
+        message.summary.attachmentSizes << part.decodedSize;
         message.attachments.push_back(std::move(part));
     }
     // The header fields are read by the same reader as an email on disk.

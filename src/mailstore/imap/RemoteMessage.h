@@ -22,6 +22,7 @@ struct RemotePart
     QByteArray section; // for BODY.PEEK[section]
     QByteArray encoding;
     QString filename;
+    qint64 decodedSize = 0; // told from the encoded octets (mime/DecodedSize.h)
 };
 
 // What one FETCH of a message says of it, enough to list its attachments without

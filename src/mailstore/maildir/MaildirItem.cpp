@@ -6,6 +6,7 @@
 #include "common/Error.h"
 #include "common/FileSystem.h"
 #include "mailstore/ItemAttachments.h"
+#include "mailstore/mime/DecodedSize.h"
 
 #include <QFile>
 
@@ -127,6 +128,16 @@ QString MaildirItem::attachmentName(int index)
     if (index < 1 || index > names.size())
         throw qb::MailStoreError(QStringLiteral("No attachment at position %1").arg(index));
     return names.at(index - 1);
+}
+
+qint64 MaildirItem::attachmentSize(int index)
+{
+    if (m_edit)
+        return mime::attachmentSizeOf(m_edit->original(), m_edit->attachment(index).node);
+    const mailstore::EmailSummary &known = summary();
+    if (index < 1 || index > known.attachmentNames.size())
+        throw qb::MailStoreError(QStringLiteral("No attachment at position %1").arg(index));
+    return known.attachmentSizes.value(index - 1);
 }
 
 int MaildirItem::attachmentCount()

@@ -44,6 +44,8 @@ public:
     // The attachments' side of the store's operations; index counts the
     // attachments left after this item's removals.
     QString attachmentName(int index);
+    // The attachment's decoded size (mime/DecodedSize.h).
+    qint64 attachmentSize(int index);
     int attachmentCount();
     mailstore::SavedContent saveAttachment(int index, const QString &path);
     void removeAttachment(int index);

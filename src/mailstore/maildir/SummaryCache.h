@@ -58,7 +58,7 @@ private:
 };
 
 // Remembers across runs what analysis lists of each email file of the Maildir folders:
-// its subject, sender and attachment names, keyed by the folder's directory, the file's
+// its subject, sender, attachment names and sizes, keyed by the folder's directory, the file's
 // unique name and its stamp. A file's content never changes under its unique name (every
 // Maildir writer, this program included, gives a rewritten email a new one), so a file
 // with the same stamp is read from here instead of from its bytes.
@@ -73,7 +73,7 @@ class SummaryCache
 public:
     // What the database holds and how emails are read into it: change it whenever either
     // changes, and databases of the old format are rebuilt.
-    static constexpr int formatVersion = 1;
+    static constexpr int formatVersion = 2;
     // When this many summaries wait, the session stores them.
     static constexpr qsizetype storeBatch = 512;
     // A larger summary (a subject of megabytes, thousands of attachments) is not kept:

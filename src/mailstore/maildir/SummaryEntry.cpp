@@ -83,6 +83,14 @@ public:
         m_at += sizeof(quint32);
         return value;
     }
+    std::optional<qint64> number()
+    {
+        if (m_entry.size() - m_at < qsizetype(sizeof(qint64)))
+            return std::nullopt;
+        const qint64 value = numberAt(m_entry, m_at);
+        m_at += sizeof(qint64);
+        return value;
+    }
     std::optional<QString> text()
     {
         const auto length = count();
@@ -111,7 +119,7 @@ QByteArray encodeEntry(const QString &uniqueName, const FileStamp &stamp,
     qsizetype textLength = summary.subject.size() + summary.senderName.size();
     for (const QString &name : summary.attachmentNames)
         textLength += name.size();
-    entry.reserve(headerSize + 4 * (3 + summary.attachmentNames.size()) + 2 * textLength);
+    entry.reserve(headerSize + 12 * (3 + summary.attachmentNames.size()) + 2 * textLength);
     appendNumber(entry, 0); // the checksum, once the rest is there
     appendNumber(entry, stamp.size);
     appendNumber(entry, stamp.modifiedNs);
@@ -121,6 +129,9 @@ QByteArray encodeEntry(const QString &uniqueName, const FileStamp &stamp,
     entry.append(reinterpret_cast<const char *>(&names), sizeof names);
     for (const QString &name : summary.attachmentNames)
         appendText(entry, name);
+    // One size per name; a summary that lacks them stores 0, "unknown".
+    for (qsizetype i = 0; i < summary.attachmentNames.size(); ++i)
+        appendNumber(entry, summary.attachmentSizes.value(i));
     const quint64 sum = qToLittleEndian(checksumOf(uniqueName, entry));
     std::memcpy(entry.data(), &sum, sizeof sum);
     return entry;
@@ -153,6 +164,13 @@ std::optional<mailstore::EmailSummary> decodeEntry(const QByteArray &entry)
         if (!name)
             return std::nullopt;
         summary.attachmentNames << std::move(*name);
+    }
+    summary.attachmentSizes.reserve(qsizetype(*names));
+    for (quint32 i = 0; i < *names; ++i) {
+        const auto size = reader.number();
+        if (!size)
+            return std::nullopt;
+        summary.attachmentSizes << *size;
     }
     if (!reader.atEnd())
         return std::nullopt;

@@ -8,8 +8,9 @@
 
 namespace maildir {
 
-// One email file as the summary cache stores it: a checksum, the file's stamp and the
-// summary's texts, in UTF-16 so that reading them back is a copy. The checksum covers
+// One email file as the summary cache stores it: a checksum, the file's stamp, the
+// summary's texts, in UTF-16 so that reading them back is a copy, and the attachments'
+// decoded sizes. The checksum covers
 // the file's unique name and everything after it, so an entry that is damaged, or that
 // is found under another name, is never believed.
 QByteArray encodeEntry(const QString &uniqueName, const FileStamp &stamp,

@@ -1,5 +1,6 @@
 #include "SummaryReading.h"
 
+#include "mailstore/mime/DecodedSize.h"
 #include "mailstore/mime/HeaderMemo.h"
 #include "mailstore/mime/ParsedEmail.h"
 
@@ -36,8 +37,11 @@ mailstore::EmailSummary summaryOf(const mime::ParsedEmail &email, const FileStam
     summary.size = stamp.size;
     summary.receivedTime = stamp.receivedTime();
     summary.attachmentNames.reserve(qsizetype(email.attachments().size()));
-    for (const mime::AttachmentPart &part : email.attachments())
+    summary.attachmentSizes.reserve(qsizetype(email.attachments().size()));
+    for (const mime::AttachmentPart &part : email.attachments()) {
         summary.attachmentNames << part.filename;
+        summary.attachmentSizes << mime::attachmentSizeOf(email, part.node);
+    }
     return summary;
 }
 

@@ -66,6 +66,11 @@ public:
                 QStringLiteral("Cannot write %1: %2").arg(path, file.errorString()));
         return {attachment.content.size(), attachment.damage};
     }
+    // Known without a call: the content is held decoded.
+    qint64 decodedSize() override
+    {
+        return m_item->attachments.at(size_t(m_index - 1)).content.size();
+    }
     void remove() override
     {
         m_store->call(m_key, QStringLiteral("delete"));
