@@ -215,9 +215,17 @@ std::shared_ptr<const MailboxMessages> AccountSession::messages(const QString &m
         server.run(fetch, [&](const imap::Response &response) {
             if (response.name != "FETCH" || !imap::fetchItem(response, "BODYSTRUCTURE"))
                 return;
-            RemoteMessage message = readRemoteMessage(response, &m_memo);
-            read->indexOfUid.insert(message.uid, int(read->messages.size()));
-            read->messages.push_back(std::move(message));
+            try {
+                RemoteMessage message = readRemoteMessage(response, &m_memo);
+                read->indexOfUid.insert(message.uid, int(read->messages.size()));
+                read->messages.push_back(std::move(message));
+            } catch (const qb::MailStoreError &e) {
+                // One message the server describes in a way that cannot be read is left
+                // out with a word; the rest of the folder is still listed.
+                read->skipped << QStringLiteral("Message %1 of %2: %3")
+                                     .arg(response.number)
+                                     .arg(mailbox, e.message());
+            }
         });
     }
     m_messages.insert(mailbox, read);

@@ -31,6 +31,7 @@ struct MailboxMessages
     qint64 uidValidity = 0;
     std::vector<RemoteMessage> messages;
     QHash<qint64, int> indexOfUid;
+    QStringList skipped; // messages that could not be read, one line each with the reason
 };
 
 // What the objects of one application share for one IMAP account: the connection, the

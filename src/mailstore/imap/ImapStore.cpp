@@ -127,7 +127,12 @@ public:
 
     std::shared_ptr<Folders> folders() override;
 
-    QStringList skippedEntries() override { return {}; }
+    // Messages the server described in a way that cannot be read; asked after items(), so
+    // the folder's messages are known by then.
+    QStringList skippedEntries() override
+    {
+        return m_node->selectable ? m_session->messages(m_node->mailbox)->skipped : QStringList();
+    }
 
     static QString entryIdOf(const AccountSession &session, const QString &mailbox)
     {
