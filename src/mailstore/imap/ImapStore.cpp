@@ -3,6 +3,7 @@
 #include "AccountSession.h"
 #include "ImapItem.h"
 #include "common/Error.h"
+#include "imap/ImapError.h"
 
 namespace imapstore {
 
@@ -239,6 +240,24 @@ public:
 
     std::shared_ptr<Item> getItemFromId(const QString &entryId, const QString &storeId) override
     {
+        try {
+            return findItem(entryId, storeId);
+        } catch (const imap::ConnectionError &) {
+            // A connection the server closed while it was idle fails only at its next
+            // command, which is this read of the next email: it is read again on a new
+            // connection, which the session opens once.
+            return findItem(entryId, storeId);
+        }
+    }
+
+    void lockForChanges(const std::function<bool(int)> &stillWaiting) override
+    {
+        m_session->lockForChanges(stillWaiting);
+    }
+
+private:
+    std::shared_ptr<Item> findItem(const QString &entryId, const QString &storeId)
+    {
         QString folderId;
         qint64 validity = 0;
         qint64 uid = 0;
@@ -266,12 +285,6 @@ public:
         return item;
     }
 
-    void lockForChanges(const std::function<bool(int)> &stillWaiting) override
-    {
-        m_session->lockForChanges(stillWaiting);
-    }
-
-private:
     // The mailbox an entry id of this account names: empty for the top folder, a null
     // text when the id is not this account's.
     QString mailboxOf(const QString &entryId, const QString &storeId) const

@@ -4,6 +4,7 @@
 #include "common/Error.h"
 #include "imap/ImapError.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace imapstore {
@@ -88,6 +89,26 @@ bool removeOld(imap::Connection &server, qint64 uid)
     return true;
 }
 
+// After the connection dropped in the middle of a replacement: on a new connection (the
+// session opens one once) the replacement is finished as one a crash interrupted, and the
+// change is made when the copy reached the server. True then, with the copy's UID in result.
+bool finishedAfterDrop(AccountSession &session, const PendingReplacement &pending, Replaced &result)
+{
+    // Reopening a locked session finishes every journalled replacement, this one too.
+    session.connection();
+    const std::vector<PendingReplacement> left = session.journal().pending();
+    if (std::find(left.begin(), left.end(), pending) != left.end())
+        finishReplacement(session, pending);
+    session.select(pending.mailbox, true);
+    const std::vector<qint64> copies = copiesOf(session.connection(), pending);
+    if (copies.empty())
+        return false;
+    if (result.newUid <= 0 && copies.size() == 1)
+        result.newUid = copies.front();
+    result.oldLeft = !session.connection().hasCapability("UIDPLUS");
+    return result.newUid > 0;
+}
+
 } // namespace
 
 Replaced replaceMessage(AccountSession &session, const QString &mailbox, const RemoteMessage &old,
@@ -102,33 +123,40 @@ Replaced replaceMessage(AccountSession &session, const QString &mailbox, const R
     pending.newSize = rewritten.size();
     session.journal().add(pending);
 
-    imap::Connection &server = session.connection();
-    imap::Command append("APPEND");
-    append.mailbox(mailbox).raw(' ' + appendFlags(old.flags));
-    if (!old.internalDate.isEmpty())
-        append.raw(" \"" + old.internalDate + '"');
-    append.literal(rewritten);
-    const imap::Response appended = server.run(append);
-
     Replaced result;
-    if (appended.code == "APPENDUID" && appended.codeArgs.size() == 2 &&
-        appended.codeArgs.at(0).number() == pending.uidValidity) {
-        result.newUid = appended.codeArgs.at(1).number();
-    } else {
+    try {
+        imap::Command append("APPEND");
+        append.mailbox(mailbox).raw(' ' + appendFlags(old.flags));
+        if (!old.internalDate.isEmpty())
+            append.raw(" \"" + old.internalDate + '"');
+        append.literal(rewritten);
+        const imap::Response appended = session.connection().run(append);
+
+        if (appended.code == "APPENDUID" && appended.codeArgs.size() == 2 &&
+            appended.codeArgs.at(0).number() == pending.uidValidity) {
+            result.newUid = appended.codeArgs.at(1).number();
+        } else {
+            session.select(mailbox, true);
+            const std::vector<qint64> copies = copiesOf(session.connection(), pending);
+            if (copies.size() == 1)
+                result.newUid = copies.front();
+        }
+        if (result.newUid <= 0) {
+            // The copy is there but cannot be told apart: both stay, nothing is lost.
+            session.journal().remove(pending);
+            throw qb::MailStoreError(QStringLiteral(
+                "The changed email was stored, but the server did not say where; the original "
+                "email is kept beside it"));
+        }
         session.select(mailbox, true);
-        const std::vector<qint64> copies = copiesOf(server, pending);
-        if (copies.size() == 1)
-            result.newUid = copies.front();
+        // The connection is asked for again after each select, which may have replaced it.
+        result.oldLeft = !removeOld(session.connection(), old.uid);
+    } catch (const imap::ConnectionError &) {
+        // Once the copy is on the server the change is made, whatever step the drop cut:
+        // the job must say so, not report a failure for an email that changed.
+        if (!finishedAfterDrop(session, pending, result))
+            throw;
     }
-    if (result.newUid <= 0) {
-        // The copy is there but cannot be told apart: both stay, nothing is lost.
-        session.journal().remove(pending);
-        throw qb::MailStoreError(QStringLiteral(
-            "The changed email was stored, but the server did not say where; the original "
-            "email is kept beside it"));
-    }
-    session.select(mailbox, true);
-    result.oldLeft = !removeOld(server, old.uid);
     session.journal().remove(pending);
     session.recordReplacement(mailbox, old.uid, result.newUid);
     return result;
