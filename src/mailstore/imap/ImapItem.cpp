@@ -5,6 +5,7 @@
 #include "common/FileSystem.h"
 #include "imap/ImapError.h"
 #include "mailstore/ItemAttachments.h"
+#include "mailstore/mime/DecodedSize.h"
 #include "mailstore/mime/ParsedEmail.h"
 #include "mailstore/mime/TransferCoding.h"
 
@@ -179,6 +180,16 @@ QString ImapItem::attachmentName(int index)
     if (index < 1 || index > names.size())
         throw qb::MailStoreError(QStringLiteral("No attachment at position %1").arg(index));
     return names.at(index - 1);
+}
+
+qint64 ImapItem::attachmentSize(int index)
+{
+    if (m_edit)
+        return mime::attachmentSizeOf(m_edit->original(), m_edit->attachment(index).node);
+    const std::vector<RemotePart> &parts = m_message.attachments;
+    if (index < 1 || index > int(parts.size()))
+        throw qb::MailStoreError(QStringLiteral("No attachment at position %1").arg(index));
+    return parts[size_t(index - 1)].decodedSize;
 }
 
 int ImapItem::attachmentCount()

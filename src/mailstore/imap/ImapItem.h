@@ -37,6 +37,7 @@ public:
 
     QString attachmentName(int index);
     int attachmentCount();
+    qint64 attachmentSize(int index);
     mailstore::SavedContent saveAttachment(int index, const QString &path);
     void removeAttachment(int index);
 
