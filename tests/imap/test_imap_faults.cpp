@@ -5,11 +5,11 @@
 // email is on the server exactly once, unmarked, with its flags and received date, and
 // every attachment that left its email is on disk byte for byte. Also answers that arrive
 // one byte at a time, and a drop while a folder is analysed.
-#include "imap/Connection.h"
 #include "imap/FaultProxy.h"
-#include "imap/ResponseValue.h"
 #include "mailstore/mime/ParsedEmail.h"
 #include "support/DovecotServer.h"
+#include "support/Files.h"
+#include "support/ServerContents.h"
 
 #include <QDir>
 #include <QFile>
@@ -30,12 +30,6 @@ struct Run
     QString out;
     QString err;
 };
-
-QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 // One email of the test's mail: what it is made of, to check the server and the files by.
 struct Original
@@ -95,15 +89,6 @@ Original makeEmail(int number, const QString &folder, const QByteArray &flags)
     return email;
 }
 
-// What the server holds of one message.
-struct Held
-{
-    QString mailbox;
-    QByteArrayList flags; // sorted
-    QByteArray internalDate;
-    QByteArray bytes;
-};
-
 // What the job's log says of each email: the attachments done with their files, and the
 // attachments that failed with why.
 struct LogOfJob
@@ -119,7 +104,7 @@ LogOfJob readLog(const QString &path)
     static const QRegularExpression failure(QStringLiteral(
         R"(Could not process attachment \[(.+?)\] of email \[.*?(Fault test email \d+)\]: (.*))"));
     LogOfJob log;
-    for (const QByteArray &line : readAll(path).split('\n')) {
+    for (const QByteArray &line : readFile(path).split('\n')) {
         const QString text = QString::fromUtf8(line);
         if (const auto match = done.match(text); match.hasMatch()) {
             log.saved[match.captured(2)][match.captured(1)] =
@@ -176,7 +161,7 @@ public:
             .arg(QString::fromLatin1(m_proxy->verbsSeen().join(", ")), m_server->log());
     }
     const std::map<QByteArray, Original> &originals() const { return m_originals; }
-    const std::multimap<QByteArray, Held> &before() const { return m_before; }
+    const std::multimap<QByteArray, HeldMessage> &before() const { return m_before; }
 
     // The command line on the account through the proxy.
     Run cli(const QStringList &arguments)
@@ -228,40 +213,12 @@ public:
         int lines = 0;
         const QDir folder(m_state.filePath(QStringLiteral("state/quillbrook/imap")));
         for (const QString &name : folder.entryList({QStringLiteral("*.journal")}, QDir::Files))
-            lines += int(readAll(folder.filePath(name)).count('\n'));
+            lines += int(readFile(folder.filePath(name)).count('\n'));
         return lines;
     }
 
     // Every message of every folder, straight from the server, by Message-ID.
-    std::multimap<QByteArray, Held> contents() const
-    {
-        std::multimap<QByteArray, Held> held;
-        imap::Connection connection({m_server->host(), m_server->port(), imap::Security::Plain});
-        connection.open({m_server->user(), m_server->password()});
-        for (const QString &mailbox : {QStringLiteral("INBOX"), QStringLiteral("Projects")}) {
-            imap::Command examine("EXAMINE");
-            examine.mailbox(mailbox);
-            connection.run(examine);
-            imap::Command fetch("FETCH");
-            fetch.atom("1:*").raw(" (FLAGS INTERNALDATE BODY.PEEK[])");
-            connection.run(fetch, [&](const imap::Response &response) {
-                if (response.name != "FETCH")
-                    return;
-                Held message;
-                message.mailbox = mailbox;
-                for (const imap::Value &flag : imap::fetchItem(response, "FLAGS")->list) {
-                    if (flag.text != "\\Recent")
-                        message.flags << flag.text;
-                }
-                std::sort(message.flags.begin(), message.flags.end());
-                message.internalDate = imap::fetchItem(response, "INTERNALDATE")->text;
-                message.bytes = imap::fetchItem(response, "BODY[]")->text;
-                const mime::ParsedEmail email(message.bytes);
-                held.emplace(email.tree().interpretedHeader(0, "Message-ID").trimmed(), message);
-            });
-        }
-        return held;
-    }
+    std::multimap<QByteArray, HeldMessage> contents() const { return serverContents(*m_server); }
 
 private:
     ServableMaildir m_maildir;
@@ -269,7 +226,7 @@ private:
     std::map<QByteArray, Original> m_originals;
     std::unique_ptr<DovecotServer> m_server;
     std::unique_ptr<FaultProxy> m_proxy;
-    std::multimap<QByteArray, Held> m_before;
+    std::multimap<QByteArray, HeldMessage> m_before;
 };
 
 QStringList attachmentNames(const QByteArray &bytes)
@@ -292,12 +249,12 @@ private:
     // Each email once, where it was, with its flags (none marked \Deleted by the job) and
     // received date.
     void verifyEveryEmailOnce(const FaultyAccount &account,
-                              const std::multimap<QByteArray, Held> &now)
+                              const std::multimap<QByteArray, HeldMessage> &now)
     {
         QCOMPARE(now.size(), account.before().size());
         for (const auto &[id, was] : account.before()) {
             QCOMPARE(now.count(id), size_t(1));
-            const Held &held = now.find(id)->second;
+            const HeldMessage &held = now.find(id)->second;
             QCOMPARE(held.mailbox, was.mailbox);
             QCOMPARE(held.flags, was.flags);
             QCOMPARE(held.internalDate, was.internalDate);
@@ -308,10 +265,10 @@ private:
     // attachments were done lost them and its files hold their bytes; an email whose
     // attachments failed is on the server as it was.
     void verifyLogTellsTheTruth(const FaultyAccount &account, const LogOfJob &log,
-                                const std::multimap<QByteArray, Held> &now)
+                                const std::multimap<QByteArray, HeldMessage> &now)
     {
         for (const auto &[id, email] : account.originals()) {
-            const Held &held = now.find(id)->second;
+            const HeldMessage &held = now.find(id)->second;
             const auto saved = log.saved.find(email.subject);
             const auto failed = log.failed.find(email.subject);
             const bool done = saved != log.saved.end();
@@ -329,7 +286,7 @@ private:
             QCOMPARE(saved->second.size(), email.attachments.size());
             for (const auto &[name, bytes] : email.attachments) {
                 QVERIFY2(saved->second.count(name), qPrintable(name));
-                QCOMPARE(readAll(saved->second.at(name)), bytes);
+                QCOMPARE(readFile(saved->second.at(name)), bytes);
             }
         }
     }
@@ -405,7 +362,7 @@ private Q_SLOTS:
                 std::find_if(account.originals().begin(), account.originals().end(),
                              [&](const auto &each) { return each.second.subject == subject; });
             for (const auto &[name, path] : files)
-                QCOMPARE(readAll(path), email->second.attachments.at(name));
+                QCOMPARE(readFile(path), email->second.attachments.at(name));
         }
     }
 

@@ -2,12 +2,12 @@
 // rows whether it is read from the server or as a Maildir, and a job on the server keeps
 // every email exactly once, with its flags and received date, with the attachments it
 // removed saved whole.
-#include "imap/Connection.h"
-#include "imap/ResponseValue.h"
 #include "mailstore/imap/RemoteMessage.h"
 #include "mailstore/mime/ParsedEmail.h"
 #include "settings/MailStoreEntries.h"
 #include "support/DovecotServer.h"
+#include "support/Files.h"
+#include "support/ServerContents.h"
 
 #include <QCryptographicHash>
 #include <QDirIterator>
@@ -49,59 +49,6 @@ Run runCli(const QStringList &arguments)
     run.out = QString::fromUtf8(process.readAllStandardOutput());
     run.err = QString::fromUtf8(process.readAllStandardError());
     return run;
-}
-
-QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-// What the server holds of one message, for the checks after a job.
-struct Held
-{
-    QString mailbox;
-    QByteArrayList flags;
-    QByteArray internalDate;
-    QByteArray bytes;
-};
-
-// Every message of every folder, keyed by Message-ID; several under one key are duplicates.
-std::multimap<QByteArray, Held> serverContents(const DovecotServer &server)
-{
-    imap::Connection connection({server.host(), server.port(), imap::Security::Plain});
-    connection.open({server.user(), server.password()});
-    QStringList mailboxes;
-    imap::Command list("LIST");
-    list.string("").string("*");
-    connection.run(list, [&](const imap::Response &response) {
-        if (response.name == "LIST" && response.values.size() >= 3)
-            mailboxes << QString::fromUtf8(response.values.at(2).text);
-    });
-    std::multimap<QByteArray, Held> held;
-    for (const QString &mailbox : mailboxes) {
-        imap::Command examine("EXAMINE");
-        examine.mailbox(mailbox);
-        connection.run(examine);
-        connection.run(imap::Command("FETCH 1:* (FLAGS INTERNALDATE BODY.PEEK[])"),
-                       [&](const imap::Response &response) {
-                           if (response.name != "FETCH")
-                               return;
-                           Held message;
-                           message.mailbox = mailbox;
-                           for (const imap::Value &flag : imap::fetchItem(response, "FLAGS")->list)
-                               // \Recent tells which session saw a message first.
-                               if (flag.text != "\\Recent")
-                                   message.flags << flag.text;
-                           std::sort(message.flags.begin(), message.flags.end());
-                           message.internalDate = imap::fetchItem(response, "INTERNALDATE")->text;
-                           message.bytes = imap::fetchItem(response, "BODY[]")->text;
-                           const mime::ParsedEmail email(message.bytes);
-                           held.emplace(email.tree().interpretedHeader(0, "Message-ID").trimmed(),
-                                        message);
-                       });
-    }
-    return held;
 }
 
 QByteArray sha256(const QByteArray &bytes)
@@ -176,7 +123,7 @@ private Q_SLOTS:
                             QDir::Files);
         int n = 0;
         while (corpus.hasNext()) {
-            QByteArray bytes = readAll(corpus.next());
+            QByteArray bytes = readFile(corpus.next());
             // Each email gets a Message-ID of its own, to be told apart on the server.
             const QByteArray id = "<corpus-" + QByteArray::number(++n) + "@example.org>";
             const qsizetype headerEnd = bytes.indexOf("\n");
@@ -231,7 +178,7 @@ private Q_SLOTS:
                                imapStore());
         // Signed emails cannot be changed: their attachments fail, and only theirs.
         QVERIFY2(job.status == 3, qPrintable(job.err + job.out));
-        for (const QByteArray &line : readAll(log).split('\n')) {
+        for (const QByteArray &line : readFile(log).split('\n')) {
             if (line.contains(",Error,"))
                 QVERIFY2(line.contains("signed"), line.constData());
         }
@@ -241,7 +188,7 @@ private Q_SLOTS:
         std::multiset<QByteArray> expectedFiles;
         for (const auto &[id, was] : before) {
             QCOMPARE(after.count(id), size_t(1));
-            const Held &now = after.find(id)->second;
+            const HeldMessage &now = after.find(id)->second;
             QCOMPARE(now.mailbox, was.mailbox);
             QCOMPARE(now.flags, was.flags);
             QCOMPARE(now.internalDate, was.internalDate);
@@ -260,7 +207,7 @@ private Q_SLOTS:
         QDirIterator files(saved.path() + QStringLiteral("/files"), QDir::Files,
                            QDirIterator::Subdirectories);
         while (files.hasNext())
-            savedFiles.insert(sha256(readAll(files.next())));
+            savedFiles.insert(sha256(readFile(files.next())));
         QCOMPARE(savedFiles, expectedFiles);
     }
 
@@ -277,7 +224,7 @@ private Q_SLOTS:
                             QDir::Files);
         int n = 0;
         while (corpus.hasNext()) {
-            QByteArray bytes = readAll(corpus.next());
+            QByteArray bytes = readFile(corpus.next());
             bytes.prepend("Message-ID: <odd-" + QByteArray::number(++n) + "@example.org>\n");
             addEmail(odd.path(), QStringLiteral("17100000%1.M%1P1.odd").arg(n), bytes, n);
         }
@@ -292,13 +239,13 @@ private Q_SLOTS:
                     QStringLiteral("--log"), log, QStringLiteral("--store"), server.storeUrl(),
                     QStringLiteral("--password-file"), server.passwordFile()});
         QVERIFY2(job.status == 0 || job.status == 3, qPrintable(job.err + job.out));
-        const QByteArray logText = readAll(log);
+        const QByteArray logText = readFile(log);
         const auto after = serverContents(server);
         QCOMPARE(after.size(), before.size());
         int refused = 0;
         for (const auto &[id, was] : before) {
             QCOMPARE(after.count(id), size_t(1));
-            const Held &now = after.find(id)->second;
+            const HeldMessage &now = after.find(id)->second;
             if (now.bytes == was.bytes)
                 continue;
             // Changed: exactly the attachments this program reads in it are gone.
