@@ -43,15 +43,6 @@ bool hasFlag(const imap::Value &flags, QByteArrayView flag)
     return false;
 }
 
-QByteArray specialUseOf(const imap::Value &flags)
-{
-    for (const QByteArrayView use : {"\\Sent", "\\Trash", "\\Drafts", "\\Junk", "\\Archive"}) {
-        if (hasFlag(flags, use))
-            return use.toByteArray();
-    }
-    return {};
-}
-
 // Messages are fetched this many at a time: an answer never grows with the folder, and a
 // cancel or a drop loses at most one batch.
 constexpr qint64 fetchBatch = 2000;
@@ -122,8 +113,6 @@ const std::vector<Mailbox> &AccountSession::mailboxes()
     QHash<QString, size_t> indexOfName;
     imap::Command list("LIST");
     list.string("").string("*");
-    if (server.hasCapability("SPECIAL-USE"))
-        list.raw(" RETURN (SPECIAL-USE)");
     server.run(list, [&](const imap::Response &response) {
         if (response.name != "LIST" || response.values.size() < 3)
             return;
@@ -136,7 +125,6 @@ const std::vector<Mailbox> &AccountSession::mailboxes()
         if (mailbox.name.compare(QLatin1String("INBOX"), Qt::CaseInsensitive) == 0)
             mailbox.levels = QStringList{QStringLiteral("Inbox")};
         mailbox.selectable = !hasFlag(flags, "\\Noselect") && !hasFlag(flags, "\\NonExistent");
-        mailbox.specialUse = specialUseOf(flags);
         if (indexOfName.contains(mailbox.name))
             return;
         indexOfName.insert(mailbox.name, found.size());
@@ -152,7 +140,7 @@ const std::vector<Mailbox> &AccountSession::mailboxes()
             if (indexOfName.contains(parentName))
                 continue;
             indexOfName.insert(parentName, found.size());
-            found.push_back({parentName, parentLevels, false, {}});
+            found.push_back({parentName, parentLevels, false});
         }
     }
     std::stable_sort(found.begin(), found.end(), [](const Mailbox &a, const Mailbox &b) {
@@ -162,15 +150,6 @@ const std::vector<Mailbox> &AccountSession::mailboxes()
     });
     m_mailboxes = std::move(found);
     return *m_mailboxes;
-}
-
-const Mailbox *AccountSession::mailboxNamed(const QString &name)
-{
-    for (const Mailbox &mailbox : mailboxes()) {
-        if (mailbox.name == name)
-            return &mailbox;
-    }
-    return nullptr;
 }
 
 qint64 AccountSession::select(const QString &mailbox, bool forChanges)
@@ -217,7 +196,6 @@ std::shared_ptr<const MailboxMessages> AccountSession::messages(const QString &m
                 return;
             try {
                 RemoteMessage message = readRemoteMessage(response, &m_memo);
-                read->indexOfUid.insert(message.uid, int(read->messages.size()));
                 read->messages.push_back(std::move(message));
             } catch (const qb::MailStoreError &e) {
                 // One message the server describes in a way that cannot be read is left

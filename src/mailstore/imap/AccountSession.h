@@ -22,7 +22,6 @@ struct Mailbox
     QString name;           // the server's full name, decoded ("INBOX", "Projects/2024")
     QStringList levels;     // the name split at the hierarchy separator; INBOX shows as "Inbox"
     bool selectable = true; // false for \Noselect and \NonExistent, and for parents LIST left out
-    QByteArray specialUse;  // "\Sent", "\Trash"... or empty
 };
 
 // The messages of one mailbox, as analysis read them.
@@ -30,7 +29,6 @@ struct MailboxMessages
 {
     qint64 uidValidity = 0;
     std::vector<RemoteMessage> messages;
-    QHash<qint64, int> indexOfUid;
     QStringList skipped; // messages that could not be read, one line each with the reason
 };
 
@@ -54,7 +52,6 @@ public:
     imap::Connection &connection();
     // Every folder of the account, in the server's order with the Inbox first.
     const std::vector<Mailbox> &mailboxes();
-    const Mailbox *mailboxNamed(const QString &name);
 
     // Selects the mailbox (read-only unless forChanges) unless it is selected already in a
     // mode that serves; returns its UIDVALIDITY.
