@@ -439,6 +439,32 @@ private Q_SLOTS:
             make(QStringLiteral("pdf"), 1000, QDate(2024, 1, 2), QStringLiteral("Bob"))));
         QVERIFY(!cli::Selection().matches(
             make(QStringLiteral("pdf"), 1, QDate(2024, 1, 2), QString())));
+
+        // The attachment's own size, the folder alone (not its subfolders) and the last day.
+        QCommandLineParser more;
+        cli::Selection::addOptions(more);
+        QVERIFY(more.parse({QStringLiteral("x"), QStringLiteral("--min-attachment-size"),
+                            QStringLiteral("500"), QStringLiteral("--in-folder"),
+                            QStringLiteral("Inbox"), QStringLiteral("--before"),
+                            QStringLiteral("2024-02-01")}));
+        const cli::Selection narrow = cli::Selection::fromOptions(more);
+        const auto row = [](const QString &folder, qint64 attachmentSize, QDate date) {
+            return TAttach{QStringLiteral("s"),
+                           QStringLiteral("a"),
+                           folder,
+                           100000,
+                           QStringLiteral("f.pdf"),
+                           QStringLiteral("pdf"),
+                           qb::toAutomationDate(QDateTime(date, QTime(23, 59))),
+                           QString(),
+                           1,
+                           QString(),
+                           attachmentSize};
+        };
+        QVERIFY(narrow.matches(row(QStringLiteral("Inbox\\"), 500, QDate(2024, 1, 31))));
+        QVERIFY(!narrow.matches(row(QStringLiteral("Inbox\\"), 499, QDate(2024, 1, 31))));
+        QVERIFY(!narrow.matches(row(QStringLiteral("Inbox\\Work\\"), 500, QDate(2024, 1, 31))));
+        QVERIFY(!narrow.matches(row(QStringLiteral("Inbox\\"), 500, QDate(2024, 2, 1))));
     }
 
     // --log with a bare name writes where the user stands, not beside the program.

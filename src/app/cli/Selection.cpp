@@ -1,6 +1,5 @@
 #include "Selection.h"
 
-#include "common/AutomationDate.h"
 #include "common/Error.h"
 #include "mailstore/TAttach.h"
 
@@ -41,6 +40,9 @@ void Selection::addOptions(QCommandLineParser &parser)
          QStringLiteral("BYTES")},
         {QStringLiteral("max-size"), QStringLiteral("Select emails of at most this many bytes."),
          QStringLiteral("BYTES")},
+        {QStringLiteral("min-attachment-size"),
+         QStringLiteral("Select attachments of at least this many bytes."),
+         QStringLiteral("BYTES")},
         {QStringLiteral("before"), QStringLiteral("Select emails received before this day."),
          QStringLiteral("YYYY-MM-DD")},
         {QStringLiteral("after"), QStringLiteral("Select emails received after this day."),
@@ -50,50 +52,49 @@ void Selection::addOptions(QCommandLineParser &parser)
         {QStringLiteral("subject"),
          QStringLiteral("Select subjects containing this text (any case)."),
          QStringLiteral("TEXT")},
+        {QStringLiteral("in-folder"),
+         QStringLiteral("Select this folder's attachments alone, not its subfolders', "
+                        "named as the listing names it."),
+         QStringLiteral("FOLDER")},
     });
 }
 
 Selection Selection::fromOptions(const QCommandLineParser &parser)
 {
     Selection selection;
+    AttachmentFilter &filter = selection.filter;
     selection.all = parser.isSet(QStringLiteral("all"));
     for (const QString &type : parser.values(QStringLiteral("type"))
                                    .join(QLatin1Char(','))
                                    .split(QLatin1Char(','), Qt::SkipEmptyParts))
-        selection.types << type.trimmed().toCaseFolded();
+        filter.types << type.trimmed().toCaseFolded();
     if (parser.isSet(QStringLiteral("min-size")))
-        selection.minSize = sizeValue(parser, QStringLiteral("min-size"));
+        filter.minEmailSize = sizeValue(parser, QStringLiteral("min-size"));
     if (parser.isSet(QStringLiteral("max-size")))
-        selection.maxSize = sizeValue(parser, QStringLiteral("max-size"));
+        filter.maxEmailSize = sizeValue(parser, QStringLiteral("max-size"));
+    if (parser.isSet(QStringLiteral("min-attachment-size")))
+        filter.minAttachmentSize = sizeValue(parser, QStringLiteral("min-attachment-size"));
+    // The options name days excluded; the filter names the first and last days kept.
     if (parser.isSet(QStringLiteral("before")))
-        selection.before = dateValue(parser, QStringLiteral("before"));
+        filter.lastDay = dateValue(parser, QStringLiteral("before")).addDays(-1);
     if (parser.isSet(QStringLiteral("after")))
-        selection.after = dateValue(parser, QStringLiteral("after"));
-    selection.from = parser.value(QStringLiteral("from"));
-    selection.subject = parser.value(QStringLiteral("subject"));
+        filter.firstDay = dateValue(parser, QStringLiteral("after")).addDays(1);
+    filter.from = parser.value(QStringLiteral("from"));
+    filter.subject = parser.value(QStringLiteral("subject"));
+    filter.folder = parser.value(QStringLiteral("in-folder"));
+    if (!filter.folder.isEmpty() && !filter.folder.endsWith(QLatin1Char('\\')))
+        filter.folder += QLatin1Char('\\');
     return selection;
 }
 
 bool Selection::selectsSomething() const
 {
-    return all || !types.isEmpty() || minSize || maxSize || before || after || !from.isEmpty() ||
-           !subject.isEmpty();
+    return all || !filter.isEmpty();
 }
 
 bool Selection::matches(const TAttach &record) const
 {
-    if (!selectsSomething())
-        return false;
-    if (!types.isEmpty() && !types.contains(record.Type.toCaseFolded()))
-        return false;
-    if ((minSize && record.Size < *minSize) || (maxSize && record.Size > *maxSize))
-        return false;
-    const QDate received = qb::fromAutomationDate(record.Date).date();
-    if ((before && received >= *before) || (after && received <= *after))
-        return false;
-    if (!from.isEmpty() && !record.From.contains(from, Qt::CaseInsensitive))
-        return false;
-    return subject.isEmpty() || record.Subject.contains(subject, Qt::CaseInsensitive);
+    return selectsSomething() && filter.matches(record);
 }
 
 } // namespace cli

@@ -1,9 +1,6 @@
 #pragma once
 
-#include <QDate>
-#include <QStringList>
-
-#include <optional>
+#include "processing/AttachmentFilter.h"
 
 class QCommandLineParser;
 struct TAttach;
@@ -14,13 +11,7 @@ namespace cli {
 struct Selection
 {
     bool all = false;
-    QStringList types; // folded to lower case
-    std::optional<qint64> minSize;
-    std::optional<qint64> maxSize;
-    std::optional<QDate> before; // received before this day
-    std::optional<QDate> after;  // received after this day
-    QString from;
-    QString subject;
+    AttachmentFilter filter;
 
     static void addOptions(QCommandLineParser &parser);
     // Throws qb::Error for a value that cannot be read.
