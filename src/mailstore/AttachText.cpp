@@ -71,11 +71,23 @@ QString SafeFileName(const QString &text)
 
 QString dateText(double automationDate, const QLocale &locale)
 {
+    return DateTexts(locale).of(automationDate);
+}
+
+DateTexts::DateTexts(const QLocale &locale) : m_locale(locale), m_timeFormat(longTimeFormat(locale))
+{
+}
+
+QString DateTexts::of(double automationDate)
+{
     const QDateTime when = qb::fromAutomationDate(automationDate);
-    const QString date = locale.toString(when.date(), QLocale::ShortFormat);
+    const QDate day = when.date();
+    auto known = m_days.constFind(day.toJulianDay());
+    if (known == m_days.constEnd())
+        known = m_days.insert(day.toJulianDay(), m_locale.toString(day, QLocale::ShortFormat));
     if (when.time() == QTime(0, 0))
-        return date;
-    return date + QLatin1Char(' ') + locale.toString(when.time(), longTimeFormat(locale));
+        return *known;
+    return *known + QLatin1Char(' ') + m_locale.toString(when.time(), m_timeFormat);
 }
 
 QString columnHeading(AttachColumn column)

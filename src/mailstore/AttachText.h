@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QHash>
 #include <QLocale>
 #include <QString>
 
@@ -19,6 +20,20 @@ QString SafeFileName(const QString &text);
 
 // The Date column: the short date, a space and the long time; midnight shows the date alone.
 QString dateText(double automationDate, const QLocale &locale = QLocale());
+
+// The same texts for many rows: the locale's time format is worked out once and each
+// day's date text is made once, which matters for tables of a whole store.
+class DateTexts
+{
+public:
+    explicit DateTexts(const QLocale &locale);
+    QString of(double automationDate);
+
+private:
+    QLocale m_locale;
+    QString m_timeFormat;
+    QHash<qint64, QString> m_days; // by Julian day
+};
 
 // The grid's heading of a column, and the text a record shows in it.
 QString columnHeading(AttachColumn column);

@@ -9,6 +9,7 @@
 #include "settings/TSettings.h"
 
 #include <QCommandLineParser>
+#include <QStringEncoder>
 
 #include <cstdio>
 #include <unistd.h>
@@ -67,9 +68,13 @@ int runAnalyzeCommand(const QStringList &arguments)
         list.sort(*sortColumn);
     }
     // Row by row into stdout's buffer: a table can be far larger than memory would like.
-    const table::LineSink print = [](const QString &line) {
-        const QByteArray bytes = line.toUtf8();
-        std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
+    // One buffer for every line's UTF-8.
+    QStringEncoder toUtf8(QStringEncoder::Utf8);
+    QByteArray bytes;
+    const table::LineSink print = [&](const QString &line) {
+        bytes.resize(toUtf8.requiredSpace(line.size()));
+        const char *end = toUtf8.appendToBuffer(bytes.data(), line);
+        std::fwrite(bytes.constData(), 1, size_t(end - bytes.constData()), stdout);
     };
     if (parser.isSet(QStringLiteral("csv")))
         table::writeCsv(list, print);

@@ -12,16 +12,22 @@ namespace {
 
 // A field with a control character is quoted too, so a reader sees where it ends;
 // its bytes stay as they are.
-QString csvField(const QString &text)
+void appendCsvField(QString &line, const QString &text)
 {
     const bool plain = std::none_of(text.begin(), text.end(), [](QChar c) {
         return c == QLatin1Char(',') || c == QLatin1Char('"') || cli::isControl(c);
     });
-    if (plain)
-        return text;
-    QString quoted = text;
-    quoted.replace(QLatin1Char('"'), QStringLiteral("\"\""));
-    return QLatin1Char('"') + quoted + QLatin1Char('"');
+    if (plain) {
+        line += text;
+        return;
+    }
+    line += QLatin1Char('"');
+    for (const QChar c : text) {
+        if (c == QLatin1Char('"'))
+            line += QLatin1Char('"');
+        line += c;
+    }
+    line += QLatin1Char('"');
 }
 
 // The texts of rows in turn. The rows of one email follow each other and share its size
@@ -29,7 +35,7 @@ QString csvField(const QString &text)
 class RowTexts
 {
 public:
-    explicit RowTexts(const QLocale &locale) : m_locale(locale) {}
+    explicit RowTexts(const QLocale &locale) : m_locale(locale), m_dates(locale) {}
 
     QStringList of(const AttachmentList &list, int position, const Columns &columns)
     {
@@ -42,7 +48,7 @@ public:
         }
         if (m_dateText.isNull() || record->Date != m_date) {
             m_date = record->Date;
-            m_dateText = dateText(record->Date, m_locale);
+            m_dateText = m_dates.of(record->Date);
         }
         QStringList texts;
         for (const AttachColumn which : columns) {
@@ -59,6 +65,7 @@ private:
     QString m_sizeText;
     double m_date = 0;
     QString m_dateText;
+    DateTexts m_dates;
 };
 
 } // namespace
@@ -111,17 +118,23 @@ std::optional<AttachColumn> columnNamed(const QString &name)
 
 void writeCsv(const AttachmentList &list, const LineSink &sink, const QLocale &locale)
 {
-    const auto line = [](const QStringList &fields) {
-        QStringList quoted;
-        for (const QString &field : fields)
-            quoted << csvField(field);
-        return quoted.join(QLatin1Char(',')) + QStringLiteral("\r\n");
+    // One line buffer for every row: a store's table has tens of thousands of them.
+    QString line;
+    const auto write = [&](const QStringList &fields) {
+        line.clear();
+        for (qsizetype i = 0; i < fields.size(); ++i) {
+            if (i > 0)
+                line += QLatin1Char(',');
+            appendCsvField(line, fields[i]);
+        }
+        line += QLatin1String("\r\n");
+        sink(line);
     };
     const Columns columns = csvColumns();
-    sink(line(headings(columns)));
+    write(headings(columns));
     RowTexts rows(locale);
     for (int i = 0; i < list.count(); ++i)
-        sink(line(rows.of(list, i, columns)));
+        write(rows.of(list, i, columns));
 }
 
 void writeAligned(const AttachmentList &list, const LineSink &sink, const QLocale &locale)
