@@ -18,9 +18,19 @@ double toAutomationDate(const QDateTime &dateTime)
 
 QDateTime fromAutomationDate(double days)
 {
-    const double whole = std::floor(days);
-    const auto msecs = qint64(std::llround((days - whole) * msecsPerDay));
+    double whole = std::floor(days);
+    auto msecs = qint64(std::llround((days - whole) * msecsPerDay));
+    if (msecs >= qint64(msecsPerDay)) { // rounded up to the next midnight
+        whole += 1;
+        msecs = 0;
+    }
     const QDate date = epoch.addDays(qint64(whole));
+    // The fraction is the time on the clock, as toAutomationDate takes it, not the time
+    // gone since midnight: the two differ on the days the clocks change.
+    const QDateTime onTheClock(date, QTime::fromMSecsSinceStartOfDay(int(msecs)));
+    if (onTheClock.isValid())
+        return onTheClock;
+    // A time the clocks skipped: the time gone since midnight is the nearest there is.
     return QDateTime(date, QTime(0, 0)).addMSecs(msecs);
 }
 

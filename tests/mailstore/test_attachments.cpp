@@ -5,6 +5,8 @@
 #include <QSet>
 #include <QTest>
 
+#include <time.h>
+
 namespace {
 
 std::shared_ptr<const TAttach> record(const QString &subject, qint64 size = 1,
@@ -129,6 +131,29 @@ private Q_SLOTS:
         QCOMPARE(qb::toAutomationDate(QDateTime(QDate(1900, 1, 1), QTime(18, 0))), 2.75);
         const QDateTime when(QDate(2026, 12, 7), QTime(8, 55, 31));
         QCOMPARE(qb::fromAutomationDate(qb::toAutomationDate(when)), when);
+    }
+
+    // On the days the clocks change, a received time reads back as the same time on the
+    // clock, before and after the change (a zone rule that needs no zone files).
+    void automationDateKeepsTheClockTimeOnChangeDays()
+    {
+        const QByteArray savedZone = qgetenv("TZ");
+        qputenv("TZ", "CET-1CEST,M3.5.0,M10.5.0/3");
+        tzset();
+        for (const QDate day : {QDate(2024, 3, 31), QDate(2024, 10, 27)}) {
+            for (const QTime time :
+                 {QTime(1, 30), QTime(3, 30), QTime(15, 0, 7), QTime(23, 59, 59)}) {
+                const QDateTime when(day, time);
+                const QDateTime back = qb::fromAutomationDate(qb::toAutomationDate(when));
+                QCOMPARE(back.date(), day);
+                QCOMPARE(back.time(), time);
+            }
+        }
+        if (savedZone.isNull())
+            qunsetenv("TZ");
+        else
+            qputenv("TZ", savedZone);
+        tzset();
     }
 
     void dateTextDropsMidnight()
