@@ -18,8 +18,13 @@ TStringLoader *current = nullptr;
 
 } // namespace
 
-TStringLoader::TStringLoader(const QString &path) : m_path(path)
+TStringLoader::TStringLoader(const QString &path, const QString &installedPath) : m_path(path)
 {
+    if (!installedPath.isEmpty() && QFileInfo(installedPath) != QFileInfo(path)) {
+        QFile installed(installedPath);
+        if (installed.open(QIODevice::ReadOnly))
+            m_installed = IniFile::parse(installed.readAll());
+    }
     if (!QDir().mkpath(QFileInfo(path).path())) {
         Unavailable = true;
     } else {
@@ -45,6 +50,21 @@ QString TStringLoader::defaultPath()
     return qb::writableProgramFolder() + QStringLiteral("Languages/English.ini");
 }
 
+QString TStringLoader::installedPath()
+{
+    const QString folder = qb::installedDataFolder();
+    return folder.isEmpty() ? QString() : folder + QStringLiteral("Languages/English.ini");
+}
+
+const IniFile *TStringLoader::holder(const QByteArray &section, const QByteArray &key) const
+{
+    if (LangFile.contains(section, key))
+        return &LangFile;
+    if (m_installed.contains(section, key))
+        return &m_installed;
+    return nullptr;
+}
+
 void TStringLoader::writeBack()
 {
     // Written whole, through a temporary file, so a failed write leaves the old file.
@@ -64,8 +84,8 @@ QString TStringLoader::loadString(int id, const QString &builtIn)
         return builtIn;
     const QByteArray section = "global";
     const QByteArray key = QByteArray::number(id);
-    if (LangFile.contains(section, key))
-        return QString::fromUtf8(unescapeBytes(LangFile.value(section, key)));
+    if (const IniFile *file = holder(section, key))
+        return QString::fromUtf8(unescapeBytes(file->value(section, key)));
     LangFile.setValue(section, key, escapeBytes(builtIn.toUtf8()));
     writeBack();
     return builtIn;
@@ -79,9 +99,8 @@ QString TStringLoader::componentText(const QString &section, const QString &comp
         return current;
     const QByteArray sectionName = section.toUtf8();
     const QByteArray key = (component + QLatin1Char('.') + property).toUtf8();
-    if (LangFile.contains(sectionName, key)) {
-        const QString translated =
-            QString::fromUtf8(unescapeBytes(LangFile.value(sectionName, key)));
+    if (const IniFile *file = holder(sectionName, key)) {
+        const QString translated = QString::fromUtf8(unescapeBytes(file->value(sectionName, key)));
         return translated.isEmpty() ? current : translated;
     }
     if (!current.isEmpty() && !component.isEmpty()) {

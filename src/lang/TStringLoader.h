@@ -19,14 +19,18 @@ class TStringLoader
 {
 public:
     // Reads the file, creating its folder; when either fails every look-up answers
-    // with its built-in text and nothing is written.
-    explicit TStringLoader(const QString &path);
+    // with its built-in text and nothing is written. installedPath, when given, is the
+    // copy an installation brings, which may be read-only: a text that the file lacks
+    // is taken from it, and only what both lack is added to the file at path.
+    explicit TStringLoader(const QString &path, const QString &installedPath = {});
     ~TStringLoader();
     TStringLoader(const TStringLoader &) = delete;
     TStringLoader &operator=(const TStringLoader &) = delete;
 
     // Languages/English.ini in the writable program folder.
     static QString defaultPath();
+    // Languages/English.ini in the installation's data folder; empty for a build.
+    static QString installedPath();
 
     bool unavailable() const { return Unavailable; }
 
@@ -43,9 +47,12 @@ public:
 
 private:
     void writeBack();
+    // The file that holds the key, the user's before the installed one; null for none.
+    const IniFile *holder(const QByteArray &section, const QByteArray &key) const;
 
     bool Unavailable = false;
     IniFile LangFile;
+    IniFile m_installed;
     QString m_path;
     QMutex m_lock;
 };

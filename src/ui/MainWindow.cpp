@@ -40,7 +40,8 @@ MainWindow::MainWindow(mailstore::ApplicationFactory stores, StorePasswords pass
     : QMainWindow(parent), m_stores(std::move(stores)), m_passwords(std::move(passwords))
 {
     setObjectName(QStringLiteral("Form1"));
-    m_loader = std::make_unique<TStringLoader>(TStringLoader::defaultPath());
+    m_loader = std::make_unique<TStringLoader>(TStringLoader::defaultPath(),
+                                               TStringLoader::installedPath());
     m_updateCheck = new UpdateCheck(m_loader.get(), this);
     m_model = new AttachmentGridModel(&m_list, this);
     m_host = new GuiHost(this);

@@ -145,6 +145,45 @@ private Q_SLOTS:
         QVERIFY(!written.contains(".Caption=unnamed"));
     }
 
+    // An installation's copy may be read-only (or owned by root): it is read, the user's
+    // own file wins over it, and only the texts that both lack are added, to the user's.
+    void installedCopyIsReadAndTheUsersIsFilled()
+    {
+        QTemporaryDir dir;
+        const QString installed = dir.path() + QStringLiteral("/share/English.ini");
+        QVERIFY(QDir().mkpath(dir.path() + QStringLiteral("/share")));
+        const QByteArray installedContent = "[global]\n900=Informaci\xC3\xB3n\n910=Av\xC3\xADs\n"
+                                            "[TForm1]\nokButton.Caption=&Vale\n";
+        writeFile(installed, installedContent);
+        QVERIFY(QFile::setPermissions(installed, QFile::ReadOwner | QFile::ReadGroup));
+        const QString own = dir.path() + QStringLiteral("/user/Languages/English.ini");
+        QVERIFY(QDir().mkpath(dir.path() + QStringLiteral("/user/Languages")));
+        writeFile(own, "[global]\r\n910=Mine\r\n\r\n");
+        {
+            TStringLoader loader(own, installed);
+            QCOMPARE(LoadLangString(900, QStringLiteral("Info")), QStringLiteral("Información"));
+            QCOMPARE(LoadLangString(910, QStringLiteral("Warning")), QStringLiteral("Mine"));
+            QCOMPARE(LoadLangString(920, QStringLiteral("Error")), QStringLiteral("Error"));
+            QCOMPARE(loader.componentText(QStringLiteral("TForm1"), QStringLiteral("okButton"),
+                                          QStringLiteral("Caption"), QStringLiteral("&OK")),
+                     QStringLiteral("&Vale"));
+            loader.componentText(QStringLiteral("TForm1"), QStringLiteral("cancelButton"),
+                                 QStringLiteral("Caption"), QStringLiteral("&Cancel"));
+        }
+        QCOMPARE(readFile(own), QByteArray("[global]\r\n910=Mine\r\n920=Error\r\n\r\n"
+                                           "[TForm1]\r\ncancelButton.Caption=&Cancel\r\n\r\n"));
+        QCOMPARE(readFile(installed), installedContent);
+
+        // A user without a file of their own gets one with the missing texts alone.
+        const QString fresh = dir.path() + QStringLiteral("/other/Languages/English.ini");
+        {
+            TStringLoader loader(fresh, installed);
+            QCOMPARE(LoadLangString(910, QStringLiteral("Warning")), QStringLiteral("Avís"));
+            QCOMPARE(LoadLangString(930, QStringLiteral("date")), QStringLiteral("date"));
+        }
+        QCOMPARE(readFile(fresh), QByteArray("[global]\r\n930=date\r\n\r\n"));
+    }
+
     void unavailableFileGivesBuiltInTexts()
     {
         QTemporaryDir dir;

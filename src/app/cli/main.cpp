@@ -39,7 +39,7 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("quillbrook-cli"));
     g_mime_init();
-    TStringLoader languages(TStringLoader::defaultPath());
+    TStringLoader languages(TStringLoader::defaultPath(), TStringLoader::installedPath());
 
     QStringList arguments = QCoreApplication::arguments();
     const QString command = arguments.size() > 1 ? arguments.at(1) : QString();
