@@ -82,6 +82,8 @@ void TEmailThread::runJob()
 
     Records jobList;
     runStep([&] { jobList = m_takeSelection(); });
+    if (DeleteAttachments)
+        m_freed.start(jobList);
     // One group per email, in the order the emails were first selected; within
     // it, highest position first, so removing one leaves the positions of the others.
     std::vector<Records> groups;
@@ -110,6 +112,11 @@ void TEmailThread::runJob()
         processEmail(*mapi, group, started, total);
     }
     jobList.clear();
+    if (DeleteAttachments) {
+        m_result.freed = m_freed.finish();
+        if (!m_result.freed.isEmpty())
+            JobLog->Log(llInfo, m_result.freed);
+    }
 
     m_result.cancelled = cancelled();
     const QString failedPart =
@@ -214,8 +221,11 @@ void TEmailThread::processEmail(mailstore::Namespace &mapi, const Records &group
             logFailure(*item.record, qb::messageOf(e));
         return;
     }
-    for (const Done &item : done)
+    for (const Done &item : done) {
         logDone(item);
+        if (DeleteAttachments)
+            m_freed.removed(*item.record);
+    }
 }
 
 QString TEmailThread::process(mailstore::Item &email, const TAttach &record, const QString &refusal,

@@ -4,6 +4,7 @@
 // delete/detach/save job (TEmailThread), with the naming of saved files and the
 // notes. Links every layer below the windows: mailstore, worker, log, settings.
 
+#include "FreedSpace.h"
 #include "SaveNaming.h"
 #include "SavedFilePlacer.h"
 #include "mailstore/MailStore.h"
@@ -33,6 +34,7 @@ public:
         int processed = 0; // attachments started, failed ones included
         int failed = 0;
         bool cancelled = false;
+        QString freed; // what a delete or detach freed, as its log says; empty when unknown
     };
 
     // How long a job waits for another program that is changing the mail store.
@@ -88,4 +90,5 @@ private:
     const int m_lockTimeout;
     bool m_logReleased = false;
     Result m_result;
+    FreedSpace m_freed;
 };

@@ -22,7 +22,9 @@ AttachmentGridModel::AttachmentGridModel(AttachmentList *list, QObject *parent)
 
 int AttachmentGridModel::rowCount(const QModelIndex &parent) const
 {
-    return parent.isValid() ? 0 : m_rows;
+    if (parent.isValid())
+        return 0;
+    return m_filter.isEmpty() ? m_rows : int(m_shown.size());
 }
 
 int AttachmentGridModel::columnCount(const QModelIndex &parent) const
@@ -43,7 +45,7 @@ QVariant AttachmentGridModel::data(const QModelIndex &index, int role) const
         return int((isSizeColumn(dataColumn) ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter);
     if (role != Qt::DisplayRole && role != Qt::ToolTipRole)
         return {};
-    const auto record = m_list->record(index.row());
+    const auto record = this->record(index.row());
     if (!record)
         return {};
     return cellText(*record, AttachColumn(dataColumn), m_locale);
@@ -78,7 +80,41 @@ void AttachmentGridModel::syncRows()
 {
     beginResetModel();
     m_rows = m_list->count();
+    findShownRows();
     endResetModel();
+}
+
+void AttachmentGridModel::setFilter(const AttachmentFilter &filter)
+{
+    beginResetModel();
+    m_filter = filter;
+    findShownRows();
+    endResetModel();
+}
+
+void AttachmentGridModel::findShownRows()
+{
+    m_shown.clear();
+    if (m_filter.isEmpty())
+        return;
+    for (int position = 0; position < m_rows; ++position) {
+        const auto record = m_list->record(position);
+        if (record && m_filter.matches(*record))
+            m_shown.push_back(position);
+    }
+}
+
+int AttachmentGridModel::listPosition(int gridRow) const
+{
+    if (gridRow < 0 || gridRow >= rowCount())
+        return -1;
+    return m_filter.isEmpty() ? gridRow : m_shown[size_t(gridRow)];
+}
+
+std::shared_ptr<const TAttach> AttachmentGridModel::record(int gridRow) const
+{
+    const int position = listPosition(gridRow);
+    return position < 0 ? nullptr : m_list->record(position);
 }
 
 void AttachmentGridModel::headingClick(int dataColumn)
@@ -90,8 +126,10 @@ void AttachmentGridModel::headingClick(int dataColumn)
     m_markers[size_t(dataColumn - 1)] = before == Marker::Down ? Marker::Up : Marker::Down;
     m_list->SortDescending = m_markers[size_t(dataColumn - 1)] == Marker::Up;
     m_list->sort(AttachColumn(dataColumn));
+    // The same entries match, now at other positions: as many rows show as before.
+    findShownRows();
     // The rows keep their numbers, and so the selection; only what they show changes.
     Q_EMIT headerDataChanged(Qt::Horizontal, 0, attachColumnCount - 1);
-    if (m_rows > 0)
-        Q_EMIT dataChanged(index(0, 0), index(m_rows - 1, attachColumnCount - 1));
+    if (rowCount() > 0)
+        Q_EMIT dataChanged(index(0, 0), index(rowCount() - 1, attachColumnCount - 1));
 }

@@ -45,6 +45,10 @@ DestinationFolderWindow::DestinationFolderWindow(TStringLoader *loader, QWidget 
     field->addWidget(folderField, 1);
     field->addWidget(browseButton);
     pageLayout->addLayout(field);
+    // Changes with every job: not a caption of the language file.
+    jobNote = new QLabel(page);
+    jobNote->setWordWrap(true);
+    pageLayout->addWidget(jobNote);
     pageLayout->addStretch();
 
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
@@ -59,9 +63,11 @@ DestinationFolderWindow::DestinationFolderWindow(TStringLoader *loader, QWidget 
                                      QStringLiteral("Form2"));
 }
 
-bool DestinationFolderWindow::choose(QString &folder)
+bool DestinationFolderWindow::choose(QString &folder, const QString &note)
 {
     folderField->setText(folder);
+    jobNote->setText(note);
+    jobNote->setVisible(!note.isEmpty());
     if (exec() != QDialog::Accepted)
         return false;
     folder = folderField->text();

@@ -2,6 +2,7 @@
 
 #include <QDialog>
 
+class QLabel;
 class QLineEdit;
 class QToolButton;
 class TFormInfo;
@@ -19,10 +20,12 @@ public:
 
     DestinationFolderWindow(TStringLoader *loader, QWidget *parent);
 
-    // Shows folder, and on OK replaces it with what the user chose.
-    bool choose(QString &folder);
+    // Shows folder, and on OK replaces it with what the user chose. A note, when given,
+    // says what the job about to start will do.
+    bool choose(QString &folder, const QString &note = QString());
 
     QLineEdit *folderField;
+    QLabel *jobNote;
     QToolButton *browseButton;
 
 protected:

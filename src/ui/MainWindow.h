@@ -14,8 +14,12 @@
 #include <QPointer>
 
 #include <memory>
+#include <vector>
 
 class AttachmentGridModel;
+struct AttachmentFilter;
+class FilterBar;
+class QBoxLayout;
 class DestinationFolderWindow;
 class GridColumns;
 class GuiHost;
@@ -152,6 +156,14 @@ public:
     // Opens the email of the grid's current row, as a double click does.
     void openEmail();
     void attachGridContextMenu(const QPoint &position);
+    // Puts filter into the filter bar, which the grid then follows, and shows the grid.
+    void applyFilter(const AttachmentFilter &filter);
+    // The selected rows' records, top to bottom: what a job started now acts on.
+    std::vector<std::shared_ptr<const TAttach>> selectedRecords() const;
+    // Above the grid: the rows it shows (FilterBar.h).
+    FilterBar *filterBar;
+    // Beside the status bar's text: the emails the selection is in and what removing it frees.
+    QLabel *selectionTotals;
 
     // The window a message box belongs to: the newest status window that shows (it
     // stays on top, and the box must come in front of it), else this one.
@@ -180,6 +192,11 @@ private:
     void watchWorker(QThread *worker);
     void updateWorkerCommands();
     void summariseAnalysis(int emails, bool cancelled);
+    void buildFilterBar(QWidget *page, QBoxLayout *layout);
+    void filterGrid(const AttachmentFilter &filter);
+    // The type choices of the filter bar from the list's rows.
+    void offerListTypes();
+    void showSelectionTotals();
     std::unique_ptr<TSettings> workerSettings() const;
 
     mailstore::ApplicationFactory m_stores;

@@ -10,6 +10,7 @@
 #include "common/Error.h"
 #include "log/TLogManager.h"
 #include "mailstore/AttachText.h"
+#include "processing/FreedSpace.h"
 #include "processing/TAnalyseThread.h"
 #include "processing/TEmailThread.h"
 #include "settings/TSettings.h"
@@ -126,19 +127,15 @@ void MainWindow::summariseAnalysis(int emails, bool cancelled)
 void MainWindow::deleteAttachmentsClick()
 {
     // Says how much goes, and a stray Enter keeps it.
-    QSet<QString> emails;
-    const QModelIndexList rows = attachGrid->selectionModel()->selectedRows();
-    for (const QModelIndex &row : rows) {
-        if (const auto record = m_list.record(row.row()))
-            emails.insert(record->StoreId + QLatin1Char('\n') + record->EntryId);
-    }
+    const RowTotals totals = totalsOf(selectedRecords());
     QMessageBox box(QMessageBox::Warning, QStringLiteral("Warning"),
                     QStringLiteral("Delete all selected attachments - are you sure?"),
                     QMessageBox::Yes | QMessageBox::No, dialogParent());
     box.setInformativeText(QStringLiteral("%1 attachment(s) from %2 email(s) will be deleted; "
-                                          "they are not saved.")
-                               .arg(rows.size())
-                               .arg(emails.size()));
+                                          "they are not saved. This frees %3.")
+                               .arg(totals.attachments)
+                               .arg(totals.emails)
+                               .arg(freeableSize(totals)));
     box.setDefaultButton(QMessageBox::No);
     if (box.exec() == QMessageBox::Yes)
         startJob(true, false);
@@ -146,7 +143,13 @@ void MainWindow::deleteAttachmentsClick()
 
 void MainWindow::detachAttachmentsClick()
 {
-    if (m_destinationFolderWindow->choose(m_saveFolder))
+    const RowTotals totals = totalsOf(selectedRecords());
+    const QString note = QStringLiteral("%1 attachment(s) from %2 email(s) will be detached. "
+                                        "This frees %3.")
+                             .arg(totals.attachments)
+                             .arg(totals.emails)
+                             .arg(freeableSize(totals));
+    if (m_destinationFolderWindow->choose(m_saveFolder, note))
         startJob(true, true);
 }
 
@@ -173,20 +176,14 @@ void MainWindow::startJob(bool remove, bool save)
     if (copy->logToFile)
         status->setLogFile(TLogManager::normalise(copy->logFilename));
     // The job takes the selected rows' records when it starts, on this thread.
-    auto takeSelection = [this] {
-        TEmailThread::Records records;
-        QList<int> rows;
-        for (const QModelIndex &index : attachGrid->selectionModel()->selectedRows())
-            rows << index.row();
-        std::sort(rows.begin(), rows.end());
-        for (const int row : std::as_const(rows)) {
-            if (auto record = m_list.record(row))
-                records.push_back(std::move(record));
-        }
-        return records;
-    };
+    auto takeSelection = [this] { return selectedRecords(); };
     auto *job = new TEmailThread(copy.release(), status->link(), m_host, m_stores, takeSelection,
                                  remove, save);
+    // The final status says what the job freed, on a line of its own.
+    connect(job, &TEmailThread::jobEnded, status, [status](const TEmailThread::Result &result) {
+        if (!result.freed.isEmpty())
+            status->showStatus(status->statusText->text() + QLatin1Char('\n') + result.freed);
+    });
     status->attachWorker(job);
     watchWorker(job);
 }
@@ -215,6 +212,7 @@ void MainWindow::browseLogFileClick()
 void MainWindow::syncGridRows()
 {
     m_model->syncRows();
+    offerListTypes();
     // The row count changed: nothing is selected any more, and the buttons say so.
     attachGridSelectChanged();
 }
@@ -264,6 +262,7 @@ void MainWindow::attachGridSelectChanged()
     const int selected = int(attachGrid->selectionModel()->selectedRows().size());
     updateWorkerCommands();
     showStatusText(QStringLiteral("%1 attachment(s) selected").arg(selected));
+    showSelectionTotals();
 }
 
 void MainWindow::updateWorkerCommands()
@@ -297,7 +296,7 @@ void MainWindow::attachGridHeadingClick(int dataColumn)
 
 void MainWindow::attachGridDblClickCell(int dataRow)
 {
-    const auto record = m_list.record(dataRow - 1);
+    const auto record = m_model->record(dataRow - 1);
     if (dataRow < 1 || !record)
         return;
     try {

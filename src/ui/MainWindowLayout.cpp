@@ -215,6 +215,7 @@ QWidget *MainWindow::buildAttachmentsPage()
         button->setEnabled(false);
 
     auto *layout = new QVBoxLayout(page);
+    buildFilterBar(page, layout);
     layout->addWidget(attachGrid, 1);
     auto *buttons = new QHBoxLayout;
     buttons->addWidget(deleteAttachments);
