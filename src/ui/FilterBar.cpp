@@ -121,13 +121,20 @@ FilterBar::FilterBar(QWidget *parent) : QWidget(parent)
     second->addWidget(firstDay);
     second->addWidget(lastDayChoice);
     second->addWidget(lastDay);
-    m_removableParts = new QHBoxLayout;
-    second->addLayout(m_removableParts);
     second->addStretch();
     second->addWidget(clearButton);
     second->addWidget(selectMatchingButton);
+    // A row of their own, shown only while there are any.
+    m_partsRow = new QWidget(this);
+    auto *parts = new QHBoxLayout(m_partsRow);
+    parts->setContentsMargins(0, 0, 0, 0);
+    m_removableParts = new QHBoxLayout;
+    parts->addLayout(m_removableParts);
+    parts->addStretch();
+    m_partsRow->hide();
     grid->addLayout(first, 0, 0);
     grid->addLayout(second, 1, 0);
+    grid->addWidget(m_partsRow, 2, 0);
 
     // Typing filters once a pause shows the text is there, not at every key.
     m_textPause = new QTimer(this);
@@ -293,6 +300,7 @@ void FilterBar::showRemovableParts()
         item->widget()->deleteLater();
         delete item;
     }
+    m_partsRow->setVisible(!m_folder.isEmpty() || m_minEmailSize || m_maxEmailSize);
     if (!m_folder.isEmpty())
         addRemovablePart("filterFolderPart", QStringLiteral("Folder %1").arg(m_folder),
                          &FilterBar::removeFolder);
@@ -309,7 +317,7 @@ void FilterBar::showRemovableParts()
 void FilterBar::addRemovablePart(const char *objectName, const QString &text,
                                  void (FilterBar::*remove)())
 {
-    auto *part = named(new QToolButton(this), objectName);
+    auto *part = named(new QToolButton(m_partsRow), objectName);
     part->setText(text);
     part->setIcon(style()->standardIcon(QStyle::SP_TitleBarCloseButton));
     part->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);

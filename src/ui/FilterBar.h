@@ -66,6 +66,7 @@ private:
     void removeMaxEmailSize();
 
     QMenu *m_typeMenu;
+    QWidget *m_partsRow;
     QHBoxLayout *m_removableParts;
     QTimer *m_textPause;
     QStringList m_choices; // case-folded, sorted

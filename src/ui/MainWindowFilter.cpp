@@ -24,6 +24,8 @@ void MainWindow::buildFilterBar(QWidget *page, QBoxLayout *layout)
     });
     selectionTotals = new QLabel(this);
     selectionTotals->setObjectName(QStringLiteral("selectionTotals"));
+    // Apart from what the analysis found, which follows it.
+    selectionTotals->setContentsMargins(0, 0, 12, 0);
     statusBar()->addPermanentWidget(selectionTotals);
 }
 

@@ -165,6 +165,15 @@ class TestFilterBar : public QObject
     Q_OBJECT
     QTemporaryDir m_config;
 
+    // For the manual: QB_SCREENSHOT_DIR=folder, under a real X server.
+    void screenshot(QWidget *widget, const char *name)
+    {
+        const QString folder = qEnvironmentVariable("QB_SCREENSHOT_DIR");
+        if (!folder.isEmpty())
+            widget->grab().save(folder + QLatin1Char('/') + QLatin1String(name) +
+                                QStringLiteral(".png"));
+    }
+
 private Q_SLOTS:
     void initTestCase()
     {
@@ -395,8 +404,17 @@ private Q_SLOTS:
         window.show();
         analyse(window);
         QCOMPARE(window.selectionTotals->text(), QString());
-        chooseType(*window.filterBar, QStringLiteral("pdf"));
+        AttachmentFilter pdfInInbox;
+        pdfInInbox.types = QStringList({"pdf"});
+        pdfInInbox.folder = QStringLiteral("Inbox\\");
+        window.applyFilter(pdfInInbox);
         window.filterBar->selectMatchingButton->click();
+        window.resize(820, 420);
+        QTest::qWait(50); // a removable part shows once the event loop has run
+        screenshot(&window, "filter-bar");
+        window.resize(600, 340);
+        QTest::qWait(50);
+        screenshot(&window, "filter-bar-narrow");
         QCOMPARE(statusBarText(window), QStringLiteral("3 attachment(s) selected"));
         // 16 + 19 + 5000 bytes in Report and Draft.
         QCOMPARE(window.selectionTotals->text(),
