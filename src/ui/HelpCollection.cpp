@@ -35,7 +35,12 @@ QString missingFile(const QString &collectionPath)
 QString workingCopy(const QString &collectionPath)
 {
     const QFileInfo collection(collectionPath);
-    if (::access(QFile::encodeName(collection.absolutePath()).constData(), W_OK) == 0)
+    // An installation's collection stays as it came, even for root, who could write there.
+    const QString installed = qb::installedDataFolder();
+    const bool fromInstallation =
+        !installed.isEmpty() && QDir(installed) == QDir(collection.absolutePath());
+    if (!fromInstallation &&
+        ::access(QFile::encodeName(collection.absolutePath()).constData(), W_OK) == 0)
         return collection.absoluteFilePath();
     const QString own =
         collectionIn(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +

@@ -21,8 +21,8 @@ QString defaultPath();
 QString missingFile(const QString &collectionPath);
 
 // A collection the help engine can keep its search index beside: the one given when
-// its folder can be written, else one of the user's own (collectionIn), which lists the
-// same manual. The one given when no other can be made.
+// its folder can be written and is not an installation's, else one of the user's own
+// (collectionIn), which lists the same manual. The one given when no other can be made.
 QString workingCopy(const QString &collectionPath);
 // A collection in folder that lists the manual beside collectionPath, made when it is
 // missing or older than that manual; its path, or empty when it cannot be made.
