@@ -9,9 +9,12 @@ cd "$(dirname "$0")/.."
 # qtkeychain-qt6-dev: the desktop keyring that remembers IMAP passwords.
 # dovecot-imapd: the IMAP tests' real server, a private instance on its own ports
 # (tools/dovecot-instance.sh); the system's own, if the package starts it, is not used.
+# libqt6svg6: the icon engine that draws the windows' icon.
+# dpkg-dev, file, desktop-file-utils: cpack's .deb (dpkg-shlibdeps) and its test.
 scripts/install.sh g++ cmake make pkg-config qt6-base-dev qt6-tools-dev libgmime-3.0-dev \
   libcurl4-openssl-dev shared-mime-info python3 libqt6sql6-sqlite dbus libglib2.0-bin \
-  qt6-documentation-tools qtkeychain-qt6-dev dovecot-imapd
+  qt6-documentation-tools qtkeychain-qt6-dev dovecot-imapd libqt6svg6 dpkg-dev file \
+  desktop-file-utils
 
 build_dir="${QB_BUILD_DIR:-build}"
 cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE="${QB_BUILD_TYPE:-RelWithDebInfo}" "$@" >/dev/null

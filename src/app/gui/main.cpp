@@ -7,6 +7,7 @@
 #include "ui/StorePasswords.h"
 
 #include <QApplication>
+#include <QIcon>
 
 #include <csignal>
 #include <gmime/gmime.h>
@@ -22,6 +23,9 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Quillbrook"));
     QApplication::setOrganizationName(QStringLiteral("Vellmor Software"));
+    // Every window shows the program's icon; the desktop entry of that name describes it.
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/quillbrook.svg")));
+    QGuiApplication::setDesktopFileName(QStringLiteral("quillbrook"));
     // Settled before the main window exists: a second copy started with a settings file
     // hands it to the first and ends here.
     const QString settingsFile = settingsFileArgument(QApplication::arguments());
