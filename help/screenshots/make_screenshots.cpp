@@ -13,6 +13,7 @@
 #include "ui/MainWindow.h"
 #include "ui/ProgramHelp.h"
 #include "ui/StatusWindow.h"
+#include "ui/SummaryPage.h"
 
 #include <QAction>
 #include <QApplication>
@@ -150,6 +151,13 @@ int main(int argc, char *argv[])
             selection->select(window.attachGrid->model()->index(row, 0),
                               QItemSelectionModel::Select | QItemSelectionModel::Rows);
         ok &= save(&window, "main-attachments.png");
+
+        // The summary of the same list, in a window that holds its four charts and the status bar.
+        window.resize(860, 480);
+        window.pages->setCurrentWidget(window.summaryPage);
+        ok &= save(&window, "main-summary.png");
+        window.pages->setCurrentWidget(window.attachmentsPage);
+        window.resize(640, 380);
 
         // Detach: the destination folder, then the status window of the finished job.
         ok &= whileModal([&] { window.detachAttachmentsClick(); }, "destination-folder.png",

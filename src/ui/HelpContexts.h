@@ -15,6 +15,7 @@ namespace HelpContexts {
 
 inline constexpr int startingFolderPage = 200;
 inline constexpr int attachmentsPage = 210;
+inline constexpr int summaryPage = 220;
 inline constexpr int helpMenu = 280;
 inline constexpr int fileMenu = 290;
 inline constexpr int statusWindow = 1130;
@@ -22,8 +23,8 @@ inline constexpr int updateWindow = 1350;
 inline constexpr int imapAccountWindow = 1400;
 
 // Every context the program hands out.
-inline constexpr int all[] = {startingFolderPage, attachmentsPage, helpMenu,         fileMenu,
-                              statusWindow,       updateWindow,    imapAccountWindow};
+inline constexpr int all[] = {startingFolderPage, attachmentsPage, summaryPage,  helpMenu,
+                              fileMenu,           statusWindow,    updateWindow, imapAccountWindow};
 
 // The id of the collection's keyword for a context: "Quillbrook.context.200".
 QString keywordId(int context);

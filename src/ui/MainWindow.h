@@ -37,14 +37,15 @@ class QTabWidget;
 class QTableView;
 class QThread;
 class QToolButton;
+class SummaryPage;
 class TFormInfo;
 class TMRUManager;
 class TSettings;
 class TStringLoader;
 class UpdateCheck;
 
-// The main window: three pages (starting folder, attachments, options), the File
-// and Edit menus, a tool bar and a status bar. It owns the long-lived settings,
+// The main window: four pages (starting folder, attachments, options, summary), the
+// File and Edit menus, a tool bar and a status bar. It owns the long-lived settings,
 // the attachment list, the language loader and the recent files list.
 // Its language-file section keeps the name TForm1; registry key ...\Quillbrook\main.
 class MainWindow : public QMainWindow
@@ -97,6 +98,8 @@ public:
     QWidget *startingFolderPage;
     QWidget *attachmentsPage;
     QWidget *optionsPage;
+    // Where the attachment bytes of the list are; a chosen bar filters the grid.
+    SummaryPage *summaryPage;
     QGroupBox *emailsFrom;
     QRadioButton *defaultInboxChoice;
     QRadioButton *folderChoice;

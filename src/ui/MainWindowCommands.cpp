@@ -7,6 +7,7 @@
 #include "MessageWindow.h"
 #include "MissingPasswords.h"
 #include "StatusWindow.h"
+#include "SummaryPage.h"
 #include "common/Error.h"
 #include "log/TLogManager.h"
 #include "mailstore/AttachText.h"
@@ -212,6 +213,7 @@ void MainWindow::browseLogFileClick()
 void MainWindow::syncGridRows()
 {
     m_model->syncRows();
+    summaryPage->syncRows();
     offerListTypes();
     // The row count changed: nothing is selected any more, and the buttons say so.
     attachGridSelectChanged();

@@ -3,6 +3,7 @@
 #include "GridColumns.h"
 #include "MailStoresPanel.h"
 #include "MainWindow.h"
+#include "SummaryPage.h"
 #include "TMRUManager.h"
 #include "UpdateCheck.h"
 
@@ -132,6 +133,9 @@ void MainWindow::buildPages()
     pages->addTab(startingFolderPage, QStringLiteral("&1 Starting folder"));
     pages->addTab(attachmentsPage, QStringLiteral("&2 Attachments"));
     pages->addTab(optionsPage, QStringLiteral("&3 Options"));
+    summaryPage = new SummaryPage(&m_list, m_loader.get());
+    pages->addTab(summaryPage, QStringLiteral("&4 Summary"));
+    connect(summaryPage, &SummaryPage::filterChosen, this, &MainWindow::applyFilter);
     setCentralWidget(pages);
     connect(pages, &QTabWidget::currentChanged, this, &MainWindow::updateWorkerCommands);
 }
