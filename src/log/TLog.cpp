@@ -68,11 +68,15 @@ void TLog::open(bool append)
     const QString info = LevelName(llInfo);
     writeLine(productName + QStringLiteral(" Log File"));
     writeLine(QString());
-    writeLine(LoadLangString(930, QStringLiteral("date,time,level,message")));
+    writeLine(LoadLangString(930, QStringLiteral("date,time,level,message")) +
+              QStringLiteral(",sha256,content type"));
+    const QString noDocument = documentColumns({});
     writeLine(qb::format(LoadLangString(940, QStringLiteral("%s,%s,%s,Log file started")),
-                         {date, time, info}));
+                         {date, time, info}) +
+              noDocument);
     writeLine(qb::format(LoadLangString(950, QStringLiteral("%s,%s,%s,%s")),
-                         {date, time, info, productName}));
+                         {date, time, info, productName}) +
+              noDocument);
 }
 
 void TLog::writeLine(const QString &line)
@@ -99,21 +103,22 @@ void TLog::disable(int messageId, const QString &reason)
 }
 
 void TLog::WriteLine(TLogLevel level, const QString &dateText, const QString &timeText,
-                     const QString &message)
+                     const QString &message, const LogDocument &document)
 {
     QMutexLocker lock(&m_lock);
     if (Disabled)
         return;
     try {
         writeLine(qb::format(LoadLangString(980, QStringLiteral("%s,%s,%s,%s")),
-                             {dateText, timeText, LevelName(level), onOneLine(message)}));
+                             {dateText, timeText, LevelName(level), onOneLine(message)}) +
+                  documentColumns({onOneLine(document.sha256), onOneLine(document.contentType)}));
     } catch (const qb::Error &e) {
         // The lock stays held while the user reads the message, so it is shown once.
         disable(990, e.message());
     }
 }
 
-void TLog::Log(TLogLevel level, const QString &message)
+void TLog::Log(TLogLevel level, const QString &message, const LogDocument &document)
 {
     const QDateTime now = QDateTime::currentDateTime();
     QString date;
@@ -127,5 +132,5 @@ void TLog::Log(TLogLevel level, const QString &message)
             disable(990, e.message());
         return;
     }
-    WriteLine(level, date, time, message);
+    WriteLine(level, date, time, message, document);
 }

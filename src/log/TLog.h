@@ -6,7 +6,8 @@
 #include <QMutex>
 
 // The action log in a file: comma-separated entries, one a line, CR LF line ends; a
-// message's controls and line separators are written as spaces.
+// message's controls and line separators are written as spaces. Every entry ends in
+// the two document columns (LogDocument.h).
 // A new file starts with a five-line header. Jobs that name the same file share
 // one TLog, so entries are written one at a time under a lock.
 //
@@ -19,8 +20,8 @@ public:
     ~TLog() override;
 
     void WriteLine(TLogLevel level, const QString &dateText, const QString &timeText,
-                   const QString &message) override;
-    void Log(TLogLevel level, const QString &message) override;
+                   const QString &message, const LogDocument &document = {}) override;
+    void Log(TLogLevel level, const QString &message, const LogDocument &document = {}) override;
 
     bool disabled() const;
 

@@ -1,5 +1,8 @@
 #include "TNullLog.h"
 
-void TNullLog::WriteLine(TLogLevel, const QString &, const QString &, const QString &) {}
+void TNullLog::WriteLine(TLogLevel, const QString &, const QString &, const QString &,
+                         const LogDocument &)
+{
+}
 
-void TNullLog::Log(TLogLevel, const QString &) {}
+void TNullLog::Log(TLogLevel, const QString &, const LogDocument &) {}

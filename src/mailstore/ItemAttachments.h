@@ -32,6 +32,13 @@ public:
         else
             return Attachment::decodedSize();
     }
+    QString contentType() override
+    {
+        if constexpr (requires(StoreItem & item) { item.attachmentType(1); })
+            return m_item->attachmentType(m_index);
+        else
+            return Attachment::contentType();
+    }
 
 private:
     std::shared_ptr<StoreItem> m_item;

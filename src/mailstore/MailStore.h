@@ -4,6 +4,9 @@
 // attachment records and list, and the MIME reading and rewriting of emails.
 // Links the common and settings layers and GMime; no worker, no window.
 
+#include "common/Error.h"
+#include "mailstore/mime/RestoredPart.h"
+
 #include <QDateTime>
 #include <QString>
 #include <QStringList>
@@ -69,6 +72,8 @@ public:
     // The content's size once decoded, as closely as the store can tell it without
     // decoding (mime/DecodedSize.h); 0 when it cannot tell.
     virtual qint64 decodedSize() { return 0; }
+    // The declared "type/subtype" in lower case; empty when the store cannot tell.
+    virtual QString contentType() { return {}; }
 };
 
 // What analysis lists of one email, read in one go.
@@ -121,6 +126,26 @@ public:
     // Appends text to the end of the body in memory, leaving what is there as it
     // is; save() stores the change.
     virtual void appendToBody(const QString &text) = 0;
+    // Undoing a detach, in memory until save(): a note that appendToBody added comes
+    // out of every text part that holds it (save() refuses when none does), and an
+    // attachment goes back after the email's others.
+    virtual void removeFromBody(const QString &text)
+    {
+        Q_UNUSED(text);
+        throw qb::MailStoreError(QStringLiteral("This mail store cannot put attachments back"));
+    }
+    // A note that appendToBody added, changed in place to replacement.
+    virtual void replaceInBody(const QString &text, const QString &replacement)
+    {
+        Q_UNUSED(text);
+        Q_UNUSED(replacement);
+        throw qb::MailStoreError(QStringLiteral("This mail store cannot change notes"));
+    }
+    virtual void addAttachment(mime::RestoredAttachment attachment)
+    {
+        Q_UNUSED(attachment);
+        throw qb::MailStoreError(QStringLiteral("This mail store cannot put attachments back"));
+    }
     // Stores the changes made to the email, all at once.
     virtual void save() = 0;
     // What the last save() did that the user should know of although it succeeded (an old

@@ -1,5 +1,6 @@
 #include "TEmailThread.h"
 
+#include "FileDigest.h"
 #include "SavedFilePlacer.h"
 #include "common/Error.h"
 #include "log/TLogManager.h"
@@ -244,13 +245,15 @@ QString TEmailThread::process(mailstore::Item &email, const TAttach &record, con
         if (DeleteAttachments && !refusal.isEmpty())
             return refusal;
 
-        Done item{&record, QString(), QString(), refusal};
+        Done item{&record, QString(), QString(), refusal, QString(), QString()};
         if (SaveAttachments) {
             mailstore::SavedContent content;
             const QString saved = m_placer.place(
                 destinationPath(Settings->saveFolder, record),
                 [&](const QString &path) { content = attachment->saveAsFile(path); });
             item.link = FileLink(saved);
+            item.sha256 = fileSha256(saved);
+            item.contentType = attachment->contentType();
             item.damage = content.damage.isEmpty() ? QString()
                                                    : QStringLiteral("%1; %2 byte(s) were decoded")
                                                          .arg(content.damage)
@@ -273,16 +276,21 @@ void TEmailThread::logDone(const Done &done)
 {
     const TAttach &record = *done.record;
     const QString where = record.Folder + record.Subject;
+    const LogDocument document{done.sha256, done.contentType};
     if (!SaveAttachments)
         JobLog->Log(
             llInfo,
             QStringLiteral("Deleting attachment [%1] of email [%2]").arg(record.Filename, where));
     else if (!DeleteAttachments)
-        JobLog->Log(llInfo, QStringLiteral("Copying document [%1] of email [%2] to %3")
-                                .arg(record.Filename, where, done.link));
+        JobLog->Log(llInfo,
+                    QStringLiteral("Copying document [%1] of email [%2] to %3")
+                        .arg(record.Filename, where, done.link),
+                    document);
     else
-        JobLog->Log(llInfo, QStringLiteral("Detaching document [%1] of email [%2] to %3")
-                                .arg(record.Filename, where, done.link));
+        JobLog->Log(llInfo,
+                    QStringLiteral("Detaching document [%1] of email [%2] to %3")
+                        .arg(record.Filename, where, done.link),
+                    document);
     if (!done.damage.isEmpty())
         JobLog->Log(llWarning,
                     QStringLiteral("The encoding of attachment [%1] of email [%2] is damaged: %3")

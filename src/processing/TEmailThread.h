@@ -65,6 +65,10 @@ private:
         QString link;
         QString damage;
         QString noNote; // why no note was added, when none was
+        // The saved file's SHA-256 (hex) and the attachment's content type, which the
+        // log keeps so that the detach can be undone safely (ReattachJob.h).
+        QString sha256;
+        QString contentType;
     };
 
     void runJob();

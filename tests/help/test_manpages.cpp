@@ -161,7 +161,8 @@ private Q_SLOTS:
     void cliCommandUsageMatchesTheSynopsis_data()
     {
         QTest::addColumn<QString>("command");
-        for (const char *command : {"analyze", "delete", "detach", "save", "open", "check-update"})
+        for (const char *command :
+             {"analyze", "delete", "detach", "save", "reattach", "open", "check-update"})
             QTest::newRow(command) << QString::fromLatin1(command);
     }
 
@@ -199,7 +200,7 @@ private Q_SLOTS:
     {
         QSet<QString> printed{QStringLiteral("--help"), QStringLiteral("--version")};
         for (const char *command :
-             {"analyze", "delete", "detach", "save", "open", "check-update"}) {
+             {"analyze", "delete", "detach", "save", "reattach", "open", "check-update"}) {
             const Run help = run(cli, {QString::fromLatin1(command), QStringLiteral("--help")});
             QCOMPARE(help.status, 0);
             printed.unite(longOptions(help.out));

@@ -100,7 +100,7 @@ struct LogOfJob
 LogOfJob readLog(const QString &path)
 {
     static const QRegularExpression done(QStringLiteral(
-        R"(Detaching document \[(.+?)\] of email \[.*?(Fault test email \d+)\] to file://(\S+))"));
+        R"(Detaching document \[(.+?)\] of email \[.*?(Fault test email \d+)\] to file://(\S+),[0-9a-f]*,[^,\s]*\s*$)"));
     static const QRegularExpression failure(QStringLiteral(
         R"(Could not process attachment \[(.+?)\] of email \[.*?(Fault test email \d+)\]: (.*))"));
     LogOfJob log;

@@ -58,16 +58,16 @@ private Q_SLOTS:
         QCOMPARE(lines.size(), 9);
         QCOMPARE(lines[0], QStringLiteral("Quillbrook Log File"));
         QCOMPARE(lines[1], QString());
-        QCOMPARE(lines[2], QStringLiteral("date,time,level,message"));
-        QVERIFY(lines[3].endsWith(QStringLiteral(",Info,Log file started")));
-        QVERIFY(lines[4].endsWith(QStringLiteral(",Info,Quillbrook")));
+        QCOMPARE(lines[2], QStringLiteral("date,time,level,message,sha256,content type"));
+        QVERIFY(lines[3].endsWith(QStringLiteral(",Info,Log file started,,")));
+        QVERIFY(lines[4].endsWith(QStringLiteral(",Info,Quillbrook,,")));
         QCOMPARE(lines[3].section(QLatin1Char(','), 0, 1),
                  lines[4].section(QLatin1Char(','), 0, 1));
         for (int i = 3; i < lines.size(); ++i)
             QVERIFY2(entryPattern.match(lines[i]).hasMatch(), qPrintable(lines[i]));
-        QVERIFY(lines[6].endsWith(QStringLiteral(",Warning,a, b, c")));
-        QVERIFY(lines[7].endsWith(QStringLiteral(",**,odd level")));
-        QVERIFY(lines[8].endsWith(QStringLiteral(",Info,Subject: one  Forged,entry three")));
+        QVERIFY(lines[6].endsWith(QStringLiteral(",Warning,a, b, c,,")));
+        QVERIFY(lines[7].endsWith(QStringLiteral(",**,odd level,,")));
+        QVERIFY(lines[8].endsWith(QStringLiteral(",Info,Subject: one  Forged,entry three,,")));
         QVERIFY(m_host.steps.isEmpty());
     }
 
@@ -96,9 +96,9 @@ private Q_SLOTS:
         QCOMPARE(lines.size(), 7);
         QVERIFY2(lines[5].endsWith(QStringLiteral(",Error,Subject [\u00e9") +
                                    QStringLiteral(" b").repeated(17) +
-                                   QStringLiteral("\U0001F600]")),
+                                   QStringLiteral("\U0001F600],,")),
                  qPrintable(lines[5]));
-        QVERIFY(lines[6].endsWith(QStringLiteral(",Info,next")));
+        QVERIFY(lines[6].endsWith(QStringLiteral(",Info,next,,")));
     }
 
     void appendAddsNoHeader()
@@ -210,11 +210,12 @@ private Q_SLOTS:
         log->Log(llInfo, QStringLiteral("done"));
         ReleaseLog(log);
         const QString last = linesOf(path).last();
-        QVERIFY2(QRegularExpression(
-                     QStringLiteral("^\\d\\d/\\d\\d/\\d{4}\\|\\d\\d:\\d\\d\\|Información\\|done$"))
-                     .match(last)
-                     .hasMatch(),
-                 qPrintable(last));
+        QVERIFY2(
+            QRegularExpression(
+                QStringLiteral("^\\d\\d/\\d\\d/\\d{4}\\|\\d\\d:\\d\\d\\|Información\\|done,,$"))
+                .match(last)
+                .hasMatch(),
+            qPrintable(last));
     }
 
     void brokenTranslationDisablesTheLog()
@@ -277,7 +278,7 @@ private Q_SLOTS:
         const QStringList lines = linesOf(path);
         QCOMPARE(lines.size(), 1005);
         for (int i = 5; i < lines.size(); ++i) {
-            const QString message = lines[i].section(QLatin1Char(','), 3);
+            const QString message = lines[i].section(QLatin1Char(','), 3, 3);
             QVERIFY(message == QString(200, QLatin1Char('a')) ||
                     message == QString(200, QLatin1Char('b')));
         }

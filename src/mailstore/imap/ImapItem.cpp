@@ -213,6 +213,31 @@ void ImapItem::appendToBody(const QString &text)
     edit().appendNote(text);
 }
 
+void ImapItem::removeFromBody(const QString &text)
+{
+    edit().removeNote(text);
+}
+
+void ImapItem::replaceInBody(const QString &text, const QString &replacement)
+{
+    edit().replaceNote(text, replacement);
+}
+
+void ImapItem::addAttachment(mime::RestoredAttachment attachment)
+{
+    edit().addAttachment(std::move(attachment));
+}
+
+QString ImapItem::attachmentType(int index)
+{
+    if (m_edit)
+        return QString::fromLatin1(
+            m_edit->original().tree().node(m_edit->attachment(index).node).mimeType);
+    if (index < 1 || index > int(m_message.attachments.size()))
+        throw qb::MailStoreError(QStringLiteral("No attachment at position %1").arg(index));
+    return QString::fromLatin1(m_message.attachments[size_t(index - 1)].mimeType);
+}
+
 void ImapItem::removeAttachment(int index)
 {
     edit().removeAttachment(index);

@@ -30,6 +30,9 @@ public:
     QString body() override;
     QString unchangeableReason() override;
     void appendToBody(const QString &text) override;
+    void removeFromBody(const QString &text) override;
+    void replaceInBody(const QString &text, const QString &replacement) override;
+    void addAttachment(mime::RestoredAttachment attachment) override;
     void save() override;
     QStringList takeSaveNotices() override;
     std::shared_ptr<mailstore::Attachments> attachments() override;
@@ -38,6 +41,7 @@ public:
     QString attachmentName(int index);
     int attachmentCount();
     qint64 attachmentSize(int index);
+    QString attachmentType(int index);
     mailstore::SavedContent saveAttachment(int index, const QString &path);
     void removeAttachment(int index);
 

@@ -73,9 +73,9 @@ void collect(const imap::BodyPart &part, std::vector<RemotePart> &found, mime::H
         mime::dispositionFrom(headerValue(mimeType, part.parameters), disposition, memo),
         int(found.size()) + 1, [&] { return mime::decodeHeaderText(part.envelope.subject); });
     if (!name.isNull())
-        found.push_back({part.section.isEmpty() ? QByteArray("1") : part.section, part.encoding,
-                         name,
-                         mime::decodedSizeFromOctets(part.size, mime::transferOf(part.encoding))});
+        found.push_back(
+            {part.section.isEmpty() ? QByteArray("1") : part.section, part.encoding, name,
+             mime::decodedSizeFromOctets(part.size, mime::transferOf(part.encoding)), mimeType});
 }
 
 QByteArray requiredText(const imap::Response &fetch, QByteArrayView item)

@@ -23,6 +23,7 @@ struct RemotePart
     QByteArray encoding;
     QString filename;
     qint64 decodedSize = 0; // told from the encoded octets (mime/DecodedSize.h)
+    QByteArray mimeType;    // lower-case "type/subtype"
 };
 
 // What one FETCH of a message says of it, enough to list its attachments without

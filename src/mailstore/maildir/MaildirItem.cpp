@@ -192,6 +192,27 @@ void MaildirItem::appendToBody(const QString &text)
     edit().appendNote(text);
 }
 
+void MaildirItem::removeFromBody(const QString &text)
+{
+    edit().removeNote(text);
+}
+
+void MaildirItem::replaceInBody(const QString &text, const QString &replacement)
+{
+    edit().replaceNote(text, replacement);
+}
+
+void MaildirItem::addAttachment(mime::RestoredAttachment attachment)
+{
+    edit().addAttachment(std::move(attachment));
+}
+
+QString MaildirItem::attachmentType(int index)
+{
+    const mime::EmailEdit &email = edit();
+    return QString::fromLatin1(email.original().tree().node(email.attachment(index).node).mimeType);
+}
+
 std::shared_ptr<mailstore::Attachments> MaildirItem::attachments()
 {
     return std::make_shared<mailstore::ItemAttachments<MaildirItem>>(shared_from_this());

@@ -35,6 +35,9 @@ public:
     QString body() override;
     QString unchangeableReason() override;
     void appendToBody(const QString &text) override;
+    void removeFromBody(const QString &text) override;
+    void replaceInBody(const QString &text, const QString &replacement) override;
+    void addAttachment(mime::RestoredAttachment attachment) override;
     void save() override;
     std::shared_ptr<mailstore::Attachments> attachments() override;
     // From the session's summary cache when it knows the file as it is, else a reading of
@@ -46,6 +49,7 @@ public:
     QString attachmentName(int index);
     // The attachment's decoded size (mime/DecodedSize.h).
     qint64 attachmentSize(int index);
+    QString attachmentType(int index);
     int attachmentCount();
     mailstore::SavedContent saveAttachment(int index, const QString &path);
     void removeAttachment(int index);

@@ -164,10 +164,38 @@ void EmailEdit::appendNote(const QString &note)
     m_plan.reset();
 }
 
+void EmailEdit::removeNote(const QString &note)
+{
+    if (const QString why = refusal(); !why.isEmpty())
+        fail(why);
+    m_noteChanges.push_back({note, QString()});
+    m_changed = true;
+    m_plan.reset();
+}
+
+void EmailEdit::replaceNote(const QString &note, const QString &replacement)
+{
+    if (const QString why = refusal(); !why.isEmpty())
+        fail(why);
+    m_noteChanges.push_back({note, replacement});
+    m_changed = true;
+    m_plan.reset();
+}
+
+void EmailEdit::addAttachment(RestoredAttachment attachment)
+{
+    if (const QString why = refusal(); !why.isEmpty())
+        fail(why);
+    m_added.push_back(std::move(attachment));
+    m_changed = true;
+    m_plan.reset();
+}
+
 const RewritePlan &EmailEdit::plan() const
 {
     if (!m_plan)
-        m_plan = std::make_unique<RewritePlan>(planRewrite(m_email, m_removed, m_notes));
+        m_plan = std::make_unique<RewritePlan>(
+            planRewrite(m_email, m_removed, m_notes, Restoration{m_noteChanges, m_added}));
     return *m_plan;
 }
 
@@ -196,6 +224,8 @@ void EmailEdit::verify(const ParsedEmail &rewritten) const
     QStringList wanted;
     for (const int index : m_remaining)
         wanted << m_email.attachments()[size_t(index)].filename;
+    for (const RestoredAttachment &added : m_added)
+        wanted << added.filename;
     QStringList found;
     for (const AttachmentPart &part : rewritten.attachments())
         found << part.filename;

@@ -1,15 +1,16 @@
 #pragma once
 
 #include "ParsedEmail.h"
+#include "RestoredPart.h"
+#include "RewritePlan.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <memory>
 #include <vector>
 
 namespace mime {
-
-struct RewritePlan;
 
 // The changes a job makes to one email: attachments removed and notes appended,
 // gathered first and written once. The new email is written from the original
@@ -45,6 +46,13 @@ public:
     // Both throw qb::MailStoreError when the email cannot be changed.
     void removeAttachment(int position);
     void appendNote(const QString &note);
+    // Undoing a detach: the note appended for it comes out of every text part that
+    // holds it (save() refuses when none does), and the attachment goes back after
+    // the email's other parts, in the order added.
+    void removeNote(const QString &note);
+    // The same note changed in place (its link moved), written as the note was.
+    void replaceNote(const QString &note, const QString &replacement);
+    void addAttachment(RestoredAttachment attachment);
     bool changed() const { return m_changed; }
 
     // Writes the changed email to fd in one pass and flushes it to disk.
@@ -63,6 +71,8 @@ private:
     std::vector<int> m_remaining; // indexes into m_email.attachments()
     std::vector<bool> m_removed;  // by index into m_email.attachments()
     QString m_notes;
+    std::vector<NoteChange> m_noteChanges;
+    std::vector<RestoredAttachment> m_added;
     QString m_refusal;
     bool m_changed = false;
     mutable std::unique_ptr<RewritePlan> m_plan;

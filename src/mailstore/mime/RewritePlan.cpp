@@ -1,5 +1,6 @@
 #include "RewritePlan.h"
 
+#include "NoteCut.h"
 #include "NoteText.h"
 #include "common/Error.h"
 
@@ -67,7 +68,8 @@ class Planner
 public:
     Planner(const ParsedEmail &email) : m_email(email), m_tree(email.tree()) {}
 
-    RewritePlan run(const std::vector<bool> &removed, const QString &notes)
+    RewritePlan run(const std::vector<bool> &removed, const QString &notes,
+                    const Restoration &restoration)
     {
         if (hasAmbiguousBoundaries())
             refuse(QStringLiteral("The email's parts use the same boundary at two levels"));
@@ -76,6 +78,9 @@ public:
                 m_plan.removedLeaves.insert(m_email.attachments()[i].node);
         }
         m_plan.topHeaderBlock = m_tree.bytes(m_tree.root().headerBlock);
+        // Before the removals: a note part left empty goes with them.
+        if (!restoration.notes.empty())
+            changeNotes(restoration.notes, !restoration.addedAttachments.empty());
         if (m_plan.removedLeaves.count(0)) {
             replaceRoot(notes);
         } else {
@@ -83,6 +88,8 @@ public:
             if (!notes.isEmpty())
                 placeNotes(notes);
         }
+        if (!restoration.addedAttachments.empty())
+            addAtEnd(restoration.addedAttachments);
         endCutShortHeader();
         std::stable_sort(m_plan.splices.begin(), m_plan.splices.end(),
                          [](const Splice &a, const Splice &b) {
@@ -495,7 +502,7 @@ private:
         if (root.kind != NodeKind::Multipart || root.boundary.isEmpty() ||
             root.mimeType == "multipart/alternative" || root.mimeType == "multipart/related" ||
             root.delimiters.empty()) {
-            wrap(part);
+            wrap({part});
             return;
         }
         const QByteArray lineBreak = m_tree.lineBreakOf(0);
@@ -522,7 +529,7 @@ private:
             anchor = node(anchor).parent;
         const int parent = node(anchor).parent;
         if (parent < 0) {
-            wrap(part);
+            wrap({part});
             return;
         }
         const MimeNode &multipart = node(parent);
@@ -555,7 +562,9 @@ private:
             const QByteArray boundary =
                 "=_qb_" + QByteArray::number(QRandomGenerator::global()->generate64(), 16) +
                 QByteArray::number(QRandomGenerator::global()->generate64(), 16);
-            if (!m_tree.data().contains(boundary))
+            if (!m_tree.data().contains(boundary) &&
+                std::none_of(m_plan.insertedParts.begin(), m_plan.insertedParts.end(),
+                             [&](const QByteArray &part) { return part.contains(boundary); }))
                 return boundary;
         }
     }
@@ -593,9 +602,12 @@ private:
         return startsWithField || kept.isEmpty() ? kept + added : added + kept;
     }
 
-    // The email becomes a multipart/mixed whose first part is what it was.
-    void wrap(const QByteArray &part)
+    // The email becomes a multipart/mixed whose first part is what it was, followed
+    // by the given parts.
+    void wrap(const std::vector<QByteArray> &parts)
     {
+        if (m_plan.wrapped)
+            refuse(QStringLiteral("The email's structure is too unusual to change safely"));
         const MimeNode &root = node(0);
         const QByteArray lineBreak = m_tree.lineBreakOf(0);
         const QByteArray boundary = freshBoundary();
@@ -610,10 +622,11 @@ private:
         m_plan.splices.push_back(literal(root.body.begin, root.body.begin,
                                          "--" + boundary + lineBreak + moved + lineBreak));
         const qsizetype end = m_tree.data().size();
-        m_plan.splices.push_back(literal(end, end,
-                                         breakBefore(end, lineBreak) + "--" + boundary + lineBreak +
-                                             part + lineBreak + "--" + boundary + "--" +
-                                             lineBreak));
+        QByteArray added;
+        for (const QByteArray &part : parts)
+            added += "--" + boundary + lineBreak + part + lineBreak;
+        m_plan.splices.push_back(literal(
+            end, end, breakBefore(end, lineBreak) + added + "--" + boundary + "--" + lineBreak));
     }
 
     // The email's only part was the attachment: the email becomes its note.
@@ -637,18 +650,149 @@ private:
         m_plan.replacedRootBody = body + lineBreak;
     }
 
+    // A part that placeNotes added for notes alone: its two header lines and nothing else.
+    bool isNotePart(int index) const
+    {
+        const MimeNode &part = node(index);
+        if (part.headers.size() != 2)
+            return false;
+        const QByteArray type = m_tree.interpretedHeader(index, "Content-Type").trimmed();
+        const QByteArray transfer =
+            m_tree.interpretedHeader(index, "Content-Transfer-Encoding").trimmed();
+        return type == "text/plain; charset=utf-8" &&
+               (transfer == "7bit" || transfer == "quoted-printable");
+    }
+
+    // Takes each note out of (or changes it in) every text part that holds it. A text
+    // part gets its content back so changed, in its own transfer encoding; a note part
+    // of its own that is left empty goes. Refused when a note is in no text part.
+    void changeNotes(const std::vector<NoteChange> &notes, bool restoresAttachments)
+    {
+        std::set<int> attachmentNodes;
+        for (const AttachmentPart &attachment : m_email.attachments())
+            attachmentNodes.insert(attachment.node);
+        std::vector<bool> found(notes.size(), false);
+        const QByteArray &data = m_tree.data();
+        for (int index = 0; index < int(m_tree.nodes().size()); ++index) {
+            const MimeNode &part = node(index);
+            const bool html = part.mimeType == "text/html";
+            if (part.kind != NodeKind::Leaf || attachmentNodes.count(index) ||
+                (!html && part.mimeType != "text/plain"))
+                continue;
+            const Transfer transfer = m_email.transferOf(index);
+            if (transfer != Transfer::Identity && transfer != Transfer::QuotedPrintable &&
+                transfer != Transfer::Base64)
+                continue;
+            const QByteArray raw = slice(data, part.body.begin, part.body.end);
+            QByteArray content = transfer == Transfer::Identity ? raw : decoded(raw, transfer);
+            const QByteArray charset = m_email.charsetOf(index);
+            bool cut = false;
+            for (size_t i = 0; i < notes.size(); ++i) {
+                if (changeNote(content, notes[i].note, notes[i].replacement, charset, html)) {
+                    found[size_t(i)] = true;
+                    cut = true;
+                }
+            }
+            if (!cut)
+                continue;
+            if (index != 0 && content.trimmed().isEmpty() && isNotePart(index)) {
+                m_plan.removedLeaves.insert(index);
+                continue;
+            }
+            // An email that was one attachment became its note: the attachments coming
+            // back take the note's place (addAtEnd), with no empty text before them.
+            if (index == 0 && content.trimmed().isEmpty() && restoresAttachments &&
+                m_tree.interpretedHeader(0, "Content-Type").trimmed() ==
+                    "text/plain; charset=utf-8") {
+                m_emptiedRoot = true;
+                continue;
+            }
+            const QByteArray lineBreak = lineBreakIn(raw, m_tree.lineBreakOf(index));
+            QByteArray body = content;
+            if (transfer == Transfer::QuotedPrintable) {
+                body = encoded(content, transfer, lineBreak);
+            } else if (transfer == Transfer::Base64) {
+                body.clear();
+                writeBase64({content}, lineBreak, raw.endsWith('\n'),
+                            [&body](QByteArrayView piece) { body.append(piece); });
+            }
+            if (transfer != Transfer::Identity && decoded(body, transfer) != content)
+                refuse(QStringLiteral("A text part would not read back without its note"));
+            m_plan.splices.push_back(literal(part.body.begin, part.body.end, body, lineBreak));
+            m_plan.noteParts[index] = {content};
+        }
+        for (size_t i = 0; i < notes.size(); ++i) {
+            if (!found[i])
+                refuse(QStringLiteral("No text of the email holds the note \"%1\"")
+                           .arg(notes[i].note.trimmed()));
+        }
+    }
+
+    // Adds the attachments after the email's other parts: at the end of its
+    // multipart/mixed, else in one that the email is wrapped in.
+    void addAtEnd(const std::vector<RestoredAttachment> &attachments)
+    {
+        const QByteArray lineBreak = m_tree.lineBreakOf(0);
+        std::vector<QByteArray> parts;
+        for (const RestoredAttachment &attachment : attachments) {
+            // An attached email is written as it is: none of its lines may read as a
+            // boundary line of this email.
+            if (cleanContentType(attachment.contentType).startsWith("message/")) {
+                for (const MimeNode &each : m_tree.nodes()) {
+                    if (!each.boundary.isEmpty() &&
+                        attachment.content.contains("--" + each.boundary))
+                        refuse(QStringLiteral("The attached email %1 holds a boundary line of the "
+                                              "email")
+                                   .arg(attachment.filename));
+                }
+            }
+            parts.push_back(restoredPart(attachment, lineBreak));
+        }
+        m_plan.insertedParts.insert(m_plan.insertedParts.end(), parts.begin(), parts.end());
+        const MimeNode &root = node(0);
+        if (m_emptiedRoot) {
+            // The note goes with its headers; a multipart/mixed of the attachments takes
+            // its place.
+            const QByteArray boundary = freshBoundary();
+            QByteArray moved;
+            const QByteArray headers = messageHeaderLines(
+                &moved, "Content-Type: multipart/mixed; boundary=\"" + boundary + "\"" + lineBreak);
+            m_plan.topHeaderBlock = headers;
+            m_plan.removedLeaves.insert(0);
+            m_plan.splices.push_back(
+                literal(root.headerBlock.begin, root.headerBlock.end,
+                        headers + (root.hasSeparator ? QByteArray() : lineBreak)));
+            QByteArray body;
+            for (const QByteArray &part : parts)
+                body += "--" + boundary + lineBreak + part + lineBreak;
+            m_plan.splices.push_back(
+                literal(root.body.begin, root.body.end, body + "--" + boundary + "--" + lineBreak));
+            return;
+        }
+        if (root.kind != NodeKind::Multipart || root.boundary.isEmpty() ||
+            root.mimeType != "multipart/mixed" || root.delimiters.empty() ||
+            root.children.empty()) {
+            wrap(parts);
+            return;
+        }
+        // Each goes before the closing boundary line, after the one added before it.
+        for (const QByteArray &part : parts)
+            addPartAfter(root.children.back(), part);
+    }
+
     const ParsedEmail &m_email;
     const MimeTree &m_tree;
     RewritePlan m_plan;
     std::vector<size_t> m_positions; // of each node among its parent's children
+    bool m_emptiedRoot = false;      // the root was a note alone, and attachments come back
 };
 
 } // namespace
 
 RewritePlan planRewrite(const ParsedEmail &email, const std::vector<bool> &removed,
-                        const QString &notes)
+                        const QString &notes, const Restoration &restoration)
 {
-    return Planner(email).run(removed, notes);
+    return Planner(email).run(removed, notes, restoration);
 }
 
 } // namespace mime

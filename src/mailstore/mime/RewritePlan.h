@@ -1,8 +1,10 @@
 #pragma once
 
 #include "ParsedEmail.h"
+#include "RestoredPart.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <map>
 #include <set>
@@ -34,7 +36,7 @@ struct RewritePlan
     std::vector<QByteArray> insertedParts; // whole new parts (headers and body), in order
     // Parts whose last header line the data cut short: their header lines, ended.
     std::map<int, QByteArray> endedHeaders;
-    QByteArray topHeaderBlock;             // the email's header lines after the change
+    QByteArray topHeaderBlock; // the email's header lines after the change
     // The root became the first part of a new multipart/mixed: its Content-
     // header lines moved there.
     bool wrapped = false;
@@ -44,9 +46,23 @@ struct RewritePlan
     QByteArray replacedRootBody;
 };
 
-// Plans the removal of the given attachments and the notes (empty: no note).
-// Throws qb::MailStoreError when the change cannot be made safely.
+// What undoing a detach changes: notes appended before taken out of (or changed in)
+// every text part that holds them, and attachments added after the email's other
+// parts, in order.
+struct NoteChange
+{
+    QString note;
+    QString replacement; // empty: the note goes
+};
+struct Restoration
+{
+    std::vector<NoteChange> notes;
+    std::vector<RestoredAttachment> addedAttachments;
+};
+
+// Plans the removal of the given attachments and the notes (empty: no note), and the
+// restoration. Throws qb::MailStoreError when the change cannot be made safely.
 RewritePlan planRewrite(const ParsedEmail &email, const std::vector<bool> &removed,
-                        const QString &notes);
+                        const QString &notes, const Restoration &restoration = {});
 
 } // namespace mime

@@ -1,0 +1,406 @@
+#include "ReattachJob.h"
+
+#include "SaveNaming.h"
+#include "common/Error.h"
+#include "log/TNullLog.h"
+
+#include <QCryptographicHash>
+#include <QFile>
+#include <QHash>
+
+#include <algorithm>
+
+namespace {
+
+bool endsWith(const QStringList &longer, const QStringList &shorter)
+{
+    if (shorter.isEmpty() || shorter.size() > longer.size())
+        return false;
+    return std::equal(shorter.begin(), shorter.end(), longer.end() - shorter.size());
+}
+
+// The folder labels a logged "folder label + subject" can start with, as folder names
+// from the top: every text up to a "\" (a subject can hold one too).
+QList<QStringList> labelsOf(const QString &where)
+{
+    QList<QStringList> labels;
+    for (qsizetype at = where.indexOf(QLatin1Char('\\')); at >= 0;
+         at = where.indexOf(QLatin1Char('\\'), at + 1))
+        labels << where.left(at).split(QLatin1Char('\\'), Qt::SkipEmptyParts);
+    return labels;
+}
+
+// A label names the folder when one ends the other: analysis labels start at the
+// folder it was started from ("Inbox\" for the default one), which the log does not name.
+bool labelNames(const QList<QStringList> &labels, const QList<QStringList> &folderPaths)
+{
+    for (const QStringList &label : labels) {
+        for (const QStringList &path : folderPaths) {
+            if (endsWith(label, path) || endsWith(path, label))
+                return true;
+        }
+    }
+    return false;
+}
+
+QString folderWithSlash(const QString &folder)
+{
+    return folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/');
+}
+
+} // namespace
+
+struct ReattachJob::Wanted
+{
+    DetachRecord record;
+    QString filePath;  // where the file is now
+    QStringList links; // what the email's note may link to
+    QList<QStringList> labels;
+    bool found = false;
+};
+
+struct ReattachJob::EmailWork
+{
+    QString entryId;
+    QString storeId;
+    QString folderName;
+    std::vector<std::pair<Wanted *, QString>> items; // with the link its note holds
+};
+
+ReattachJob::ReattachJob(Options options, TNullLog &log, Callbacks callbacks)
+    : m_options(std::move(options)), m_log(log), m_callbacks(std::move(callbacks))
+{
+}
+
+QString ReattachJob::movedPath(const QString &path, const QString &from, const QString &to)
+{
+    if (from.isEmpty())
+        return path;
+    const QString prefix = folderWithSlash(from);
+    if (!path.startsWith(prefix))
+        return path;
+    return folderWithSlash(to) + path.mid(prefix.size());
+}
+
+void ReattachJob::say(Kind kind, const QString &text)
+{
+    switch (kind) {
+    case Kind::Done:
+        ++m_report.done;
+        break;
+    case Kind::Refused:
+        ++m_report.refused;
+        m_log.Log(llError, text);
+        break;
+    case Kind::NotFound:
+        ++m_report.notFound;
+        m_log.Log(llWarning, text);
+        break;
+    }
+    if (m_callbacks.outcome)
+        m_callbacks.outcome(kind, text);
+}
+
+ReattachJob::Report ReattachJob::run(mailstore::Namespace &mapi,
+                                     const std::vector<DetachRecord> &records)
+{
+    std::vector<Wanted> wanted;
+    for (const DetachRecord &record : records) {
+        Wanted each{record, {}, {record.link}, labelsOf(record.where), false};
+        each.filePath = movedPath(pathOfLink(record.link), m_options.movedFrom, m_options.movedTo);
+        const QString movedLink = FileLink(each.filePath);
+        if (!each.filePath.isEmpty() && movedLink != record.link)
+            each.links << movedLink;
+        wanted.push_back(each);
+    }
+    std::vector<EmailWork> emails = findEmails(mapi, wanted);
+    for (EmailWork &work : emails) {
+        if (m_callbacks.cancelled && m_callbacks.cancelled()) {
+            m_report.cancelled = true;
+            return m_report;
+        }
+        if (m_options.relinkOnly)
+            relink(mapi, work);
+        else
+            putBack(mapi, work);
+    }
+    if (m_callbacks.cancelled && m_callbacks.cancelled())
+        m_report.cancelled = true;
+    if (m_report.cancelled)
+        return m_report;
+    for (const Wanted &each : wanted) {
+        if (!each.found)
+            say(Kind::NotFound,
+                QStringLiteral("No email in the folder of [%1] links to %2 (put back or "
+                               "relinked before, or the email is gone)")
+                    .arg(each.record.where, each.record.link));
+    }
+    return m_report;
+}
+
+std::vector<ReattachJob::EmailWork> ReattachJob::findEmails(mailstore::Namespace &mapi,
+                                                            std::vector<Wanted> &wanted)
+{
+    std::vector<EmailWork> emails;
+    QHash<QString, size_t> emailOf;
+    QString inboxId;
+    try {
+        if (const auto inbox = mapi.getDefaultFolder(mailstore::DefaultInbox))
+            inboxId = inbox->entryId();
+    } catch (const qb::MailStoreError &) {
+        // No default Inbox: labels are matched by folder names alone.
+    }
+
+    // Folder by folder from the top, each with its name path and, below the default
+    // Inbox, the path an analysis of the Inbox labels it with.
+    struct Pending
+    {
+        std::shared_ptr<mailstore::Folder> folder;
+        QList<QStringList> paths;
+    };
+    std::vector<Pending> pending;
+    const auto tops = mapi.folders();
+    for (int i = tops->count(); i >= 1; --i)
+        pending.push_back({tops->item(i), {}});
+    while (!pending.empty()) {
+        if (m_callbacks.cancelled && m_callbacks.cancelled())
+            break;
+        Pending current = std::move(pending.back());
+        pending.pop_back();
+        mailstore::Folder &folder = *current.folder;
+        if (folder.defaultItemType() != mailstore::MailItemType)
+            continue;
+        const QString name = folder.name();
+        QList<QStringList> paths;
+        for (QStringList path : current.paths)
+            paths << (path << name);
+        if (current.paths.isEmpty())
+            paths << QStringList{name};
+        if (folder.entryId() == inboxId)
+            paths << QStringList{QStringLiteral("Inbox")};
+        const auto subfolders = folder.folders();
+        for (int i = subfolders->count(); i >= 1; --i)
+            pending.push_back({subfolders->item(i), paths});
+
+        std::vector<Wanted *> here;
+        for (Wanted &each : wanted) {
+            if (!each.found && labelNames(each.labels, paths))
+                here.push_back(&each);
+        }
+        if (here.empty())
+            continue;
+        if (m_callbacks.status)
+            m_callbacks.status(QStringLiteral("Looking for the emails in %1...").arg(name));
+        const auto items = folder.items();
+        const int count = items->count();
+        for (int i = 1; i <= count && !here.empty(); ++i) {
+            if (m_callbacks.cancelled && m_callbacks.cancelled())
+                break;
+            std::shared_ptr<mailstore::Item> item;
+            QString body;
+            try {
+                item = items->item(i);
+                body = item->body();
+            } catch (const qb::MailStoreError &) {
+                continue; // an email that cannot be read holds no note to find
+            }
+            for (auto each = here.begin(); each != here.end();) {
+                QString linked;
+                for (const QString &link : (*each)->links) {
+                    if (body.contains(link) || body.contains(link.toHtmlEscaped())) {
+                        linked = link;
+                        break;
+                    }
+                }
+                if (linked.isEmpty()) {
+                    ++each;
+                    continue;
+                }
+                // The same file can be the attachment of several emails: each email
+                // takes as many log entries as it holds notes linking to it.
+                const QString key = folder.storeId() + QLatin1Char('\n') + item->entryId();
+                auto known = emailOf.constFind(key);
+                if (known == emailOf.cend()) {
+                    known = emailOf.insert(key, emails.size());
+                    emails.push_back({item->entryId(), folder.storeId(), name, {}});
+                }
+                EmailWork &work = emails[*known];
+                const qsizetype taken =
+                    std::count_if(work.items.begin(), work.items.end(),
+                                  [&linked](const auto &entry) { return entry.second == linked; });
+                if (taken >= body.count(linked)) {
+                    ++each;
+                    continue;
+                }
+                work.items.emplace_back(*each, linked);
+                (*each)->found = true;
+                each = here.erase(each);
+            }
+        }
+    }
+    // Within one email, original order where the log tells it: jobs in the order they
+    // ran, and within a job, the attachments were detached last first.
+    for (EmailWork &work : emails) {
+        std::stable_sort(work.items.begin(), work.items.end(), [](const auto &a, const auto &b) {
+            if (a.first->record.job != b.first->record.job)
+                return a.first->record.job < b.first->record.job;
+            return a.first->record.line > b.first->record.line;
+        });
+    }
+    return emails;
+}
+
+void ReattachJob::putBack(mailstore::Namespace &mapi, EmailWork &work)
+{
+    const auto refuseAll = [&](const QString &why) {
+        for (const auto &[each, link] : work.items)
+            say(Kind::Refused, QStringLiteral("Not put back: [%1] of email [%2]: %3")
+                                   .arg(each->record.filename, each->record.where, why));
+    };
+    std::shared_ptr<mailstore::Item> email;
+    try {
+        email = mapi.getItemFromId(work.entryId, work.storeId);
+    } catch (const std::exception &e) {
+        refuseAll(qb::messageOf(e));
+        return;
+    }
+    if (!email) {
+        refuseAll(QStringLiteral("the email is no longer in the mail store"));
+        return;
+    }
+    if (m_callbacks.status)
+        m_callbacks.status(
+            QStringLiteral("Putting back the attachments of %1").arg(email->subject()));
+
+    // Every file is checked before the email is touched: one that changed since it was
+    // detached leaves the whole email as it is.
+    std::vector<QByteArray> contents;
+    std::vector<QString> problems; // by item; empty for a file that can go back
+    for (const auto &[each, link] : work.items) {
+        const QString &path = each->filePath;
+        QFile file(path);
+        QByteArray bytes;
+        QString problem;
+        if (path.isEmpty())
+            problem = QStringLiteral("%1 is not a link to a file").arg(each->record.link);
+        else if (each->record.sha256.isEmpty())
+            problem = QStringLiteral("the log holds no SHA-256 of %1 (it was written before they "
+                                     "were logged), so a changed file could not be told")
+                          .arg(path);
+        else if (!file.open(QIODevice::ReadOnly))
+            problem = QStringLiteral("cannot read %1: %2").arg(path, file.errorString());
+        else if (bytes = file.readAll();
+                 QString::fromLatin1(
+                     QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex()) !=
+                 each->record.sha256)
+            problem = QStringLiteral("%1 has changed since it was detached (its SHA-256 is not "
+                                     "the one in the log)")
+                          .arg(path);
+        problems.push_back(problem);
+        contents.push_back(bytes);
+    }
+    if (std::any_of(problems.begin(), problems.end(),
+                    [](const QString &problem) { return !problem.isEmpty(); })) {
+        for (size_t i = 0; i < work.items.size(); ++i) {
+            const DetachRecord &record = work.items[i].first->record;
+            // The email's other attachments are not put back either.
+            say(Kind::Refused,
+                QStringLiteral("Not put back: [%1] of email [%2], which is left as it is: %3")
+                    .arg(record.filename, record.where,
+                         problems[i].isEmpty()
+                             ? QStringLiteral("another attachment of the email was refused")
+                             : problems[i]));
+        }
+        return;
+    }
+    try {
+        if (const QString why = email->unchangeableReason(); !why.isEmpty())
+            throw qb::MailStoreError(why);
+        for (size_t i = 0; i < work.items.size(); ++i) {
+            const auto &[each, link] = work.items[i];
+            email->removeFromBody(bodyNote(true, true, each->record.filename, link));
+            email->addAttachment(
+                {each->record.filename, each->record.contentType.toLatin1(), contents[i]});
+        }
+        email->save();
+        for (const QString &notice : email->takeSaveNotices())
+            m_log.Log(llWarning, notice);
+    } catch (const std::exception &e) {
+        refuseAll(qb::messageOf(e));
+        return;
+    }
+    for (const auto &[each, link] : work.items) {
+        m_log.Log(llInfo, reattachEntry(each->record));
+        say(Kind::Done, QStringLiteral("Put back [%1] into email [%2] from %3")
+                            .arg(each->record.filename, each->record.where, each->filePath));
+    }
+}
+
+void ReattachJob::relink(mailstore::Namespace &mapi, EmailWork &work)
+{
+    std::shared_ptr<mailstore::Item> email;
+    QString failure;
+    try {
+        email = mapi.getItemFromId(work.entryId, work.storeId);
+        if (!email)
+            failure = QStringLiteral("the email is no longer in the mail store");
+        else
+            failure = email->unchangeableReason();
+    } catch (const std::exception &e) {
+        failure = qb::messageOf(e);
+    }
+    std::vector<std::pair<Wanted *, QString>> changes;
+    for (const auto &[each, link] : work.items) {
+        const QString newLink = FileLink(each->filePath);
+        if (link == newLink) {
+            say(Kind::NotFound,
+                QStringLiteral("Email [%1] links to %2 already").arg(each->record.where, newLink));
+            continue;
+        }
+        // The link is only moved to a file that is there, with the content detached.
+        QString problem = failure;
+        if (problem.isEmpty() && !QFile::exists(each->filePath))
+            problem = QStringLiteral("%1 does not exist").arg(each->filePath);
+        if (problem.isEmpty() && !each->record.sha256.isEmpty()) {
+            QFile file(each->filePath);
+            if (!file.open(QIODevice::ReadOnly)) {
+                problem = file.errorString();
+            } else {
+                QCryptographicHash hash(QCryptographicHash::Sha256);
+                hash.addData(&file);
+                if (QString::fromLatin1(hash.result().toHex()) != each->record.sha256)
+                    problem = QStringLiteral("%1 is not the file that was detached (its SHA-256 "
+                                             "is not the one in the log)")
+                                  .arg(each->filePath);
+            }
+        }
+        if (!problem.isEmpty()) {
+            say(Kind::Refused, QStringLiteral("Not relinked: [%1] of email [%2]: %3")
+                                   .arg(each->record.filename, each->record.where, problem));
+            continue;
+        }
+        changes.emplace_back(each, link);
+    }
+    if (changes.empty())
+        return;
+    try {
+        for (const auto &[each, link] : changes)
+            email->replaceInBody(
+                bodyNote(true, true, each->record.filename, link),
+                bodyNote(true, true, each->record.filename, FileLink(each->filePath)));
+        email->save();
+        for (const QString &notice : email->takeSaveNotices())
+            m_log.Log(llWarning, notice);
+    } catch (const std::exception &e) {
+        for (const auto &[each, link] : changes)
+            say(Kind::Refused,
+                QStringLiteral("Not relinked: [%1] of email [%2]: %3")
+                    .arg(each->record.filename, each->record.where, qb::messageOf(e)));
+        return;
+    }
+    for (const auto &[each, link] : changes) {
+        m_log.Log(llInfo, relinkEntry(each->record, link, FileLink(each->filePath)));
+        say(Kind::Done, QStringLiteral("Relinked [%1] of email [%2] to %3")
+                            .arg(each->record.filename, each->record.where, each->filePath));
+    }
+}
