@@ -127,6 +127,7 @@ public:
     QAction *detachAction;
     QAction *saveAttachmentsAction;
     QAction *openEmailAction;
+    QAction *undoDetachAction;
     QMenu *helpMenu;
     QAction *checkUpdatesAction;
     QAction *openTool;
@@ -144,6 +145,7 @@ public:
     void deleteAttachmentsClick();
     void detachAttachmentsClick();
     void copyAttachmentsClick();
+    void undoDetachClick();
     void startJob(bool remove, bool save);
     void loggingClick();
     void logFilenameChange();

@@ -8,6 +8,7 @@
 #include "MissingPasswords.h"
 #include "StatusWindow.h"
 #include "SummaryPage.h"
+#include "UndoDetachWindow.h"
 #include "common/Error.h"
 #include "log/TLogManager.h"
 #include "mailstore/AttachText.h"
@@ -189,6 +190,16 @@ void MainWindow::startJob(bool remove, bool save)
     watchWorker(job);
 }
 
+void MainWindow::undoDetachClick()
+{
+    if (workerRunning())
+        return;
+    UndoDetachWindow window(m_loader.get(), dialogParent());
+    const auto chosen = window.choose(logFilename->text());
+    if (chosen && provideStorePasswords(m_passwords, m_loader.get(), this))
+        watchWorker(UndoDetachWindow::start(*chosen, m_loader.get(), m_host, m_stores, this));
+}
+
 void MainWindow::loggingClick()
 {
     setModified(true);
@@ -279,6 +290,7 @@ void MainWindow::updateWorkerCommands()
         action->setEnabled(onGrid && rows && !busy);
     openEmailAction->setEnabled(onGrid && rows);
     selectAllAction->setEnabled(onGrid && m_model->rowCount() > 0);
+    undoDetachAction->setEnabled(!busy);
     analyseButton->setEnabled(!busy);
     analyseButton->setToolTip(busy ? busyHint : QString());
     attachGrid->horizontalHeader()->setToolTip(busy ? busyHint : QString());

@@ -85,6 +85,10 @@ void MainWindow::buildMenus()
     openEmailAction = named(
         edit->addAction(QStringLiteral("&Open email"), this, &MainWindow::openEmail), "OpenEmail1");
     openEmailAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_E));
+    edit->addSeparator();
+    undoDetachAction = named(
+        edit->addAction(QStringLiteral("&Undo detach..."), this, &MainWindow::undoDetachClick),
+        "UndoDetach1");
     helpMenu = named(menuBar()->addMenu(QStringLiteral("&Help")), "Help1");
     checkUpdatesAction =
         named(helpMenu->addAction(QStringLiteral("Check web for Quillbrook updates"), m_updateCheck,
