@@ -23,7 +23,10 @@ install(FILES ${QB_PACKAGING_DIR}/quillbrook-mime.xml
 install(FILES ${QB_PACKAGING_DIR}/quillbrook-cli.bash-completion
         DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME quillbrook-cli)
 
-# cpack (in the build folder) makes quillbrook_VERSION_ARCH.deb.
+# cpack (in the build folder) makes quillbrook_VERSION_ARCH.deb of what was built. Neither
+# it nor the install builds first: a package made while tests run must not relink the
+# programs under them.
+set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME quillbrook)
 set(CPACK_PACKAGE_VENDOR "Vellmor Software")
