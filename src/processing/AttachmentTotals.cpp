@@ -8,10 +8,33 @@
 #include <QSet>
 
 #include <algorithm>
+#include <cmath>
+#include <utility>
 
 namespace {
 
-QString keyOf(const TAttach &record, TotalsDimension dimension)
+// The received year's digits of automation dates, worked out once per day: the time zone
+// rules behind a date cost more than the grouping itself.
+class YearKeys
+{
+public:
+    const QString &of(double automationDate)
+    {
+        const auto day = qint64(std::trunc(automationDate));
+        auto known = m_years.constFind(day);
+        if (known == m_years.cend()) {
+            const QDate received = qb::fromAutomationDate(automationDate).date();
+            known = m_years.insert(day, received.isValid() ? QString::number(received.year())
+                                                           : QString());
+        }
+        return *known;
+    }
+
+private:
+    QHash<qint64, QString> m_years;
+};
+
+QString keyOf(const TAttach &record, TotalsDimension dimension, YearKeys &years)
 {
     switch (dimension) {
     case TotalsDimension::Folder:
@@ -21,10 +44,8 @@ QString keyOf(const TAttach &record, TotalsDimension dimension)
         return record.Type.toCaseFolded();
     case TotalsDimension::Sender:
         return record.From;
-    case TotalsDimension::Year: {
-        const QDate received = qb::fromAutomationDate(record.Date).date();
-        return received.isValid() ? QString::number(received.year()) : QString();
-    }
+    case TotalsDimension::Year:
+        return years.of(record.Date);
     }
     return QString();
 }
@@ -43,10 +64,10 @@ bool largerFirst(const GroupTotal &a, const GroupTotal &b)
 AttachmentTotals::AttachmentTotals(Records records) : m_records(std::move(records))
 {
     std::erase(m_records, nullptr);
-    QHash<QString, int> emailNumbers;
+    QHash<std::pair<QString, QString>, int> emailNumbers; // by store and entry id
     m_emailOf.reserve(m_records.size());
     for (const auto &record : m_records) {
-        const QString email = record->StoreId + QLatin1Char('\n') + record->EntryId;
+        const std::pair<QString, QString> email(record->StoreId, record->EntryId);
         const auto found = emailNumbers.constFind(email);
         m_emailOf.push_back(
             found != emailNumbers.cend() ? *found : *emailNumbers.insert(email, m_emailCount++));
@@ -73,9 +94,10 @@ DimensionTotals AttachmentTotals::by(TotalsDimension dimension, int limit) const
     std::vector<int> groupOf(m_records.size());
     QHash<QString, int> groupNumbers;
     QSet<quint64> groupEmails; // (group, email) pairs seen
+    YearKeys years;
     for (size_t i = 0; i < m_records.size(); ++i) {
         const TAttach &record = *m_records[i];
-        const QString key = keyOf(record, dimension);
+        const QString key = keyOf(record, dimension, years);
         auto found = groupNumbers.constFind(key);
         if (found == groupNumbers.cend()) {
             found = groupNumbers.insert(key, int(groups.size()));
