@@ -26,5 +26,7 @@ bool AttachmentFilter::matches(const TAttach &record) const
         return false;
     if (!from.isEmpty() && !record.From.contains(from, Qt::CaseInsensitive))
         return false;
+    if (!sender.isEmpty() && record.From != sender)
+        return false;
     return subject.isEmpty() || record.Subject.contains(subject, Qt::CaseInsensitive);
 }

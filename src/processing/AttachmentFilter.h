@@ -19,6 +19,7 @@ struct AttachmentFilter
     std::optional<QDate> firstDay; // received on or after this day
     std::optional<QDate> lastDay;  // received on or before this day
     QString from;                  // text the sender contains, any case
+    QString sender;                // the sender exactly, as the rows show it
     QString subject;               // text the subject contains, any case
     QString folder;                // the folder's path label, exactly as the rows show it
 

@@ -163,7 +163,8 @@ std::optional<AttachmentFilter> AttachmentTotals::filterFor(TotalsDimension dime
         filter.types = QStringList{key.toCaseFolded()};
         return filter;
     case TotalsDimension::Sender:
-        filter.from = key;
+        // The sender alone: "Ann" must not also pick "Joanna".
+        filter.sender = key;
         return key.isEmpty() ? std::nullopt : std::optional(filter);
     case TotalsDimension::Year: {
         bool ok = false;

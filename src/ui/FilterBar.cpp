@@ -180,6 +180,7 @@ AttachmentFilter FilterBar::filter() const
     filter.folder = m_folder;
     filter.minEmailSize = m_minEmailSize;
     filter.maxEmailSize = m_maxEmailSize;
+    filter.sender = m_sender;
     return filter;
 }
 
@@ -214,6 +215,7 @@ void FilterBar::setFilter(const AttachmentFilter &filter)
     m_folder = filter.folder;
     m_minEmailSize = filter.minEmailSize;
     m_maxEmailSize = filter.maxEmailSize;
+    m_sender = filter.sender;
     m_filling = false;
     showTypeMenu();
     showRemovableParts();
@@ -300,7 +302,8 @@ void FilterBar::showRemovableParts()
         item->widget()->deleteLater();
         delete item;
     }
-    m_partsRow->setVisible(!m_folder.isEmpty() || m_minEmailSize || m_maxEmailSize);
+    m_partsRow->setVisible(!m_folder.isEmpty() || m_minEmailSize || m_maxEmailSize ||
+                           !m_sender.isEmpty());
     if (!m_folder.isEmpty())
         addRemovablePart("filterFolderPart", QStringLiteral("Folder %1").arg(m_folder),
                          &FilterBar::removeFolder);
@@ -312,6 +315,9 @@ void FilterBar::showRemovableParts()
         addRemovablePart("filterMaxEmailPart",
                          QStringLiteral("Email up to %1").arg(freedSizeText(*m_maxEmailSize)),
                          &FilterBar::removeMaxEmailSize);
+    if (!m_sender.isEmpty())
+        addRemovablePart("filterSenderPart", QStringLiteral("Sender %1").arg(m_sender),
+                         &FilterBar::removeSender);
 }
 
 void FilterBar::addRemovablePart(const char *objectName, const QString &text,
@@ -344,6 +350,13 @@ void FilterBar::removeMinEmailSize()
 void FilterBar::removeMaxEmailSize()
 {
     m_maxEmailSize.reset();
+    showRemovableParts();
+    fieldChanged();
+}
+
+void FilterBar::removeSender()
+{
+    m_sender.clear();
     showRemovableParts();
     fieldChanged();
 }

@@ -64,6 +64,7 @@ private:
     void removeFolder();
     void removeMinEmailSize();
     void removeMaxEmailSize();
+    void removeSender();
 
     QMenu *m_typeMenu;
     QWidget *m_partsRow;
@@ -75,6 +76,7 @@ private:
     QString m_folder;
     std::optional<qint64> m_minEmailSize;
     std::optional<qint64> m_maxEmailSize;
+    QString m_sender;
     AttachmentFilter m_last; // the filter last given out
     bool m_filling = false;
 };

@@ -69,6 +69,19 @@ class TestAttachmentTotals : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
+    // A sender's filter picks that sender alone, not the senders whose names contain it.
+    void senderFilterIsExact()
+    {
+        const auto rows = records({
+            {"e1", "Inbox\\", "Ann", "a.pdf", 5000},
+            {"e2", "Inbox\\", "Joanna", "b.pdf", 3000},
+            {"e3", "Inbox\\", "ann", "c.pdf", 1000},
+        });
+        const DimensionTotals senders = AttachmentTotals(rows).by(TotalsDimension::Sender, 8);
+        QCOMPARE(senders.groups.size(), size_t(3));
+        checkFiltersPickTheirRows(rows, senders);
+    }
+
     void groupsCountBytesAttachmentsAndEmails()
     {
         const auto rows = records({

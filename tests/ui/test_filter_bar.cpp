@@ -348,6 +348,7 @@ private Q_SLOTS:
         QCOMPARE(folderPart->text(), QStringLiteral("Folder Inbox\\"));
         QVERIFY(bar.findChild<QToolButton *>(QStringLiteral("filterMaxEmailPart")));
         QVERIFY(!bar.findChild<QToolButton *>(QStringLiteral("filterMinEmailPart")));
+        QVERIFY(!bar.findChild<QToolButton *>(QStringLiteral("filterSenderPart")));
         folderPart->click();
         QVERIFY(!bar.findChild<QToolButton *>(QStringLiteral("filterFolderPart")));
         QCOMPARE(window.gridModel().filter().folder, QString());
