@@ -34,7 +34,7 @@ int AttachmentGridModel::columnCount(const QModelIndex &parent) const
 
 int AttachmentGridModel::columnWidth(int dataColumn)
 {
-    static const int widths[] = {230, 79, 50, 81, 41, 150, 89, 90};
+    static const int widths[] = {230, 79, 50, 81, 41, 150, 89, 112};
     return widths[dataColumn - 1];
 }
 
