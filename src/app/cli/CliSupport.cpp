@@ -7,8 +7,11 @@
 #include <QCoreApplication>
 
 #include <atomic>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <poll.h>
+#include <unistd.h>
 
 namespace cli {
 
@@ -98,6 +101,25 @@ bool InterruptCatcher::interrupted()
             m_window->cancel();
     }
     return m_interrupted;
+}
+
+bool confirmed(const QString &question, InterruptCatcher &interrupts)
+{
+    std::fprintf(stderr, "%s [y/N] ", question.toLocal8Bit().constData());
+    std::fflush(stderr);
+    pollfd input{STDIN_FILENO, POLLIN, 0};
+    while (!interrupts.interrupted()) {
+        const int ready = poll(&input, 1, 100);
+        if (ready < 0 && errno != EINTR)
+            return false;
+        if (ready > 0) {
+            char answer[16] = {};
+            return std::fgets(answer, sizeof answer, stdin) &&
+                   (answer[0] == 'y' || answer[0] == 'Y');
+        }
+    }
+    std::fputc('\n', stderr);
+    return false;
 }
 
 } // namespace cli

@@ -48,4 +48,8 @@ private:
     struct sigaction m_previous = {};
 };
 
+// Asks question on the terminal and waits for y or n. Waits in short polls, as a Ctrl+C
+// does not break into a restarted read; a Ctrl+C counts as no.
+bool confirmed(const QString &question, InterruptCatcher &interrupts);
+
 } // namespace cli

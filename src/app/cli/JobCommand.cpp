@@ -14,35 +14,8 @@
 #include <QDir>
 #include <QEventLoop>
 
-#include <cerrno>
 #include <cstdio>
-#include <poll.h>
 #include <unistd.h>
-
-namespace {
-
-// Asks on the terminal. Waits in short polls, as a Ctrl+C does not break into a
-// restarted read; a Ctrl+C counts as no.
-bool confirmed(int count, cli::InterruptCatcher &interrupts)
-{
-    std::fprintf(stderr, "Delete %d attachment(s) from their emails? [y/N] ", count);
-    std::fflush(stderr);
-    pollfd input{STDIN_FILENO, POLLIN, 0};
-    while (!interrupts.interrupted()) {
-        const int ready = poll(&input, 1, 100);
-        if (ready < 0 && errno != EINTR)
-            return false;
-        if (ready > 0) {
-            char answer[16] = {};
-            return std::fgets(answer, sizeof answer, stdin) &&
-                   (answer[0] == 'y' || answer[0] == 'Y');
-        }
-    }
-    std::fputc('\n', stderr);
-    return false;
-}
-
-} // namespace
 
 int runJobCommand(const QString &action, const QStringList &arguments)
 {
@@ -144,7 +117,9 @@ int runJobCommand(const QString &action, const QStringList &arguments)
         QStringLiteral("%1 of %2 attachment(s) selected").arg(selected.size()).arg(list.count()));
     if (action == QLatin1String("delete") && !selected.empty() &&
         !parser.isSet(QStringLiteral("yes")) && isatty(STDIN_FILENO) &&
-        !confirmed(int(selected.size()), interrupts)) {
+        !cli::confirmed(
+            QStringLiteral("Delete %1 attachment(s) from their emails?").arg(selected.size()),
+            interrupts)) {
         if (interrupts.interrupted())
             return cancelledBeforeJob();
         host.printLine(QStringLiteral("Nothing was deleted."));

@@ -15,32 +15,10 @@
 #include <QEventLoop>
 #include <QFileInfo>
 
-#include <cerrno>
 #include <cstdio>
-#include <poll.h>
 #include <unistd.h>
 
 namespace {
-
-// Asks on the terminal, as the delete command does; a Ctrl+C counts as no.
-bool confirmed(const QString &question, cli::InterruptCatcher &interrupts)
-{
-    std::fprintf(stderr, "%s [y/N] ", question.toLocal8Bit().constData());
-    std::fflush(stderr);
-    pollfd input{STDIN_FILENO, POLLIN, 0};
-    while (!interrupts.interrupted()) {
-        const int ready = poll(&input, 1, 100);
-        if (ready < 0 && errno != EINTR)
-            return false;
-        if (ready > 0) {
-            char answer[16] = {};
-            return std::fgets(answer, sizeof answer, stdin) &&
-                   (answer[0] == 'y' || answer[0] == 'Y');
-        }
-    }
-    std::fputc('\n', stderr);
-    return false;
-}
 
 // Takes "--NAME OLD NEW" out of arguments, where QCommandLineParser would take one
 // value only. Throws qb::Error when the two folders are not there.
@@ -156,7 +134,7 @@ int runReattachCommand(const QStringList &givenArguments)
             : QStringLiteral("Put %1 detached attachment(s) back into their emails?")
                   .arg(records.size());
     if (!parser.isSet(QStringLiteral("yes")) && isatty(STDIN_FILENO) &&
-        !confirmed(question, interrupts)) {
+        !cli::confirmed(question, interrupts)) {
         host.printLine(QStringLiteral("Nothing was changed."));
         return interrupts.interrupted() ? 2 : 0;
     }
