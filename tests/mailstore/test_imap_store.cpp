@@ -5,6 +5,7 @@
 #include "mailstore/imap/RemoteMessage.h"
 #include "mailstore/mime/ParsedEmail.h"
 #include "settings/MailStoreEntries.h"
+#include "support/CliRun.h"
 #include "support/DovecotServer.h"
 #include "support/Files.h"
 #include "support/ServerContents.h"
@@ -26,30 +27,6 @@
 #include <utime.h>
 
 namespace {
-
-struct Run
-{
-    int status = -1;
-    QString out;
-    QString err;
-};
-
-Run runCli(const QStringList &arguments)
-{
-    QProcess process;
-    process.start(QStringLiteral(QB_CLI_PATH), arguments);
-    Run run;
-    if (!process.waitForFinished(180000)) {
-        process.kill();
-        process.waitForFinished();
-        run.err = QStringLiteral("timed out");
-        return run;
-    }
-    run.status = process.exitCode();
-    run.out = QString::fromUtf8(process.readAllStandardOutput());
-    run.err = QString::fromUtf8(process.readAllStandardError());
-    return run;
-}
 
 QByteArray sha256(const QByteArray &bytes)
 {

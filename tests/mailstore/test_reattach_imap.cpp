@@ -2,6 +2,7 @@
 // user runs it: every email gets its attachments back as they were, with its flags and
 // received date, exactly once on the server, and a second run changes nothing.
 #include "mailstore/mime/ParsedEmail.h"
+#include "support/CliRun.h"
 #include "support/DovecotServer.h"
 #include "support/Files.h"
 #include "support/ServerContents.h"
@@ -18,30 +19,6 @@
 #include <utime.h>
 
 namespace {
-
-struct Run
-{
-    int status = -1;
-    QString out;
-    QString err;
-};
-
-Run runCli(const QStringList &arguments)
-{
-    QProcess process;
-    process.start(QStringLiteral(QB_CLI_PATH), arguments);
-    Run run;
-    if (!process.waitForFinished(180000)) {
-        process.kill();
-        process.waitForFinished();
-        run.err = QStringLiteral("timed out");
-        return run;
-    }
-    run.status = process.exitCode();
-    run.out = QString::fromUtf8(process.readAllStandardOutput());
-    run.err = QString::fromUtf8(process.readAllStandardError());
-    return run;
-}
 
 struct Part
 {
