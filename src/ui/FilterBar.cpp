@@ -1,5 +1,6 @@
 #include "FilterBar.h"
 
+#include "ObjectNames.h"
 #include "processing/FreedSpace.h"
 
 #include <QCheckBox>
@@ -17,18 +18,6 @@
 #include <QToolButton>
 
 namespace {
-
-template <class T> T *named(T *object, const char *name)
-{
-    object->setObjectName(QString::fromLatin1(name));
-    return object;
-}
-
-void setHint(QWidget *widget, const QString &hint)
-{
-    widget->setToolTip(hint);
-    widget->setStatusTip(hint);
-}
 
 constexpr qint64 unitBytes[] = {1, 1000, 1000000};
 

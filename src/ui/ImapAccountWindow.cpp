@@ -2,6 +2,7 @@
 
 #include "KeyringPasswords.h"
 #include "Localise.h"
+#include "ObjectNames.h"
 #include "StoreNameCheck.h"
 #include "common/Error.h"
 #include "imap/ImapError.h"
@@ -39,12 +40,6 @@ bool isThisComputer(const QString &host)
 QString serverOf(const MailStoreEntry &account)
 {
     return account.host.toLower() + QLatin1Char(':') + QString::number(account.port);
-}
-
-template <typename T> T *named(T *object, const char *name)
-{
-    object->setObjectName(QLatin1String(name));
-    return object;
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 
 #include "KeyringPasswords.h"
 #include "Localise.h"
+#include "ObjectNames.h"
 #include "StoreNameCheck.h"
 #include "common/Error.h"
 #include "lang/TStringLoader.h"
@@ -20,12 +21,6 @@
 #include <QVBoxLayout>
 
 namespace {
-
-template <typename T> T *named(T *object, const char *name)
-{
-    object->setObjectName(QLatin1String(name));
-    return object;
-}
 
 QString whereText(const MailStoreEntry &entry)
 {

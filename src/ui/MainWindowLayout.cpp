@@ -3,6 +3,7 @@
 #include "GridColumns.h"
 #include "MailStoresPanel.h"
 #include "MainWindow.h"
+#include "ObjectNames.h"
 #include "SummaryPage.h"
 #include "TMRUManager.h"
 #include "UpdateCheck.h"
@@ -25,18 +26,6 @@
 #include <QVBoxLayout>
 
 namespace {
-
-template <class T> T *named(T *object, const char *name)
-{
-    object->setObjectName(QString::fromLatin1(name));
-    return object;
-}
-
-void setHint(QWidget *widget, const QString &hint)
-{
-    widget->setToolTip(hint);
-    widget->setStatusTip(hint);
-}
 
 QFileDialog *fileDialog(QWidget *parent, const char *name, const QString &title,
                         const QStringList &filters, const QString &suffix)

@@ -2,6 +2,7 @@
 
 #include "ByteBars.h"
 #include "HelpContexts.h"
+#include "ObjectNames.h"
 #include "common/Error.h"
 #include "lang/TStringLoader.h"
 #include "mailstore/AttachText.h"
@@ -13,12 +14,6 @@
 #include <QVBoxLayout>
 
 namespace {
-
-template <class T> T *named(T *object, const char *name)
-{
-    object->setObjectName(QLatin1String(name));
-    return object;
-}
 
 QLabel *chartTitle(const char *name, const QString &caption)
 {
