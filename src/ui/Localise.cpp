@@ -1,5 +1,6 @@
 #include "Localise.h"
 
+#include "common/Error.h"
 #include "lang/TStringLoader.h"
 
 #include <QAbstractButton>
@@ -114,6 +115,19 @@ bool accessText(QObject *object, const QString &property, QString *read, const Q
 }
 
 } // namespace
+
+QString LocalisedText(TStringLoader *loader, const QString &section, const char *name,
+                      const QString &builtIn)
+{
+    if (!loader)
+        return builtIn;
+    try {
+        return loader->componentText(section, QLatin1String(name), QStringLiteral("Caption"),
+                                     builtIn);
+    } catch (const qb::Error &) {
+        return builtIn;
+    }
+}
 
 void LocaliseProperty(TStringLoader &loader, const QString &section, QObject *component,
                       const QString &propertyName)

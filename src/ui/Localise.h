@@ -19,6 +19,11 @@ void LocaliseForm(TStringLoader &loader, const QString &section, QWidget *form);
 // Localises one object and, unless it is a label, a tool button, an action or a standard
 // dialog, its children.
 void LocaliseComponent(TStringLoader &loader, const QString &section, QObject *component);
+// A text a window makes itself (a message, a pattern), kept in section as
+// "<name>.Caption": the language file's, or builtIn when there is no loader or the
+// file cannot give one.
+QString LocalisedText(TStringLoader *loader, const QString &section, const char *name,
+                      const QString &builtIn);
 // Localises one property; an object without that property is left alone.
 void LocaliseProperty(TStringLoader &loader, const QString &section, QObject *component,
                       const QString &propertyName);

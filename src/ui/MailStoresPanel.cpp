@@ -104,14 +104,7 @@ void MailStoresPanel::updateButtons()
 
 QString MailStoresPanel::localised(const char *name, const QString &builtIn) const
 {
-    if (!m_loader)
-        return builtIn;
-    try {
-        return m_loader->componentText(languageSection, QLatin1String(name),
-                                       QStringLiteral("Caption"), builtIn);
-    } catch (const qb::Error &) {
-        return builtIn;
-    }
+    return LocalisedText(m_loader, languageSection, name, builtIn);
 }
 
 std::optional<MailStoreEntry> MailStoresPanel::selectedStore()

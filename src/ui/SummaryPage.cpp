@@ -2,6 +2,7 @@
 
 #include "ByteBars.h"
 #include "HelpContexts.h"
+#include "Localise.h"
 #include "ObjectNames.h"
 #include "common/Error.h"
 #include "lang/TStringLoader.h"
@@ -175,14 +176,7 @@ QString SummaryPage::toolTip(const QString &name, const GroupTotal &group, qint6
 
 QString SummaryPage::text(const char *name, const QString &builtIn) const
 {
-    if (!m_loader)
-        return builtIn;
-    try {
-        return m_loader->componentText(languageSection, QLatin1String(name),
-                                       QStringLiteral("Caption"), builtIn);
-    } catch (const qb::Error &) {
-        return builtIn;
-    }
+    return LocalisedText(m_loader, languageSection, name, builtIn);
 }
 
 QString SummaryPage::filled(const char *name, const QString &builtIn,
