@@ -120,9 +120,12 @@ void TEmailThread::runJob()
     }
 
     m_result.cancelled = cancelled();
-    const QString failedPart =
-        m_result.failed > 0 ? QStringLiteral(", %1 failed - see the log").arg(m_result.failed)
-                            : QString();
+    QString failedPart;
+    if (m_result.failed > 0 && Settings->logToFile)
+        failedPart = QStringLiteral(", %1 failed - see the log").arg(m_result.failed);
+    else if (m_result.failed > 0)
+        failedPart =
+            QStringLiteral(", %1 failed; the first: %2").arg(m_result.failed).arg(m_firstFailure);
     if (m_result.cancelled) {
         const QString text =
             QStringLiteral("INCOMPLETE. %1 attachment(s) processed").arg(m_result.processed) +
@@ -303,8 +306,11 @@ void TEmailThread::logDone(const Done &done)
 void TEmailThread::logFailure(const TAttach &record, const QString &why)
 {
     ++m_result.failed;
-    JobLog->Log(llError, QStringLiteral("Could not process attachment [%1] of email [%2]: %3")
-                             .arg(record.Filename, record.Folder + record.Subject, why));
+    const QString message = QStringLiteral("Could not process attachment [%1] of email [%2]: %3")
+                                .arg(record.Filename, record.Folder + record.Subject, why);
+    if (m_firstFailure.isEmpty())
+        m_firstFailure = message;
+    JobLog->Log(llError, message);
 }
 
 void TEmailThread::releaseLog()

@@ -94,5 +94,7 @@ private:
     const int m_lockTimeout;
     bool m_logReleased = false;
     Result m_result;
+    // Without a log the job's status tells the first failure itself.
+    QString m_firstFailure;
     FreedSpace m_freed;
 };

@@ -27,11 +27,13 @@ struct Job
     Job() { TLogManager::setMessageSink(errorBoxesOf(&host)); }
     ~Job() { delete window; }
 
+    bool logging = true;
+
     void run(MemoryStore &store, Action action, const TEmailThread::Records &selection)
     {
         auto *settings = new TSettings;
         settings->saveFolder = saveFolder;
-        settings->logToFile = true;
+        settings->logToFile = logging;
         settings->logFilename = logFile;
         auto *job = new TEmailThread(
             settings, window, &host, store.factory(), [selection] { return selection; },
@@ -195,6 +197,17 @@ private Q_SLOTS:
             QStringList({"Info,Complete. 1 attachment(s) processed, 1 failed - see the log",
                          "Warning,1 attachment(s) could not be processed", "Info,End of job"}));
         QCOMPARE(job.result.failed, 1);
+
+        // With no log to see, the status tells the first failure itself.
+        Job unlogged;
+        unlogged.logging = false;
+        QFile(unlogged.saveFolder).open(QIODevice::WriteOnly);
+        unlogged.run(box.store, Detach, {recordOf(*email, 1)});
+        QVERIFY(!QFile::exists(unlogged.logFile));
+        QVERIFY2(unlogged.window->lastStatus.startsWith(QStringLiteral(
+                     "Complete. 1 attachment(s) processed, 1 failed; the first: Could not process "
+                     "attachment [s.pdf] of email [Inbox\\Stay]: ")),
+                 qPrintable(unlogged.window->lastStatus));
     }
 
     void storeRefusingAStepStopsThatAttachmentOnly()
