@@ -43,6 +43,28 @@ bool labelNames(const QList<QStringList> &labels, const QList<QStringList> &fold
     return false;
 }
 
+// How many of body's notes link to link. A plain note's link ends its line; an HTML
+// note's link is the value of its href. So a link that only begins another
+// (".../Spec.doc" in ".../Spec.docx") or one written inside a line of text is no note.
+qsizetype notesLinking(const QString &body, const QString &link)
+{
+    qsizetype notes = 0;
+    for (qsizetype at = body.indexOf(link); at >= 0; at = body.indexOf(link, at + 1)) {
+        const qsizetype end = at + link.size();
+        if (end == body.size() || body[end] == QLatin1Char('\r') || body[end] == QLatin1Char('\n'))
+            ++notes;
+    }
+    const QString href = QStringLiteral("href=\"") + link.toHtmlEscaped() + QLatin1Char('"');
+    return notes + body.count(href);
+}
+
+// Whether the log's "folder label + subject" ends with this email's subject: the link
+// alone would also find a reply that quotes the note.
+bool subjectMatches(const QString &where, const QString &subject)
+{
+    return where.endsWith(QLatin1Char('\\') + subject);
+}
+
 QString folderWithSlash(const QString &folder)
 {
     return folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/');
@@ -198,18 +220,22 @@ std::vector<ReattachJob::EmailWork> ReattachJob::findEmails(mailstore::Namespace
                 break;
             std::shared_ptr<mailstore::Item> item;
             QString body;
+            QString subject;
             try {
                 item = items->item(i);
                 body = item->body();
+                subject = item->subject();
             } catch (const qb::MailStoreError &) {
                 continue; // an email that cannot be read holds no note to find
             }
             for (auto each = here.begin(); each != here.end();) {
                 QString linked;
-                for (const QString &link : (*each)->links) {
-                    if (body.contains(link) || body.contains(link.toHtmlEscaped())) {
-                        linked = link;
-                        break;
+                if (subjectMatches((*each)->record.where, subject)) {
+                    for (const QString &link : (*each)->links) {
+                        if (notesLinking(body, link) > 0) {
+                            linked = link;
+                            break;
+                        }
                     }
                 }
                 if (linked.isEmpty()) {
@@ -228,7 +254,7 @@ std::vector<ReattachJob::EmailWork> ReattachJob::findEmails(mailstore::Namespace
                 const qsizetype taken =
                     std::count_if(work.items.begin(), work.items.end(),
                                   [&linked](const auto &entry) { return entry.second == linked; });
-                if (taken >= body.count(linked)) {
+                if (taken >= notesLinking(body, linked)) {
                     ++each;
                     continue;
                 }

@@ -10,6 +10,7 @@
 #include "processing/TReattachThread.h"
 #include "settings/TSettings.h"
 
+#include "support/Files.h"
 #include <QCryptographicHash>
 #include <QDir>
 #include <QDirIterator>
@@ -18,6 +19,7 @@
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+
 #include <QTest>
 
 #include <gmime/gmime.h>
@@ -467,6 +469,81 @@ private Q_SLOTS:
         QCOMPARE(report.refused, 7);
         for (const auto &[id, email] : emailsIn(m_root))
             QCOMPARE(email.bytes, detached.at(id).bytes);
+    }
+
+    // A reply in the same folder that quotes the note is not the detached email: with
+    // that email gone, its attachment is not found, and the reply stays as it is.
+    void aReplyQuotingTheNoteIsLeftAlone()
+    {
+        detachAll();
+        DetachRecord menu;
+        for (const DetachRecord &record : readDetachLog(m_log)) {
+            if (record.filename == QStringLiteral("menu.csv"))
+                menu = record;
+        }
+        QVERIFY(!menu.link.isEmpty());
+        for (const QFileInfo &info :
+             QDir(m_root + QStringLiteral("/cur")).entryInfoList(QDir::Files)) {
+            QFile file(info.filePath());
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            if (file.readAll().contains(menu.link.toUtf8()))
+                QVERIFY(QFile::remove(info.filePath()));
+        }
+        const QString replyPath = m_root + QStringLiteral("/cur/1700009999.reply:2,S");
+        const QByteArray reply = "From: Bob <bob@example.com>\nSubject: Re: plain with one\n"
+                                 "Message-ID: <reply@example.com>\n\n"
+                                 "> Attached file menu.csv detached and saved as " +
+                                 menu.link.toUtf8() + "\n>\n\nThanks for the menu.\n";
+        QFile file(replyPath);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(reply);
+        file.close();
+        const ReattachJob::Report report = reattach();
+        QVERIFY(report.notFound >= 1);
+        QCOMPARE(readFile(replyPath), reply);
+    }
+
+    // Two emails of one subject saved "Spec.doc" and "Spec.docx", and an HTML-only email
+    // whose saved path holds "&": each gets its own attachment back.
+    void linksThatBeginOthersAndEscapedLinksFindTheirEmails()
+    {
+        QDir(m_root + QStringLiteral("/cur")).removeRecursively();
+        QVERIFY(QDir().mkpath(m_root + QStringLiteral("/cur")));
+        const auto email = [](const char *id, const char *subject, const QByteArray &body,
+                              const char *name) {
+            return "From: Ann <ann@example.com>\nSubject: " + QByteArray(subject) +
+                   "\nMessage-ID: <" + id +
+                   ">\nMIME-Version: 1.0\nContent-Type: multipart/mixed; boundary=b\n\n--b\n" +
+                   body + "--b\nContent-Type: application/octet-stream; name=\"" + name +
+                   "\"\nContent-Disposition: attachment; filename=\"" + name +
+                   "\"\nContent-Transfer-Encoding: base64\n\n" +
+                   base64Lines(binary(900, int(qstrlen(name)))) + "--b--\n";
+        };
+        const QByteArray plain = "Content-Type: text/plain\n\nSee attached.\n";
+        const QByteArray html =
+            "Content-Type: text/html\n\n<html><body><p>Q&amp;A</p></body></html>\n";
+        const std::map<QString, QByteArray> mail = {
+            {QStringLiteral("1700000001.doc:2,S"), email("doc@x", "Spec", plain, "a.doc")},
+            {QStringLiteral("1700000002.docx:2,S"), email("docx@x", "Spec", plain, "a.docx")},
+            {QStringLiteral("1700000003.qa:2,S"), email("qa@x", "Q&A", html, "notes.pdf")},
+        };
+        for (const auto &[name, bytes] : mail) {
+            QFile file(m_root + QStringLiteral("/cur/") + name);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(bytes);
+        }
+        m_before = emailsIn(m_root);
+        detachAll();
+        QStringList lines;
+        const ReattachJob::Report report = reattach({}, &lines);
+        QVERIFY2(report.done == 3, qPrintable(lines.join(QLatin1Char('\n'))));
+        QCOMPARE(report.notFound, 0);
+        QCOMPARE(report.refused, 0);
+        for (const auto &[id, was] : m_before) {
+            const mime::ParsedEmail original(was.bytes);
+            const mime::ParsedEmail restored(emailsIn(m_root).at(id).bytes);
+            QVERIFY2(attachmentsOf(restored) == attachmentsOf(original), id.constData());
+        }
     }
 
     void notALogIsAClearError()
