@@ -45,7 +45,7 @@ bool labelNames(const QList<QStringList> &labels, const QList<QStringList> &fold
 
 // How many of body's notes link to link. A plain note's link ends its line; an HTML
 // note's link is the value of its href. So a link that only begins another
-// (".../Spec.doc" in ".../Spec.docx") or one written inside a line of text is no note.
+// (".../Plan.doc" in ".../Plan.docx") or one written inside a line of text is no note.
 qsizetype notesLinking(const QString &body, const QString &link)
 {
     qsizetype notes = 0;

@@ -503,7 +503,7 @@ private Q_SLOTS:
         QCOMPARE(readFile(replyPath), reply);
     }
 
-    // Two emails of one subject saved "Spec.doc" and "Spec.docx", and an HTML-only email
+    // Two emails of one subject saved "Plan.doc" and "Plan.docx", and an HTML-only email
     // whose saved path holds "&": each gets its own attachment back.
     void linksThatBeginOthersAndEscapedLinksFindTheirEmails()
     {
@@ -523,8 +523,8 @@ private Q_SLOTS:
         const QByteArray html =
             "Content-Type: text/html\n\n<html><body><p>Q&amp;A</p></body></html>\n";
         const std::map<QString, QByteArray> mail = {
-            {QStringLiteral("1700000001.doc:2,S"), email("doc@x", "Spec", plain, "a.doc")},
-            {QStringLiteral("1700000002.docx:2,S"), email("docx@x", "Spec", plain, "a.docx")},
+            {QStringLiteral("1700000001.doc:2,S"), email("doc@x", "Plan", plain, "a.doc")},
+            {QStringLiteral("1700000002.docx:2,S"), email("docx@x", "Plan", plain, "a.docx")},
             {QStringLiteral("1700000003.qa:2,S"), email("qa@x", "Q&A", html, "notes.pdf")},
         };
         for (const auto &[name, bytes] : mail) {

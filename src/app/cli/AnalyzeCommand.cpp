@@ -36,14 +36,14 @@ int runAnalyzeCommand(const QStringList &arguments)
     std::optional<AttachColumn> sortColumn;
     bool descending = false;
     if (parser.isSet(QStringLiteral("sort"))) {
-        QString spec = parser.value(QStringLiteral("sort"));
-        if (spec.endsWith(QLatin1String(":desc"), Qt::CaseInsensitive)) {
+        QString sortText = parser.value(QStringLiteral("sort"));
+        if (sortText.endsWith(QLatin1String(":desc"), Qt::CaseInsensitive)) {
             descending = true;
-            spec.chop(5);
+            sortText.chop(5);
         }
-        sortColumn = table::columnNamed(spec);
+        sortColumn = table::columnNamed(sortText);
         if (!sortColumn)
-            return cli::usageError(QStringLiteral("Unknown column %1").arg(spec));
+            return cli::usageError(QStringLiteral("Unknown column %1").arg(sortText));
     }
 
     auto settings = std::make_unique<TSettings>();
