@@ -95,6 +95,18 @@ std::shared_ptr<const TAttach> AttachmentList::record(int position) const
     return m_entries[size_t(position)].record;
 }
 
+std::vector<std::shared_ptr<const TAttach>> AttachmentList::records(int from, int to) const
+{
+    QMutexLocker lock(&m_mutex);
+    from = std::max(from, 0);
+    to = std::min(to, int(m_entries.size()));
+    std::vector<std::shared_ptr<const TAttach>> found;
+    found.reserve(size_t(std::max(0, to - from)));
+    for (int position = from; position < to; ++position)
+        found.push_back(m_entries[size_t(position)].record);
+    return found;
+}
+
 QString AttachmentList::text(int position) const
 {
     QMutexLocker lock(&m_mutex);

@@ -37,6 +37,9 @@ public:
     void clear();
     int count() const;
     std::shared_ptr<const TAttach> record(int position) const;
+    // The records from position from up to, not including, position to, in one look:
+    // for a reader that follows the list while a walk appends to it.
+    std::vector<std::shared_ptr<const TAttach>> records(int from, int to) const;
     QString text(int position) const;
 
     // Shared by the comparison functions: when set, every comparison is negated.

@@ -56,17 +56,6 @@ int runAnalyzeCommand(const QStringList &arguments)
         return cli::usageError(e.message());
     }
 
-    ConsoleHost host(isatty(STDERR_FILENO));
-    AttachmentList list;
-    {
-        // Ctrl+C ends the walk and prints what was found; later it stops the printing.
-        cli::InterruptCatcher interrupts;
-        cli::analyse(std::move(settings), stores, host, list, interrupts);
-    }
-    if (sortColumn) {
-        list.SortDescending = descending;
-        list.sort(*sortColumn);
-    }
     // Row by row into stdout's buffer: a table can be far larger than memory would like.
     // One buffer for every line's UTF-8.
     QStringEncoder toUtf8(QStringEncoder::Utf8);
@@ -76,9 +65,36 @@ int runAnalyzeCommand(const QStringList &arguments)
         const char *end = toUtf8.appendToBuffer(bytes.data(), line);
         std::fwrite(bytes.constData(), 1, size_t(end - bytes.constData()), stdout);
     };
-    if (parser.isSet(QStringLiteral("csv")))
+
+    ConsoleHost host(isatty(STDERR_FILENO));
+    AttachmentList list;
+    // Unsorted CSV is printed while the walk runs, as its rows are found, on another
+    // processor than the walk's; the rows come out as they would after the walk.
+    const bool csv = parser.isSet(QStringLiteral("csv"));
+    std::optional<table::CsvWriter> streamed;
+    int printed = 0;
+    const auto printFound = [&] {
+        const int found = list.count();
+        streamed->writeRows(list, printed, found);
+        printed = found;
+    };
+    if (csv && !sortColumn) {
+        streamed.emplace(print);
+        streamed->writeHeadings();
+    }
+    {
+        // Ctrl+C ends the walk and prints what was found; later it stops the printing.
+        cli::InterruptCatcher interrupts;
+        cli::analyse(std::move(settings), stores, host, list, interrupts,
+                     streamed ? std::function<void()>(printFound) : std::function<void()>());
+    }
+    if (sortColumn) {
+        list.SortDescending = descending;
+        list.sort(*sortColumn);
+    }
+    if (csv && !streamed)
         table::writeCsv(list, print);
-    else
+    else if (!csv)
         table::writeAligned(list, print);
     std::fflush(stdout);
     if (host.failed())

@@ -30,6 +30,8 @@ void appendCsvField(QString &line, const QString &text)
     line += QLatin1Char('"');
 }
 
+} // namespace
+
 // The texts of rows in turn. The rows of one email follow each other and share its size
 // and date, whose texts take the most work: they are made once per email.
 class RowTexts
@@ -37,38 +39,43 @@ class RowTexts
 public:
     explicit RowTexts(const QLocale &locale) : m_locale(locale), m_dates(locale) {}
 
+    QString text(const TAttach &record, AttachColumn column)
+    {
+        if (column == AttachColumn::Size) {
+            if (m_sizeText.isNull() || record.Size != m_size) {
+                m_size = record.Size;
+                m_sizeText = SizeText(record, m_locale);
+            }
+            return m_sizeText;
+        }
+        if (column == AttachColumn::Date) {
+            if (m_dateText.isNull() || record.Date != m_date) {
+                m_date = record.Date;
+                m_dateText = m_dates.of(record.Date);
+            }
+            return m_dateText;
+        }
+        return cellText(record, column, m_locale);
+    }
     QStringList of(const AttachmentList &list, int position, const Columns &columns)
     {
         const auto record = list.record(position);
-        if (!record)
-            return {};
-        if (m_sizeText.isNull() || record->Size != m_size) {
-            m_size = record->Size;
-            m_sizeText = SizeText(*record, m_locale);
-        }
-        if (m_dateText.isNull() || record->Date != m_date) {
-            m_date = record->Date;
-            m_dateText = m_dates.of(record->Date);
-        }
         QStringList texts;
-        for (const AttachColumn which : columns) {
-            texts << (which == AttachColumn::Size   ? m_sizeText
-                      : which == AttachColumn::Date ? m_dateText
-                                                    : cellText(*record, which, m_locale));
+        if (record) {
+            for (const AttachColumn column : columns)
+                texts << text(*record, column);
         }
         return texts;
     }
 
 private:
-    const QLocale &m_locale;
+    QLocale m_locale;
     qint64 m_size = 0;
     QString m_sizeText;
     double m_date = 0;
     QString m_dateText;
     DateTexts m_dates;
 };
-
-} // namespace
 
 Columns csvColumns()
 {
@@ -116,25 +123,42 @@ std::optional<AttachColumn> columnNamed(const QString &name)
     return std::nullopt;
 }
 
+CsvWriter::CsvWriter(LineSink sink, const QLocale &locale)
+    : m_sink(std::move(sink)), m_columns(csvColumns()), m_rows(std::make_unique<RowTexts>(locale))
+{
+}
+
+CsvWriter::~CsvWriter() = default;
+
+void CsvWriter::writeHeadings()
+{
+    const QStringList names = headings(m_columns);
+    writeLine([&names](qsizetype i) { return names[i]; });
+}
+
+void CsvWriter::writeRows(const AttachmentList &list, int from, int to)
+{
+    for (const auto &record : list.records(from, to))
+        writeLine([&](qsizetype i) { return m_rows->text(*record, m_columns[size_t(i)]); });
+}
+
+void CsvWriter::writeLine(const std::function<QString(qsizetype)> &field)
+{
+    m_line.resize(0); // keeps the buffer, as clear() would not
+    for (qsizetype i = 0; i < qsizetype(m_columns.size()); ++i) {
+        if (i > 0)
+            m_line += QLatin1Char(',');
+        appendCsvField(m_line, field(i));
+    }
+    m_line += QLatin1String("\r\n");
+    m_sink(m_line);
+}
+
 void writeCsv(const AttachmentList &list, const LineSink &sink, const QLocale &locale)
 {
-    // One line buffer for every row: a store's table has tens of thousands of them.
-    QString line;
-    const auto write = [&](const QStringList &fields) {
-        line.clear();
-        for (qsizetype i = 0; i < fields.size(); ++i) {
-            if (i > 0)
-                line += QLatin1Char(',');
-            appendCsvField(line, fields[i]);
-        }
-        line += QLatin1String("\r\n");
-        sink(line);
-    };
-    const Columns columns = csvColumns();
-    write(headings(columns));
-    RowTexts rows(locale);
-    for (int i = 0; i < list.count(); ++i)
-        write(rows.of(list, i, columns));
+    CsvWriter csv(sink, locale);
+    csv.writeHeadings();
+    csv.writeRows(list, 0, list.count());
 }
 
 void writeAligned(const AttachmentList &list, const LineSink &sink, const QLocale &locale)

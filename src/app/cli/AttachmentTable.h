@@ -6,6 +6,7 @@
 #include <QStringList>
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -33,9 +34,34 @@ QStringList rowTexts(const AttachmentList &list, int position, const QLocale &lo
 // optional ("Attachment size", "attachment-size", "AttachmentSize").
 std::optional<AttachColumn> columnNamed(const QString &name);
 
+class RowTexts;
+
 // RFC 4180: a header line, then one line a row, CRLF line ends, the columns of
 // csvColumns(). Texts stay as they are; a field with a comma, a quote or a control is
-// quoted.
+// quoted. Rows are written as they come, so a table can be printed while it grows.
+class CsvWriter
+{
+public:
+    explicit CsvWriter(LineSink sink, const QLocale &locale = QLocale());
+    ~CsvWriter();
+    CsvWriter(const CsvWriter &) = delete;
+    CsvWriter &operator=(const CsvWriter &) = delete;
+
+    void writeHeadings();
+    // The list's rows from position from up to, not including, position to.
+    void writeRows(const AttachmentList &list, int from, int to);
+
+private:
+    // One line of the fields field(0), field(1)... of the CSV's columns.
+    void writeLine(const std::function<QString(qsizetype)> &field);
+
+    LineSink m_sink;
+    Columns m_columns;
+    QString m_line; // one buffer for every line: a store's table has tens of thousands
+    std::unique_ptr<RowTexts> m_rows;
+};
+
+// The whole list as CSV.
 void writeCsv(const AttachmentList &list, const LineSink &sink, const QLocale &locale = QLocale());
 // The columns of tableColumns() padded to their widest cell, separated by two spaces,
 // sizes aligned on the right. A cell shows controls as \xNN and at most cellWidth characters.

@@ -11,6 +11,7 @@
 
 #include <QCommandLineParser>
 #include <QEventLoop>
+#include <QTimer>
 
 namespace cli {
 
@@ -101,11 +102,20 @@ void chooseSource(TSettings &settings, const QCommandLineParser &parser,
 
 QStringList analyse(std::unique_ptr<TSettings> settings,
                     const mailstore::ApplicationFactory &stores, ConsoleHost &host,
-                    AttachmentList &list, InterruptCatcher &interrupts)
+                    AttachmentList &list, InterruptCatcher &interrupts,
+                    const std::function<void()> &rowsAdded)
 {
     QStringList unreadable;
     ConsoleStatusWindow window(&host);
     QEventLoop loop;
+    // Often enough that little is left to do when the walk ends, seldom enough to cost
+    // the walk nothing.
+    constexpr int rowsAddedInterval = 10; // ms
+    QTimer rowsTimer;
+    if (rowsAdded) {
+        QObject::connect(&rowsTimer, &QTimer::timeout, &loop, rowsAdded);
+        rowsTimer.start(rowsAddedInterval);
+    }
     interrupts.watch(&window);
     auto *worker = new TAnalyseThread(settings.release(), &window, &host, stores, &list);
     // The worker deletes itself once its run has ended: only then is the list complete.
@@ -113,6 +123,9 @@ QStringList analyse(std::unique_ptr<TSettings> settings,
     QObject::connect(worker, &TAnalyseThread::analysisEnded, &loop,
                      [&unreadable](const QStringList &lines) { unreadable = lines; });
     loop.exec();
+    rowsTimer.stop();
+    if (rowsAdded)
+        rowsAdded();
     interrupts.watch(nullptr);
     for (const QString &line : std::as_const(unreadable))
         host.printLine(line);
