@@ -3,6 +3,7 @@
 #include "mailstore/maildir/SummaryEntry.h"
 #include "support/WarningLog.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QSqlDatabase>
@@ -56,6 +57,7 @@ struct Folder
     QTemporaryDir dir;
     QString cachePath = dir.filePath(QStringLiteral("cache/summaries.sqlite"));
     QString directory = dir.filePath(QStringLiteral("Mail"));
+    qint64 madeAt = QDateTime::currentSecsSinceEpoch();
 
     Folder()
     {
@@ -87,6 +89,31 @@ struct Folder
             cache.pending()->add(directory, name, stamp,
                                  summary(name, {name + QStringLiteral(".pdf")}));
         }
+    }
+    // Dates the last change of cur/ and new/ this many seconds before the folder was made.
+    bool settle(qint64 secondsBefore)
+    {
+        const struct timespec times[2] = {{0, UTIME_OMIT}, {madeAt - secondsBefore, 0}};
+        for (const char *sub : {"/cur", "/new"}) {
+            const QByteArray path = QFile::encodeName(directory + QLatin1String(sub));
+            if (::utimensat(AT_FDCWD, path.constData(), times, 0) != 0)
+                return false;
+        }
+        return true;
+    }
+    // Every listed file checked, as a walk through the whole folder does.
+    void confirm(const QStringList &outdated = {})
+    {
+        SummaryCache cache(cachePath);
+        const auto cached = cache.folder(directory, listing());
+        for (const QString &name : outdated)
+            cache.outdated(*cached, name);
+        cache.confirm(directory, cached->listing().stamp);
+    }
+    bool trusted()
+    {
+        SummaryCache cache(cachePath);
+        return cache.folder(directory, listing())->trusted();
     }
     std::optional<mailstore::EmailSummary> find(SummaryCache &cache, const QString &name,
                                                 const FileStamp &stamp)
@@ -185,6 +212,60 @@ private Q_SLOTS:
         QVERIFY(!cached->find(QStringLiteral("2.b"), {stamp.size + 1, stamp.modifiedNs}));
         QVERIFY(!cached->find(QStringLiteral("2.b"), {stamp.size, stamp.modifiedNs + 1}));
         QVERIFY(!cached->find(QStringLiteral("3.c"), stamp));
+    }
+
+    // A folder is trusted, its entries believed without a look at their files, while its
+    // cur/ and new/ are as they were when every file was last checked; a change there, one
+    // too recent to be sure of, or a rewrite takes the trust away until the next check.
+    void folderTrustedWhileUnchanged()
+    {
+        Folder folder;
+        folder.remember({"1.a", "2.b"});
+        QVERIFY(folder.settle(3600));
+        QVERIFY(!folder.trusted());
+        folder.confirm({QStringLiteral("2.b")});
+        {
+            SummaryCache cache(folder.cachePath);
+            const auto cached = cache.folder(folder.directory, folder.listing());
+            QVERIFY(cached->trusted());
+            const auto found = cached->find(QStringLiteral("1.a"));
+            QVERIFY(found);
+            QCOMPARE(found->subject, QStringLiteral("1.a"));
+            // Outdated entries go with the confirmation, or the trust would keep them.
+            QVERIFY(!cached->holds(QStringLiteral("2.b")));
+        }
+        // Changed a moment ago: the directory's time may not move for a change to come.
+        folder.add(QStringLiteral("3.c"));
+        folder.confirm();
+        QVERIFY(!folder.trusted());
+        // Settled since, but not checked at this stamp.
+        QVERIFY(folder.settle(1800));
+        QVERIFY(!folder.trusted());
+        folder.confirm();
+        QVERIFY(folder.trusted());
+        // Only the same cur/ and new/ will do: a folder put in the place of another is not it.
+        QVERIFY(QDir(folder.directory).rename(QStringLiteral("cur"), QStringLiteral("old")));
+        QVERIFY(QDir(folder.directory).mkdir(QStringLiteral("cur")));
+        QVERIFY(folder.settle(1800));
+        QVERIFY(!folder.trusted());
+        QVERIFY(QDir(folder.directory).rmdir(QStringLiteral("cur")));
+        QVERIFY(QDir(folder.directory).rename(QStringLiteral("old"), QStringLiteral("cur")));
+        QVERIFY(folder.settle(1800));
+        QVERIFY(folder.trusted());
+        {
+            SummaryCache cache(folder.cachePath);
+            cache.replace(folder.directory, QStringLiteral("1.a"), QStringLiteral("1.d"),
+                          folder.add(QStringLiteral("1.d")), summary(QStringLiteral("x"), {}));
+        }
+        QVERIFY(folder.settle(1800));
+        QVERIFY(!folder.trusted());
+        folder.confirm();
+        QVERIFY(folder.trusted());
+        {
+            SummaryCache cache(folder.cachePath);
+            cache.forget(folder.directory, QStringLiteral("1.d"));
+        }
+        QVERIFY(!folder.trusted());
     }
 
     void hugeSummaryIsNotKept()

@@ -10,6 +10,7 @@
 #include <QRegularExpression>
 
 #include <atomic>
+#include <cstdio>
 #include <fcntl.h>
 #include <future>
 #include <random>
@@ -90,6 +91,28 @@ qsizetype cachedFiles(const QString &cachePath, const QString &directory)
         .folder(directory,
                 std::make_shared<maildir::FolderListing>(maildir::FolderListing::read(directory)))
         ->size();
+}
+
+// Whether the cache trusts the folder without a look at its files.
+bool trustedFolder(const QString &cachePath, const QString &directory)
+{
+    maildir::SummaryCache cache(cachePath);
+    return cache
+        .folder(directory,
+                std::make_shared<maildir::FolderListing>(maildir::FolderListing::read(directory)))
+        ->trusted();
+}
+
+// Dates the last change of the folder's cur/ and new/ back to a fixed time.
+bool settle(const QString &directory, qint64 seconds)
+{
+    const struct timespec times[2] = {{0, UTIME_OMIT}, {seconds, 0}};
+    for (const char *sub : {"/cur", "/new"}) {
+        const QByteArray path = QFile::encodeName(directory + QLatin1String(sub));
+        if (::utimensat(AT_FDCWD, path.constData(), times, 0) != 0)
+            return false;
+    }
+    return true;
 }
 
 mailstore::SummaryReading readingOf(const QString &subject)
@@ -177,6 +200,33 @@ private Q_SLOTS:
         QCOMPARE(namesIn(store.analyse()), QStringList{"three.docx"});
     }
 
+    // A walk through every email of a folder lets the next analyses trust the cache for it
+    // while its cur/ and new/ stay unchanged; an email renamed over with another is read.
+    void wholeWalkTrustsTheFolder()
+    {
+        MaildirFixture store;
+        store.summaryCache = store.dir.filePath(QStringLiteral("summaries.sqlite"));
+        store.add(QStringLiteral("cur/1.a:2,S"), emailWith("one.pdf"));
+        store.add(QStringLiteral("new/2.b"), emailWith("two.pdf"));
+        QVERIFY(settle(store.root, 1700000000));
+        const QStringList both{"one.pdf", "two.pdf"};
+        QCOMPARE(namesIn(store.analyse()), both);
+        QVERIFY(trustedFolder(store.summaryCache, store.root));
+        QCOMPARE(namesIn(store.analyse()), both);
+
+        const QString replacement = store.add(QStringLiteral("tmp/1.a"), emailWith("won.pdf"));
+        const QString target = store.root + QStringLiteral("/cur/1.a:2,S");
+        QCOMPARE(::rename(QFile::encodeName(replacement).constData(),
+                          QFile::encodeName(target).constData()),
+                 0);
+        QVERIFY(settle(store.root, 1700000000 + 60));
+        QVERIFY(!trustedFolder(store.summaryCache, store.root));
+        const QStringList renamed{"won.pdf", "two.pdf"};
+        QCOMPARE(namesIn(store.analyse()), renamed);
+        QVERIFY(trustedFolder(store.summaryCache, store.root));
+        QCOMPARE(namesIn(store.analyse()), renamed);
+    }
+
     // Emails rewritten by a job are known to the cache under their new names, and what the
     // next analysis lists is what reading every file lists.
     void jobRewritesKeepTheCacheTrue()
@@ -217,6 +267,7 @@ private Q_SLOTS:
         store.readers = 0;
         const TEmailThread::Records all = store.analyse();
         store.summaryCache = store.dir.filePath(QStringLiteral("summaries.sqlite"));
+        QVERIFY(settle(store.root, 1700000000));
 
         RecordingHost host;
         host.stepByStep = true;
@@ -243,6 +294,8 @@ private Q_SLOTS:
         const qsizetype read = cachedFiles(store.summaryCache, store.root);
         QVERIFY2(read >= 39 && read <= 40 + TAnalyseThread::readAhead(readers),
                  qPrintable(QString::number(read)));
+        // The emails not reached were never checked: the folder is not trusted.
+        QVERIFY(!trustedFolder(store.summaryCache, store.root));
     }
 
     void readersKeepTheOrderGiven()

@@ -86,13 +86,22 @@ mailstore::SummarySource MaildirItem::summarySource()
     const QString path = m_folder->directory + QLatin1Char('/') + m_file.relativePath;
     std::shared_ptr<PendingSummaries> pending;
     if (const auto cached = m_session->cachedFolder(*m_folder)) {
-        struct stat info = {};
-        if (cached->size() > 0 && m_session->fileStatus(*m_folder, m_file, &info) &&
-            S_ISREG(info.st_mode)) {
-            if (auto known = cached->find(m_file.uniqueName, FileStamp::of(info)))
-                return {std::move(known), {}};
-        }
         SummaryCache &cache = *m_session->summaryCache();
+        if (cached->trusted()) {
+            if (auto known = cached->find(m_file.uniqueName))
+                return {std::move(known), {}};
+        } else {
+            // This file is checked now: its entry is true, or it is read, or it goes.
+            m_session->fileChecked(*m_folder);
+            struct stat info = {};
+            if (cached->size() > 0 && m_session->fileStatus(*m_folder, m_file, &info) &&
+                S_ISREG(info.st_mode)) {
+                if (auto known = cached->find(m_file.uniqueName, FileStamp::of(info)))
+                    return {std::move(known), {}};
+            }
+            if (cached->holds(m_file.uniqueName))
+                cache.outdated(*cached, m_file.uniqueName);
+        }
         if (cache.pending()->count() >= SummaryCache::storeBatch)
             cache.store();
         pending = cache.pending();

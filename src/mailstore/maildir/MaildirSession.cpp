@@ -7,11 +7,13 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QtEndian>
 
 #include <algorithm>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 namespace maildir {
@@ -66,11 +68,59 @@ void removeLeftovers(const FolderNode &folder)
 
 } // namespace
 
+FolderStamp FolderStamp::of(const QString &directory)
+{
+    // A directory changed this recently may change again within the same tick of the
+    // file system's clock without its time moving on.
+    constexpr qint64 settleNs = 2'000'000'000;
+    FolderStamp stamp;
+    qint64 latest = 0;
+    const QByteArray base = QFile::encodeName(directory);
+    for (const char *subdirectory : {"/cur", "/new"}) {
+        struct stat info = {};
+        if (::stat((base + subdirectory).constData(), &info) != 0 || !S_ISDIR(info.st_mode))
+            return {};
+        const qint64 modified =
+            qint64(info.st_mtim.tv_sec) * 1'000'000'000 + qint64(info.st_mtim.tv_nsec);
+        const size_t at = subdirectory[1] == 'c' ? 0 : 3;
+        stamp.values[at] = qint64(info.st_dev);
+        stamp.values[at + 1] = qint64(info.st_ino);
+        stamp.values[at + 2] = modified;
+        latest = std::max(latest, modified);
+    }
+    timespec now = {};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    stamp.settled = latest < qint64(now.tv_sec) * 1'000'000'000 + now.tv_nsec - settleNs;
+    return stamp;
+}
+
+QByteArray FolderStamp::bytes() const
+{
+    QByteArray out;
+    for (const qint64 value : values) {
+        const qint64 little = qToLittleEndian(value);
+        out.append(reinterpret_cast<const char *>(&little), sizeof little);
+    }
+    return out;
+}
+
+FolderStamp FolderStamp::fromBytes(const QByteArray &bytes)
+{
+    FolderStamp stamp;
+    if (bytes.size() != qsizetype(sizeof stamp.values))
+        return stamp;
+    for (size_t i = 0; i < stamp.values.size(); ++i)
+        stamp.values[i] = qFromLittleEndian<qint64>(bytes.constData() + i * sizeof(qint64));
+    stamp.settled = true;
+    return stamp;
+}
+
 FolderListing FolderListing::read(const QString &directory)
 {
     FolderListing listing;
     if (directory.isEmpty())
         return listing;
+    listing.stamp = FolderStamp::of(directory);
     readSubdirectory(directory, "cur", listing.files, listing.skipped);
     readSubdirectory(directory, "new", listing.files, listing.skipped);
     std::sort(
@@ -159,8 +209,18 @@ std::shared_ptr<const CachedFolder> Session::cachedFolder(const FolderNode &fold
         m_cachedFolder.reset(); // one folder's rows in memory at a time
         m_cachedFolder = cache->folder(folder.directory, listing(folder));
         m_cachedNode = &folder;
+        m_filesChecked = 0;
     }
     return m_cachedFolder;
+}
+
+void Session::fileChecked(const FolderNode &folder)
+{
+    if (m_cachedNode != &folder || !m_cachedFolder)
+        return;
+    const FolderListing &checked = m_cachedFolder->listing();
+    if (++m_filesChecked == checked.files.size())
+        m_summaryCache->confirm(folder.directory, checked.stamp);
 }
 
 void Session::scan()

@@ -7,6 +7,7 @@
 #include <QHash>
 #include <QStringList>
 
+#include <array>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -26,12 +27,29 @@ struct MessageFile
     QString relativePath; // "cur/<file name>" or "new/<file name>"
 };
 
+// The device, inode and modification time of a folder's cur/ and new/. Every email
+// file added to them, removed or renamed there (a flag changed, a rewrite) changes it.
+struct FolderStamp
+{
+    std::array<qint64, 6> values{};
+    // Taken from both directories, whose last change was long enough before that a change
+    // in the same clock tick cannot have gone unseen.
+    bool settled = false;
+
+    // Taken before the directories are read.
+    static FolderStamp of(const QString &directory);
+    QByteArray bytes() const;
+    static FolderStamp fromBytes(const QByteArray &bytes); // unsettled when malformed
+    friend bool operator==(const FolderStamp &, const FolderStamp &) = default;
+};
+
 // The emails of one folder, ordered by unique name (delivery time first, in practice).
 struct FolderListing
 {
     std::vector<MessageFile> files;
     QHash<QString, int> indexOfUnique;
     std::vector<SkippedEntry> skipped; // entries of cur/ and new/ that are no email files
+    FolderStamp stamp;                 // of cur/ and new/ before they were read
 
     static FolderListing read(const QString &directory);
 };
@@ -80,6 +98,9 @@ public:
     // What the summary cache holds of the folder's files; null without a cache. The
     // folder asked for last is kept, as a walk asks for each of its emails in turn.
     std::shared_ptr<const CachedFolder> cachedFolder(const FolderNode &folder);
+    // One more of the files of the folder asked about last was checked against the cache,
+    // not trusted; when every listed file was, the cache may trust the folder from now on.
+    void fileChecked(const FolderNode &folder);
     // The status of one of the folder's email files, following a link, as stat gives it;
     // false when there is none. Looked up in the folder's cur/ or new/, kept open while
     // the same folder is asked about.
@@ -108,7 +129,8 @@ private:
     std::unique_ptr<SummaryCache> m_summaryCache;
     const FolderNode *m_cachedNode = nullptr;
     std::shared_ptr<const CachedFolder> m_cachedFolder;
-    struct OpenDirectories; // the cur/ and new/ of the folder asked about last
+    size_t m_filesChecked = 0; // of m_cachedFolder's listing
+    struct OpenDirectories;    // the cur/ and new/ of the folder asked about last
     std::unique_ptr<OpenDirectories> m_statDirectories;
 };
 

@@ -34,16 +34,34 @@ QString describe(const QSqlError &error)
 
 } // namespace
 
+const QByteArray *CachedFolder::entryOf(const QString &uniqueName) const
+{
+    if (m_known == 0)
+        return nullptr;
+    const int position = m_listing->indexOfUnique.value(uniqueName, -1);
+    if (position < 0 || m_entries[size_t(position)].isEmpty())
+        return nullptr;
+    return &m_entries[size_t(position)];
+}
+
 std::optional<mailstore::EmailSummary> CachedFolder::find(const QString &uniqueName,
                                                           const FileStamp &stamp) const
 {
-    const int position = m_listing ? m_listing->indexOfUnique.value(uniqueName, -1) : -1;
-    if (position < 0)
+    const QByteArray *entry = entryOf(uniqueName);
+    if (!entry || !(entryStamp(*entry) == stamp))
         return std::nullopt;
-    const QByteArray &entry = m_entries[size_t(position)];
-    if (entry.isEmpty() || !(entryStamp(entry) == stamp))
-        return std::nullopt;
-    return decodeEntry(entry);
+    return decodeEntry(*entry);
+}
+
+std::optional<mailstore::EmailSummary> CachedFolder::find(const QString &uniqueName) const
+{
+    const QByteArray *entry = entryOf(uniqueName);
+    return entry ? decodeEntry(*entry) : std::nullopt;
+}
+
+bool CachedFolder::holds(const QString &uniqueName) const
+{
+    return entryOf(uniqueName) != nullptr;
 }
 
 void PendingSummaries::add(const QString &directory, const QString &uniqueName,
@@ -152,7 +170,7 @@ SummaryCache::Outcome SummaryCache::connect(std::optional<QSqlError> *error)
         run(QStringLiteral("PRAGMA journal_mode=WAL"));
         run(QStringLiteral("BEGIN IMMEDIATE"));
         run(QStringLiteral("CREATE TABLE IF NOT EXISTS folders("
-                           "id INTEGER PRIMARY KEY, directory TEXT NOT NULL UNIQUE)"));
+                           "id INTEGER PRIMARY KEY, directory TEXT NOT NULL UNIQUE, stamp BLOB)"));
         run(QStringLiteral("CREATE TABLE IF NOT EXISTS emails(folder INTEGER NOT NULL, "
                            "unique_name TEXT NOT NULL, entry BLOB NOT NULL, "
                            "PRIMARY KEY(folder, unique_name)) WITHOUT ROWID"));
@@ -212,6 +230,7 @@ void SummaryCache::rebuild(const QString &why)
     close();
     m_state = State::Off;
     m_stale.clear();
+    m_confirmed.clear();
     if (m_rebuilt) {
         turnOff(QStringLiteral("it %1 again").arg(why));
         return;
@@ -278,13 +297,31 @@ std::shared_ptr<const CachedFolder>
 SummaryCache::folder(const QString &directory, std::shared_ptr<const FolderListing> listing)
 {
     auto cached = std::make_shared<CachedFolder>();
+    cached->m_listing = listing;
     if (!ready())
         return cached;
-    const std::optional<qint64> id = folderId(directory, false);
+    std::optional<qint64> id;
+    FolderStamp stamp;
+    std::optional<QSqlError> error;
+    {
+        QSqlQuery query(QSqlDatabase::database(m_connection, false));
+        query.prepare(QStringLiteral("SELECT id, stamp FROM folders WHERE directory = ?"));
+        query.addBindValue(directory);
+        if (!query.exec())
+            error = query.lastError();
+        else if (query.next()) {
+            id = query.value(0).toLongLong();
+            stamp = FolderStamp::fromBytes(query.value(1).toByteArray());
+            m_folderIds.insert(directory, *id);
+        }
+    }
+    if (error) {
+        failed(*error);
+        return cached;
+    }
     if (!id)
         return cached;
     cached->m_entries.resize(listing->files.size());
-    std::optional<QSqlError> error;
     bool damaged = false;
     std::vector<Stale> stale;
     {
@@ -317,16 +354,31 @@ SummaryCache::folder(const QString &directory, std::shared_ptr<const FolderListi
             rebuild(QStringLiteral("holds a row that fails its check"));
         else
             failed(*error);
-        return std::make_shared<CachedFolder>();
+        auto none = std::make_shared<CachedFolder>();
+        none->m_listing = std::move(listing);
+        return none;
     }
-    cached->m_listing = std::move(listing);
+    cached->m_folderId = id;
+    cached->m_trusted = stamp == cached->m_listing->stamp;
     m_stale.insert(m_stale.end(), std::make_move_iterator(stale.begin()),
                    std::make_move_iterator(stale.end()));
     return cached;
 }
 
+void SummaryCache::outdated(const CachedFolder &folder, const QString &uniqueName)
+{
+    if (folder.m_folderId)
+        m_stale.push_back({*folder.m_folderId, uniqueName});
+}
+
+void SummaryCache::confirm(const QString &directory, const FolderStamp &stamp)
+{
+    if (stamp.settled)
+        m_confirmed.push_back({directory, stamp.bytes()});
+}
+
 bool SummaryCache::write(const std::vector<PendingSummaries::Row> &rows,
-                         const std::vector<Stale> &removals)
+                         const std::vector<Stale> &removals, const std::vector<Stamping> &stampings)
 {
     QSqlDatabase db = QSqlDatabase::database(m_connection, false);
     std::optional<QSqlError> error;
@@ -360,6 +412,21 @@ bool SummaryCache::write(const std::vector<PendingSummaries::Row> &rows,
             if (!insert.exec())
                 error = insert.lastError();
         }
+        // After the rows: a folder is trusted only with every row it was confirmed with.
+        QSqlQuery stamping(db);
+        if (!error && !stampings.empty() &&
+            !stamping.prepare(QStringLiteral("UPDATE folders SET stamp = ? WHERE id = ?")))
+            error = stamping.lastError();
+        for (size_t i = 0; !error && i < stampings.size(); ++i) {
+            const std::optional<qint64> folder =
+                folderId(stampings[i].directory, !stampings[i].stamp.isNull());
+            if (!folder)
+                continue;
+            stamping.addBindValue(stampings[i].stamp);
+            stamping.addBindValue(*folder);
+            if (!stamping.exec())
+                error = stamping.lastError();
+        }
     }
     if (!error && !db.commit())
         error = db.lastError();
@@ -374,9 +441,9 @@ bool SummaryCache::write(const std::vector<PendingSummaries::Row> &rows,
 void SummaryCache::store()
 {
     std::vector<PendingSummaries::Row> rows = m_pending->take();
-    if ((rows.empty() && m_stale.empty()) || !ready())
+    if ((rows.empty() && m_stale.empty() && m_confirmed.empty()) || !ready())
         return;
-    write(rows, std::exchange(m_stale, {}));
+    write(rows, std::exchange(m_stale, {}), std::exchange(m_confirmed, {}));
 }
 
 void SummaryCache::replace(const QString &directory, const QString &oldUniqueName,
@@ -392,7 +459,8 @@ void SummaryCache::replace(const QString &directory, const QString &oldUniqueNam
         {directory, newUniqueName, encodeEntry(newUniqueName, stamp, summary)}};
     if (rows.front().entry.size() > largestEntry)
         rows.clear();
-    write(rows, removals);
+    // A rewrite renames in the folder, which changes its stamp; not trusted until checked.
+    write(rows, removals, {{directory, QByteArray()}});
 }
 
 void SummaryCache::forget(const QString &directory, const QString &uniqueName)
@@ -400,7 +468,7 @@ void SummaryCache::forget(const QString &directory, const QString &uniqueName)
     if (!ready())
         return;
     if (const auto folder = folderId(directory, false))
-        write({}, {{*folder, uniqueName}});
+        write({}, {{*folder, uniqueName}}, {{directory, QByteArray()}});
 }
 
 } // namespace maildir

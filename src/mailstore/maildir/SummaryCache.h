@@ -15,6 +15,7 @@ class QSqlError;
 namespace maildir {
 
 struct FolderListing;
+struct FolderStamp;
 
 // What the cache held of one folder's email files when it was read, beside the listing
 // it was read for. It never changes, so readings on any thread may look in it.
@@ -25,14 +26,27 @@ public:
     // had the same stamp.
     std::optional<mailstore::EmailSummary> find(const QString &uniqueName,
                                                 const FileStamp &stamp) const;
+    // The same without a stamp to compare, for a trusted folder.
+    std::optional<mailstore::EmailSummary> find(const QString &uniqueName) const;
+    // Whether the cache held an entry for the listed file, whatever its stamp.
+    bool holds(const QString &uniqueName) const;
     // How many of the listed files the cache knows.
     qsizetype size() const { return m_known; }
+    // Nothing was added to the folder's cur/ and new/, removed or renamed there since every
+    // entry of the folder was last checked against its file: as no file's content changes
+    // under its name, each entry is true without a look at its file.
+    bool trusted() const { return m_trusted; }
+    const FolderListing &listing() const { return *m_listing; }
 
 private:
     friend class SummaryCache;
+    const QByteArray *entryOf(const QString &uniqueName) const;
+
     std::shared_ptr<const FolderListing> m_listing;
     std::vector<QByteArray> m_entries; // SummaryEntry.h's, by position in the listing
     qsizetype m_known = 0;
+    std::optional<qint64> m_folderId;
+    bool m_trusted = false;
 };
 
 // Summaries read on other threads, waiting to be stored on the cache's own thread.
@@ -73,7 +87,7 @@ class SummaryCache
 public:
     // What the database holds and how emails are read into it: change it whenever either
     // changes, and databases of the old format are rebuilt.
-    static constexpr int formatVersion = 2;
+    static constexpr int formatVersion = 3;
     // When this many summaries wait, the session stores them.
     static constexpr qsizetype storeBatch = 512;
     // A larger summary (a subject of megabytes, thousands of attachments) is not kept:
@@ -94,6 +108,13 @@ public:
     // Rows of files no longer listed are removed with the next store().
     std::shared_ptr<const CachedFolder> folder(const QString &directory,
                                                std::shared_ptr<const FolderListing> listing);
+    // The folder's entry for this file no longer matches it: it goes with the next store(),
+    // unless a reading of the file has replaced it by then.
+    void outdated(const CachedFolder &folder, const QString &uniqueName);
+    // Every file of the listing was checked against the folder's entries, and those that
+    // did not match are being read or are outdated(): from the next store() on, the
+    // folder is trusted while its stamp stays the listing's.
+    void confirm(const QString &directory, const FolderStamp &stamp);
     // Where readings on other threads leave what they read.
     const std::shared_ptr<PendingSummaries> &pending() const { return m_pending; }
     // Writes the pending summaries, in one transaction.
@@ -131,7 +152,13 @@ private:
     void failed(const QSqlError &error);
     void turnOff(const QString &why);
     std::optional<qint64> folderId(const QString &directory, bool create);
-    bool write(const std::vector<PendingSummaries::Row> &rows, const std::vector<Stale> &removals);
+    struct Stamping
+    {
+        QString directory;
+        QByteArray stamp; // null: the folder is not trusted
+    };
+    bool write(const std::vector<PendingSummaries::Row> &rows, const std::vector<Stale> &removals,
+               const std::vector<Stamping> &stampings);
 
     QString m_path;
     QString m_connection;
@@ -140,6 +167,7 @@ private:
     bool m_warnedOff = false;
     std::shared_ptr<PendingSummaries> m_pending = std::make_shared<PendingSummaries>();
     std::vector<Stale> m_stale;
+    std::vector<Stamping> m_confirmed;
     QHash<QString, qint64> m_folderIds;
 };
 
