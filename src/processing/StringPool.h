@@ -17,6 +17,25 @@ public:
         return text;
     }
 
+    // The same, for a text that is mostly the very one given last time (a folder's label
+    // for each of its emails): that is known without hashing it.
+    class Recent
+    {
+    public:
+        QString pooled(StringPool &pool, const QString &text)
+        {
+            if (!(text.constData() == m_given.constData() && text.size() == m_given.size())) {
+                m_given = text; // kept, so that its memory cannot hold another text meanwhile
+                m_pooled = pool.pooled(text);
+            }
+            return m_pooled;
+        }
+
+    private:
+        QString m_given;
+        QString m_pooled;
+    };
+
 private:
     QSet<QString> m_texts;
 };

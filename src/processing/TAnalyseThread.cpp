@@ -6,12 +6,26 @@
 #include "settings/TSettings.h"
 
 #include <algorithm>
+#include <cstdio>
 
 namespace {
 
 // How many steps the walk queues per reader before it finishes the oldest: enough to keep
 // every reader busy across small emails and folder boundaries, few enough to hold little.
 constexpr size_t stepsPerReader = 16;
+
+// "Email 5 of 20 in Inbox\\", put together without a format: it is made for every email.
+QString emailStatus(int index, int count, const QString &label)
+{
+    char numbers[40];
+    const int length = std::snprintf(numbers, sizeof numbers, "%d of %d in ", index, count);
+    QString text;
+    text.reserve(6 + length + label.size());
+    text += QLatin1String("Email ");
+    text += QLatin1String(numbers, length);
+    text += label;
+    return text;
+}
 
 } // namespace
 
@@ -202,8 +216,7 @@ void TAnalyseThread::finishOldest()
 
 void TAnalyseThread::finishEmail(Step &step)
 {
-    PostStatus(
-        QStringLiteral("Email %1 of %2 in %3").arg(step.index).arg(step.count).arg(step.label));
+    PostStatus(emailStatus(step.index, step.count, step.label));
     PostProgress(int(qint64(step.index) * 100 / step.count));
     const bool readElsewhere = bool(step.reading);
     if (readElsewhere) {
@@ -226,8 +239,8 @@ void TAnalyseThread::appendRecords(const mailstore::EmailSummary &summary, Step 
         return; // no record can name the email
     }
     const QString sender = m_pool.pooled(summary.senderName);
-    const QString label = m_pool.pooled(step.label);
-    const QString storeId = m_pool.pooled(step.storeId);
+    const QString label = m_recentLabel.pooled(m_pool, step.label);
+    const QString storeId = m_recentStoreId.pooled(m_pool, step.storeId);
     const double received = qb::toAutomationDate(summary.receivedTime);
     const QStringList &names = summary.attachmentNames;
     for (int a = 1; a <= names.size() && !cancelled(); ++a) {

@@ -86,6 +86,8 @@ private:
     mailstore::ApplicationFactory m_createApplication;
     AttachmentList *m_list;
     StringPool m_pool; // senders, folders, types and store ids repeat across records
+    StringPool::Recent m_recentLabel;
+    StringPool::Recent m_recentStoreId;
     const int m_readerCount;
     std::unique_ptr<SummaryReaders> m_readers; // while the walk runs
     std::deque<Step> m_ahead;                  // steps queued and not yet done
