@@ -16,7 +16,7 @@ double toAutomationDate(const QDateTime &dateTime)
     return double(days) + local.time().msecsSinceStartOfDay() / msecsPerDay;
 }
 
-QDateTime fromAutomationDate(double days)
+ClockTime clockTimeOf(double days)
 {
     double whole = std::floor(days);
     auto msecs = qint64(std::llround((days - whole) * msecsPerDay));
@@ -24,14 +24,19 @@ QDateTime fromAutomationDate(double days)
         whole += 1;
         msecs = 0;
     }
-    const QDate date = epoch.addDays(qint64(whole));
+    return {epoch.addDays(qint64(whole)), QTime::fromMSecsSinceStartOfDay(int(msecs))};
+}
+
+QDateTime fromAutomationDate(double days)
+{
+    const ClockTime clock = clockTimeOf(days);
     // The fraction is the time on the clock, as toAutomationDate takes it, not the time
     // gone since midnight: the two differ on the days the clocks change.
-    const QDateTime onTheClock(date, QTime::fromMSecsSinceStartOfDay(int(msecs)));
+    const QDateTime onTheClock(clock.date, clock.time);
     if (onTheClock.isValid())
         return onTheClock;
     // A time the clocks skipped: the time gone since midnight is the nearest there is.
-    return QDateTime(date, QTime(0, 0)).addMSecs(msecs);
+    return QDateTime(clock.date, QTime(0, 0)).addMSecs(clock.time.msecsSinceStartOfDay());
 }
 
 } // namespace qb

@@ -80,14 +80,15 @@ DateTexts::DateTexts(const QLocale &locale) : m_locale(locale), m_timeFormat(lon
 
 QString DateTexts::of(double automationDate)
 {
-    const QDateTime when = qb::fromAutomationDate(automationDate);
-    const QDate day = when.date();
+    // The list's dates were read from clocks: the day and time they hold are shown as
+    // they are, without a look at the time zone's rules for each.
+    const auto [day, time] = qb::clockTimeOf(automationDate);
     auto known = m_days.constFind(day.toJulianDay());
     if (known == m_days.constEnd())
         known = m_days.insert(day.toJulianDay(), m_locale.toString(day, QLocale::ShortFormat));
-    if (when.time() == QTime(0, 0))
+    if (time == QTime(0, 0))
         return *known;
-    return *known + QLatin1Char(' ') + m_locale.toString(when.time(), m_timeFormat);
+    return *known + QLatin1Char(' ') + m_locale.toString(time, m_timeFormat);
 }
 
 QString columnHeading(AttachColumn column)

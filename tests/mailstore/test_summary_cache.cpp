@@ -108,7 +108,7 @@ struct Folder
         const auto cached = cache.folder(directory, listing());
         for (const QString &name : outdated)
             cache.outdated(*cached, name);
-        cache.confirm(directory, cached->listing().stamp);
+        cache.confirm(directory, cached->listingShared());
     }
     bool trusted()
     {
@@ -221,6 +221,8 @@ private Q_SLOTS:
     {
         Folder folder;
         folder.remember({"1.a", "2.b"});
+        const QByteArray pipe = QFile::encodeName(folder.directory + QStringLiteral("/new/3.fifo"));
+        QCOMPARE(::mkfifo(pipe.constData(), 0600), 0);
         QVERIFY(folder.settle(3600));
         QVERIFY(!folder.trusted());
         folder.confirm({QStringLiteral("2.b")});
@@ -233,6 +235,33 @@ private Q_SLOTS:
             QCOMPARE(found->subject, QStringLiteral("1.a"));
             // Outdated entries go with the confirmation, or the trust would keep them.
             QVERIFY(!cached->holds(QStringLiteral("2.b")));
+        }
+        {
+            // The folder's snapshot lists it as reading it does, entries and all.
+            SummaryCache cache(folder.cachePath);
+            const auto listing = folder.listing();
+            const auto snapshot = cache.trustedFolder(folder.directory, listing->stamp);
+            QVERIFY(snapshot);
+            QVERIFY(snapshot->trusted());
+            QCOMPARE(snapshot->listing().files.size(), listing->files.size());
+            for (size_t i = 0; i < listing->files.size(); ++i) {
+                QCOMPARE(snapshot->listing().files[i].uniqueName, listing->files[i].uniqueName);
+                QCOMPARE(snapshot->listing().files[i].relativePath, listing->files[i].relativePath);
+            }
+            QCOMPARE(snapshot->listing().skipped.size(), size_t(1));
+            QCOMPARE(snapshot->listing().skipped[0].path, listing->skipped[0].path);
+            QCOMPARE(snapshot->listing().skipped[0].reason, listing->skipped[0].reason);
+            QCOMPARE(snapshot->size(), 1);
+            QCOMPARE(snapshot->find(QStringLiteral("1.a"))->subject, QStringLiteral("1.a"));
+        }
+        // A damaged snapshot is not believed: the folder is listed by reading it.
+        QVERIFY(tamper(folder.cachePath,
+                       QStringLiteral("UPDATE folders SET snapshot = substr(snapshot, 1, 40) || "
+                                      "x'7f' || substr(snapshot, 42)")));
+        {
+            SummaryCache cache(folder.cachePath);
+            QVERIFY(!cache.trustedFolder(folder.directory, folder.listing()->stamp));
+            QVERIFY(cache.folder(folder.directory, folder.listing())->trusted());
         }
         // Changed a moment ago: the directory's time may not move for a change to come.
         folder.add(QStringLiteral("3.c"));

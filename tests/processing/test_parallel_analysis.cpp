@@ -93,14 +93,11 @@ qsizetype cachedFiles(const QString &cachePath, const QString &directory)
         ->size();
 }
 
-// Whether the cache trusts the folder without a look at its files.
+// Whether the cache trusts the folder, and lists it, without a look at its files.
 bool trustedFolder(const QString &cachePath, const QString &directory)
 {
     maildir::SummaryCache cache(cachePath);
-    return cache
-        .folder(directory,
-                std::make_shared<maildir::FolderListing>(maildir::FolderListing::read(directory)))
-        ->trusted();
+    return cache.trustedFolder(directory, maildir::FolderStamp::of(directory)) != nullptr;
 }
 
 // Dates the last change of the folder's cur/ and new/ back to a fixed time.
@@ -139,6 +136,18 @@ private Q_SLOTS:
     {
         MaildirFixture store;
         fillStore(store, 400);
+        // Folders left alone for long: the cache comes to trust them, and lists them itself.
+        QDirIterator folders(store.root, QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot,
+                             QDirIterator::Subdirectories);
+        QStringList maildirs{store.root};
+        while (folders.hasNext()) {
+            const QString folder = folders.next();
+            if (QFileInfo(folder).fileName() == QLatin1String("cur"))
+                maildirs << QFileInfo(folder).path();
+        }
+        QVERIFY(maildirs.size() > 3);
+        for (const QString &maildir : maildirs)
+            QVERIFY(settle(maildir, 1700000000));
         store.wholeStore = true;
         store.readers = 0;
         const Analysis expected = analyse(store);
@@ -172,6 +181,8 @@ private Q_SLOTS:
         // Every email file of the Inbox is known; the named pipe is not.
         QCOMPARE(cachedFiles(store.summaryCache, store.root),
                  qsizetype(maildir::FolderListing::read(store.root).files.size()));
+        for (const QString &maildir : maildirs)
+            QVERIFY2(trustedFolder(store.summaryCache, maildir), qPrintable(maildir));
     }
 
     // A file whose size or modification time is not what the cache knows is read again.

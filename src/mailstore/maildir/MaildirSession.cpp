@@ -207,7 +207,12 @@ std::shared_ptr<const CachedFolder> Session::cachedFolder(const FolderNode &fold
         return nullptr;
     if (m_cachedNode != &folder || !m_cachedFolder) {
         m_cachedFolder.reset(); // one folder's rows in memory at a time
-        m_cachedFolder = cache->folder(folder.directory, listing(folder));
+        const std::shared_ptr<const FolderListing> listed = listing(folder);
+        // The listing may have come with the folder's snapshot.
+        m_cachedFolder = m_trustedFolder && &m_trustedFolder->listing() == listed.get()
+                             ? m_trustedFolder
+                             : cache->folder(folder.directory, listed);
+        m_trustedFolder.reset();
         m_cachedNode = &folder;
         m_filesChecked = 0;
     }
@@ -218,9 +223,8 @@ void Session::fileChecked(const FolderNode &folder)
 {
     if (m_cachedNode != &folder || !m_cachedFolder)
         return;
-    const FolderListing &checked = m_cachedFolder->listing();
-    if (++m_filesChecked == checked.files.size())
-        m_summaryCache->confirm(folder.directory, checked.stamp);
+    if (++m_filesChecked == m_cachedFolder->listing().files.size())
+        m_summaryCache->confirm(folder.directory, m_cachedFolder->listingShared());
 }
 
 void Session::scan()
@@ -268,7 +272,16 @@ std::shared_ptr<const FolderListing> Session::listing(const FolderNode &folder, 
     auto cached = m_listings.constFind(&folder);
     if (cached != m_listings.cend() && !refresh)
         return *cached;
-    auto listing = std::make_shared<FolderListing>(FolderListing::read(folder.directory));
+    std::shared_ptr<const FolderListing> listing;
+    SummaryCache *cache = refresh || folder.directory.isEmpty() ? nullptr : summaryCache();
+    if (cache) {
+        // A folder unchanged since the cache last checked it all is listed from there.
+        m_trustedFolder = cache->trustedFolder(folder.directory, FolderStamp::of(folder.directory));
+        if (m_trustedFolder)
+            listing = m_trustedFolder->listingShared();
+    }
+    if (!listing)
+        listing = std::make_shared<FolderListing>(FolderListing::read(folder.directory));
     m_listings.insert(&folder, listing);
     return listing;
 }

@@ -129,8 +129,9 @@ private:
     std::unique_ptr<SummaryCache> m_summaryCache;
     const FolderNode *m_cachedNode = nullptr;
     std::shared_ptr<const CachedFolder> m_cachedFolder;
-    size_t m_filesChecked = 0; // of m_cachedFolder's listing
-    struct OpenDirectories;    // the cur/ and new/ of the folder asked about last
+    std::shared_ptr<const CachedFolder> m_trustedFolder; // came with the listing read last
+    size_t m_filesChecked = 0;                           // of m_cachedFolder's listing
+    struct OpenDirectories; // the cur/ and new/ of the folder asked about last
     std::unique_ptr<OpenDirectories> m_statDirectories;
 };
 

@@ -1,5 +1,6 @@
 #include "SummaryCache.h"
 
+#include "FolderSnapshot.h"
 #include "MaildirSession.h"
 #include "SummaryEntry.h"
 
@@ -9,6 +10,8 @@
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
+
+#include <algorithm>
 
 namespace maildir {
 
@@ -103,6 +106,7 @@ SummaryCache::SummaryCache(QString path)
 SummaryCache::~SummaryCache()
 {
     store();
+    writeSnapshots();
     close();
 }
 
@@ -170,7 +174,8 @@ SummaryCache::Outcome SummaryCache::connect(std::optional<QSqlError> *error)
         run(QStringLiteral("PRAGMA journal_mode=WAL"));
         run(QStringLiteral("BEGIN IMMEDIATE"));
         run(QStringLiteral("CREATE TABLE IF NOT EXISTS folders("
-                           "id INTEGER PRIMARY KEY, directory TEXT NOT NULL UNIQUE, stamp BLOB)"));
+                           "id INTEGER PRIMARY KEY, directory TEXT NOT NULL UNIQUE, stamp BLOB, "
+                           "snapshot BLOB)"));
         run(QStringLiteral("CREATE TABLE IF NOT EXISTS emails(folder INTEGER NOT NULL, "
                            "unique_name TEXT NOT NULL, entry BLOB NOT NULL, "
                            "PRIMARY KEY(folder, unique_name)) WITHOUT ROWID"));
@@ -293,6 +298,40 @@ std::optional<qint64> SummaryCache::folderId(const QString &directory, bool crea
     return id;
 }
 
+std::shared_ptr<const CachedFolder> SummaryCache::trustedFolder(const QString &directory,
+                                                                const FolderStamp &stamp)
+{
+    if (!stamp.settled || !ready())
+        return nullptr;
+    std::optional<FolderSnapshot> snapshot;
+    qint64 id = 0;
+    {
+        QSqlQuery query(QSqlDatabase::database(m_connection, false));
+        query.setForwardOnly(true);
+        query.prepare(
+            QStringLiteral("SELECT id, stamp, snapshot FROM folders WHERE directory = ?"));
+        query.addBindValue(directory);
+        if (!query.exec() || !query.next())
+            return nullptr; // a failure is met again, and handled, by folder()
+        id = query.value(0).toLongLong();
+        if (!(FolderStamp::fromBytes(query.value(1).toByteArray()) == stamp))
+            return nullptr;
+        snapshot = decodeSnapshot(query.value(2).toByteArray(), stamp);
+    }
+    if (!snapshot)
+        return nullptr; // none taken, or damaged: the folder is read and checked again
+    auto cached = std::make_shared<CachedFolder>();
+    cached->m_listing = std::move(snapshot->listing);
+    cached->m_entries = std::move(snapshot->entries);
+    cached->m_snapshot = std::move(snapshot->bytes);
+    cached->m_known = std::count_if(cached->m_entries.cbegin(), cached->m_entries.cend(),
+                                    [](const QByteArray &entry) { return !entry.isEmpty(); });
+    cached->m_folderId = id;
+    cached->m_trusted = true;
+    m_folderIds.insert(directory, id);
+    return cached;
+}
+
 std::shared_ptr<const CachedFolder>
 SummaryCache::folder(const QString &directory, std::shared_ptr<const FolderListing> listing)
 {
@@ -371,14 +410,68 @@ void SummaryCache::outdated(const CachedFolder &folder, const QString &uniqueNam
         m_stale.push_back({*folder.m_folderId, uniqueName});
 }
 
-void SummaryCache::confirm(const QString &directory, const FolderStamp &stamp)
+void SummaryCache::confirm(const QString &directory, std::shared_ptr<const FolderListing> listing)
 {
-    if (stamp.settled)
-        m_confirmed.push_back({directory, stamp.bytes()});
+    if (listing->stamp.settled)
+        m_confirmed.push_back({directory, std::move(listing)});
+}
+
+void SummaryCache::writeSnapshots()
+{
+    const std::vector<Confirmed> confirmed = std::exchange(m_confirmed, {});
+    if (confirmed.empty() || !ready())
+        return;
+    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+    std::optional<QSqlError> error;
+    if (!db.transaction())
+        error = db.lastError();
+    {
+        QSqlQuery rows(db);
+        QSqlQuery update(db);
+        rows.setForwardOnly(true);
+        if (!error && !(rows.prepare(QStringLiteral(
+                            "SELECT unique_name, entry FROM emails WHERE folder = ?")) &&
+                        update.prepare(QStringLiteral(
+                            "UPDATE folders SET stamp = ?, snapshot = ? WHERE id = ?"))))
+            error = rows.lastError().isValid() ? rows.lastError() : update.lastError();
+        for (size_t i = 0; !error && i < confirmed.size(); ++i) {
+            const FolderListing &listing = *confirmed[i].listing;
+            const std::optional<qint64> folder = folderId(confirmed[i].directory, true);
+            if (!folder) {
+                error = db.lastError();
+                break;
+            }
+            std::vector<QByteArray> entries(listing.files.size());
+            rows.addBindValue(*folder);
+            if (!rows.exec()) {
+                error = rows.lastError();
+                break;
+            }
+            while (rows.next()) {
+                const QString uniqueName = rows.value(0).toString();
+                const int position = listing.indexOfUnique.value(uniqueName, -1);
+                QByteArray entry = rows.value(1).toByteArray();
+                if (position >= 0 && entryHolds(uniqueName, entry))
+                    entries[size_t(position)] = std::move(entry);
+            }
+            update.addBindValue(listing.stamp.bytes());
+            update.addBindValue(encodeSnapshot(listing, entries));
+            update.addBindValue(*folder);
+            if (!update.exec())
+                error = update.lastError();
+        }
+    }
+    if (!error && !db.commit())
+        error = db.lastError();
+    if (!error)
+        return;
+    db.rollback();
+    db = QSqlDatabase();
+    failed(*error);
 }
 
 bool SummaryCache::write(const std::vector<PendingSummaries::Row> &rows,
-                         const std::vector<Stale> &removals, const std::vector<Stamping> &stampings)
+                         const std::vector<Stale> &removals, const QStringList &distrusted)
 {
     QSqlDatabase db = QSqlDatabase::database(m_connection, false);
     std::optional<QSqlError> error;
@@ -412,20 +505,18 @@ bool SummaryCache::write(const std::vector<PendingSummaries::Row> &rows,
             if (!insert.exec())
                 error = insert.lastError();
         }
-        // After the rows: a folder is trusted only with every row it was confirmed with.
-        QSqlQuery stamping(db);
-        if (!error && !stampings.empty() &&
-            !stamping.prepare(QStringLiteral("UPDATE folders SET stamp = ? WHERE id = ?")))
-            error = stamping.lastError();
-        for (size_t i = 0; !error && i < stampings.size(); ++i) {
-            const std::optional<qint64> folder =
-                folderId(stampings[i].directory, !stampings[i].stamp.isNull());
+        QSqlQuery distrust(db);
+        if (!error && !distrusted.isEmpty() &&
+            !distrust.prepare(
+                QStringLiteral("UPDATE folders SET stamp = NULL, snapshot = NULL WHERE id = ?")))
+            error = distrust.lastError();
+        for (qsizetype i = 0; !error && i < distrusted.size(); ++i) {
+            const std::optional<qint64> folder = folderId(distrusted[i], false);
             if (!folder)
                 continue;
-            stamping.addBindValue(stampings[i].stamp);
-            stamping.addBindValue(*folder);
-            if (!stamping.exec())
-                error = stamping.lastError();
+            distrust.addBindValue(*folder);
+            if (!distrust.exec())
+                error = distrust.lastError();
         }
     }
     if (!error && !db.commit())
@@ -441,9 +532,9 @@ bool SummaryCache::write(const std::vector<PendingSummaries::Row> &rows,
 void SummaryCache::store()
 {
     std::vector<PendingSummaries::Row> rows = m_pending->take();
-    if ((rows.empty() && m_stale.empty() && m_confirmed.empty()) || !ready())
+    if ((rows.empty() && m_stale.empty()) || !ready())
         return;
-    write(rows, std::exchange(m_stale, {}), std::exchange(m_confirmed, {}));
+    write(rows, std::exchange(m_stale, {}));
 }
 
 void SummaryCache::replace(const QString &directory, const QString &oldUniqueName,
@@ -460,7 +551,7 @@ void SummaryCache::replace(const QString &directory, const QString &oldUniqueNam
     if (rows.front().entry.size() > largestEntry)
         rows.clear();
     // A rewrite renames in the folder, which changes its stamp; not trusted until checked.
-    write(rows, removals, {{directory, QByteArray()}});
+    write(rows, removals, {directory});
 }
 
 void SummaryCache::forget(const QString &directory, const QString &uniqueName)
@@ -468,7 +559,7 @@ void SummaryCache::forget(const QString &directory, const QString &uniqueName)
     if (!ready())
         return;
     if (const auto folder = folderId(directory, false))
-        write({}, {{*folder, uniqueName}}, {{directory, QByteArray()}});
+        write({}, {{*folder, uniqueName}}, {directory});
 }
 
 } // namespace maildir

@@ -37,6 +37,7 @@ public:
     // under its name, each entry is true without a look at its file.
     bool trusted() const { return m_trusted; }
     const FolderListing &listing() const { return *m_listing; }
+    const std::shared_ptr<const FolderListing> &listingShared() const { return m_listing; }
 
 private:
     friend class SummaryCache;
@@ -44,6 +45,7 @@ private:
 
     std::shared_ptr<const FolderListing> m_listing;
     std::vector<QByteArray> m_entries; // SummaryEntry.h's, by position in the listing
+    QByteArray m_snapshot;             // the memory of m_entries, when they came in one
     qsizetype m_known = 0;
     std::optional<qint64> m_folderId;
     bool m_trusted = false;
@@ -99,11 +101,15 @@ public:
 
     // Opens the database at path when first needed, creating it and its folder.
     explicit SummaryCache(QString path);
-    // Stores what is pending.
+    // Stores what is pending, and the snapshots of the folders confirmed.
     ~SummaryCache();
     SummaryCache(const SummaryCache &) = delete;
     SummaryCache &operator=(const SummaryCache &) = delete;
 
+    // A folder trusted, with its listing, when its snapshot was taken at this stamp of
+    // its cur/ and new/: null otherwise. Then the directories need not be read.
+    std::shared_ptr<const CachedFolder> trustedFolder(const QString &directory,
+                                                      const FolderStamp &stamp);
     // What the cache holds of the files listed in listing, a listing of directory.
     // Rows of files no longer listed are removed with the next store().
     std::shared_ptr<const CachedFolder> folder(const QString &directory,
@@ -112,9 +118,9 @@ public:
     // unless a reading of the file has replaced it by then.
     void outdated(const CachedFolder &folder, const QString &uniqueName);
     // Every file of the listing was checked against the folder's entries, and those that
-    // did not match are being read or are outdated(): from the next store() on, the
-    // folder is trusted while its stamp stays the listing's.
-    void confirm(const QString &directory, const FolderStamp &stamp);
+    // did not match are being read or are outdated(): once the readings are stored, when
+    // the cache closes, the folder is trusted while its stamp stays the listing's.
+    void confirm(const QString &directory, std::shared_ptr<const FolderListing> listing);
     // Where readings on other threads leave what they read.
     const std::shared_ptr<PendingSummaries> &pending() const { return m_pending; }
     // Writes the pending summaries, in one transaction.
@@ -152,13 +158,16 @@ private:
     void failed(const QSqlError &error);
     void turnOff(const QString &why);
     std::optional<qint64> folderId(const QString &directory, bool create);
-    struct Stamping
+    struct Confirmed
     {
         QString directory;
-        QByteArray stamp; // null: the folder is not trusted
+        std::shared_ptr<const FolderListing> listing;
     };
+    // Writes the rows after the removals; the folders of distrusted are no longer trusted.
     bool write(const std::vector<PendingSummaries::Row> &rows, const std::vector<Stale> &removals,
-               const std::vector<Stamping> &stampings);
+               const QStringList &distrusted = {});
+    // Takes a snapshot of each confirmed folder from its rows, and trusts it.
+    void writeSnapshots();
 
     QString m_path;
     QString m_connection;
@@ -167,7 +176,7 @@ private:
     bool m_warnedOff = false;
     std::shared_ptr<PendingSummaries> m_pending = std::make_shared<PendingSummaries>();
     std::vector<Stale> m_stale;
-    std::vector<Stamping> m_confirmed;
+    std::vector<Confirmed> m_confirmed;
     QHash<QString, qint64> m_folderIds;
 };
 
