@@ -411,6 +411,35 @@ private Q_SLOTS:
     }
 
     // Where no database can be kept, the cache does nothing, after one warning.
+    // The walk's rows are written on another thread; a failure there is not lost. It turns
+    // the cache off with one warning, and a folder then is never trusted on what was not
+    // written.
+    void failedBackgroundWriteTurnsTheCacheOff()
+    {
+        Folder folder;
+        folder.remember({"1.a"});
+        QVERIFY(folder.settle(3600));
+        QVERIFY(tamper(folder.cachePath,
+                       QStringLiteral("CREATE TRIGGER refuse BEFORE INSERT ON emails "
+                                      "BEGIN SELECT RAISE(FAIL, 'no room left'); END")));
+        WarningLog warnings;
+        {
+            SummaryCache cache(folder.cachePath);
+            const auto cached = cache.folder(folder.directory, folder.listing());
+            QCOMPARE(cached->size(), 1);
+            cache.pending()->add(folder.directory, QStringLiteral("2.b"),
+                                 folder.add(QStringLiteral("2.b")),
+                                 summary(QStringLiteral("b"), {}));
+            cache.store();
+            QVERIFY(folder.settle(3600));
+            cache.confirm(folder.directory, folder.listing());
+        }
+        QCOMPARE(warnings.lines().size(), 1);
+        QVERIFY2(warnings.lines().first().contains(QLatin1String("cannot be used (no room left")),
+                 qPrintable(warnings.lines().first()));
+        QVERIFY(!folder.trusted());
+    }
+
     void unusableCacheStandsAside()
     {
         Folder folder;

@@ -1,5 +1,6 @@
 #include "SummaryCache.h"
 
+#include "BackgroundRowWriter.h"
 #include "FolderSnapshot.h"
 #include "MaildirSession.h"
 #include "SummaryEntry.h"
@@ -106,7 +107,8 @@ SummaryCache::SummaryCache(QString path)
 SummaryCache::~SummaryCache()
 {
     store();
-    writeSnapshots();
+    if (drainWriter())
+        writeSnapshots();
     close();
 }
 
@@ -220,7 +222,8 @@ void SummaryCache::removeFoldersGone()
 
 void SummaryCache::close()
 {
-    m_folderIds.clear();
+    m_background.reset();
+    m_rows.forgetIds();
     if (!QSqlDatabase::contains(m_connection))
         return;
     {
@@ -273,31 +276,6 @@ void SummaryCache::turnOff(const QString &why)
              qPrintable(m_path), qPrintable(why));
 }
 
-std::optional<qint64> SummaryCache::folderId(const QString &directory, bool create)
-{
-    const auto known = m_folderIds.constFind(directory);
-    if (known != m_folderIds.cend())
-        return *known;
-    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
-    QSqlQuery query(db);
-    query.prepare(QStringLiteral("SELECT id FROM folders WHERE directory = ?"));
-    query.addBindValue(directory);
-    if (query.exec() && query.next()) {
-        const qint64 id = query.value(0).toLongLong();
-        m_folderIds.insert(directory, id);
-        return id;
-    }
-    if (!create)
-        return std::nullopt;
-    query.prepare(QStringLiteral("INSERT INTO folders(directory) VALUES(?)"));
-    query.addBindValue(directory);
-    if (!query.exec())
-        return std::nullopt;
-    const qint64 id = query.lastInsertId().toLongLong();
-    m_folderIds.insert(directory, id);
-    return id;
-}
-
 std::shared_ptr<const CachedFolder> SummaryCache::trustedFolder(const QString &directory,
                                                                 const FolderStamp &stamp)
 {
@@ -328,7 +306,7 @@ std::shared_ptr<const CachedFolder> SummaryCache::trustedFolder(const QString &d
                                     [](const QByteArray &entry) { return !entry.isEmpty(); });
     cached->m_folderId = id;
     cached->m_trusted = true;
-    m_folderIds.insert(directory, id);
+    m_rows.rememberId(directory, id);
     return cached;
 }
 
@@ -351,7 +329,7 @@ SummaryCache::folder(const QString &directory, std::shared_ptr<const FolderListi
         else if (query.next()) {
             id = query.value(0).toLongLong();
             stamp = FolderStamp::fromBytes(query.value(1).toByteArray());
-            m_folderIds.insert(directory, *id);
+            m_rows.rememberId(directory, *id);
         }
     }
     if (error) {
@@ -362,7 +340,7 @@ SummaryCache::folder(const QString &directory, std::shared_ptr<const FolderListi
         return cached;
     cached->m_entries.resize(listing->files.size());
     bool damaged = false;
-    std::vector<Stale> stale;
+    std::vector<StaleRow> stale;
     {
         QSqlQuery query(QSqlDatabase::database(m_connection, false));
         query.setForwardOnly(true);
@@ -436,7 +414,7 @@ void SummaryCache::writeSnapshots()
             error = rows.lastError().isValid() ? rows.lastError() : update.lastError();
         for (size_t i = 0; !error && i < confirmed.size(); ++i) {
             const FolderListing &listing = *confirmed[i].listing;
-            const std::optional<qint64> folder = folderId(confirmed[i].directory, true);
+            const std::optional<qint64> folder = m_rows.folderId(confirmed[i].directory, true);
             if (!folder) {
                 error = db.lastError();
                 break;
@@ -470,71 +448,36 @@ void SummaryCache::writeSnapshots()
     failed(*error);
 }
 
-bool SummaryCache::write(const std::vector<PendingSummaries::Row> &rows,
-                         const std::vector<Stale> &removals, const QStringList &distrusted)
+bool SummaryCache::write(const std::vector<SummaryRow> &rows, const std::vector<StaleRow> &removals,
+                         const QStringList &distrusted)
 {
-    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
-    std::optional<QSqlError> error;
-    if (!db.transaction())
-        error = db.lastError();
-    {
-        QSqlQuery remove(db);
-        QSqlQuery insert(db);
-        if (!error &&
-            !(remove.prepare(
-                  QStringLiteral("DELETE FROM emails WHERE folder = ? AND unique_name = ?")) &&
-              insert.prepare(QStringLiteral(
-                  "INSERT OR REPLACE INTO emails(folder, unique_name, entry) VALUES(?, ?, ?)"))))
-            error = remove.lastError().isValid() ? remove.lastError() : insert.lastError();
-        for (size_t i = 0; !error && i < removals.size(); ++i) {
-            remove.addBindValue(removals[i].folder);
-            remove.addBindValue(removals[i].uniqueName);
-            if (!remove.exec())
-                error = remove.lastError();
-        }
-        for (size_t i = 0; !error && i < rows.size(); ++i) {
-            const PendingSummaries::Row &row = rows[i];
-            const std::optional<qint64> folder = folderId(row.directory, true);
-            if (!folder) {
-                error = db.lastError();
-                break;
-            }
-            insert.addBindValue(*folder);
-            insert.addBindValue(row.uniqueName);
-            insert.addBindValue(row.entry);
-            if (!insert.exec())
-                error = insert.lastError();
-        }
-        QSqlQuery distrust(db);
-        if (!error && !distrusted.isEmpty() &&
-            !distrust.prepare(
-                QStringLiteral("UPDATE folders SET stamp = NULL, snapshot = NULL WHERE id = ?")))
-            error = distrust.lastError();
-        for (qsizetype i = 0; !error && i < distrusted.size(); ++i) {
-            const std::optional<qint64> folder = folderId(distrusted[i], false);
-            if (!folder)
-                continue;
-            distrust.addBindValue(*folder);
-            if (!distrust.exec())
-                error = distrust.lastError();
-        }
-    }
-    if (!error && !db.commit())
-        error = db.lastError();
-    if (!error)
+    if (!drainWriter())
+        return false;
+    const std::optional<QSqlError> error = m_rows.write(rows, removals, distrusted);
+    if (error)
+        failed(*error);
+    return !error;
+}
+
+bool SummaryCache::drainWriter()
+{
+    if (!m_background)
         return true;
-    db.rollback();
-    db = QSqlDatabase();
-    failed(*error);
-    return false;
+    const std::optional<QSqlError> error = m_background->finish();
+    m_background.reset();
+    if (error)
+        failed(*error);
+    return !error;
 }
 
 void SummaryCache::store()
 {
-    std::vector<PendingSummaries::Row> rows = m_pending->take();
+    std::vector<SummaryRow> rows = m_pending->take();
     if ((rows.empty() && m_stale.empty()) || !ready())
         return;
-    write(rows, std::exchange(m_stale, {}));
+    if (!m_background)
+        m_background = std::make_unique<BackgroundRowWriter>(m_path);
+    m_background->write(std::move(rows), std::exchange(m_stale, {}));
 }
 
 void SummaryCache::replace(const QString &directory, const QString &oldUniqueName,
@@ -543,10 +486,10 @@ void SummaryCache::replace(const QString &directory, const QString &oldUniqueNam
 {
     if (!ready())
         return;
-    std::vector<Stale> removals;
-    if (const auto folder = folderId(directory, false))
+    std::vector<StaleRow> removals;
+    if (const auto folder = m_rows.folderId(directory, false))
         removals.push_back({*folder, oldUniqueName});
-    std::vector<PendingSummaries::Row> rows{
+    std::vector<SummaryRow> rows{
         {directory, newUniqueName, encodeEntry(newUniqueName, stamp, summary)}};
     if (rows.front().entry.size() > largestEntry)
         rows.clear();
@@ -558,7 +501,7 @@ void SummaryCache::forget(const QString &directory, const QString &uniqueName)
 {
     if (!ready())
         return;
-    if (const auto folder = folderId(directory, false))
+    if (const auto folder = m_rows.folderId(directory, false))
         write({}, {{*folder, uniqueName}}, {directory});
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "SummaryReading.h"
+#include "SummaryWriting.h"
 
 #include <QHash>
 #include <QString>
@@ -14,6 +15,7 @@ class QSqlError;
 
 namespace maildir {
 
+class BackgroundRowWriter;
 struct FolderListing;
 struct FolderStamp;
 
@@ -55,12 +57,7 @@ private:
 class PendingSummaries
 {
 public:
-    struct Row
-    {
-        QString directory;
-        QString uniqueName;
-        QByteArray entry; // SummaryEntry.h's
-    };
+    using Row = SummaryRow;
 
     // Safe on any thread.
     void add(const QString &directory, const QString &uniqueName, const FileStamp &stamp,
@@ -137,12 +134,6 @@ public:
 private:
     enum class State { Unopened, Open, Off };
     enum class Outcome { Open, Foreign, Failed };
-    struct Stale
-    {
-        qint64 folder;
-        QString uniqueName;
-    };
-
     // Opens the database when first needed; true while it can be used.
     bool ready();
     void open();
@@ -157,14 +148,16 @@ private:
     // corrupt database, else turns the cache off.
     void failed(const QSqlError &error);
     void turnOff(const QString &why);
-    std::optional<qint64> folderId(const QString &directory, bool create);
+    // Waits for the rows being written in the background; false when that failed, and
+    // the cache was rebuilt or turned off.
+    bool drainWriter();
     struct Confirmed
     {
         QString directory;
         std::shared_ptr<const FolderListing> listing;
     };
     // Writes the rows after the removals; the folders of distrusted are no longer trusted.
-    bool write(const std::vector<PendingSummaries::Row> &rows, const std::vector<Stale> &removals,
+    bool write(const std::vector<SummaryRow> &rows, const std::vector<StaleRow> &removals,
                const QStringList &distrusted = {});
     // Takes a snapshot of each confirmed folder from its rows, and trusts it.
     void writeSnapshots();
@@ -175,9 +168,10 @@ private:
     bool m_rebuilt = false;
     bool m_warnedOff = false;
     std::shared_ptr<PendingSummaries> m_pending = std::make_shared<PendingSummaries>();
-    std::vector<Stale> m_stale;
+    std::vector<StaleRow> m_stale;
     std::vector<Confirmed> m_confirmed;
-    QHash<QString, qint64> m_folderIds;
+    RowWriter m_rows{m_connection};
+    std::unique_ptr<BackgroundRowWriter> m_background; // the walk's batches, when there are some
 };
 
 } // namespace maildir
