@@ -118,7 +118,7 @@ struct Folder
     std::optional<mailstore::EmailSummary> find(SummaryCache &cache, const QString &name,
                                                 const FileStamp &stamp)
     {
-        return cache.folder(directory, listing())->find(name, stamp);
+        return cache.folder(directory, listing())->find({name, QString()}, stamp);
     }
 };
 
@@ -204,14 +204,19 @@ private Q_SLOTS:
         const auto cached = cache.folder(folder.directory, folder.listing());
         QCOMPARE(cached->size(), 2);
         const FileStamp stamp = stampOf(folder.directory + QStringLiteral("/cur/2.b"));
-        const auto found = cached->find(QStringLiteral("2.b"), stamp);
+        const auto found = cached->find({QStringLiteral("2.b"), QString()}, stamp);
         QVERIFY(found);
         QCOMPARE(textsOf(*found), textsOf(summary(QStringLiteral("2.b"), {"2.b.pdf"})));
         QCOMPARE(found->size, stamp.size);
         // The same name with another size or time is another file.
-        QVERIFY(!cached->find(QStringLiteral("2.b"), {stamp.size + 1, stamp.modifiedNs}));
-        QVERIFY(!cached->find(QStringLiteral("2.b"), {stamp.size, stamp.modifiedNs + 1}));
-        QVERIFY(!cached->find(QStringLiteral("3.c"), stamp));
+        QVERIFY(
+            !cached->find({QStringLiteral("2.b"), QString()}, {stamp.size + 1, stamp.modifiedNs}));
+        QVERIFY(
+            !cached->find({QStringLiteral("2.b"), QString()}, {stamp.size, stamp.modifiedNs + 1}));
+        QVERIFY(!cached->find({QStringLiteral("3.c"), QString()}, stamp));
+        // A file is found by its name, wherever another listing placed it.
+        const MessageFile misplaced{QStringLiteral("2.b"), QString(), 0};
+        QCOMPARE(cached->find(misplaced, stamp)->subject, QStringLiteral("2.b"));
     }
 
     // A folder is trusted, its entries believed without a look at their files, while its
@@ -230,11 +235,11 @@ private Q_SLOTS:
             SummaryCache cache(folder.cachePath);
             const auto cached = cache.folder(folder.directory, folder.listing());
             QVERIFY(cached->trusted());
-            const auto found = cached->find(QStringLiteral("1.a"));
+            const auto found = cached->find({QStringLiteral("1.a"), QString()});
             QVERIFY(found);
             QCOMPARE(found->subject, QStringLiteral("1.a"));
             // Outdated entries go with the confirmation, or the trust would keep them.
-            QVERIFY(!cached->holds(QStringLiteral("2.b")));
+            QVERIFY(!cached->holds({QStringLiteral("2.b"), QString()}));
         }
         {
             // The folder's snapshot lists it as reading it does, entries and all.
@@ -252,7 +257,8 @@ private Q_SLOTS:
             QCOMPARE(snapshot->listing().skipped[0].path, listing->skipped[0].path);
             QCOMPARE(snapshot->listing().skipped[0].reason, listing->skipped[0].reason);
             QCOMPARE(snapshot->size(), 1);
-            QCOMPARE(snapshot->find(QStringLiteral("1.a"))->subject, QStringLiteral("1.a"));
+            QCOMPARE(snapshot->find({QStringLiteral("1.a"), QString()})->subject,
+                     QStringLiteral("1.a"));
         }
         // A damaged snapshot is not believed: the folder is listed by reading it.
         QVERIFY(tamper(folder.cachePath,

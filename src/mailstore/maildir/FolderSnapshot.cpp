@@ -62,7 +62,7 @@ std::optional<FolderSnapshot> decodeSnapshot(const QByteArray &bytes, const Fold
         if (!entry)
             return std::nullopt;
         listing->indexOfUnique.insert(*uniqueName, int(i));
-        listing->files.push_back({std::move(*uniqueName), std::move(*relativePath)});
+        listing->files.push_back({std::move(*uniqueName), std::move(*relativePath), int(i)});
         snapshot.entries.push_back(std::move(*entry));
     }
     const auto skipped = reader.number();

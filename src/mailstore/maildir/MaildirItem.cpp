@@ -88,7 +88,7 @@ mailstore::SummarySource MaildirItem::summarySource()
     if (const auto cached = m_session->cachedFolder(*m_folder)) {
         SummaryCache &cache = *m_session->summaryCache();
         if (cached->trusted()) {
-            if (auto known = cached->find(m_file.uniqueName))
+            if (auto known = cached->find(m_file))
                 return {std::move(known), {}};
         } else {
             // This file is checked now: its entry is true, or it is read, or it goes.
@@ -96,10 +96,10 @@ mailstore::SummarySource MaildirItem::summarySource()
             struct stat info = {};
             if (cached->size() > 0 && m_session->fileStatus(*m_folder, m_file, &info) &&
                 S_ISREG(info.st_mode)) {
-                if (auto known = cached->find(m_file.uniqueName, FileStamp::of(info)))
+                if (auto known = cached->find(m_file, FileStamp::of(info)))
                     return {std::move(known), {}};
             }
-            if (cached->holds(m_file.uniqueName))
+            if (cached->holds(m_file))
                 cache.outdated(*cached, m_file.uniqueName);
         }
         if (cache.pending()->count() >= SummaryCache::storeBatch)

@@ -76,13 +76,14 @@ FolderStamp FolderStamp::of(const QString &directory)
     FolderStamp stamp;
     qint64 latest = 0;
     const QByteArray base = QFile::encodeName(directory);
-    for (const char *subdirectory : {"/cur", "/new"}) {
+    const char *const subdirectories[] = {"/cur", "/new"};
+    for (size_t i = 0; i < std::size(subdirectories); ++i) {
         struct stat info = {};
-        if (::stat((base + subdirectory).constData(), &info) != 0 || !S_ISDIR(info.st_mode))
+        if (::stat((base + subdirectories[i]).constData(), &info) != 0 || !S_ISDIR(info.st_mode))
             return {};
         const qint64 modified =
             qint64(info.st_mtim.tv_sec) * 1'000'000'000 + qint64(info.st_mtim.tv_nsec);
-        const size_t at = subdirectory[1] == 'c' ? 0 : 3;
+        const size_t at = 3 * i;
         stamp.values[at] = qint64(info.st_dev);
         stamp.values[at + 1] = qint64(info.st_ino);
         stamp.values[at + 2] = modified;
@@ -126,8 +127,10 @@ FolderListing FolderListing::read(const QString &directory)
     std::sort(
         listing.files.begin(), listing.files.end(),
         [](const MessageFile &a, const MessageFile &b) { return a.uniqueName < b.uniqueName; });
-    for (int i = 0; i < int(listing.files.size()); ++i)
+    for (int i = 0; i < int(listing.files.size()); ++i) {
+        listing.files[size_t(i)].position = i;
         listing.indexOfUnique.insert(listing.files[size_t(i)].uniqueName, i);
+    }
     return listing;
 }
 

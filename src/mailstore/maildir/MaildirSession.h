@@ -25,6 +25,7 @@ struct MessageFile
 {
     QString uniqueName;
     QString relativePath; // "cur/<file name>" or "new/<file name>"
+    int position = -1;    // in the listing that lists it, when one does
 };
 
 // The device, inode and modification time of a folder's cur/ and new/. Every email

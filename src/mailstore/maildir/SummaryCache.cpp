@@ -38,34 +38,38 @@ QString describe(const QSqlError &error)
 
 } // namespace
 
-const QByteArray *CachedFolder::entryOf(const QString &uniqueName) const
+const QByteArray *CachedFolder::entryOf(const MessageFile &file) const
 {
     if (m_known == 0)
         return nullptr;
-    const int position = m_listing->indexOfUnique.value(uniqueName, -1);
+    // A file of the listing the entries are by knows its place; any other is looked up.
+    const bool placed = file.position >= 0 && size_t(file.position) < m_listing->files.size() &&
+                        m_listing->files[size_t(file.position)].uniqueName == file.uniqueName;
+    const int position =
+        placed ? file.position : m_listing->indexOfUnique.value(file.uniqueName, -1);
     if (position < 0 || m_entries[size_t(position)].isEmpty())
         return nullptr;
     return &m_entries[size_t(position)];
 }
 
-std::optional<mailstore::EmailSummary> CachedFolder::find(const QString &uniqueName,
+std::optional<mailstore::EmailSummary> CachedFolder::find(const MessageFile &file,
                                                           const FileStamp &stamp) const
 {
-    const QByteArray *entry = entryOf(uniqueName);
+    const QByteArray *entry = entryOf(file);
     if (!entry || !(entryStamp(*entry) == stamp))
         return std::nullopt;
     return decodeEntry(*entry);
 }
 
-std::optional<mailstore::EmailSummary> CachedFolder::find(const QString &uniqueName) const
+std::optional<mailstore::EmailSummary> CachedFolder::find(const MessageFile &file) const
 {
-    const QByteArray *entry = entryOf(uniqueName);
+    const QByteArray *entry = entryOf(file);
     return entry ? decodeEntry(*entry) : std::nullopt;
 }
 
-bool CachedFolder::holds(const QString &uniqueName) const
+bool CachedFolder::holds(const MessageFile &file) const
 {
-    return entryOf(uniqueName) != nullptr;
+    return entryOf(file) != nullptr;
 }
 
 void PendingSummaries::add(const QString &directory, const QString &uniqueName,

@@ -17,6 +17,7 @@ namespace maildir {
 
 class BackgroundRowWriter;
 struct FolderListing;
+struct MessageFile;
 struct FolderStamp;
 
 // What the cache held of one folder's email files when it was read, beside the listing
@@ -24,14 +25,13 @@ struct FolderStamp;
 class CachedFolder
 {
 public:
-    // The summary of the listed file with this unique name, when the file read before
-    // had the same stamp.
-    std::optional<mailstore::EmailSummary> find(const QString &uniqueName,
+    // The summary of the listed file, when the file read before had the same stamp.
+    std::optional<mailstore::EmailSummary> find(const MessageFile &file,
                                                 const FileStamp &stamp) const;
     // The same without a stamp to compare, for a trusted folder.
-    std::optional<mailstore::EmailSummary> find(const QString &uniqueName) const;
+    std::optional<mailstore::EmailSummary> find(const MessageFile &file) const;
     // Whether the cache held an entry for the listed file, whatever its stamp.
-    bool holds(const QString &uniqueName) const;
+    bool holds(const MessageFile &file) const;
     // How many of the listed files the cache knows.
     qsizetype size() const { return m_known; }
     // Nothing was added to the folder's cur/ and new/, removed or renamed there since every
@@ -43,7 +43,7 @@ public:
 
 private:
     friend class SummaryCache;
-    const QByteArray *entryOf(const QString &uniqueName) const;
+    const QByteArray *entryOf(const MessageFile &file) const;
 
     std::shared_ptr<const FolderListing> m_listing;
     std::vector<QByteArray> m_entries; // SummaryEntry.h's, by position in the listing
