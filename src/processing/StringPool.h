@@ -1,7 +1,12 @@
 #pragma once
 
+#include "mailstore/TAttach.h"
+
 #include <QSet>
 #include <QString>
+
+#include <utility>
+#include <vector>
 
 // Hands out one shared copy of each distinct text, so that a million records
 // naming a few hundred senders, folders and types hold a few hundred strings.
@@ -38,4 +43,32 @@ public:
 
 private:
     QSet<QString> m_texts;
+};
+
+// The types of attachments' file names, pooled. A store's attachments have few extensions
+// between them: the recent ones are recognised without making or hashing a text.
+class TypePool
+{
+public:
+    QString typeOf(const QString &filename, StringPool &pool)
+    {
+        const qsizetype dot = filename.lastIndexOf(QLatin1Char('.'));
+        const QStringView extension = dot < 0 ? QStringView() : QStringView(filename).mid(dot + 1);
+        for (const auto &[known, type] : m_recent) {
+            if (known == extension)
+                return type;
+        }
+        QString type = pool.pooled(attachmentType(filename));
+        std::pair<QString, QString> entry{extension.toString(), type};
+        if (m_recent.size() < recentCount)
+            m_recent.push_back(std::move(entry));
+        else
+            m_recent[std::exchange(m_next, (m_next + 1) % recentCount)] = std::move(entry);
+        return type;
+    }
+
+private:
+    static constexpr size_t recentCount = 16;
+    std::vector<std::pair<QString, QString>> m_recent; // extension, type
+    size_t m_next = 0;
 };

@@ -247,7 +247,7 @@ void TAnalyseThread::appendRecords(const mailstore::EmailSummary &summary, Step 
         const QString &filename = names.at(a - 1);
         auto record = std::make_shared<const TAttach>(
             TAttach{summary.subject, sender, label, summary.size, filename,
-                    m_pool.pooled(attachmentType(filename)), received, entryId, a, storeId,
+                    m_types.typeOf(filename, m_pool), received, entryId, a, storeId,
                     summary.attachmentSizes.value(a - 1)});
         m_list->append(summary.subject, std::move(record));
     }

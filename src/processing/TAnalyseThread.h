@@ -88,6 +88,7 @@ private:
     StringPool m_pool; // senders, folders, types and store ids repeat across records
     StringPool::Recent m_recentLabel;
     StringPool::Recent m_recentStoreId;
+    TypePool m_types;
     const int m_readerCount;
     std::unique_ptr<SummaryReaders> m_readers; // while the walk runs
     std::deque<Step> m_ahead;                  // steps queued and not yet done

@@ -2,6 +2,7 @@
 #include "mailstore/maildir/MaildirSession.h"
 #include "mailstore/maildir/SummaryCache.h"
 #include "mailstore/mime/HeaderMemo.h"
+#include "processing/StringPool.h"
 #include "processing/SummaryReaders.h"
 #include "support/MaildirFixture.h"
 
@@ -487,6 +488,40 @@ private Q_SLOTS:
 
     // The table takes a row's size and date texts from the row before when they are the
     // same, and only then.
+    // Pooling gives back the very text the records would hold without it: types for more
+    // extensions than are remembered, names whose ends are no types, and a label changed
+    // where it lies.
+    void pooledTextsAreTheTextsGiven()
+    {
+        StringPool pool;
+        TypePool types;
+        QStringList names{
+            QStringLiteral("a.pdf"),
+            QStringLiteral("b.PDF"),
+            QStringLiteral("no extension"),
+            QStringLiteral("trailing."),
+            QStringLiteral("c.tar.gz"),
+            QStringLiteral("odd.a\\b"),
+            QStringLiteral("drive.c:x"),
+            QStringLiteral("long.abcdefghijklmno"),
+            QStringLiteral("faces.\U0001F600\U0001F600\U0001F600\U0001F600\U0001F600\U0001F600")};
+        for (int i = 0; i < 40; ++i)
+            names << QStringLiteral("f.e%1").arg(i);
+        for (int round = 0; round < 3; ++round) {
+            for (const QString &name : names) {
+                const QString type = types.typeOf(name, pool);
+                QCOMPARE(type, attachmentType(name));
+                QCOMPARE(type.constData(), pool.pooled(type).constData());
+            }
+        }
+        StringPool::Recent recent;
+        QString label = QString::fromLatin1("Inbox\\");
+        QCOMPARE(recent.pooled(pool, label), QStringLiteral("Inbox\\"));
+        label[0] = u'J';
+        QCOMPARE(recent.pooled(pool, label), QStringLiteral("Jnbox\\"));
+        QCOMPARE(recent.pooled(pool, QString::fromLatin1("Inbox\\")), QStringLiteral("Inbox\\"));
+    }
+
     void tableRowsShareOnlyEqualTexts()
     {
         AttachmentList list;
