@@ -226,8 +226,6 @@ private Q_SLOTS:
     {
         Folder folder;
         folder.remember({"1.a", "2.b"});
-        const QByteArray pipe = QFile::encodeName(folder.directory + QStringLiteral("/new/3.fifo"));
-        QCOMPARE(::mkfifo(pipe.constData(), 0600), 0);
         QVERIFY(folder.settle(3600));
         QVERIFY(!folder.trusted());
         folder.confirm({QStringLiteral("2.b")});
@@ -253,9 +251,6 @@ private Q_SLOTS:
                 QCOMPARE(snapshot->listing().files[i].uniqueName, listing->files[i].uniqueName);
                 QCOMPARE(snapshot->listing().files[i].relativePath, listing->files[i].relativePath);
             }
-            QCOMPARE(snapshot->listing().skipped.size(), size_t(1));
-            QCOMPARE(snapshot->listing().skipped[0].path, listing->skipped[0].path);
-            QCOMPARE(snapshot->listing().skipped[0].reason, listing->skipped[0].reason);
             QCOMPARE(snapshot->size(), 1);
             QCOMPARE(snapshot->find({QStringLiteral("1.a"), QString()})->subject,
                      QStringLiteral("1.a"));
@@ -300,6 +295,40 @@ private Q_SLOTS:
             SummaryCache cache(folder.cachePath);
             cache.forget(folder.directory, QStringLiteral("1.d"));
         }
+        QVERIFY(!folder.trusted());
+    }
+
+    // A folder's stamp cannot tell of every change when a listed file is a link (its file
+    // changes apart from the folder), when an entry was left out (a named pipe, a link to
+    // nothing that may come back), or when two files share a unique name: never trusted.
+    void foldersTheStampCannotVouchForAreNotTrusted_data()
+    {
+        QTest::addColumn<QString>("oddity");
+        QTest::newRow("link") << QStringLiteral("link");
+        QTest::newRow("named pipe") << QStringLiteral("pipe");
+        QTest::newRow("link to nothing") << QStringLiteral("dangling");
+        QTest::newRow("one unique name twice") << QStringLiteral("twice");
+    }
+    void foldersTheStampCannotVouchForAreNotTrusted()
+    {
+        QFETCH(QString, oddity);
+        Folder folder;
+        folder.remember({"1.a"});
+        const QByteArray cur = QFile::encodeName(folder.directory + QStringLiteral("/cur/"));
+        const QByteArray outside = QFile::encodeName(folder.dir.filePath(QStringLiteral("out")));
+        QFile email(QFile::decodeName(outside));
+        QVERIFY(email.open(QIODevice::WriteOnly));
+        email.close();
+        if (oddity == QLatin1String("link"))
+            QCOMPARE(::symlink(outside.constData(), (cur + "2.b").constData()), 0);
+        else if (oddity == QLatin1String("pipe"))
+            QCOMPARE(::mkfifo((cur + "2.b").constData(), 0600), 0);
+        else if (oddity == QLatin1String("dangling"))
+            QCOMPARE(::symlink((outside + ".gone").constData(), (cur + "2.b").constData()), 0);
+        else
+            folder.add(QStringLiteral("1.a:2,S"));
+        QVERIFY(folder.settle(3600));
+        folder.confirm();
         QVERIFY(!folder.trusted());
     }
 

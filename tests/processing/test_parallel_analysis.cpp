@@ -182,8 +182,10 @@ private Q_SLOTS:
         // Every email file of the Inbox is known; the named pipe is not.
         QCOMPARE(cachedFiles(store.summaryCache, store.root),
                  qsizetype(maildir::FolderListing::read(store.root).files.size()));
+        // All but the Inbox: an entry left out, its named pipe, is never vouched for.
         for (const QString &maildir : maildirs)
-            QVERIFY2(trustedFolder(store.summaryCache, maildir), qPrintable(maildir));
+            QVERIFY2(trustedFolder(store.summaryCache, maildir) == (maildir != store.root),
+                     qPrintable(maildir));
     }
 
     // A file whose size or modification time is not what the cache knows is read again.

@@ -88,6 +88,8 @@ int runAnalyzeCommand(const QStringList &arguments)
         cli::analyse(std::move(settings), stores, host, list, interrupts,
                      streamed ? std::function<void()>(printFound) : std::function<void()>());
     }
+    if (streamed)
+        printFound(); // the rest, as the sorted tables are printed: past Ctrl+C's catch
     if (sortColumn) {
         list.SortDescending = descending;
         list.sort(*sortColumn);

@@ -124,8 +124,6 @@ QStringList analyse(std::unique_ptr<TSettings> settings,
                      [&unreadable](const QStringList &lines) { unreadable = lines; });
     loop.exec();
     rowsTimer.stop();
-    if (rowsAdded)
-        rowsAdded();
     interrupts.watch(nullptr);
     for (const QString &line : std::as_const(unreadable))
         host.printLine(line);

@@ -38,8 +38,8 @@ class InterruptCatcher;
 // Walks the folder into list; returns when the walk has ended, early after a Ctrl+C
 // that interrupts catches. The host reports whether it warned or failed. Emails
 // that could not be read are listed on stderr and returned, one line each. While the
-// walk runs, and once more when it has ended, rowsAdded is called on this thread now
-// and then, when set: the list's rows found so far may be read there.
+// walk runs, rowsAdded is called on this thread now and then, when set: the list's rows
+// found so far may be read there.
 QStringList analyse(std::unique_ptr<TSettings> settings,
                     const mailstore::ApplicationFactory &stores, ConsoleHost &host,
                     AttachmentList &list, InterruptCatcher &interrupts,

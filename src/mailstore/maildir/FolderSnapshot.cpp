@@ -47,6 +47,7 @@ std::optional<FolderSnapshot> decodeSnapshot(const QByteArray &bytes, const Fold
     snapshot.bytes = bytes;
     auto listing = std::make_shared<FolderListing>();
     listing->stamp = stamp;
+    listing->stampTellsAll = true; // no other listing is confirmed
     TextReader reader(snapshot.bytes, sizeof(qint64));
     const auto files = reader.number();
     // Each file takes at least its three lengths: a count beyond that is no snapshot's.

@@ -88,11 +88,13 @@ mailstore::SummarySource MaildirItem::summarySource()
     if (const auto cached = m_session->cachedFolder(*m_folder)) {
         SummaryCache &cache = *m_session->summaryCache();
         if (cached->trusted()) {
-            if (auto known = cached->find(m_file))
+            auto known = cached->find(m_file);
+            m_session->fileChecked(*m_folder, !known);
+            if (known)
                 return {std::move(known), {}};
         } else {
             // This file is checked now: its entry is true, or it is read, or it goes.
-            m_session->fileChecked(*m_folder);
+            m_session->fileChecked(*m_folder, true);
             struct stat info = {};
             if (cached->size() > 0 && m_session->fileStatus(*m_folder, m_file, &info) &&
                 S_ISREG(info.st_mode)) {

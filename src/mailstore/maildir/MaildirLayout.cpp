@@ -511,8 +511,11 @@ bool isMaildir(const QString &directory)
     return QFileInfo(directory + QStringLiteral("/cur")).isDir();
 }
 
-bool isMessageFile(int directoryFd, const char *name, unsigned char type, QString *whyNot)
+bool isMessageFile(int directoryFd, const char *name, unsigned char type, QString *whyNot,
+                   bool *link)
 {
+    if (link)
+        *link = type == DT_LNK;
     if (type == DT_REG)
         return true;
     if (type != DT_LNK && type != DT_UNKNOWN) {
@@ -530,6 +533,8 @@ bool isMessageFile(int directoryFd, const char *name, unsigned char type, QStrin
         *whyNot = notAnEmail(fileKind(info.st_mode));
         return false;
     }
+    if (link)
+        *link = true;
     if (::fstatat(directoryFd, name, &info, 0) != 0) {
         *whyNot =
             errno == ENOENT

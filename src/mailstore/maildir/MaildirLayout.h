@@ -74,8 +74,9 @@ bool isMaildir(const QString &directory);
 // file or a link to one. type is the entry's d_type (DT_UNKNOWN when the file system does
 // not give it). The entry is only looked at with fstatat, never opened: a named pipe
 // would block its reader, a device could feed it without end. When it is not an email
-// file, *whyNot says what it is.
-bool isMessageFile(int directoryFd, const char *name, unsigned char type, QString *whyNot);
+// file, *whyNot says what it is. *link, when given, says whether the entry is a link.
+bool isMessageFile(int directoryFd, const char *name, unsigned char type, QString *whyNot,
+                   bool *link = nullptr);
 
 // Right after a call on path failed: notes in skipped why, unless path is not there.
 void noteUnreadable(const QString &path, std::vector<SkippedEntry> &skipped);

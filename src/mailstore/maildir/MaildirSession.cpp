@@ -2,6 +2,7 @@
 
 #include "SummaryCache.h"
 #include "common/Error.h"
+#include "common/FileSystem.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -10,9 +11,11 @@
 #include <QtEndian>
 
 #include <algorithm>
+#include <cerrno>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -25,21 +28,37 @@ const QString itemSeparator = QStringLiteral("::");
 
 // Lists the email files of one of a Maildir's cur/ and new/. Entries that are no email
 // file (a named pipe, a device, a link to one) are never opened, and go to skipped.
-void readSubdirectory(const QString &directory, const char *subdirectory,
+// False when a link was listed or the directory could not be read to its end.
+bool readSubdirectory(const QString &directory, const char *subdirectory,
                       std::vector<MessageFile> &files, std::vector<SkippedEntry> &skipped)
 {
     const QByteArray path = QFile::encodeName(directory) + '/' + subdirectory;
     const std::unique_ptr<DIR, int (*)(DIR *)> dir(opendir(path.constData()), closedir);
     if (!dir) {
         noteUnreadable(QFile::decodeName(path), skipped); // a Maildir without new/ has no new mail
-        return;
+        return false;
     }
     QString whyNot;
-    while (const dirent *entry = readdir(dir.get())) {
+    bool plainFiles = true;
+    for (;;) {
+        errno = 0;
+        const dirent *entry = readdir(dir.get());
+        if (!entry && errno != 0) {
+            skipped.push_back(
+                {QFile::decodeName(path),
+                 QStringLiteral("could not be read to its end: %1").arg(qb::systemErrorText())});
+            return false;
+        }
+        if (!entry)
+            return plainFiles;
         if (entry->d_name[0] == '.')
             continue;
         const QString name = QFile::decodeName(entry->d_name);
-        if (!isMessageFile(dirfd(dir.get()), entry->d_name, entry->d_type, &whyNot)) {
+        bool link = false;
+        const bool email =
+            isMessageFile(dirfd(dir.get()), entry->d_name, entry->d_type, &whyNot, &link);
+        plainFiles = plainFiles && !link;
+        if (!email) {
             skipped.push_back({QFile::decodeName(path) + QLatin1Char('/') + name, whyNot});
             continue;
         }
@@ -68,6 +87,35 @@ void removeLeftovers(const FolderNode &folder)
 
 } // namespace
 
+namespace {
+
+// Whether the directory's times are its own computer's, kept as they change: not a network
+// file system's, whose client may answer from a cache and whose server keeps its own clock.
+bool onLocalFileSystem(const QByteArray &path)
+{
+    struct statfs info = {};
+    if (::statfs(path.constData(), &info) != 0)
+        return false;
+    switch (static_cast<unsigned long>(info.f_type)) {
+    case 0x6969:     // NFS
+    case 0x517B:     // SMB
+    case 0xFF534D42: // CIFS
+    case 0xFE534D42: // SMB2
+    case 0x65735546: // FUSE
+    case 0x01021997: // 9P
+    case 0x00C36400: // Ceph
+    case 0x5346414F: // AFS
+    case 0x73757245: // Coda
+    case 0x47504653: // GPFS
+    case 0x0BD00BD0: // Lustre
+        return false;
+    default:
+        return true;
+    }
+}
+
+} // namespace
+
 FolderStamp FolderStamp::of(const QString &directory)
 {
     // A directory changed this recently may change again within the same tick of the
@@ -91,7 +139,8 @@ FolderStamp FolderStamp::of(const QString &directory)
     }
     timespec now = {};
     ::clock_gettime(CLOCK_REALTIME, &now);
-    stamp.settled = latest < qint64(now.tv_sec) * 1'000'000'000 + now.tv_nsec - settleNs;
+    stamp.settled = latest < qint64(now.tv_sec) * 1'000'000'000 + now.tv_nsec - settleNs &&
+                    onLocalFileSystem(base);
     return stamp;
 }
 
@@ -122,8 +171,8 @@ FolderListing FolderListing::read(const QString &directory)
     if (directory.isEmpty())
         return listing;
     listing.stamp = FolderStamp::of(directory);
-    readSubdirectory(directory, "cur", listing.files, listing.skipped);
-    readSubdirectory(directory, "new", listing.files, listing.skipped);
+    const bool wholeCur = readSubdirectory(directory, "cur", listing.files, listing.skipped);
+    const bool wholeNew = readSubdirectory(directory, "new", listing.files, listing.skipped);
     std::sort(
         listing.files.begin(), listing.files.end(),
         [](const MessageFile &a, const MessageFile &b) { return a.uniqueName < b.uniqueName; });
@@ -131,6 +180,8 @@ FolderListing FolderListing::read(const QString &directory)
         listing.files[size_t(i)].position = i;
         listing.indexOfUnique.insert(listing.files[size_t(i)].uniqueName, i);
     }
+    listing.stampTellsAll = wholeCur && wholeNew && listing.skipped.empty() &&
+                            size_t(listing.indexOfUnique.size()) == listing.files.size();
     return listing;
 }
 
@@ -218,15 +269,20 @@ std::shared_ptr<const CachedFolder> Session::cachedFolder(const FolderNode &fold
         m_trustedFolder.reset();
         m_cachedNode = &folder;
         m_filesChecked = 0;
+        m_filesRead = false;
     }
     return m_cachedFolder;
 }
 
-void Session::fileChecked(const FolderNode &folder)
+void Session::fileChecked(const FolderNode &folder, bool read)
 {
     if (m_cachedNode != &folder || !m_cachedFolder)
         return;
-    if (++m_filesChecked == m_cachedFolder->listing().files.size())
+    m_filesRead = m_filesRead || read;
+    if (++m_filesChecked < m_cachedFolder->listing().files.size())
+        return;
+    // A trusted folder is confirmed again for a snapshot it has not, or one that lacked a file.
+    if (!m_cachedFolder->trusted() || !m_cachedFolder->fromSnapshot() || m_filesRead)
         m_summaryCache->confirm(folder.directory, m_cachedFolder->listingShared());
 }
 

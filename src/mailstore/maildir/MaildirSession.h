@@ -33,8 +33,8 @@ struct MessageFile
 struct FolderStamp
 {
     std::array<qint64, 6> values{};
-    // Taken from both directories, whose last change was long enough before that a change
-    // in the same clock tick cannot have gone unseen.
+    // Taken from both directories, on a local file system, whose last change was long enough
+    // before that a change in the same clock tick cannot have gone unseen.
     bool settled = false;
 
     // Taken before the directories are read.
@@ -51,6 +51,10 @@ struct FolderListing
     QHash<QString, int> indexOfUnique;
     std::vector<SkippedEntry> skipped; // entries of cur/ and new/ that are no email files
     FolderStamp stamp;                 // of cur/ and new/ before they were read
+    // Whether the stamp tells every change to come: not with a link, whose file can change
+    // apart from the folder, nor with entries left out (a permission mended, a link's file
+    // come back), two files of one unique name, or directories not read to their end.
+    bool stampTellsAll = false;
 
     static FolderListing read(const QString &directory);
 };
@@ -99,9 +103,10 @@ public:
     // What the summary cache holds of the folder's files; null without a cache. The
     // folder asked for last is kept, as a walk asks for each of its emails in turn.
     std::shared_ptr<const CachedFolder> cachedFolder(const FolderNode &folder);
-    // One more of the files of the folder asked about last was checked against the cache,
-    // not trusted; when every listed file was, the cache may trust the folder from now on.
-    void fileChecked(const FolderNode &folder);
+    // One more of the files of the folder asked about last was checked against the cache;
+    // read says it is read from its file. When every listed file was checked, the cache
+    // may trust the folder from now on, or keep a snapshot of it that lacked some.
+    void fileChecked(const FolderNode &folder, bool read);
     // The status of one of the folder's email files, following a link, as stat gives it;
     // false when there is none. Looked up in the folder's cur/ or new/, kept open while
     // the same folder is asked about.
@@ -132,6 +137,7 @@ private:
     std::shared_ptr<const CachedFolder> m_cachedFolder;
     std::shared_ptr<const CachedFolder> m_trustedFolder; // came with the listing read last
     size_t m_filesChecked = 0;                           // of m_cachedFolder's listing
+    bool m_filesRead = false;                            // of them
     struct OpenDirectories; // the cur/ and new/ of the folder asked about last
     std::unique_ptr<OpenDirectories> m_statDirectories;
 };

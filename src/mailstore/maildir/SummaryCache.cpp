@@ -397,7 +397,7 @@ void SummaryCache::outdated(const CachedFolder &folder, const QString &uniqueNam
 
 void SummaryCache::confirm(const QString &directory, std::shared_ptr<const FolderListing> listing)
 {
-    if (listing->stamp.settled)
+    if (listing->stamp.settled && listing->stampTellsAll)
         m_confirmed.push_back({directory, std::move(listing)});
 }
 
@@ -407,9 +407,7 @@ void SummaryCache::writeSnapshots()
     if (confirmed.empty() || !ready())
         return;
     QSqlDatabase db = QSqlDatabase::database(m_connection, false);
-    std::optional<QSqlError> error;
-    if (!db.transaction())
-        error = db.lastError();
+    std::optional<QSqlError> error = beginWriting(db);
     {
         QSqlQuery rows(db);
         QSqlQuery update(db);
@@ -438,6 +436,10 @@ void SummaryCache::writeSnapshots()
                 QByteArray entry = rows.value(1).toByteArray();
                 if (position >= 0 && entryHolds(uniqueName, entry))
                     entries[size_t(position)] = std::move(entry);
+            }
+            if (rows.lastError().isValid()) {
+                error = rows.lastError();
+                break;
             }
             update.addBindValue(listing.stamp.bytes());
             update.addBindValue(encodeSnapshot(listing, entries));

@@ -38,6 +38,8 @@ public:
     // entry of the folder was last checked against its file: as no file's content changes
     // under its name, each entry is true without a look at its file.
     bool trusted() const { return m_trusted; }
+    // Whether the folder was listed from its snapshot.
+    bool fromSnapshot() const { return !m_snapshot.isNull(); }
     const FolderListing &listing() const { return *m_listing; }
     const std::shared_ptr<const FolderListing> &listingShared() const { return m_listing; }
 

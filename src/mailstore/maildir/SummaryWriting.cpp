@@ -6,6 +6,14 @@
 
 namespace maildir {
 
+std::optional<QSqlError> beginWriting(QSqlDatabase &db)
+{
+    QSqlQuery begin(db);
+    if (begin.exec(QStringLiteral("BEGIN IMMEDIATE")))
+        return std::nullopt;
+    return begin.lastError();
+}
+
 std::optional<qint64> RowWriter::folderId(const QString &directory, bool create)
 {
     const auto known = m_folderIds.constFind(directory);
@@ -36,9 +44,7 @@ std::optional<QSqlError> RowWriter::write(const std::vector<SummaryRow> &rows,
                                           const QStringList &distrusted)
 {
     QSqlDatabase db = QSqlDatabase::database(m_connection, false);
-    std::optional<QSqlError> error;
-    if (!db.transaction())
-        error = db.lastError();
+    std::optional<QSqlError> error = beginWriting(db);
     {
         QSqlQuery remove(db);
         QSqlQuery insert(db);

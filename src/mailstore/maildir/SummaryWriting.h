@@ -8,6 +8,7 @@
 #include <optional>
 #include <vector>
 
+class QSqlDatabase;
 class QSqlError;
 
 namespace maildir {
@@ -26,6 +27,11 @@ struct StaleRow
     qint64 folder;
     QString uniqueName;
 };
+
+// Starts a transaction that writes from its first statement on, so that it waits, within
+// the connection's busy timeout, for another program's writer to finish, where one that
+// first reads would fail as soon as that writer has changed what it read.
+std::optional<QSqlError> beginWriting(QSqlDatabase &db);
 
 // Writes rows through one connection of the summary cache's database, knowing the ids of
 // its folders. Used on the thread that opened the connection.
