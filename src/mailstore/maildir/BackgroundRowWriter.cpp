@@ -24,7 +24,8 @@ BackgroundRowWriter::~BackgroundRowWriter()
 void BackgroundRowWriter::write(std::vector<SummaryRow> rows, std::vector<StaleRow> removals)
 {
     {
-        const std::lock_guard lock(m_mutex);
+        std::unique_lock lock(m_mutex);
+        m_changed.wait(lock, [this] { return m_batches.size() < mostWaiting || m_error; });
         if (m_error)
             return;
         m_batches.push_back({std::move(rows), std::move(removals)});

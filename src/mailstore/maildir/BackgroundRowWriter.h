@@ -25,6 +25,11 @@ public:
     BackgroundRowWriter(const BackgroundRowWriter &) = delete;
     BackgroundRowWriter &operator=(const BackgroundRowWriter &) = delete;
 
+    // The most batches waiting: a walk that reads faster than the disk writes waits for
+    // it, so that what waits is bounded by this, not by the store.
+    static constexpr size_t mostWaiting = 4;
+
+    // Queues a batch; waits while mostWaiting are queued already.
     void write(std::vector<SummaryRow> rows, std::vector<StaleRow> removals);
     // Returns once every batch given is written, with the first failure: the batches given
     // after it were dropped.

@@ -2,6 +2,8 @@
 
 #include "CacheCoding.h"
 
+#include <utility>
+
 namespace maildir {
 
 using namespace coding;
@@ -17,15 +19,23 @@ quint64 checksumOf(const QByteArray &bytes)
 
 } // namespace
 
-QByteArray encodeSnapshot(const FolderListing &listing, const std::vector<QByteArray> &entries)
+QByteArray encodeSnapshot(const FolderListing &listing, std::vector<QByteArray> entries)
 {
+    entries.resize(listing.files.size());
+    qsizetype size = 3 * qsizetype(sizeof(qint64));
+    for (size_t i = 0; i < listing.files.size(); ++i) {
+        size += 3 * qsizetype(sizeof(quint32)) + entries[i].size() +
+                (listing.files[i].uniqueName.size() + listing.files[i].relativePath.size()) *
+                    qsizetype(sizeof(QChar));
+    }
     QByteArray out;
+    out.reserve(size);
     appendNumber(out, 0); // the checksum, once the rest is there
     appendNumber(out, qint64(listing.files.size()));
     for (size_t i = 0; i < listing.files.size(); ++i) {
         appendText(out, listing.files[i].uniqueName);
         appendText(out, listing.files[i].relativePath);
-        appendBytes(out, i < entries.size() ? entries[i] : QByteArray());
+        appendBytes(out, std::exchange(entries[i], QByteArray()));
     }
     appendNumber(out, qint64(listing.skipped.size()));
     for (const SkippedEntry &entry : listing.skipped) {

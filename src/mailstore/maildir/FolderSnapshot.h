@@ -21,7 +21,8 @@ struct FolderSnapshot
     QByteArray bytes;                // what the entries' memory belongs to
 };
 
-QByteArray encodeSnapshot(const FolderListing &listing, const std::vector<QByteArray> &entries);
+// Takes the entries, letting each go once it is in: a large folder's are held once, not twice.
+QByteArray encodeSnapshot(const FolderListing &listing, std::vector<QByteArray> entries);
 // The snapshot those bytes hold, for a folder whose cur/ and new/ have this stamp; none
 // when they fail their checksum or are not a snapshot.
 std::optional<FolderSnapshot> decodeSnapshot(const QByteArray &bytes, const FolderStamp &stamp);

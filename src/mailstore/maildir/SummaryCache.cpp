@@ -190,9 +190,6 @@ SummaryCache::Outcome SummaryCache::connect(std::optional<QSqlError> *error)
         run(QStringLiteral("COMMIT"));
     }
     run(QStringLiteral("PRAGMA synchronous=NORMAL"));
-    // Reading a folder's snapshot, megabytes at a time, maps them instead of copying them
-    // page by page.
-    run(QStringLiteral("PRAGMA mmap_size=268435456"));
     return *error ? Outcome::Failed : Outcome::Open;
 }
 
@@ -442,7 +439,7 @@ void SummaryCache::writeSnapshots()
                 break;
             }
             update.addBindValue(listing.stamp.bytes());
-            update.addBindValue(encodeSnapshot(listing, entries));
+            update.addBindValue(encodeSnapshot(listing, std::move(entries)));
             update.addBindValue(*folder);
             if (!update.exec())
                 error = update.lastError();
