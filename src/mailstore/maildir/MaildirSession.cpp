@@ -1,5 +1,6 @@
 #include "MaildirSession.h"
 
+#include "CacheCoding.h"
 #include "SummaryCache.h"
 #include "common/Error.h"
 #include "common/FileSystem.h"
@@ -8,7 +9,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QtEndian>
 
 #include <algorithm>
 #include <cerrno>
@@ -147,10 +147,8 @@ FolderStamp FolderStamp::of(const QString &directory)
 QByteArray FolderStamp::bytes() const
 {
     QByteArray out;
-    for (const qint64 value : values) {
-        const qint64 little = qToLittleEndian(value);
-        out.append(reinterpret_cast<const char *>(&little), sizeof little);
-    }
+    for (const qint64 value : values)
+        coding::appendNumber(out, value);
     return out;
 }
 
@@ -160,7 +158,7 @@ FolderStamp FolderStamp::fromBytes(const QByteArray &bytes)
     if (bytes.size() != qsizetype(sizeof stamp.values))
         return stamp;
     for (size_t i = 0; i < stamp.values.size(); ++i)
-        stamp.values[i] = qFromLittleEndian<qint64>(bytes.constData() + i * sizeof(qint64));
+        stamp.values[i] = coding::numberAt(bytes, qsizetype(i * sizeof(qint64)));
     stamp.settled = true;
     return stamp;
 }
