@@ -17,5 +17,10 @@ scripts/install.sh g++ cmake make pkg-config qt6-base-dev qt6-tools-dev libgmime
   desktop-file-utils
 
 build_dir="${QB_BUILD_DIR:-build}"
+# The IMAP suites' second server, Courier, runs from its packages unpacked into the build
+# (it cannot be installed beside dovecot-imapd); a build of one target needs no tests.
+if [ -z "${QB_BUILD_TARGET:-}" ]; then
+  tools/courier-instance.sh unpack "$build_dir/courier"
+fi
 cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE="${QB_BUILD_TYPE:-RelWithDebInfo}" "$@" >/dev/null
 cmake --build "$build_dir" -j"$(nproc)" ${QB_BUILD_TARGET:+--target "$QB_BUILD_TARGET"}

@@ -8,7 +8,7 @@
 
 #include <algorithm>
 
-std::multimap<QByteArray, HeldMessage> serverContents(const DovecotServer &server)
+std::multimap<QByteArray, HeldMessage> serverContents(const TestImapServer &server)
 {
     imap::Connection connection({server.host(), server.port(), imap::Security::Plain});
     connection.open({server.user(), server.password()});

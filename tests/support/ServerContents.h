@@ -1,6 +1,6 @@
 #pragma once
 
-#include "support/DovecotServer.h"
+#include "support/TestImapServer.h"
 
 #include <QByteArray>
 #include <QByteArrayList>
@@ -20,4 +20,4 @@ struct HeldMessage
 
 // Every message of every folder of the server's account, by Message-ID: several under one
 // key are duplicates. Read with EXAMINE and BODY.PEEK, so nothing on the server changes.
-std::multimap<QByteArray, HeldMessage> serverContents(const DovecotServer &server);
+std::multimap<QByteArray, HeldMessage> serverContents(const TestImapServer &server);

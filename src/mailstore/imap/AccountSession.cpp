@@ -122,8 +122,10 @@ const std::vector<Mailbox> &AccountSession::mailboxes()
         const QByteArray own = response.values.at(1).nstring();
         mailbox.levels =
             own.isEmpty() ? QStringList{mailbox.name} : mailbox.name.split(QString::fromUtf8(own));
-        if (mailbox.name.compare(QLatin1String("INBOX"), Qt::CaseInsensitive) == 0)
-            mailbox.levels = QStringList{QStringLiteral("Inbox")};
+        // Servers that keep every folder under "INBOX." show them as the Inbox's subfolders,
+        // as mail programs do, rather than beside an Inbox of the same name.
+        if (mailbox.levels.front().compare(QLatin1String("INBOX"), Qt::CaseInsensitive) == 0)
+            mailbox.levels.front() = QStringLiteral("Inbox");
         mailbox.selectable = !hasFlag(flags, "\\Noselect") && !hasFlag(flags, "\\NonExistent");
         if (indexOfName.contains(mailbox.name))
             return;
@@ -132,15 +134,17 @@ const std::vector<Mailbox> &AccountSession::mailboxes()
     });
     // Parents that LIST left out still hold their children.
     const size_t listed = found.size();
+    const QString separatorText = QString::fromUtf8(separator);
     for (size_t i = 0; i < listed; ++i) {
         const QStringList levels = found[i].levels;
-        for (qsizetype depth = 1; depth < levels.size(); ++depth) {
-            const QStringList parentLevels = levels.mid(0, depth);
-            const QString parentName = parentLevels.join(QString::fromUtf8(separator));
+        const QStringList nameLevels = separatorText.isEmpty() ? QStringList{found[i].name}
+                                                               : found[i].name.split(separatorText);
+        for (qsizetype depth = 1; depth < levels.size() && depth < nameLevels.size(); ++depth) {
+            const QString parentName = nameLevels.mid(0, depth).join(separatorText);
             if (indexOfName.contains(parentName))
                 continue;
             indexOfName.insert(parentName, found.size());
-            found.push_back({parentName, parentLevels, false});
+            found.push_back({parentName, levels.mid(0, depth), false});
         }
     }
     std::stable_sort(found.begin(), found.end(), [](const Mailbox &a, const Mailbox &b) {

@@ -19,8 +19,9 @@ class ReplacementJournal;
 // One folder of the account, as LIST names it.
 struct Mailbox
 {
-    QString name;           // the server's full name, decoded ("INBOX", "Projects/2024")
-    QStringList levels;     // the name split at the hierarchy separator; INBOX shows as "Inbox"
+    QString name;       // the server's full name, decoded ("INBOX", "Projects/2024")
+    QStringList levels; // the name split at the hierarchy separator; INBOX shows as "Inbox", also
+                        // as a first level
     bool selectable = true; // false for \Noselect and \NonExistent, and for parents LIST left out
 };
 
