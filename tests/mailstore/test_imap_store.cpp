@@ -127,9 +127,21 @@ private Q_SLOTS:
              QStringLiteral("--store"), m_maildir.path(), QStringLiteral("--folder"),
              QStringLiteral("Email Folders\\") + QDir(m_maildir.path()).dirName()});
         QVERIFY2(fromDisk.status == 0, qPrintable(fromDisk.err));
-        const QStringList serverRows =
-            comparableRows(fromServer.out, QStringLiteral("ann@127.0.0.1"));
-        const QStringList diskRows = comparableRows(fromDisk.out, QDir(m_maildir.path()).dirName());
+        QStringList serverRows = comparableRows(fromServer.out, QStringLiteral("ann@127.0.0.1"));
+        QStringList diskRows = comparableRows(fromDisk.out, QDir(m_maildir.path()).dirName());
+        if (m_server->product() == QLatin1String("Courier")) {
+            // Courier shows the Maildir's subfolders under INBOX, so under the Inbox here; it
+            // reads an email of mixed line ends (crlf-bare-lf.eml, "mixed") as one text part,
+            // whose attachments it does not list (a job then leaves it as it is).
+            static const QRegularExpression inboxLevel(
+                QStringLiteral("\\\\STORE\\\\Inbox\\\\(?=[^,])"));
+            serverRows.replaceInStrings(inboxLevel, QStringLiteral("\\STORE\\"));
+            const auto ofMixedEmail = [](const QString &row) {
+                return row.startsWith(QLatin1String("mixed,"));
+            };
+            QVERIFY(std::none_of(serverRows.cbegin(), serverRows.cend(), ofMixedEmail));
+            diskRows.removeIf(ofMixedEmail);
+        }
         QVERIFY(serverRows.size() > 40);
         // Within a folder a server lists its messages in the order it numbered them, a
         // Maildir in the order of its file names: the same rows, not in the same order.

@@ -164,7 +164,11 @@ qint64 AccountSession::select(const QString &mailbox, bool forChanges)
     m_selected.clear();
     qint64 validity = 0;
     qint64 exists = 0;
-    imap::Command command(forChanges ? "SELECT" : "EXAMINE");
+    // SELECT also for reading: Courier numbers a folder's messages afresh, with a new
+    // UIDVALIDITY, at each EXAMINE until the folder has once been selected, and the UIDs
+    // that an analysis lists must still name the same messages when a job acts on them.
+    // Reading fetches with BODY.PEEK, so no message is marked as seen.
+    imap::Command command("SELECT");
     command.mailbox(mailbox);
     server.run(command, [&](const imap::Response &response) {
         if (response.code == "UIDVALIDITY" && !response.codeArgs.empty())

@@ -54,8 +54,8 @@ public:
     // Every folder of the account, in the server's order with the Inbox first.
     const std::vector<Mailbox> &mailboxes();
 
-    // Selects the mailbox (read-only unless forChanges) unless it is selected already in a
-    // mode that serves; returns its UIDVALIDITY.
+    // Selects the mailbox unless it is selected already (for changes, when forChanges);
+    // returns its UIDVALIDITY.
     qint64 select(const QString &mailbox, bool forChanges);
     // What the account's header values read as, for reading its messages.
     mime::HeaderMemo &headerMemo() { return m_memo; }
