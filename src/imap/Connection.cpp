@@ -254,6 +254,29 @@ void Connection::startTls(milliseconds timeout)
 
 void Connection::authenticate(const Credentials &credentials, milliseconds timeout)
 {
+    try {
+        refreshCapabilities(logIn(credentials, timeout), timeout);
+    } catch (const CommandFailed &refused) {
+        if (refused.status() != "NO")
+            throw;
+        const QString account = credentials.user + QLatin1Char('@') + m_address.host;
+        // UNAVAILABLE (RFC 5530) says the server cannot log anybody in now: the password
+        // may be right, so it is not called wrong.
+        if (refused.responseCode() == "UNAVAILABLE") {
+            throw ConnectionError(
+                QStringLiteral("Login to %1 failed: the server cannot log in now (%2)")
+                    .arg(account, QString::fromUtf8(refused.serverText())));
+        }
+        QString message =
+            QStringLiteral("Login to %1 failed: the server refused the password").arg(account);
+        if (!refused.serverText().isEmpty())
+            message += QStringLiteral(" (%1)").arg(QString::fromUtf8(refused.serverText()));
+        throw LoginRefused(message);
+    }
+}
+
+Response Connection::logIn(const Credentials &credentials, milliseconds timeout)
+{
     Response tagged;
     if (hasCapability("AUTH=PLAIN")) {
         const QByteArray token =
@@ -272,7 +295,7 @@ void Connection::authenticate(const Credentials &credentials, milliseconds timeo
                             {}, timeout);
     }
     m_authenticated = true;
-    refreshCapabilities(tagged, timeout);
+    return tagged;
 }
 
 void Connection::refreshCapabilities(const Response &tagged, milliseconds timeout)

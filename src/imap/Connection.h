@@ -86,6 +86,8 @@ private:
     void startTls(std::chrono::milliseconds timeout);
     void waitEncrypted(std::chrono::milliseconds timeout);
     void authenticate(const Credentials &credentials, std::chrono::milliseconds timeout);
+    // LOGIN or AUTHENTICATE PLAIN, whichever the server offers; its tagged answer.
+    Response logIn(const Credentials &credentials, std::chrono::milliseconds timeout);
     void refreshCapabilities(const Response &tagged, std::chrono::milliseconds timeout);
     [[noreturn]] void failCertificate();
     // continuationReply: sent (with CRLF) when the server asks to continue, as

@@ -38,6 +38,15 @@ private:
     QByteArray m_serverText;
 };
 
+// The server refused the user's login (a NO to LOGIN or AUTHENTICATE): the password, or
+// the account, is not taken. Asking for the password again may mend it.
+class LoginRefused : public qb::MailStoreError
+{
+public:
+    using qb::MailStoreError::MailStoreError;
+    const char *className() const override { return "LoginRefused"; }
+};
+
 // The server's certificate did not verify. The message lists the errors and the
 // certificate's subject, issuer, validity and SHA-256 fingerprint; fingerprint() is the raw
 // digest, which TlsTrust::trustedFingerprint accepts to trust exactly this certificate.
