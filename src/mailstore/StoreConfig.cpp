@@ -7,6 +7,7 @@
 #include "maildir/SummaryCache.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QHostAddress>
 #include <QUrl>
 
@@ -60,6 +61,21 @@ QString defaultMaildir()
     const QString fromEnvironment = qEnvironmentVariable("MAILDIR");
     return fromEnvironment.isEmpty() ? QDir::homePath() + QStringLiteral("/Maildir")
                                      : fromEnvironment;
+}
+
+bool listDefaultMaildir()
+{
+    const QString path = defaultMaildir();
+    if (!readMailStoreEntries().isEmpty() || !QFileInfo(path).isDir())
+        return false;
+    MailStoreEntry maildir;
+    maildir.type = MailStoreEntry::Type::Maildir;
+    maildir.path = QFileInfo(path).absoluteFilePath();
+    maildir.name = QDir(maildir.path).dirName();
+    if (!isValidStoreName(maildir.name))
+        maildir.name = QStringLiteral("Maildir");
+    writeMailStoreEntries({maildir});
+    return true;
 }
 
 QStringList registeredMaildirs()

@@ -13,6 +13,11 @@ namespace mailstore {
 // The Maildir used when none is configured: $MAILDIR, else ~/Maildir.
 QString defaultMaildir();
 
+// Lists the default Maildir among the configured stores when none is configured yet and
+// it exists, so that it stays beside the accounts the user adds until the user removes
+// it. Returns whether it was listed. Throws qb::Error when the registry cannot be written.
+bool listDefaultMaildir();
+
 // The Maildirs configured in the registry (MailStoreEntries.h).
 QStringList registeredMaildirs();
 

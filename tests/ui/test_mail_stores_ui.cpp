@@ -1,6 +1,7 @@
 #include "common/Error.h"
 #include "imap/ImapError.h"
 #include "lang/TStringLoader.h"
+#include "mailstore/StoreConfig.h"
 #include "mailstore/memory/MemoryStore.h"
 #include "settings/MailStoreEntries.h"
 #include "settings/TRegistry.h"
@@ -341,6 +342,21 @@ private Q_SLOTS:
         QVERIFY(keyring->kept.isEmpty());
         QVERIFY(!passwords.password(moved));
         QVERIFY(modals.unexpected.isEmpty());
+    }
+
+    // The default Maildir is listed from the first start, so an account added beside it
+    // keeps it; once the user has removed it, it is not listed again.
+    void defaultMaildirStaysBesideAddedAccounts()
+    {
+        qputenv("MAILDIR", QFile::encodeName(folder(QStringLiteral("Maildir"))));
+        QVERIFY(mailstore::listDefaultMaildir());
+        QVERIFY(!mailstore::listDefaultMaildir());
+        writeMailStoreEntries(readMailStoreEntries() << imapAccount(QStringLiteral("Mail")));
+        QCOMPARE(mailstore::chosenStores({}).size(), 2);
+        writeMailStoreEntries({imapAccount(QStringLiteral("Mail"))});
+        QVERIFY(!mailstore::listDefaultMaildir());
+        QCOMPARE(mailstore::chosenStores({}).size(), 1);
+        qunsetenv("MAILDIR");
     }
 
     // A name already taken (in any case), blank or with "\" is refused with a box, asked

@@ -1,6 +1,7 @@
 #include "CommandBus.h"
 #include "StartArguments.h"
 #include "UsageText.h"
+#include "common/Error.h"
 #include "common/TimeZoneFile.h"
 #include "mailstore/StoreConfig.h"
 #include "ui/MainWindow.h"
@@ -38,6 +39,14 @@ int main(int argc, char *argv[])
         // --store (repeatable) opens those stores, as the command-line tool does; IMAP
         // accounts take their passwords from what the windows gather.
         const QStringList stores = storeArguments(QApplication::arguments());
+        if (stores.isEmpty()) {
+            try {
+                mailstore::listDefaultMaildir();
+            } catch (const qb::Error &e) {
+                // The default Maildir is opened all the same; it is not yet on the Options page.
+                qWarning("%s", qUtf8Printable(e.message()));
+            }
+        }
         StorePasswords passwords(stores);
         MainWindow window(mailstore::configuredStores(stores, mailstore::SummaryCaching::Kept,
                                                       passwords.source()),
