@@ -6,6 +6,7 @@
 #include "mailstore/mime/ParsedEmail.h"
 #include "settings/MailStoreEntries.h"
 #include "support/CliRun.h"
+#include "support/CourierServer.h"
 #include "support/DovecotServer.h"
 #include "support/Files.h"
 #include "support/ServerContents.h"
@@ -247,6 +248,42 @@ private Q_SLOTS:
         }
         qInfo("%d of %d odd emails were read differently by the server and left as they were",
               refused, n);
+    }
+
+    // Without UIDPLUS a job's originals stay on the server marked \Deleted until a client
+    // expunges them: the next analysis does not list them, so a second identical job finds
+    // nothing more to do and appends nothing.
+    void secondJobWithoutUidPlusChangesNothing()
+    {
+        if (m_server->product() != QLatin1String("Courier"))
+            QSKIP("the server without UIDPLUS is served by the Courier run of this suite");
+        ServableMaildir plain;
+        QVERIFY(plain.isValid());
+        int n = 0;
+        for (const auto &[id, bytes] : m_originals) {
+            if (++n > 6)
+                break;
+            addEmail(plain.path(), QStringLiteral("17200000%1.M%1P1.plain").arg(n), bytes, n);
+        }
+        CourierServer server(plain.path(), {.uidPlus = false});
+        QVERIFY2(server.start(), qPrintable(server.error()));
+        QTemporaryDir saved;
+        const QStringList job{QStringLiteral("detach"),
+                              QStringLiteral("--all"),
+                              QStringLiteral("--yes"),
+                              QStringLiteral("--to"),
+                              saved.path(),
+                              QStringLiteral("--store"),
+                              server.storeUrl(),
+                              QStringLiteral("--password-file"),
+                              server.passwordFile()};
+        const Run first = runCli(job);
+        QVERIFY2(first.status == 0 || first.status == 3, qPrintable(first.err + first.out));
+        const auto afterFirst = serverContents(server);
+        const Run second = runCli(job);
+        QVERIFY2(second.status == 0, qPrintable(second.err + second.out));
+        const auto afterSecond = serverContents(server);
+        QCOMPARE(afterSecond.size(), afterFirst.size());
     }
 
     // A server whose certificate does not verify is refused, with the certificate's details,
