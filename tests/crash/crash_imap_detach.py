@@ -2,12 +2,15 @@
 """Kills a detach of an IMAP account at many moments and checks that no mail was lost.
 
 The account is a private Dovecot (tools/dovecot-instance.sh) serving emails with two
-attachments each. Each run starts from the same mail, kills the command line's detach at a
-moment drawn from a seeded generator (printed), checks that every email is still on the
-server at least once, then runs the next job, whose start finishes what the killed run left
-half done. Then these must hold: every email is on the server exactly once (by Message-ID),
-none marked \\Deleted, with its flags and received date; every attachment is still in its
-email, or its email notes it as saved and the file the note links to holds it whole.
+attachments each, every third without a Message-ID, and beside them strangers: emails
+without attachments or Message-ID, each of exactly the size that one email's rewritten copy
+has, so that nothing but its content tells a stranger from that copy. Each run starts from
+the same mail, kills the command line's detach at a moment drawn from a seeded generator
+(printed), checks that every email is still on the server at least once, then runs the next
+job, whose start finishes what the killed run left half done. Then these must hold: every
+email is on the server exactly once (by its subject), none marked \\Deleted, with its flags
+and received date; every stranger is there once, byte for byte; every attachment is still in
+its email, or its email notes it as saved and the file the note links to holds it whole.
 
     crash_imap_detach.py --cli PATH --tools DIR [--runs N] [--emails N] [--seed N]
 """
@@ -40,16 +43,17 @@ def free_port():
         return probe.getsockname()[1]
 
 
-def make_mail(root, count, seed):
-    """Emails with two base64 attachments each: (Message-ID -> [(name, sha256)])."""
+def make_mail(root, count, seed, stranger_sizes=None):
+    """Emails with two base64 attachments each: (subject -> [(name, sha256)]); with
+    stranger_sizes (subject -> size), a stranger of each size, whose bytes are returned too."""
     for sub in ("cur", "new", "tmp"):
         os.makedirs(os.path.join(root, sub))
     rnd = random.Random(seed)
     made = {}
     for number in range(count):
-        message_id = "<kill-%d@example.org>" % number
-        lines = ["From: Ann <ann@example.org>", "Subject: Killed job email %d" % number,
-                 "Message-ID: " + message_id, "MIME-Version: 1.0",
+        subject = "Killed job email %d" % number
+        identity = [] if number % 3 == 2 else ["Message-ID: <kill-%d@example.org>" % number]
+        lines = ["From: Ann <ann@example.org>", "Subject: " + subject] + identity + ["MIME-Version: 1.0",
                  'Content-Type: multipart/mixed; boundary="b"', "", "--b",
                  "Content-Type: text/plain; charset=us-ascii", "", "Hello.", ""]
         parts = []
@@ -66,8 +70,18 @@ def make_mail(root, count, seed):
         with open(path, "w", newline="\n") as out:
             out.write("\n".join(lines))
         os.utime(path, (1700000000 + number * 3600, 1700000000 + number * 3600))
-        made[message_id] = parts
-    return made
+        made[subject] = parts
+    strangers = {}
+    for number, size in enumerate(sorted((stranger_sizes or {}).values())):
+        head = "From: Bob <bob@example.org>\r\nSubject: Stranger %d\r\n\r\n" % number
+        body = "".join(rnd.choice("abcdefgh ") for _ in range(max(0, size - len(head) - 2)))
+        text = (head + body + "\r\n").encode()[:size]
+        # Named after the emails, so that the server numbers each stranger after some of them.
+        path = os.path.join(root, "cur", "1700%05d.M2P1.stranger:2,S" % number)
+        with open(path, "wb") as out:
+            out.write(text)
+        strangers["Stranger %d" % number] = text
+    return made, strangers
 
 
 class Server:
@@ -94,7 +108,7 @@ class Server:
         shutil.rmtree(self.instance, ignore_errors=True)
 
     def messages(self):
-        """[(Message-ID, flags, internal date, email)] of the Inbox."""
+        """[(subject, flags, internal date, email, bytes)] of the Inbox."""
         imap = imaplib.IMAP4("127.0.0.1", self.port)
         try:
             imap.login("ann", "secret")
@@ -111,7 +125,7 @@ class Server:
                     raise AssertionError("unexpected FETCH answer: %r" % item[0][:200])
                 flags = sorted(f for f in head.group(1).decode().split() if f != "\\Recent")
                 message = email.message_from_bytes(item[1], policy=email.policy.compat32)
-                found.append((message.get("Message-ID"), flags, head.group(2).decode(), message))
+                found.append((message.get("Subject"), flags, head.group(2).decode(), message, item[1]))
             return found
         finally:
             try:
@@ -138,21 +152,28 @@ def notes_of(message):
     return NOTE.findall(text)
 
 
-def check(made, before, server, exactly_once):
-    """The invariants; before: Message-ID -> (flags, date) at the start."""
+def check(made, strangers, before, server, exactly_once):
+    """The invariants; before: subject -> (flags, date) at the start."""
     now = server.messages()
-    ids = [message_id for message_id, _, _, _ in now]
+    ids = [message_id for message_id, _, _, _, _ in now]
     for message_id in made:
         count = ids.count(message_id)
         if count == 0:
             raise AssertionError("email %s is lost" % message_id)
         if exactly_once and count != 1:
             raise AssertionError("email %s is on the server %d times" % (message_id, count))
-    if len(set(ids)) != len(made) or None in ids:
-        raise AssertionError("emails that were not there before: %s" % sorted(set(ids) - set(made)))
+    for subject, text in strangers.items():
+        held = [raw for message_id, _, _, _, raw in now if message_id == subject]
+        if held != [text]:
+            raise AssertionError("stranger %s is on the server %d times, or changed" % (subject, len(held)))
+    if len(set(ids)) != len(made) + len(strangers) or None in ids:
+        raise AssertionError("emails that were not there before: %s" %
+                             sorted(set(ids) - set(made) - set(strangers)))
     if not exactly_once:
         return
-    for message_id, flags, date, message in now:
+    for message_id, flags, date, message, _ in now:
+        if message_id in strangers:
+            continue
         if "\\Deleted" in flags:
             raise AssertionError("email %s is left marked \\Deleted" % message_id)
         if (flags, date) != before[message_id]:
@@ -185,13 +206,13 @@ def main():
     work = tempfile.mkdtemp(prefix="qb-kill-", dir="/tmp")
     os.chmod(work, 0o755)
     try:
-        def account_run(name):
+        def account_run(name, stranger_sizes=None):
             """A fresh copy of the mail on a server of its own, and a state folder for the journal."""
             root = os.path.join(work, name)
             maildir = os.path.join(root, "mail")
             os.makedirs(root)
             os.chmod(root, 0o755)
-            made = make_mail(maildir, args.emails, 5)
+            made, strangers = make_mail(maildir, args.emails, 5, stranger_sizes)
             server = Server(args.tools, maildir)
             environment = dict(os.environ, XDG_STATE_HOME=os.path.join(root, "state"),
                                XDG_CACHE_HOME=os.path.join(root, "cache"))
@@ -206,8 +227,8 @@ def main():
                      "--to", os.path.join(root, out), "--log", os.path.join(root, out + ".log")],
                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=environment)
 
-            before = {message_id: (flags, date) for message_id, flags, date, _ in server.messages()}
-            if sorted(before) != sorted(made):
+            before = {message_id: (flags, date) for message_id, flags, date, _, _ in server.messages()}
+            if sorted(before) != sorted(list(made) + list(strangers)):
                 raise AssertionError("the server does not serve the mail it was given")
             def journalled():
                 """Replacements the journal holds as begun and not ended."""
@@ -217,17 +238,21 @@ def main():
                 return sum(open(os.path.join(folder, name), "rb").read().count(b"\n")
                            for name in os.listdir(folder) if name.endswith(".journal"))
 
-            return made, server, before, detach, journalled
+            return made, strangers, server, before, detach, journalled
 
-        # One whole run, to spread the kills over its length.
-        made, server, before, detach, _ = account_run("timing")
+        # One whole run, to spread the kills over its length and learn the size of each
+        # rewritten email, which the strangers of the other runs take.
+        # Folder names of one length in every run: the notes' links, and so the rewritten
+        # sizes, are then the same.
+        made, strangers, server, before, detach, _ = account_run("run-t")
         started = time.monotonic()
-        status = detach("out").wait()
+        status = detach("job1").wait()
         duration = time.monotonic() - started
         try:
             if status != 0:
                 raise AssertionError("a whole detach failed with status %d" % status)
-            check(made, before, server, True)
+            check(made, strangers, before, server, True)
+            rewritten = {subject: len(raw) for subject, _, _, _, raw in server.messages()}
         finally:
             server.stop()
 
@@ -235,10 +260,10 @@ def main():
         kills = 0
         halfway = 0
         for run in range(args.runs):
-            made, server, before, detach, journalled = account_run("run%d" % run)
+            made, strangers, server, before, detach, journalled = account_run("r%04d" % run, rewritten)
             try:
                 delay = 0.95 * duration * (run + rnd.random()) / args.runs
-                process = detach("first")
+                process = detach("job1")
                 time.sleep(delay)
                 killed = process.poll() is None
                 if killed:
@@ -249,17 +274,20 @@ def main():
                 halfway += 1 if pending else 0
                 print("run %d: killed after %.2f s%s%s" % (run, delay, "" if killed else " (it had ended)",
                                                           ", inside a replacement" if pending else ""))
-                check(made, before, server, False)
+                check(made, strangers, before, server, False)
                 # The next job's start finishes the interrupted replacement, then does the rest.
-                status = detach("second").wait()
+                status = detach("job2").wait()
                 if status not in (0, 3):
                     raise AssertionError("run %d: the job after the kill failed with status %d" % (run, status))
-                check(made, before, server, True)
+                check(made, strangers, before, server, True)
+                sizes = {subject: len(raw) for subject, _, _, _, raw in server.messages() if subject in made}
+                if sizes != rewritten:
+                    raise AssertionError("the rewritten emails differ in size from their strangers")
             except AssertionError as failure:
                 raise AssertionError("run %d (seed %d): %s" % (run, args.seed, failure))
             finally:
                 server.stop()
-                shutil.rmtree(os.path.join(work, "run%d" % run), ignore_errors=True)
+                shutil.rmtree(os.path.join(work, "r%04d" % run), ignore_errors=True)
         print("crash test: %d runs, %d killed mid-job, %d inside a replacement (whole job %.2f s), "
               "every invariant held" % (args.runs, kills, halfway, duration))
         print("%d passed, 0 failed" % args.runs)
