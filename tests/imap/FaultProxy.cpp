@@ -73,6 +73,7 @@ struct FaultProxy::Pair
     LineReader fromClient;
     LineReader fromServer;
     QByteArray awaitedTag; // drop once the server's answer with this tag is passed on
+    QByteArray awaitedCommand;
 
     ~Pair()
     {
@@ -131,6 +132,12 @@ void FaultProxy::setOneBytePerWrite(bool on)
 {
     std::lock_guard lock(m_mutex);
     m_oneByte = on;
+}
+
+void FaultProxy::onDrop(std::function<void(const QByteArray &command)> hook)
+{
+    std::lock_guard lock(m_mutex);
+    m_dropHook = std::move(hook);
 }
 
 QByteArrayList FaultProxy::verbsSeen() const
@@ -235,10 +242,13 @@ bool FaultProxy::clientLine(Pair &pair, const QByteArray &line)
         m_verbs << verb;
         if (m_dropCountdown > 0 && verb == m_dropVerb && --m_dropCountdown == 0) {
             if (m_dropWhen == When::BeforeCommand) {
+                if (m_dropHook)
+                    m_dropHook(line);
                 ++m_drops;
                 return false;
             }
             pair.awaitedTag = tag;
+            pair.awaitedCommand = line;
         }
     }
     if (!writeAll(pair.server, line.constData(), size_t(line.size())))
@@ -294,6 +304,9 @@ bool FaultProxy::fromServer(Pair &pair)
         reader.inCommand = literal >= 0;
         reader.literalLeft = std::max<qint64>(literal, 0);
         if (answer) {
+            std::lock_guard lock(m_mutex);
+            if (m_dropHook)
+                m_dropHook(pair.awaitedCommand);
             ++m_drops;
             return false;
         }

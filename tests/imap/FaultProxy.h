@@ -19,6 +19,7 @@
 #include <QByteArrayList>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -46,6 +47,9 @@ public:
     // call; a later call replaces an earlier one that has not happened yet.
     void dropAt(const QByteArray &verb, int nth, When when);
     void setOneBytePerWrite(bool on);
+    // Called on the proxy's thread as it drops, before the client can tell, with the line
+    // of the command it drops at ("A0009 APPEND \"INBOX\" (\\Seen) {2310+}\r\n").
+    void onDrop(std::function<void(const QByteArray &command)> hook);
 
     int drops() const { return m_drops.load(); }
     int connections() const { return m_connections.load(); }
@@ -74,6 +78,7 @@ private:
     int m_dropCountdown = 0;
     When m_dropWhen = When::BeforeCommand;
     bool m_oneByte = false;
+    std::function<void(const QByteArray &)> m_dropHook;
     QByteArrayList m_verbs;
 
     std::atomic<int> m_drops{0};

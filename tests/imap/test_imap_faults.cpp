@@ -18,8 +18,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <atomic>
 #include <map>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <utime.h>
 
 namespace {
@@ -122,11 +124,13 @@ LogOfJob readLog(const QString &path)
 class FaultyAccount
 {
 public:
-    FaultyAccount()
+    // emails: how many of the test's emails, the first four in the Inbox.
+    explicit FaultyAccount(int emails = 6) : m_emails(emails)
     {
-        const QString projects = m_maildir.addFolder({QStringLiteral("Projects")});
+        const QString projects =
+            emails > 4 ? m_maildir.addFolder({QStringLiteral("Projects")}) : QString();
         const QByteArray flags[] = {"S", "FS", "", "RS", "S", "DS"};
-        for (int i = 1; i <= 6; ++i) {
+        for (int i = 1; i <= emails; ++i) {
             const Original email =
                 makeEmail(i, i <= 4 ? m_maildir.path() : projects, flags[(i - 1) % 6]);
             m_originals[email.messageId] = email;
@@ -136,7 +140,7 @@ public:
 
     bool start(QString *why)
     {
-        if (!m_maildir.isValid() || m_originals.size() != 6 || !m_state.isValid()) {
+        if (!m_maildir.isValid() || int(m_originals.size()) != m_emails || !m_state.isValid()) {
             *why = QStringLiteral("cannot make the test's mail");
             return false;
         }
@@ -154,6 +158,8 @@ public:
     }
 
     FaultProxy &proxy() { return *m_proxy; }
+    // The Inbox's Maildir.
+    QString inbox() const { return m_maildir.path(); }
     // For failure messages: the commands the proxy saw and what the server logged.
     QString trace() const
     {
@@ -221,6 +227,7 @@ public:
     std::multimap<QByteArray, HeldMessage> contents() const { return serverContents(*m_server); }
 
 private:
+    int m_emails;
     ServableMaildir m_maildir;
     QTemporaryDir m_state;
     std::map<QByteArray, Original> m_originals;
@@ -364,6 +371,73 @@ private Q_SLOTS:
             for (const auto &[name, path] : files)
                 QCOMPARE(readFile(path), email->second.attachments.at(name));
         }
+    }
+
+    // The connection drops as the changed copy of an email without Message-ID is sent, and
+    // a message of exactly the copy's size arrives meanwhile: it is not taken for the copy,
+    // so the email stays as it was, unmarked, and its attachment fails.
+    void strangerOfTheCopysSizeIsNotTheCopy()
+    {
+        FaultyAccount account(0);
+        const QByteArray contract =
+            "From: Ann <ann@example.org>\nSubject: Contract\nMIME-Version: 1.0\n"
+            "Content-Type: multipart/mixed; boundary=\"b\"\n\n--b\n"
+            "Content-Type: text/plain; charset=us-ascii\n\nSigned.\n--b\n"
+            "Content-Type: application/pdf; name=\"contract.pdf\"\n"
+            "Content-Disposition: attachment; filename=\"contract.pdf\"\n"
+            "Content-Transfer-Encoding: base64\n\n" +
+            wrapped(patternBytes(77, 20000).toBase64()) + "--b--\n";
+        QFile file(account.inbox() + QStringLiteral("/cur/1600000000.M1P1.contract:2,S"));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(contract) == contract.size());
+        file.close();
+        QString why;
+        QVERIFY2(account.start(&why), qPrintable(why));
+        QCOMPARE(account.before().size(), size_t(1));
+        const HeldMessage original = account.before().begin()->second;
+
+        std::atomic<bool> arrived = false;
+        account.proxy().onDrop([&](const QByteArray &command) {
+            // The literal's size, as the APPEND announces it: "{2310}" or "{2310+}".
+            const qsizetype open = command.lastIndexOf('{');
+            const qint64 size = command.mid(open + 1, command.indexOf('}', open) - open - 1)
+                                    .replace('+', "")
+                                    .toLongLong();
+            QByteArray stranger = "From: Bob <bob@example.org>\r\nSubject: Stranger\r\n\r\n";
+            qint64 left = size - stranger.size();
+            while (left > 0) {
+                const qint64 line = left > 74 ? 72 : left;
+                stranger += QByteArray(line - 2, 'x') + "\r\n";
+                left -= line;
+            }
+            const QString path = account.inbox() + QStringLiteral("/new/1800000000.M1P1.stranger");
+            QFile out(path);
+            arrived = size > 0 && out.open(QIODevice::WriteOnly) && out.write(stranger) == size;
+            out.close();
+            // The server's mail user owns the Maildir, and now this message too.
+            struct stat folder = {};
+            arrived =
+                arrived && ::stat(QFile::encodeName(account.inbox()).constData(), &folder) == 0 &&
+                ::chown(QFile::encodeName(path).constData(), folder.st_uid, folder.st_gid) == 0;
+        });
+        account.proxy().dropAt("APPEND", 1, FaultProxy::When::BeforeCommand);
+        const Run job = account.detach(QStringLiteral("contract"));
+        QVERIFY2(account.proxy().drops() == 1, qPrintable(job.err + job.out + account.trace()));
+        QVERIFY(arrived);
+        QVERIFY2(job.status == 3, qPrintable(job.err + job.out + account.trace()));
+        QCOMPARE(account.journalled(), 0);
+        int contracts = 0;
+        int strangers = 0;
+        for (const auto &[id, held] : account.contents()) {
+            if (held.bytes.contains("Subject: Stranger")) {
+                ++strangers;
+                continue;
+            }
+            ++contracts;
+            QCOMPARE(held.bytes, original.bytes);
+            QCOMPARE(held.flags, original.flags);
+        }
+        QCOMPARE(contracts, 1);
+        QCOMPARE(strangers, 1);
     }
 
     // Every answer in one-byte pieces: the whole job is done as on a whole network.

@@ -1,11 +1,15 @@
 // The IMAP store against a scripted server: what a real server would rarely send. A
 // message whose structure cannot be read is left out of its folder with a word while the
 // rest is listed, answers arrive one byte at a time, and a folder the server refuses to
-// open names itself in the error.
+// open names itself in the error. Messages marked deleted are left out; a change is
+// refused before anything is stored when the folder was renumbered or a saved file does
+// not hold the attachment.
 #include "common/Error.h"
 #include "imap/ScriptedImapServer.h"
 #include "mailstore/imap/ImapStore.h"
+#include "support/Files.h"
 
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <gmime/gmime.h>
@@ -41,13 +45,45 @@ ScriptedImapServer &inboxOfTwo(ScriptedImapServer &server)
         .send("* LIST (\\Noselect) \"/\" \"\"\r\nA0002 OK\r\n")
         .expect("A0003 LIST \"\" \"*\"")
         .send("* LIST (\\HasNoChildren) \"/\" INBOX\r\nA0003 OK\r\n")
-        .expect("A0004 EXAMINE \"INBOX\"")
+        .expect("A0004 SELECT \"INBOX\"")
         .send("* 2 EXISTS\r\n* OK [UIDVALIDITY 77] ok\r\nA0004 OK [READ-ONLY] done\r\n");
 }
 
 const QByteArray headerFields = "Subject: plan\r\nFrom: Ann <a@b.c>\r\n\r\n";
 const QByteArray header = "BODY[HEADER.FIELDS (SUBJECT FROM MESSAGE-ID)] {" +
                           QByteArray::number(headerFields.size()) + "}\r\n" + headerFields;
+
+// One email with one PDF attachment, and the structure a server tells of it.
+const QByteArray pdf = "%PDF-1.4\n% a report of a few bytes\n%%EOF\n";
+const QByteArray emailWithPdf = "From: Ann <a@b.c>\r\nSubject: plan\r\nMIME-Version: 1.0\r\n"
+                                "Content-Type: multipart/mixed; boundary=\"b\"\r\n\r\n--b\r\n"
+                                "Content-Type: text/plain; charset=us-ascii\r\n\r\nHi\r\n--b\r\n"
+                                "Content-Type: application/pdf; name=\"report.pdf\"\r\n"
+                                "Content-Disposition: attachment; filename=\"report.pdf\"\r\n"
+                                "Content-Transfer-Encoding: base64\r\n\r\n" +
+                                pdf.toBase64() + "\r\n--b--\r\n";
+const QByteArray pdfStructure =
+    "BODYSTRUCTURE ((\"text\" \"plain\" (\"charset\" \"us-ascii\") NIL NIL \"7bit\" 2 1)"
+    "(\"application\" \"pdf\" (\"name\" \"report.pdf\") NIL NIL \"base64\" " +
+    QByteArray::number(pdf.toBase64().size()) +
+    " NIL (\"attachment\" (\"filename\" \"report.pdf\")) NIL NIL) \"mixed\")";
+
+// The FETCH answer of analysis for message n, UID uid, with the given flags.
+QByteArray summaryOf(int n, int uid, const QByteArray &flags)
+{
+    return "* " + QByteArray::number(n) + " FETCH (UID " + QByteArray::number(uid) +
+           " RFC822.SIZE " + QByteArray::number(emailWithPdf.size()) +
+           " INTERNALDATE \"17-Jul-2024 02:44:25 +0200\" FLAGS (" + flags + ") " + pdfStructure +
+           ' ' + header + ")\r\n";
+}
+
+const QByteArray summaryItems = "(UID RFC822.SIZE INTERNALDATE FLAGS BODYSTRUCTURE "
+                                "BODY.PEEK[HEADER.FIELDS (SUBJECT FROM MESSAGE-ID)])";
+
+QString storeIdOf(const ScriptedImapServer &server)
+{
+    return QStringLiteral("imap://ann@127.0.0.1:%1").arg(server.port());
+}
 
 QStringList namesIn(mailstore::Folder &folder)
 {
@@ -115,6 +151,99 @@ private Q_SLOTS:
         QCOMPARE(server.finish(), QStringList());
     }
 
+    // A message marked deleted (a server without UIDPLUS leaves replaced originals so) is
+    // neither listed, with a word that says how many, nor changed by a job.
+    void deletedMessagesAreLeftOut()
+    {
+        ScriptedImapServer server;
+        inboxOfTwo(server)
+            .expect("A0005 FETCH 1:2 " + summaryItems)
+            .send(summaryOf(1, 5, "\\Seen \\Deleted") + summaryOf(2, 6, "\\Seen") +
+                  "A0005 OK done\r\n")
+            .expect("A0006 UID FETCH 5 " + summaryItems)
+            .send(summaryOf(1, 5, "\\Seen \\Deleted") + "A0006 OK done\r\n");
+        server.start();
+        {
+            const auto application = imapstore::accountFactory(accountOf(server), secret())();
+            const auto mapi = application->getNamespace(QStringLiteral("MAPI"));
+            const auto inbox = mapi->getDefaultFolder(mailstore::DefaultInbox);
+            QVERIFY(inbox);
+            QCOMPARE(namesIn(*inbox), QStringList{QStringLiteral("report.pdf")});
+            const QStringList skipped = inbox->skippedEntries();
+            QCOMPARE(skipped.size(), 1);
+            QVERIFY2(skipped.front().startsWith(QLatin1String("1 ")), qPrintable(skipped.front()));
+            bool refused = false;
+            try {
+                mapi->getItemFromId(storeIdOf(server) + QStringLiteral("//INBOX::77.5"), {});
+            } catch (const qb::MailStoreError &) {
+                refused = true;
+            }
+            QVERIFY(refused);
+        }
+        QCOMPARE(server.finish(), QStringList());
+    }
+
+    void changeRefusedBeforeAnythingIsStored_data()
+    {
+        QTest::addColumn<bool>("renumbered");
+        // The server renumbered the folder between the job's reading and its change: the
+        // old UID names another message now.
+        QTest::newRow("folder renumbered") << true;
+        // The saved file no longer holds what the email held.
+        QTest::newRow("saved file differs") << false;
+    }
+
+    // The attachment is saved from the email fetched whole, the same reading its removal
+    // uses; the change is refused, with nothing sent to the server, when the folder's
+    // numbering changed or the saved file differs from the part.
+    void changeRefusedBeforeAnythingIsStored()
+    {
+        QFETCH(bool, renumbered);
+        ScriptedImapServer server;
+        server.send("* OK [CAPABILITY IMAP4rev1 AUTH=PLAIN SASL-IR] ready\r\n")
+            .expect("A0001 AUTHENTICATE PLAIN " + plainToken)
+            .send("A0001 OK [CAPABILITY IMAP4rev1 UIDPLUS LITERAL+] in\r\n")
+            .expect("A0002 SELECT \"INBOX\"")
+            .send("* 1 EXISTS\r\n* OK [UIDVALIDITY 77] ok\r\nA0002 OK [READ-ONLY] done\r\n")
+            .expect("A0003 UID FETCH 6 " + summaryItems)
+            .send(summaryOf(1, 6, "\\Seen") + "A0003 OK done\r\n")
+            .expect("A0004 UID FETCH 6 (BODY.PEEK[])")
+            .send("* 1 FETCH (UID 6 BODY[] {" + QByteArray::number(emailWithPdf.size()) + "}\r\n" +
+                  emailWithPdf + ")\r\nA0004 OK done\r\n");
+        if (renumbered) {
+            server.expect("A0005 SELECT \"INBOX\"")
+                .send("* 1 EXISTS\r\n* OK [UIDVALIDITY 78] ok\r\nA0005 OK [READ-WRITE] done\r\n");
+        }
+        server.start();
+        QTemporaryDir files;
+        const QString saved = files.filePath(QStringLiteral("report.pdf"));
+        {
+            const auto application = imapstore::accountFactory(accountOf(server), secret())();
+            const auto mapi = application->getNamespace(QStringLiteral("MAPI"));
+            const auto email =
+                mapi->getItemFromId(storeIdOf(server) + QStringLiteral("//INBOX::77.6"), {});
+            QVERIFY(email);
+            const auto attachment = email->attachments()->item(1);
+            attachment->saveAsFile(saved);
+            QCOMPARE(readFile(saved), pdf);
+            if (!renumbered) {
+                QFile file(saved);
+                QVERIFY(file.open(QIODevice::Append));
+                file.write("\r");
+            }
+            attachment->remove();
+            email->appendToBody(QStringLiteral("The attachment is saved."));
+            bool refused = false;
+            try {
+                email->save();
+            } catch (const qb::MailStoreError &) {
+                refused = true;
+            }
+            QVERIFY(refused);
+        }
+        QCOMPARE(server.finish(), QStringList());
+    }
+
     void refusedFolderNamesItself()
     {
         ScriptedImapServer server;
@@ -125,7 +254,7 @@ private Q_SLOTS:
             .send("* LIST (\\Noselect) \"/\" \"\"\r\nA0002 OK\r\n")
             .expect("A0003 LIST \"\" \"*\"")
             .send("* LIST () \"/\" INBOX\r\n* LIST () \"/\" \"Caf&AOk-\"\r\nA0003 OK\r\n")
-            .expect("A0004 EXAMINE \"Caf&AOk-\"")
+            .expect("A0004 SELECT \"Caf&AOk-\"")
             .send("A0004 NO [NOPERM] not for you\r\n");
         server.start();
         {

@@ -1,7 +1,10 @@
 // The IMAP store against a real server (a private Dovecot): the same mail lists the same
 // rows whether it is read from the server or as a Maildir, and a job on the server keeps
 // every email exactly once, with its flags and received date, with the attachments it
-// removed saved whole.
+// removed saved whole, also when another mail program moves the email meanwhile.
+#include "common/Error.h"
+#include "imap/Connection.h"
+#include "mailstore/imap/ImapStore.h"
 #include "mailstore/imap/RemoteMessage.h"
 #include "mailstore/mime/ParsedEmail.h"
 #include "settings/MailStoreEntries.h"
@@ -284,6 +287,67 @@ private Q_SLOTS:
         QVERIFY2(second.status == 0, qPrintable(second.err + second.out));
         const auto afterSecond = serverContents(server);
         QCOMPARE(afterSecond.size(), afterFirst.size());
+    }
+
+    // Another mail program moves the email to another folder while a job changes it: the
+    // change is not made, and the email is on the server once, where it was moved to, as
+    // it was.
+    void emailMovedMeanwhileIsNotCopied()
+    {
+        if (m_server->product() != QLatin1String("Dovecot"))
+            QSKIP("MOVE is served by the Dovecot run of this suite");
+        ServableMaildir maildir;
+        QVERIFY(maildir.isValid());
+        maildir.addFolder({QStringLiteral("Elsewhere")});
+        const QByteArray id = "<moved@example.org>";
+        addEmail(maildir.path(), QStringLiteral("1700000001.M1P1.moved"),
+                 "From: Ann <ann@example.org>\nSubject: Moved\nMessage-ID: " + id +
+                     "\nMIME-Version: 1.0\nContent-Type: multipart/mixed; boundary=\"b\"\n\n"
+                     "--b\nContent-Type: text/plain\n\nHi\n--b\nContent-Type: application/pdf\n"
+                     "Content-Disposition: attachment; filename=\"plan.pdf\"\n"
+                     "Content-Transfer-Encoding: base64\n\nJVBERi0xLjQK\n--b--\n",
+                 1);
+        DovecotServer server(maildir.path());
+        QVERIFY2(server.start(), qPrintable(server.error()));
+        const auto before = serverContents(server);
+        QCOMPARE(before.count(id), size_t(1));
+
+        MailStoreEntry account;
+        account.name = QStringLiteral("Moving");
+        account.type = MailStoreEntry::Type::Imap;
+        account.host = server.host();
+        account.port = server.port();
+        account.security = MailStoreEntry::Security::Plain;
+        account.user = server.user();
+        {
+            const auto application = imapstore::accountFactory(account, [](const MailStoreEntry &) {
+                return std::optional<QString>(QStringLiteral("secret"));
+            })();
+            const auto mapi = application->getNamespace(QStringLiteral("MAPI"));
+            mapi->lockForChanges([](int) { return false; });
+            const auto email = mapi->getDefaultFolder(mailstore::DefaultInbox)->items()->item(1);
+            email->attachments()->item(1)->remove();
+            email->appendToBody(QStringLiteral("plan.pdf was removed."));
+
+            imap::Connection other({server.host(), server.port(), imap::Security::Plain});
+            other.open({server.user(), server.password()});
+            other.run(imap::Command("SELECT INBOX"));
+            other.run(imap::Command("MOVE 1 Elsewhere"));
+
+            bool refused = false;
+            try {
+                email->save();
+            } catch (const qb::MailStoreError &) {
+                refused = true;
+            }
+            QVERIFY(refused);
+        }
+        const auto after = serverContents(server);
+        QCOMPARE(after.size(), size_t(1));
+        QCOMPARE(after.count(id), size_t(1));
+        const HeldMessage &moved = after.find(id)->second;
+        QCOMPARE(moved.mailbox, QStringLiteral("Elsewhere"));
+        QCOMPARE(moved.bytes, before.find(id)->second.bytes);
     }
 
     // A server whose certificate does not verify is refused, with the certificate's details,

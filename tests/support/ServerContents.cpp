@@ -23,7 +23,13 @@ std::multimap<QByteArray, HeldMessage> serverContents(const TestImapServer &serv
     for (const QString &mailbox : mailboxes) {
         imap::Command examine("EXAMINE");
         examine.mailbox(mailbox);
-        connection.run(examine);
+        qint64 exists = 0;
+        connection.run(examine, [&](const imap::Response &response) {
+            if (response.name == "EXISTS")
+                exists = response.number;
+        });
+        if (exists == 0)
+            continue; // "1:*" names no message there, and the server says so
         connection.run(
             imap::Command("FETCH 1:* (FLAGS INTERNALDATE BODY.PEEK[])"),
             [&](const imap::Response &response) {

@@ -183,6 +183,17 @@ qint64 AccountSession::select(const QString &mailbox, bool forChanges)
     return validity;
 }
 
+void AccountSession::selectSame(const QString &mailbox, bool forChanges, qint64 uidValidity)
+{
+    if (select(mailbox, forChanges) != uidValidity) {
+        throw qb::MailStoreError(
+            QStringLiteral("The server renumbered the folder %1 since it was read (its "
+                           "UIDVALIDITY changed); its emails are left as they are until it is "
+                           "analysed again")
+                .arg(mailbox));
+    }
+}
+
 std::shared_ptr<const MailboxMessages> AccountSession::messages(const QString &mailbox)
 {
     if (const auto known = m_messages.value(mailbox))
@@ -194,6 +205,7 @@ std::shared_ptr<const MailboxMessages> AccountSession::messages(const QString &m
     read->uidValidity = select(mailbox, false);
     const qint64 exists = m_selectedExists;
     imap::Connection &server = connection();
+    qint64 deleted = 0;
     for (qint64 first = 1; first <= exists; first += fetchBatch) {
         const qint64 last = std::min(exists, first + fetchBatch - 1);
         imap::Command fetch("FETCH");
@@ -204,7 +216,12 @@ std::shared_ptr<const MailboxMessages> AccountSession::messages(const QString &m
                 return;
             try {
                 RemoteMessage message = readRemoteMessage(response, &m_memo);
-                read->messages.push_back(std::move(message));
+                // On its way out: a server without UIDPLUS leaves replaced originals so,
+                // and a job must not take them for emails to change again.
+                if (message.deleted)
+                    ++deleted;
+                else
+                    read->messages.push_back(std::move(message));
             } catch (const qb::MailStoreError &e) {
                 // One message the server describes in a way that cannot be read is left
                 // out with a word; the rest of the folder is still listed.
@@ -213,6 +230,11 @@ std::shared_ptr<const MailboxMessages> AccountSession::messages(const QString &m
                                      .arg(mailbox, e.message());
             }
         });
+    }
+    if (deleted > 0) {
+        read->skipped << QStringLiteral("%1 message(s) of %2 marked deleted were left out")
+                             .arg(deleted)
+                             .arg(mailbox);
     }
     m_messages.insert(mailbox, read);
     return read;

@@ -57,6 +57,9 @@ public:
     // Selects the mailbox unless it is selected already (for changes, when forChanges);
     // returns its UIDVALIDITY.
     qint64 select(const QString &mailbox, bool forChanges);
+    // As select(); throws qb::MailStoreError when the mailbox's UIDVALIDITY is no longer
+    // uidValidity: the server renumbered it, and a UID from before names no message.
+    void selectSame(const QString &mailbox, bool forChanges, qint64 uidValidity);
     // What the account's header values read as, for reading its messages.
     mime::HeaderMemo &headerMemo() { return m_memo; }
     // The mailbox's messages, fetched when first asked for.

@@ -3,12 +3,11 @@
 #include "RemoteReplacement.h"
 #include "common/Error.h"
 #include "common/FileSystem.h"
-#include "imap/ImapError.h"
 #include "mailstore/ItemAttachments.h"
 #include "mailstore/mime/DecodedSize.h"
 #include "mailstore/mime/ParsedEmail.h"
-#include "mailstore/mime/TransferCoding.h"
 
+#include <QCryptographicHash>
 #include <QFile>
 
 #include <cerrno>
@@ -26,19 +25,6 @@ struct FileCloser
     int fd;
     ~FileCloser() { ::close(fd); }
 };
-
-void writeAll(int fd, QByteArrayView bytes)
-{
-    qsizetype done = 0;
-    while (done < bytes.size()) {
-        const ssize_t wrote = ::write(fd, bytes.data() + done, size_t(bytes.size() - done));
-        if (wrote < 0 && errno == EINTR)
-            continue;
-        if (wrote <= 0)
-            throw qb::Error(qb::systemErrorText());
-        done += wrote;
-    }
-}
 
 // The bytes EmailEdit writes, kept in memory for APPEND.
 QByteArray writtenBytes(const mime::EmailEdit &edit)
@@ -66,7 +52,32 @@ QByteArray writtenBytes(const mime::EmailEdit &edit)
     return bytes;
 }
 
+// The SHA-256 of what the open file fd holds; empty when it cannot be read.
+QByteArray sha256Of(int fd)
+{
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    char buffer[65536];
+    off_t at = 0;
+    while (true) {
+        const ssize_t got = ::pread(fd, buffer, sizeof buffer, at);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return {};
+        if (got == 0)
+            return hash.result();
+        hash.addData(QByteArrayView(buffer, got));
+        at += got;
+    }
+}
+
 } // namespace
+
+ImapItem::SavedFile::~SavedFile()
+{
+    if (fd >= 0)
+        ::close(fd);
+}
 
 ImapItem::ImapItem(std::shared_ptr<AccountSession> session, QString mailbox, QString folderEntryId,
                    qint64 uidValidity, RemoteMessage message)
@@ -134,7 +145,7 @@ mailstore::SummarySource ImapItem::summarySource()
 
 QByteArray ImapItem::fetchSection(const QByteArray &section)
 {
-    m_session->select(m_mailbox, false);
+    m_session->selectSame(m_mailbox, false, m_uidValidity);
     imap::Command fetch("UID FETCH");
     fetch.atom(QByteArray::number(m_message.uid)).atom("(BODY.PEEK[" + section + "])");
     std::optional<QByteArray> content;
@@ -250,34 +261,25 @@ std::shared_ptr<mailstore::Attachments> ImapItem::attachments()
 
 mailstore::SavedContent ImapItem::saveAttachment(int index, const QString &path)
 {
+    // Saved from the same reading of the whole email as the removal uses: a server's text
+    // of one part can differ from it (a stray CR before a boundary), and the file would
+    // then not be the part the email loses.
+    mime::EmailEdit &email = edit();
+    const mime::AttachmentPart &part = email.attachment(index);
     const int fd = ::open(QFile::encodeName(path).constData(),
-                          O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+                          O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0) {
         throw qb::MailStoreError(
             QStringLiteral("Cannot write %1: %2").arg(path, qb::systemErrorText()));
     }
     FileCloser closer{fd};
     try {
-        if (m_edit) {
-            const mime::EmailEdit::Saved saved = m_edit->writeAttachment(index, fd);
-            return {saved.bytes, saved.damage};
-        }
-        if (index < 1 || index > int(m_message.attachments.size()))
-            throw qb::MailStoreError(QStringLiteral("No attachment at position %1").arg(index));
-        const RemotePart &part = m_message.attachments[size_t(index - 1)];
-        const QByteArray encoded = fetchSection(part.section);
-        const mime::Transfer transfer = mime::transferOf(part.encoding);
-        mailstore::SavedContent saved;
-        mime::decodeTo(encoded, transfer, [&](QByteArrayView piece) {
-            writeAll(fd, piece);
-            saved.bytes += piece.size();
-        });
-        if (::fsync(fd) != 0)
+        const mime::EmailEdit::Saved saved = email.writeAttachment(index, fd);
+        const int kept = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+        if (kept < 0)
             throw qb::Error(qb::systemErrorText());
-        saved.damage = mime::damageOf(encoded, transfer);
-        return saved;
-    } catch (const imap::ConnectionError &) {
-        throw;
+        m_savedFiles.emplace_back(kept, part.node, part.filename);
+        return {saved.bytes, saved.damage};
     } catch (const qb::Error &e) {
         throw qb::MailStoreError(QStringLiteral("Cannot write %1: %2").arg(path, e.message()));
     }
@@ -292,11 +294,23 @@ void ImapItem::save()
 {
     if (!m_edit || !m_edit->changed())
         return;
+    // Each file saved from the email holds what the email held, or the email stays.
+    for (const SavedFile &file : m_savedFiles) {
+        if (sha256Of(file.fd) !=
+            QCryptographicHash::hash(m_edit->original().decodedContent(file.node),
+                                     QCryptographicHash::Sha256)) {
+            throw qb::MailStoreError(
+                QStringLiteral("The file saved for the attachment %1 does not hold it; the "
+                               "email is left as it is")
+                    .arg(file.name));
+        }
+    }
     const QByteArray rewritten = writtenBytes(*m_edit);
     mime::ParsedEmail stored(rewritten);
     // Never store an email that reads differently from what was meant.
     m_edit->verify(stored);
-    const Replaced replaced = replaceMessage(*m_session, m_mailbox, m_message, rewritten);
+    const Replaced replaced =
+        replaceMessage(*m_session, m_mailbox, m_uidValidity, m_message, rewritten);
     m_message.uid = replaced.newUid;
     if (replaced.oldLeft) {
         m_saveNotices << QStringLiteral(
@@ -308,6 +322,7 @@ void ImapItem::save()
     m_message.summary.size = rewritten.size();
     // From here on the item is the stored copy, read from the bytes sent.
     m_edit.emplace(std::move(stored));
+    m_savedFiles.clear();
 }
 
 } // namespace imapstore

@@ -5,12 +5,13 @@
 #include "mailstore/mime/EmailEdit.h"
 
 #include <optional>
+#include <utility>
+#include <vector>
 
 namespace imapstore {
 
 // One message on the server. Analysis knows it from the FETCH of its folder; its body is
-// downloaded only when it is changed or its text is asked for, and an attachment saved
-// before then fetches that part alone.
+// downloaded only when an attachment is saved or removed, or its text is asked for.
 class ImapItem : public mailstore::Item, public std::enable_shared_from_this<ImapItem>
 {
 public:
@@ -56,6 +57,22 @@ private:
     RemoteMessage m_message;
     QString m_entryId;
     std::optional<mime::EmailEdit> m_edit;
+    // A file an attachment was saved to, held open to be read again before the email
+    // changes: the job may give it another name meanwhile.
+    struct SavedFile
+    {
+        SavedFile(int fd, int node, QString name) : fd(fd), node(node), name(std::move(name)) {}
+        SavedFile(SavedFile &&other) noexcept
+            : fd(std::exchange(other.fd, -1)), node(other.node), name(std::move(other.name))
+        {
+        }
+        SavedFile &operator=(SavedFile &&) = delete;
+        ~SavedFile();
+        int fd;
+        int node; // the part's node in m_edit's original
+        QString name;
+    };
+    std::vector<SavedFile> m_savedFiles;
     QStringList m_saveNotices;
 };
 

@@ -266,8 +266,8 @@ private:
         const QString mailbox = mailboxOf(folderId, storeId);
         if (mailbox.isEmpty())
             return nullptr;
-        if (m_session->select(mailbox, false) != validity)
-            return nullptr; // renumbered since: the id no longer names this message
+        // Renumbered since: the id no longer names this message.
+        m_session->selectSame(mailbox, false, validity);
         const qint64 current = m_session->currentUid(mailbox, uid);
         imap::Command fetch("UID FETCH");
         fetch.atom(QByteArray::number(current)).raw(' ' + summaryFetchItems());
@@ -280,6 +280,8 @@ private:
         });
         if (!message)
             return nullptr;
+        if (message->deleted)
+            throw qb::MailStoreError(QStringLiteral("The email is marked deleted on the server"));
         auto item =
             std::make_shared<ImapItem>(m_session, mailbox, folderId, validity, std::move(*message));
         return item;

@@ -160,8 +160,11 @@ RemoteMessage readRemoteMessage(const imap::Response &fetch, mime::HeaderMemo *m
     message.internalDate = requiredText(fetch, "INTERNALDATE");
     message.summary.receivedTime = fromInternalDate(message.internalDate);
     if (const imap::Value *flags = imap::fetchItem(fetch, "FLAGS")) {
-        for (const imap::Value &flag : flags->list)
+        for (const imap::Value &flag : flags->list) {
             message.flags << flag.text;
+            if (flag.text.compare("\\Deleted", Qt::CaseInsensitive) == 0)
+                message.deleted = true;
+        }
     }
     const imap::Value *structure = imap::fetchItem(fetch, "BODYSTRUCTURE");
     if (!structure)

@@ -32,6 +32,7 @@ struct RemoteMessage
 {
     qint64 uid = 0;
     QByteArrayList flags;
+    bool deleted = false;    // marked \Deleted: on its way out, never listed nor changed
     QByteArray internalDate; // as the server sent it, for APPEND
     QByteArray messageId;
     bool signedOrEncrypted = false;

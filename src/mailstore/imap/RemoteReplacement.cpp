@@ -15,21 +15,13 @@ QByteArray appendFlags(const QByteArrayList &flags)
 {
     QByteArrayList kept;
     for (const QByteArray &flag : flags) {
-        // \Recent belongs to the server; the copy starts without \Deleted unless the
-        // user had set it.
-        if (flag.compare("\\Recent", Qt::CaseInsensitive) != 0)
+        // \Recent belongs to the server; a copy marked \Deleted would be listed by no
+        // analysis and expunged by the next mail program.
+        if (flag.compare("\\Recent", Qt::CaseInsensitive) != 0 &&
+            flag.compare("\\Deleted", Qt::CaseInsensitive) != 0)
             kept << flag;
     }
     return '(' + kept.join(' ') + ')';
-}
-
-bool hasDeleted(const QByteArrayList &flags)
-{
-    for (const QByteArray &flag : flags) {
-        if (flag.compare("\\Deleted", Qt::CaseInsensitive) == 0)
-            return true;
-    }
-    return false;
 }
 
 std::vector<qint64> searchUids(imap::Connection &server, const imap::Command &search)
@@ -48,22 +40,40 @@ std::vector<qint64> searchUids(imap::Connection &server, const imap::Command &se
     return found;
 }
 
-// The copies of a replacement on the server: newer than the old message, of the copy's
-// size, with its Message-ID when it has one.
-std::vector<qint64> copiesOf(imap::Connection &server, const PendingReplacement &replacement)
+// The copy of a replacement on the server, or 0: among the messages newer than the old
+// one, of the copy's size and with its Message-ID when it has one, the first whose bytes
+// hash as the copy's did. A message that only looks like the copy never counts as it.
+qint64 findCopy(imap::Connection &server, const PendingReplacement &replacement)
 {
+    if (replacement.sha256.isEmpty())
+        return 0; // an older journal's entry: its copy cannot be told
     imap::Command search("UID SEARCH UID");
     search.atom(QByteArray::number(replacement.oldUid + 1) + ":*")
         .atom("LARGER")
-        .atom(QByteArray::number(replacement.newSize - 1))
+        .atom(QByteArray::number(std::min(replacement.newSize, replacement.crlfSize) - 1))
         .atom("SMALLER")
-        .atom(QByteArray::number(replacement.newSize + 1));
+        .atom(QByteArray::number(std::max(replacement.newSize, replacement.crlfSize) + 1));
     if (!replacement.messageId.isEmpty())
         search.atom("HEADER").string("Message-ID").string(replacement.messageId);
-    std::vector<qint64> copies = searchUids(server, search);
+    std::vector<qint64> candidates = searchUids(server, search);
     // "n:*" always matches the highest UID, even one below n.
-    std::erase_if(copies, [&](qint64 uid) { return uid <= replacement.oldUid; });
-    return copies;
+    std::erase_if(candidates, [&](qint64 uid) { return uid <= replacement.oldUid; });
+    std::sort(candidates.begin(), candidates.end());
+    // One at a time: each is as large as the copy.
+    for (const qint64 uid : candidates) {
+        imap::Command fetch("UID FETCH");
+        fetch.atom(QByteArray::number(uid)).atom("(BODY.PEEK[])");
+        bool same = false;
+        server.run(fetch, [&](const imap::Response &response) {
+            const imap::Value *found = imap::fetchItem(response, "UID");
+            const imap::Value *body = imap::fetchItem(response, "BODY[]");
+            if (response.name == "FETCH" && found && found->number() == uid && body)
+                same = copyDigest(body->nstring()) == replacement.sha256;
+        });
+        if (same)
+            return uid;
+    }
+    return 0;
 }
 
 bool exists(imap::Connection &server, qint64 uid)
@@ -74,19 +84,60 @@ bool exists(imap::Connection &server, qint64 uid)
     return std::find(found.begin(), found.end(), uid) != found.end();
 }
 
-// Marks the old message \Deleted and expunges it alone; false when the server cannot
-// expunge one message by its UID, and it is left marked.
-bool removeOld(imap::Connection &server, qint64 uid)
+enum class Removal {
+    Expunged,
+    LeftMarked, // the server cannot expunge one message by its UID
+    Gone,       // no message has the UID any more: another program moved or deleted it
+};
+
+// Marks the old message \Deleted and expunges it alone.
+Removal removeOld(imap::Connection &server, qint64 uid)
 {
+    bool marked = false;
     imap::Command store("UID STORE");
-    store.atom(QByteArray::number(uid)).raw(" +FLAGS.SILENT (\\Deleted)");
-    server.run(store);
+    store.atom(QByteArray::number(uid)).raw(" +FLAGS (\\Deleted)");
+    server.run(store, [&](const imap::Response &response) {
+        const imap::Value *found = imap::fetchItem(response, "UID");
+        if (response.name == "FETCH" && found && found->number() == uid)
+            marked = true;
+    });
+    // A server may leave out the answer for a message whose flags did not change.
+    if (!marked && !exists(server, uid))
+        return Removal::Gone;
     if (!server.hasCapability("UIDPLUS"))
-        return false;
+        return Removal::LeftMarked;
     imap::Command expunge("UID EXPUNGE");
     expunge.atom(QByteArray::number(uid));
     server.run(expunge);
-    return true;
+    return Removal::Expunged;
+}
+
+// The old message went while its copy was stored: the copy goes too, or the email would
+// be on the server twice (the other program's move) or back (its deletion).
+[[noreturn]] void takeCopyBack(AccountSession &session, const PendingReplacement &pending,
+                               qint64 copy)
+{
+    // Out of the journal first: a crash or a drop from here on leaves the copy beside the
+    // moved email, never takes the copy for the email.
+    session.journal().remove(pending);
+    imap::Connection &server = session.connection();
+    imap::Command store("UID STORE");
+    store.atom(QByteArray::number(copy)).raw(" +FLAGS.SILENT (\\Deleted)");
+    server.run(store);
+    const bool expunged = server.hasCapability("UIDPLUS");
+    if (expunged) {
+        imap::Command expunge("UID EXPUNGE");
+        expunge.atom(QByteArray::number(copy));
+        server.run(expunge);
+    }
+    throw qb::MailStoreError(
+        expunged ? QStringLiteral("Another program moved or deleted the email in %1 meanwhile; "
+                                  "the changed copy was taken away again")
+                       .arg(pending.mailbox)
+                 : QStringLiteral("Another program moved or deleted the email in %1 meanwhile; "
+                                  "the changed copy is left there marked deleted, as the server "
+                                  "cannot remove one message alone")
+                       .arg(pending.mailbox));
 }
 
 // After the connection dropped in the middle of a replacement: on a new connection (the
@@ -99,28 +150,32 @@ bool finishedAfterDrop(AccountSession &session, const PendingReplacement &pendin
     const std::vector<PendingReplacement> left = session.journal().pending();
     if (std::find(left.begin(), left.end(), pending) != left.end())
         finishReplacement(session, pending);
-    session.select(pending.mailbox, true);
-    const std::vector<qint64> copies = copiesOf(session.connection(), pending);
-    if (copies.empty())
+    const qint64 copy = session.currentUid(pending.mailbox, pending.oldUid);
+    if (copy == pending.oldUid) {
+        // Not changed; a renumbered mailbox is the reason to give.
+        session.selectSame(pending.mailbox, true, pending.uidValidity);
         return false;
-    if (result.newUid <= 0 && copies.size() == 1)
-        result.newUid = copies.front();
+    }
+    result.newUid = copy;
     result.oldLeft = !session.connection().hasCapability("UIDPLUS");
-    return result.newUid > 0;
+    return true;
 }
 
 } // namespace
 
-Replaced replaceMessage(AccountSession &session, const QString &mailbox, const RemoteMessage &old,
-                        const QByteArray &rewritten)
+Replaced replaceMessage(AccountSession &session, const QString &mailbox, qint64 uidValidity,
+                        const RemoteMessage &old, const QByteArray &rewritten)
 {
     PendingReplacement pending;
     pending.mailbox = mailbox;
-    pending.uidValidity = session.select(mailbox, true);
+    pending.uidValidity = uidValidity;
     pending.oldUid = old.uid;
-    pending.oldWasDeleted = hasDeleted(old.flags);
+    pending.oldWasDeleted = old.deleted;
     pending.messageId = old.messageId;
     pending.newSize = rewritten.size();
+    pending.sha256 = copyDigest(rewritten, &pending.crlfSize);
+    // The old UID names the message only while the mailbox keeps its numbering.
+    session.selectSame(mailbox, true, uidValidity);
     session.journal().add(pending);
 
     Replaced result;
@@ -132,14 +187,18 @@ Replaced replaceMessage(AccountSession &session, const QString &mailbox, const R
         append.literal(rewritten);
         const imap::Response appended = session.connection().run(append);
 
-        if (appended.code == "APPENDUID" && appended.codeArgs.size() == 2 &&
-            appended.codeArgs.at(0).number() == pending.uidValidity) {
+        if (appended.code == "APPENDUID" && appended.codeArgs.size() == 2) {
+            if (appended.codeArgs.at(0).number() != uidValidity) {
+                session.journal().remove(pending);
+                throw qb::MailStoreError(
+                    QStringLiteral("The server renumbered the folder %1 while the changed email "
+                                   "was stored; the original email is kept beside it")
+                        .arg(mailbox));
+            }
             result.newUid = appended.codeArgs.at(1).number();
         } else {
-            session.select(mailbox, true);
-            const std::vector<qint64> copies = copiesOf(session.connection(), pending);
-            if (copies.size() == 1)
-                result.newUid = copies.front();
+            session.selectSame(mailbox, true, uidValidity);
+            result.newUid = findCopy(session.connection(), pending);
         }
         if (result.newUid <= 0) {
             // The copy is there but cannot be told apart: both stay, nothing is lost.
@@ -148,9 +207,17 @@ Replaced replaceMessage(AccountSession &session, const QString &mailbox, const R
                 "The changed email was stored, but the server did not say where; the original "
                 "email is kept beside it"));
         }
-        session.select(mailbox, true);
+        session.selectSame(mailbox, true, uidValidity);
         // The connection is asked for again after each select, which may have replaced it.
-        result.oldLeft = !removeOld(session.connection(), old.uid);
+        switch (removeOld(session.connection(), old.uid)) {
+        case Removal::Gone:
+            takeCopyBack(session, pending, result.newUid);
+        case Removal::LeftMarked:
+            result.oldLeft = true;
+            break;
+        case Removal::Expunged:
+            break;
+        }
     } catch (const imap::ConnectionError &) {
         // Once the copy is on the server the change is made, whatever step the drop cut:
         // the job must say so, not report a failure for an email that changed.
@@ -181,14 +248,18 @@ void finishReplacement(AccountSession &session, const PendingReplacement &replac
         return;
     }
     imap::Connection &server = session.connection();
-    if (exists(server, replacement.oldUid)) {
-        if (!copiesOf(server, replacement).empty()) {
+    const bool oldThere = exists(server, replacement.oldUid);
+    const qint64 copy = findCopy(server, replacement);
+    if (copy > 0) {
+        // The copy is the email now (with the old one gone, the interrupted run had
+        // expunged it).
+        if (oldThere)
             removeOld(server, replacement.oldUid);
-        } else if (!replacement.oldWasDeleted) {
-            imap::Command store("UID STORE");
-            store.atom(QByteArray::number(replacement.oldUid)).raw(" -FLAGS.SILENT (\\Deleted)");
-            server.run(store);
-        }
+        session.recordReplacement(replacement.mailbox, replacement.oldUid, copy);
+    } else if (oldThere && !replacement.oldWasDeleted) {
+        imap::Command store("UID STORE");
+        store.atom(QByteArray::number(replacement.oldUid)).raw(" -FLAGS.SILENT (\\Deleted)");
+        server.run(store);
     }
     session.journal().remove(replacement);
 }

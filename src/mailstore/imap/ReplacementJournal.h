@@ -17,9 +17,17 @@ struct PendingReplacement
     bool oldWasDeleted = false; // the user had marked it \Deleted before
     QByteArray messageId;       // may be empty
     qint64 newSize = 0;         // the copy's size in bytes, as APPEND sends it
+    qint64 crlfSize = 0;        // and with every line end as CR LF, as a server may count it
+    // SHA-256 (hex) of the copy with every line end as CR LF (copyDigest): the copy is the
+    // message whose bytes hash the same, never one that only looks like it. Empty in an
+    // entry of an older journal, whose copy cannot be told.
+    QByteArray sha256;
 
     bool operator==(const PendingReplacement &other) const = default;
 };
+
+// What tells a copy: the SHA-256 (hex) of bytes with every line end as CR LF.
+QByteArray copyDigest(QByteArrayView bytes, qint64 *crlfSize = nullptr);
 
 // The replacements of one account that have begun and not yet ended, in a file of the
 // user's state folder, on disk before the server is asked for anything.
