@@ -20,7 +20,8 @@ MessageFile replaceEmailFile(Journal &journal, const FolderNode &folder, const M
                              const std::function<void(const QString &path)> &check);
 
 // A new unique name in the form other mail programs use, keeping the size fields
-// of the old one with the new sizes.
-QString newUniqueName(const QString &oldUniqueName, qint64 size, qint64 lineCount);
+// of the old one with the new sizes: ",W=" counts each line feed without a CR before it
+// as the two bytes it becomes.
+QString newUniqueName(const QString &oldUniqueName, qint64 size, qint64 bareLineFeeds);
 
 } // namespace maildir
