@@ -370,7 +370,7 @@ private Q_SLOTS:
         struct timespec times[2] = {
             {0, UTIME_OMIT}, {stamp.modifiedNs / 1'000'000'000, stamp.modifiedNs % 1'000'000'000}};
         QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0), 0);
-        QVERIFY(stampOf(path) == stamp);
+        QCOMPARE(stampOf(path).modifiedNs, stamp.modifiedNs);
         SummaryCache cache(folder.cachePath);
         QVERIFY(!folder.find(cache, QStringLiteral("1.a"), stamp));
     }

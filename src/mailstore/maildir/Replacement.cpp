@@ -125,7 +125,8 @@ MessageFile settleVanished(const FolderNode &folder, const Replacement &replacem
 
 MessageFile replaceEmailFile(Journal &journal, const FolderNode &folder, const MessageFile &old,
                              const std::function<void(int fd)> &write,
-                             const std::function<void(const QString &path)> &check)
+                             const std::function<void(const QString &path)> &check,
+                             const FileStamp *expected)
 {
     const QString oldPath = folder.directory + QLatin1Char('/') + old.relativePath;
     struct stat oldInfo = {};
@@ -138,6 +139,12 @@ MessageFile replaceEmailFile(Journal &journal, const FolderNode &folder, const M
     }
     if (!S_ISREG(oldInfo.st_mode))
         throw qb::MailStoreError(QStringLiteral("%1 is not an email file").arg(oldPath));
+    if (expected && !(FileStamp::of(oldInfo) == *expected)) {
+        throw qb::MailStoreError(QStringLiteral("The email file %1 was written anew by another "
+                                                "program while it was being changed; it is "
+                                                "left as that program left it")
+                                     .arg(oldPath));
+    }
 
     FileGuard temporary;
     const QString tmp = folder.directory + QStringLiteral("/tmp/");
