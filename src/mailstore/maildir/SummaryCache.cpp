@@ -280,7 +280,7 @@ void SummaryCache::rebuild(const QString &why, bool keepAside)
     const bool keptAside = keepAside && moveAside(aside);
     qWarning("Quillbrook: the analysis cache %s %s%s; it is rebuilt", qPrintable(m_path),
              qPrintable(why),
-             keptAside ? qPrintable(QStringLiteral(" (kept as %1)").arg(aside)) : "");
+             keptAside ? qPrintable(QStringLiteral(", and is kept as %1").arg(aside)) : "");
     // The log first: a log left without its database would be read into the new one.
     for (const char *suffix : {"-wal", "-journal", "", "-shm"})
         QFile::remove(m_path + QLatin1String(suffix));
