@@ -223,6 +223,22 @@ private Q_SLOTS:
         }
     }
 
+    // Written anew under its name between the reading and the rewrite: what the other
+    // program wrote stays, and nothing else is left.
+    void fileWrittenOverMeanwhileIsLeftAlone()
+    {
+        Store store;
+        const QString path = store.add(QStringLiteral("cur/1.M1.host:2,S"), twoAttachments);
+        auto item = store.firstInInbox();
+        item->attachments()->item(2)->remove();
+        const QByteArray other = singlePartPdf();
+        QVERIFY(!writeFile(path, other, store.received).isEmpty());
+        QVERIFY_THROWS_EXCEPTION(qb::MailStoreError, item->save());
+        QCOMPARE(store.files(), QStringList{QStringLiteral("1.M1.host:2,S")});
+        QCOMPARE(readFile(path), other);
+        QVERIFY(store.files(QStringLiteral("tmp")).isEmpty());
+    }
+
     void flagsChangedMeanwhileAreKept()
     {
         Store store;
