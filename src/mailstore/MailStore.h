@@ -86,6 +86,10 @@ struct EmailSummary
     QStringList attachmentNames; // in the order of the attachments collection
     // Each attachment's decoded size, parallel to attachmentNames; 0 when unknown.
     QList<qint64> attachmentSizes;
+    // What tells the email read from any other one that may later stand in its place (a
+    // file rewritten under its name): Item::changedSince compares it before a change. The
+    // store's own coding; empty where it cannot tell.
+    QByteArray version;
 };
 
 // What the readings run on one thread keep from one email to the next: a buffer to read
@@ -119,6 +123,16 @@ public:
     virtual qint64 size() = 0;
     virtual QDateTime receivedTime() = 0;
     virtual QString body() = 0;
+    // The version (EmailSummary::version) of the email as this item read it.
+    virtual QByteArray version() { return {}; }
+    // Why the email is no longer the one whose version was read (another email was
+    // written in its place since), or an empty text when it is or the store cannot tell.
+    // Asked before anything is done to it, so that nothing is done to another email.
+    virtual QString changedSince(const QByteArray &version)
+    {
+        Q_UNUSED(version);
+        return {};
+    }
     // Why the email cannot be changed (signed or encrypted, not a file of its
     // own folder...), or an empty text when it can. Asked before anything is done
     // to it, so that nothing is saved for a change that cannot be made.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 // One attachment found by folder analysis: a row of the attachment grid and the
@@ -17,6 +18,9 @@ struct TAttach
     const int AttachmentIndex; // 1-based position among the email's attachments
     const QString StoreId;
     const qint64 AttachmentSize = 0; // the attachment's own decoded bytes; 0 when unknown
+    // The email's version when it was read (mailstore::EmailSummary::version), which a
+    // job checks before it changes the email; empty when the store keeps none.
+    const QByteArray Version = {};
 };
 
 // The Type of an attachment: the text after the last "." of its file name (when no

@@ -248,7 +248,7 @@ void TAnalyseThread::appendRecords(const mailstore::EmailSummary &summary, Step 
         auto record = std::make_shared<const TAttach>(
             TAttach{summary.subject, sender, label, summary.size, filename,
                     m_types.typeOf(filename, m_pool), received, entryId, a, storeId,
-                    summary.attachmentSizes.value(a - 1)});
+                    summary.attachmentSizes.value(a - 1), summary.version});
         m_list->append(summary.subject, std::move(record));
     }
 }
@@ -288,7 +288,7 @@ void TAnalyseThread::appendRecord(mailstore::Item &item, mailstore::Attachment &
         auto record = std::make_shared<const TAttach>(
             TAttach{subject, m_pool.pooled(sender), m_pool.pooled(label), size, filename,
                     m_pool.pooled(attachmentType(filename)), received, entryId, index,
-                    m_pool.pooled(storeId), attachmentSize});
+                    m_pool.pooled(storeId), attachmentSize, item.version()});
         m_list->append(item.subject(), std::move(record));
     } catch (const std::exception &) {
         // This attachment gets no record; the walk goes on.

@@ -180,7 +180,17 @@ void TEmailThread::processEmail(mailstore::Namespace &mapi, const Records &group
     QString unreachable;
     try {
         email = mapi.getItemFromId(first.EntryId, first.StoreId);
-        if (email)
+        // The email must still be the one its rows were read from: another one written in
+        // its place would have its attachments taken for those listed.
+        const QByteArray *checked = nullptr;
+        for (const auto &record : group) {
+            if (!email || !unreachable.isEmpty())
+                break;
+            if (!checked || record->Version != *checked)
+                unreachable = email->changedSince(record->Version);
+            checked = &record->Version;
+        }
+        if (email && unreachable.isEmpty())
             refusal = email->unchangeableReason();
     } catch (const std::exception &e) {
         unreachable = qb::messageOf(e);

@@ -199,6 +199,46 @@ private Q_SLOTS:
         QVERIFY(reread->body().contains(QStringLiteral("Café at ten.")));
     }
 
+    // ",W=" is the size with CR LF line ends: a line end that has its CR already counts
+    // as it is, whichever ends the file has.
+    void rewrittenSizeCountsLineEndsAsTheyAre()
+    {
+        QByteArray crlf = twoAttachments;
+        crlf.replace("\n", "\r\n");
+        QByteArray mixed = crlf;
+        mixed.replace("Preamble text.\r\n", "Preamble text.\n");
+        for (const QByteArray &email : {crlf, mixed}) {
+            Store store;
+            store.add(QStringLiteral("cur/1700000000.M1P1.host,S=1,W=1:2,S"), email);
+            auto item = store.firstInInbox();
+            item->attachments()->item(2)->remove();
+            item->save();
+            const QString rewritten = store.only();
+            const QByteArray content = readFile(rewritten);
+            QVERIFY(content.contains("\r\n"));
+            const qint64 crlfSize = content.size() + content.count('\n') - content.count("\r\n");
+            QVERIFY2(QFileInfo(rewritten).fileName().contains(
+                         QStringLiteral(",S=%1,W=%2:").arg(content.size()).arg(crlfSize)),
+                     qPrintable(rewritten));
+        }
+    }
+
+    // Written anew under its name between the reading and the rewrite: what the other
+    // program wrote stays, and nothing else is left.
+    void fileWrittenOverMeanwhileIsLeftAlone()
+    {
+        Store store;
+        const QString path = store.add(QStringLiteral("cur/1.M1.host:2,S"), twoAttachments);
+        auto item = store.firstInInbox();
+        item->attachments()->item(2)->remove();
+        const QByteArray other = singlePartPdf();
+        QVERIFY(!writeFile(path, other, store.received).isEmpty());
+        QVERIFY_THROWS_EXCEPTION(qb::MailStoreError, item->save());
+        QCOMPARE(store.files(), QStringList{QStringLiteral("1.M1.host:2,S")});
+        QCOMPARE(readFile(path), other);
+        QVERIFY(store.files(QStringLiteral("tmp")).isEmpty());
+    }
+
     void flagsChangedMeanwhileAreKept()
     {
         Store store;

@@ -6,6 +6,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTemporaryDir>
@@ -369,7 +370,7 @@ private Q_SLOTS:
         struct timespec times[2] = {
             {0, UTIME_OMIT}, {stamp.modifiedNs / 1'000'000'000, stamp.modifiedNs % 1'000'000'000}};
         QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0), 0);
-        QVERIFY(stampOf(path) == stamp);
+        QCOMPARE(stampOf(path).modifiedNs, stamp.modifiedNs);
         SummaryCache cache(folder.cachePath);
         QVERIFY(!folder.find(cache, QStringLiteral("1.a"), stamp));
     }
@@ -397,21 +398,32 @@ private Q_SLOTS:
     }
 
     // A cache that is damaged, of another format, or of another program is rebuilt with
-    // one warning, and nothing of it is believed.
+    // one warning, and nothing of it is believed. A damaged or foreign one is kept aside,
+    // only the latest.
     void untrustworthyCacheIsRebuilt_data()
     {
         QTest::addColumn<QString>("damage");
-        QTest::newRow("not a database") << "garbage";
-        QTest::newRow("cut short") << "truncate";
-        QTest::newRow("other format") << "PRAGMA user_version=999";
-        QTest::newRow("other program") << "PRAGMA application_id=7";
-        QTest::newRow("row changed") << "UPDATE emails SET unique_name='2.b'";
-        QTest::newRow("entry changed") << "UPDATE emails SET entry=entry||x'00'";
+        QTest::addColumn<bool>("keptAside");
+        QTest::newRow("not a database") << "garbage" << true;
+        QTest::newRow("cut short") << "truncate" << true;
+        QTest::newRow("other format") << "PRAGMA user_version=999" << false;
+        QTest::newRow("other program") << "PRAGMA application_id=7" << true;
+        QTest::newRow("row changed") << "UPDATE emails SET unique_name='2.b'" << true;
+        QTest::newRow("entry changed") << "UPDATE emails SET entry=entry||x'00'" << true;
+        QTest::newRow("rows' table gone") << "DROP TABLE emails" << true;
+        QTest::newRow("folders' table gone") << "DROP TABLE folders" << true;
+        QTest::newRow("column gone") << "ALTER TABLE folders DROP COLUMN snapshot" << true;
     }
     void untrustworthyCacheIsRebuilt()
     {
         QFETCH(QString, damage);
+        QFETCH(bool, keptAside);
         Folder folder;
+        const QString aside = folder.cachePath + QStringLiteral(".damaged");
+        QVERIFY(QDir().mkpath(QFileInfo(aside).path()));
+        QFile older(aside);
+        QVERIFY(older.open(QIODevice::WriteOnly) && older.write("kept before") > 0);
+        older.close();
         folder.remember({"1.a"});
         const FileStamp stamp = folder.add(QStringLiteral("2.b"));
         if (damage == QLatin1String("garbage") || damage == QLatin1String("truncate")) {
@@ -424,6 +436,10 @@ private Q_SLOTS:
         } else {
             QVERIFY(tamper(folder.cachePath, damage));
         }
+        QFile damaged(folder.cachePath);
+        QVERIFY(damaged.open(QIODevice::ReadOnly));
+        const QByteArray damagedBytes = damaged.readAll();
+        damaged.close();
         WarningLog warnings;
         {
             SummaryCache cache(folder.cachePath);
@@ -437,6 +453,11 @@ private Q_SLOTS:
         QVERIFY2(warnings.lines().first().endsWith(QLatin1String("; it is rebuilt")),
                  qPrintable(warnings.lines().first()));
         QVERIFY(warnings.lines().first().contains(folder.cachePath));
+        QCOMPARE(warnings.lines().first().contains(aside), keptAside);
+        QFile kept(aside);
+        QVERIFY(kept.open(QIODevice::ReadOnly));
+        QCOMPARE(kept.readAll() == damagedBytes, keptAside);
+        QCOMPARE(QDir(QFileInfo(aside).path()).entryList({QStringLiteral("*.damaged")}).size(), 1);
         // The new one serves.
         SummaryCache cache(folder.cachePath);
         const auto found = folder.find(cache, QStringLiteral("2.b"), stamp);

@@ -16,6 +16,7 @@
 #include <future>
 #include <random>
 #include <sys/stat.h>
+#include <tuple>
 
 namespace {
 
@@ -454,6 +455,80 @@ private Q_SLOTS:
         QCOMPARE(run({}), uncached);
     }
 
+    // An email file written anew under its name (saved in place, copied over) leaves its
+    // folder's stamp as it was, so the cache lists the email the file held before. A job
+    // then refuses the email now in the file instead of taking its attachment for the one
+    // listed, and the folder is checked file by file at the next analysis.
+    void jobRefusesAFileWrittenOverSinceListed()
+    {
+        MaildirFixture store;
+        QTemporaryDir home;
+        const auto run = [&](const QStringList &arguments) {
+            QProcess cli;
+            QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+            environment.insert(QStringLiteral("XDG_CACHE_HOME"), home.path());
+            cli.setProcessEnvironment(environment);
+            cli.start(QStringLiteral(QB_CLI_PATH),
+                      arguments + QStringList{QStringLiteral("--store"), store.root});
+            cli.waitForFinished(60000);
+            return std::pair(cli.exitCode(), QString::fromUtf8(cli.readAllStandardOutput()));
+        };
+        const QString cacheFile =
+            home.filePath(QStringLiteral("quillbrook/maildir-summaries.sqlite"));
+        const QString contractPath = store.add(QStringLiteral("cur/1.a:2,S"),
+                                               emailWith("document.pdf", "Newsletter", "news"));
+        store.add(QStringLiteral("cur/2.b:2,S"),
+                  emailWith("flyer.pdf", "Newsletter of May", "flyer"));
+        const QString invoicePath = store.add(QStringLiteral("cur/3.c:2,S"),
+                                              emailWith("report.pdf", "Newsletter 3", "aaaa"));
+        QVERIFY(settle(store.root, 1700000000));
+        QCOMPARE(run({QStringLiteral("analyze"), QStringLiteral("--csv")}).first, 0);
+        QVERIFY(trustedFolder(cacheFile, store.root));
+
+        // One written over with another size; one with the same size and time, its file's
+        // stamp as it was.
+        const QByteArray contract = emailWith("document.pdf", "Signed contract", "contract");
+        QCOMPARE(store.add(QStringLiteral("cur/1.a:2,S"), contract), contractPath);
+        struct stat before = {};
+        QCOMPARE(::stat(QFile::encodeName(invoicePath).constData(), &before), 0);
+        const QByteArray invoice = emailWith("report.pdf", "Invoice 0003", "bbbb");
+        QCOMPARE(store.add(QStringLiteral("cur/3.c:2,S"), invoice), invoicePath);
+        const struct timespec times[2] = {{0, UTIME_OMIT}, before.st_mtim};
+        QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(invoicePath).constData(), times, 0), 0);
+        QVERIFY(trustedFolder(cacheFile, store.root));
+
+        const QString log = store.dir.filePath(QStringLiteral("job.log"));
+        const auto job = run({QStringLiteral("delete"), QStringLiteral("--subject"),
+                              QStringLiteral("Newsletter"), QStringLiteral("--yes"),
+                              QStringLiteral("--log"), log});
+        QCOMPARE(job.first, 3);
+        QFile logFile(log);
+        QVERIFY(logFile.open(QIODevice::ReadOnly));
+        const QStringList lines = QString::fromUtf8(logFile.readAll()).split(u'\n');
+        const auto entries = [&lines](const QString &text) {
+            return lines.filter(text).join(u'\n');
+        };
+        for (const auto &[path, content, name] :
+             {std::tuple(contractPath, contract, QStringLiteral("document.pdf")),
+              std::tuple(invoicePath, invoice, QStringLiteral("report.pdf"))}) {
+            QFile kept(path);
+            QVERIFY(kept.open(QIODevice::ReadOnly));
+            QCOMPARE(kept.readAll(), content);
+            const QString about = entries(QLatin1Char('[') + name + QLatin1Char(']'));
+            QVERIFY2(about.contains(QStringLiteral("Error")) &&
+                         !about.contains(QStringLiteral("Deleting")),
+                     qPrintable(lines.join(u'\n')));
+        }
+        // The other newsletter, unchanged, is done.
+        QVERIFY(!entries(QStringLiteral("Deleting attachment [flyer.pdf]")).isEmpty());
+        QVERIFY(!trustedFolder(cacheFile, store.root));
+        const auto again = run({QStringLiteral("analyze"), QStringLiteral("--csv")});
+        QVERIFY2(again.second.contains(QStringLiteral("Signed contract")) &&
+                     again.second.contains(QStringLiteral("Invoice 0003")) &&
+                     !again.second.contains(QStringLiteral("Newsletter")),
+                 qPrintable(again.second));
+    }
+
     // The tool reads the system's time zone once, the zone TZ names when it is set.
     void commandLineKeepsTheTimeZone()
     {
@@ -549,12 +624,14 @@ private Q_SLOTS:
     }
 
 private:
-    static QByteArray emailWith(const QByteArray &filename)
+    static QByteArray emailWith(const QByteArray &filename, const QByteArray &subject = "s",
+                                const QByteArray &content = "xxxxx")
     {
-        return "From: Bob <bob@example.org>\nSubject: s\nContent-Type: multipart/mixed; "
+        return "From: Bob <bob@example.org>\nSubject: " + subject +
+               "\nContent-Type: multipart/mixed; "
                "boundary=b\n\n--b\nContent-Type: text/plain\n\nhi\n--b\nContent-Type: "
                "application/octet-stream; name=\"" +
-               filename + "\"\n\nxxxxx\n--b--\n";
+               filename + "\"\n\n" + content + "\n--b--\n";
     }
     static QStringList namesIn(const TEmailThread::Records &records)
     {

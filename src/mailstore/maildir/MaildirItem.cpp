@@ -126,8 +126,13 @@ mailstore::SummarySource MaildirItem::summarySource()
 
 mime::EmailEdit &MaildirItem::edit()
 {
-    if (!m_edit)
-        m_edit.emplace(mime::ParsedEmail::fromFile(path()));
+    if (!m_edit) {
+        QByteArray bytes;
+        struct stat info = {};
+        mime::readEmailFile(path(), bytes, &info);
+        m_edit.emplace(mime::ParsedEmail(std::move(bytes)));
+        m_editStamp = FileStamp::of(info);
+    }
     return *m_edit;
 }
 
@@ -184,6 +189,28 @@ QDateTime MaildirItem::receivedTime()
 QString MaildirItem::body()
 {
     return m_edit ? m_edit->original().body() : mime::ParsedEmail::fromFile(path()).body();
+}
+
+QByteArray MaildirItem::version()
+{
+    return summary().version;
+}
+
+QString MaildirItem::changedSince(const QByteArray &version)
+{
+    if (version.isEmpty())
+        return {};
+    // What is checked is what is changed: the bytes the edit was read from.
+    const mime::EmailEdit &email = edit();
+    if (summaryOf(email.original(), m_editStamp).version == version)
+        return {};
+    // Rewritten under its name, which leaves the folder's stamp as it was: the cache would
+    // go on vouching for the old email's row.
+    if (SummaryCache *cache = m_session->summaryCache())
+        cache->forget(m_folder->directory, m_file.uniqueName);
+    return QStringLiteral("the email file %1 is not the one that was analysed: it was written "
+                          "anew since; analyse the folder again")
+        .arg(m_folder->directory + QLatin1Char('/') + m_file.relativePath);
 }
 
 QString MaildirItem::unchangeableReason()
@@ -277,7 +304,8 @@ void MaildirItem::save()
             const mime::ParsedEmail email = mime::ParsedEmail::fromFile(path);
             changed.verify(email);
             written = summaryOf(email, FileStamp());
-        });
+        },
+        &m_editStamp);
     m_session->recordReplacement(*m_folder, old.uniqueName, m_file);
     if (SummaryCache *cache = m_session->summaryCache()) {
         // The next analysis finds the new file known and the old one gone.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "MaildirSession.h"
+#include "SummaryReading.h"
 #include "mailstore/MailStore.h"
 #include "mailstore/mime/EmailEdit.h"
 
@@ -33,6 +34,11 @@ public:
     qint64 size() override;
     QDateTime receivedTime() override;
     QString body() override;
+    QByteArray version() override;
+    // Compares the file's stamp (size, modification time, inode) and the subject, sender
+    // and attachment names read from it now; a file that differs is taken out of the
+    // summary cache, and its folder is checked file by file at the next analysis.
+    QString changedSince(const QByteArray &version) override;
     QString unchangeableReason() override;
     void appendToBody(const QString &text) override;
     void removeFromBody(const QString &text) override;
@@ -69,6 +75,7 @@ private:
     QString m_entryId; // stays the id the email was found by, after a rewrite too
     std::optional<mailstore::EmailSummary> m_summary;
     std::optional<mime::EmailEdit> m_edit;
+    FileStamp m_editStamp; // of the file m_edit was read from
 };
 
 } // namespace maildir

@@ -38,17 +38,22 @@ QString hostName()
 struct Counts
 {
     qint64 size = 0;
-    qint64 lines = 0;
+    qint64 bareLineFeeds = 0; // line ends without their CR
 };
 
 Counts countFile(int fd)
 {
     Counts counts;
     char buffer[1 << 16];
+    char before = 0; // the byte before the buffer's first, which may be a line end's CR
     ::lseek(fd, 0, SEEK_SET);
     for (ssize_t got; (got = ::read(fd, buffer, sizeof buffer)) > 0;) {
         counts.size += got;
-        counts.lines += std::count(buffer, buffer + got, '\n');
+        for (ssize_t i = 0; i < got; ++i) {
+            if (buffer[i] == '\n' && (i > 0 ? buffer[i - 1] : before) != '\r')
+                ++counts.bareLineFeeds;
+        }
+        before = buffer[got - 1];
     }
     return counts;
 }
@@ -68,7 +73,7 @@ struct FileGuard
 
 } // namespace
 
-QString newUniqueName(const QString &oldUniqueName, qint64 size, qint64 lineCount)
+QString newUniqueName(const QString &oldUniqueName, qint64 size, qint64 bareLineFeeds)
 {
     timespec now = {};
     clock_gettime(CLOCK_REALTIME, &now);
@@ -81,7 +86,7 @@ QString newUniqueName(const QString &oldUniqueName, qint64 size, qint64 lineCoun
     if (oldUniqueName.contains(QLatin1String(",S=")))
         name += QStringLiteral(",S=%1").arg(size);
     if (oldUniqueName.contains(QLatin1String(",W=")))
-        name += QStringLiteral(",W=%1").arg(size + lineCount); // the size with CR LF line ends
+        name += QStringLiteral(",W=%1").arg(size + bareLineFeeds); // the size with CR LF line ends
     return name;
 }
 
@@ -120,7 +125,8 @@ MessageFile settleVanished(const FolderNode &folder, const Replacement &replacem
 
 MessageFile replaceEmailFile(Journal &journal, const FolderNode &folder, const MessageFile &old,
                              const std::function<void(int fd)> &write,
-                             const std::function<void(const QString &path)> &check)
+                             const std::function<void(const QString &path)> &check,
+                             const FileStamp *expected)
 {
     const QString oldPath = folder.directory + QLatin1Char('/') + old.relativePath;
     struct stat oldInfo = {};
@@ -133,6 +139,12 @@ MessageFile replaceEmailFile(Journal &journal, const FolderNode &folder, const M
     }
     if (!S_ISREG(oldInfo.st_mode))
         throw qb::MailStoreError(QStringLiteral("%1 is not an email file").arg(oldPath));
+    if (expected && !(FileStamp::of(oldInfo) == *expected)) {
+        throw qb::MailStoreError(QStringLiteral("The email file %1 was written anew by another "
+                                                "program while it was being changed; it is "
+                                                "left as that program left it")
+                                     .arg(oldPath));
+    }
 
     FileGuard temporary;
     const QString tmp = folder.directory + QStringLiteral("/tmp/");
@@ -150,7 +162,7 @@ MessageFile replaceEmailFile(Journal &journal, const FolderNode &folder, const M
     if (::fsync(temporary.fd) != 0)
         fail(QStringLiteral("Cannot write a new email file"), temporary.path);
 
-    const QString uniqueName = newUniqueName(old.uniqueName, counts.size, counts.lines);
+    const QString uniqueName = newUniqueName(old.uniqueName, counts.size, counts.bareLineFeeds);
     const QString ready = tmp + uniqueName;
     if (::rename(QFile::encodeName(temporary.path).constData(),
                  QFile::encodeName(ready).constData()) != 0)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "MaildirSession.h"
+#include "SummaryReading.h"
 
 #include <functional>
 
@@ -14,13 +15,17 @@ namespace maildir {
 // new name: a sync tool's ",U=" marker is dropped and ",S="/",W=" sizes are renewed.
 //
 // write(fd) writes the content; check(path) throws when the written file is not
-// what it should be, in which case nothing changes. Returns the new file.
+// what it should be, in which case nothing changes. With expected, the old file must
+// still have that stamp, the one it had when read: else nothing changes either. Returns
+// the new file.
 MessageFile replaceEmailFile(Journal &journal, const FolderNode &folder, const MessageFile &old,
                              const std::function<void(int fd)> &write,
-                             const std::function<void(const QString &path)> &check);
+                             const std::function<void(const QString &path)> &check,
+                             const FileStamp *expected = nullptr);
 
 // A new unique name in the form other mail programs use, keeping the size fields
-// of the old one with the new sizes.
-QString newUniqueName(const QString &oldUniqueName, qint64 size, qint64 lineCount);
+// of the old one with the new sizes: ",W=" counts each line feed without a CR before it
+// as the two bytes it becomes.
+QString newUniqueName(const QString &oldUniqueName, qint64 size, qint64 bareLineFeeds);
 
 } // namespace maildir

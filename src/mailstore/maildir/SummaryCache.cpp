@@ -13,6 +13,8 @@
 #include <QSqlQuery>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
 
 namespace maildir {
 
@@ -26,8 +28,21 @@ constexpr int sqliteNotADatabase = 26;
 
 bool isCorruption(const QSqlError &error)
 {
-    const int code = error.nativeErrorCode().toInt();
+    // The low byte is the primary code of an extended one.
+    const int code = error.nativeErrorCode().toInt() & 0xff;
     return code == sqliteCorrupt || code == sqliteNotADatabase;
+}
+
+// Why the database lacks a table or column that the cache reads or writes, if it does.
+std::optional<QSqlError> schemaProblem(const QSqlDatabase &db)
+{
+    QSqlQuery query(db);
+    for (const auto *statement : {"SELECT id, directory, stamp, snapshot FROM folders",
+                                  "SELECT folder, unique_name, entry FROM emails"}) {
+        if (!query.prepare(QLatin1String(statement)))
+            return query.lastError();
+    }
+    return std::nullopt;
 }
 
 QString describe(const QSqlError &error)
@@ -139,8 +154,12 @@ void SummaryCache::open()
     if (outcome == Outcome::Open) {
         m_state = State::Open;
         removeFoldersGone();
+    } else if (outcome == Outcome::OtherVersion) {
+        rebuild(QStringLiteral("was written by another version"), false);
     } else if (outcome == Outcome::Foreign) {
-        rebuild(QStringLiteral("was written by another version"));
+        rebuild(QStringLiteral("belongs to another program"), true);
+    } else if (outcome == Outcome::Damaged) {
+        rebuild(QStringLiteral("is damaged (%1)").arg(describe(*error)), true);
     } else {
         failed(*error);
     }
@@ -174,6 +193,8 @@ SummaryCache::Outcome SummaryCache::connect(std::optional<QSqlError> *error)
     if (!objects)
         return Outcome::Failed;
     if (!(*id == applicationId && *version == formatVersion)) {
+        if (*id == applicationId)
+            return Outcome::OtherVersion;
         if (*id != 0 || *version != 0 || *objects != 0)
             return Outcome::Foreign;
         // A new database; another program may be making it at the same moment.
@@ -192,7 +213,12 @@ SummaryCache::Outcome SummaryCache::connect(std::optional<QSqlError> *error)
         run(QStringLiteral("COMMIT"));
     }
     run(QStringLiteral("PRAGMA synchronous=NORMAL"));
-    return *error ? Outcome::Failed : Outcome::Open;
+    if (*error)
+        return Outcome::Failed;
+    // A table or column gone (dropped by hand, a damaged schema) fails every reading: the
+    // database is made anew instead of being left to turn the cache off in each session.
+    *error = schemaProblem(db);
+    return *error ? Outcome::Damaged : Outcome::Open;
 }
 
 void SummaryCache::removeFoldersGone()
@@ -239,7 +265,7 @@ void SummaryCache::close()
     QSqlDatabase::removeDatabase(m_connection);
 }
 
-void SummaryCache::rebuild(const QString &why)
+void SummaryCache::rebuild(const QString &why, bool keepAside)
 {
     close();
     m_state = State::Off;
@@ -250,9 +276,13 @@ void SummaryCache::rebuild(const QString &why)
         return;
     }
     m_rebuilt = true;
-    qWarning("Quillbrook: the analysis cache %s %s; it is rebuilt", qPrintable(m_path),
-             qPrintable(why));
-    for (const char *suffix : {"", "-wal", "-shm", "-journal"})
+    const QString aside = m_path + QStringLiteral(".damaged");
+    const bool keptAside = keepAside && moveAside(aside);
+    qWarning("Quillbrook: the analysis cache %s %s%s; it is rebuilt", qPrintable(m_path),
+             qPrintable(why),
+             keptAside ? qPrintable(QStringLiteral(", and is kept as %1").arg(aside)) : "");
+    // The log first: a log left without its database would be read into the new one.
+    for (const char *suffix : {"-wal", "-journal", "", "-shm"})
         QFile::remove(m_path + QLatin1String(suffix));
     std::optional<QSqlError> error;
     const Outcome outcome = connect(&error);
@@ -262,10 +292,27 @@ void SummaryCache::rebuild(const QString &why)
         turnOff(error ? describe(*error) : QStringLiteral("it cannot be made anew"));
 }
 
+bool SummaryCache::moveAside(const QString &aside)
+{
+    // One damaged database is kept, the latest, with its log.
+    for (const char *suffix : {"-wal", "-journal", "", "-shm"})
+        QFile::remove(aside + QLatin1String(suffix));
+    for (const char *suffix : {"-wal", "-journal", ""}) {
+        const QByteArray from = QFile::encodeName(m_path + QLatin1String(suffix));
+        const QByteArray to = QFile::encodeName(aside + QLatin1String(suffix));
+        if (::rename(from.constData(), to.constData()) != 0 && errno != ENOENT)
+            return false;
+    }
+    return true;
+}
+
 void SummaryCache::failed(const QSqlError &error)
 {
-    if (isCorruption(error))
-        rebuild(QStringLiteral("is damaged (%1)").arg(describe(error)));
+    std::optional<QSqlError> schema;
+    if (!isCorruption(error) && m_state == State::Open)
+        schema = schemaProblem(QSqlDatabase::database(m_connection, false));
+    if (isCorruption(error) || schema)
+        rebuild(QStringLiteral("is damaged (%1)").arg(describe(schema ? *schema : error)), true);
     else
         turnOff(describe(error));
 }
@@ -374,7 +421,7 @@ SummaryCache::folder(const QString &directory, std::shared_ptr<const FolderListi
     }
     if (damaged || error) {
         if (damaged)
-            rebuild(QStringLiteral("holds a row that fails its check"));
+            rebuild(QStringLiteral("holds a row that fails its check"), true);
         else
             failed(*error);
         auto none = std::make_shared<CachedFolder>();

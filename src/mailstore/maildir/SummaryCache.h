@@ -80,15 +80,16 @@ private:
 //
 // An SQLite database, in WAL mode so that readers never wait for the one writer: the
 // thread that created this object, the session's. The cache is an optimisation only:
-// a database that is corrupt, or of another format, is replaced by an empty one with one
-// warning and none of it is believed; one that cannot be used at all leaves the store
-// reading every email. No call throws.
+// a database that is corrupt (a table missing too), of another format or of another
+// program is replaced by an empty one with one warning and none of it is believed, the
+// damaged or foreign one kept beside it as "<path>.damaged"; one that cannot be used at
+// all leaves the store reading every email. No call throws.
 class SummaryCache
 {
 public:
     // What the database holds and how emails are read into it: change it whenever either
     // changes, and databases of the old format are rebuilt.
-    static constexpr int formatVersion = 3;
+    static constexpr int formatVersion = 4;
     // When this many summaries wait, the session stores them.
     static constexpr qsizetype storeBatch = 512;
     // A larger summary (a subject of megabytes, thousands of attachments) is not kept:
@@ -135,19 +136,23 @@ public:
 
 private:
     enum class State { Unopened, Open, Off };
-    enum class Outcome { Open, Foreign, Failed };
+    enum class Outcome { Open, OtherVersion, Foreign, Damaged, Failed };
     // Opens the database when first needed; true while it can be used.
     bool ready();
     void open();
-    // Opens the connection, making the tables of a new database; *error says why not.
+    // Opens the connection, making the tables of a new database; *error says why not, and
+    // what is damaged.
     Outcome connect(std::optional<QSqlError> *error);
     void removeFoldersGone();
     void close();
     // Replaces the database by an empty one, saying why in one warning; a second time in
-    // one session, the cache is turned off instead.
-    void rebuild(const QString &why);
+    // one session, the cache is turned off instead. With keepAside, the old one is moved
+    // aside (a damaged one, another program's) instead of removed.
+    void rebuild(const QString &why, bool keepAside);
+    // Moves the closed database and its log files to aside, in place of those kept before.
+    bool moveAside(const QString &aside);
     // After a failed statement (no query or handle of the connection left): rebuilds a
-    // corrupt database, else turns the cache off.
+    // corrupt database, or one missing a table or column, else turns the cache off.
     void failed(const QSqlError &error);
     void turnOff(const QString &why);
     // Waits for the rows being written in the background; false when that failed, and

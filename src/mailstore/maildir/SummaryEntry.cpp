@@ -12,8 +12,8 @@ using namespace coding;
 
 namespace {
 
-// checksum, size, modification time
-constexpr qsizetype headerSize = 3 * sizeof(qint64);
+// checksum, size, modification time, inode
+constexpr qsizetype headerSize = 4 * sizeof(qint64);
 
 quint64 checksumOf(const QString &uniqueName, const QByteArray &entry)
 {
@@ -32,10 +32,13 @@ QByteArray encodeEntry(const QString &uniqueName, const FileStamp &stamp,
     qsizetype textLength = summary.subject.size() + summary.senderName.size();
     for (const QString &name : summary.attachmentNames)
         textLength += name.size();
-    entry.reserve(headerSize + 12 * (3 + summary.attachmentNames.size()) + 2 * textLength);
+    entry.reserve(headerSize + 20 + 12 * (3 + summary.attachmentNames.size()) + 2 * textLength);
     appendNumber(entry, 0); // the checksum, once the rest is there
     appendNumber(entry, stamp.size);
     appendNumber(entry, stamp.modifiedNs);
+    appendNumber(entry, stamp.inode);
+    // Kept, not worked out at each reading: a folder's entries are read far more often.
+    appendBytes(entry, summary.version.isEmpty() ? textDigest(summary) : digestOf(summary.version));
     appendText(entry, summary.subject);
     appendText(entry, summary.senderName);
     const auto names = qToLittleEndian(quint32(summary.attachmentNames.size()));
@@ -58,13 +61,14 @@ bool entryHolds(const QString &uniqueName, const QByteArray &entry)
 
 FileStamp entryStamp(const QByteArray &entry)
 {
-    return {numberAt(entry, 8), numberAt(entry, 16)};
+    return {numberAt(entry, 8), numberAt(entry, 16), numberAt(entry, 24)};
 }
 
 std::optional<mailstore::EmailSummary> decodeEntry(const QByteArray &entry)
 {
     TextReader reader(entry, headerSize);
-    auto subject = reader.text();
+    const auto digest = reader.bytes();
+    auto subject = digest ? reader.text() : std::nullopt;
     auto sender = subject ? reader.text() : std::nullopt;
     const auto names = sender ? reader.count() : std::nullopt;
     if (!names)
@@ -90,6 +94,7 @@ std::optional<mailstore::EmailSummary> decodeEntry(const QByteArray &entry)
     const FileStamp stamp = entryStamp(entry);
     summary.size = stamp.size;
     summary.receivedTime = stamp.receivedTime();
+    summary.version = versionOf(stamp, *digest);
     return summary;
 }
 

@@ -1,8 +1,11 @@
 #include "SummaryReading.h"
 
+#include "CacheCoding.h"
 #include "mailstore/mime/DecodedSize.h"
 #include "mailstore/mime/HeaderMemo.h"
 #include "mailstore/mime/ParsedEmail.h"
+
+#include <QCryptographicHash>
 
 #include <sys/stat.h>
 
@@ -14,12 +17,17 @@ namespace {
 // most this much between emails.
 constexpr qsizetype keptScratch = 8 << 20;
 
+// A version's stamp, before its text digest; the digest's bytes, a SHA-256's first.
+constexpr qsizetype stampSize = 3 * sizeof(qint64);
+constexpr qsizetype digestSize = 16;
+
 } // namespace
 
 FileStamp FileStamp::of(const struct stat &info)
 {
     return {qint64(info.st_size),
-            qint64(info.st_mtim.tv_sec) * 1'000'000'000 + qint64(info.st_mtim.tv_nsec)};
+            qint64(info.st_mtim.tv_sec) * 1'000'000'000 + qint64(info.st_mtim.tv_nsec),
+            qint64(info.st_ino)};
 }
 
 QDateTime FileStamp::receivedTime() const
@@ -42,7 +50,36 @@ mailstore::EmailSummary summaryOf(const mime::ParsedEmail &email, const FileStam
         summary.attachmentNames << part.filename;
         summary.attachmentSizes << mime::attachmentSizeOf(email, part.node);
     }
+    summary.version = versionOf(stamp, textDigest(summary));
     return summary;
+}
+
+QByteArray textDigest(const mailstore::EmailSummary &summary)
+{
+    if (summary.attachmentNames.isEmpty())
+        return {};
+    QByteArray texts;
+    coding::appendText(texts, summary.subject);
+    coding::appendText(texts, summary.senderName);
+    for (const QString &name : summary.attachmentNames)
+        coding::appendText(texts, name);
+    return QCryptographicHash::hash(texts, QCryptographicHash::Sha256).left(digestSize);
+}
+
+QByteArray versionOf(const FileStamp &stamp, const QByteArray &digest)
+{
+    if (digest.isEmpty())
+        return {};
+    QByteArray version;
+    version.reserve(stampSize + digest.size());
+    for (const qint64 number : {stamp.size, stamp.modifiedNs, stamp.inode})
+        coding::appendNumber(version, number);
+    return version + digest;
+}
+
+QByteArray digestOf(const QByteArray &version)
+{
+    return version.mid(stampSize);
 }
 
 mailstore::EmailSummary readSummary(const QString &path, mailstore::ReadingScratch &scratch,

@@ -12,13 +12,14 @@ class ParsedEmail;
 
 namespace maildir {
 
-// The size and modification time of an email file. A file keeps its unique name for
-// life and its content never changes under it, so a file whose stamp differs from the
+// The size, modification time and inode of an email file. A file keeps its unique name
+// for life and its content never changes under it, so a file whose stamp differs from the
 // one seen before is not the file read before.
 struct FileStamp
 {
     qint64 size = 0;
     qint64 modifiedNs = 0; // nanoseconds since the epoch
+    qint64 inode = 0;      // within the folder's file system
 
     static FileStamp of(const struct stat &info);
     // The received time the store gives an email: the file's modification time.
@@ -28,6 +29,16 @@ struct FileStamp
 
 // What analysis lists of a parsed email file with this stamp.
 mailstore::EmailSummary summaryOf(const mime::ParsedEmail &email, const FileStamp &stamp);
+
+// A digest of the summary's subject, sender and attachment names, which tells its email
+// from another written in its file with the same stamp. Empty for an email without
+// attachments, which no job changes.
+QByteArray textDigest(const mailstore::EmailSummary &summary);
+// A summary's version (mailstore::EmailSummary::version): the file's stamp and the
+// summary's text digest; empty without a digest.
+QByteArray versionOf(const FileStamp &stamp, const QByteArray &digest);
+// The text digest within a version.
+QByteArray digestOf(const QByteArray &version);
 
 // Reads the email file at path with one read into scratch's buffer, whose memory serves
 // again for the next file unless it grew past what is worth keeping, and parses its
