@@ -214,11 +214,11 @@ void TEmailThread::processEmail(mailstore::Namespace &mapi, const Records &group
             break;
         firstOne = false;
         startAttachment(++started, total);
-        SavedFilePlacer::Placed saved;
-        const QString failure = process(*email, *record, refusal, done, saved);
+        SavedFilePlacer::Placed unneeded;
+        const QString failure = process(*email, *record, refusal, done, unneeded);
         if (!failure.isEmpty()) {
             logFailure(*record, failure);
-            discardSaved(*record, saved);
+            discardSaved(*record, unneeded, QString());
         }
     }
     try {
@@ -230,10 +230,15 @@ void TEmailThread::processEmail(mailstore::Namespace &mapi, const Records &group
                 JobLog->Log(llWarning, notice);
         }
     } catch (const std::exception &e) {
-        // Nothing of this email changed.
+        // Files go only where the store is sure that the email stayed as it was: a note
+        // stored with a link to a file that is gone would lose its attachment.
+        const bool unchanged = email->unchangedAfterFailedSave();
         for (const Done &item : done) {
             logFailure(*item.record, qb::messageOf(e));
-            discardSaved(*item.record, item.saved);
+            discardSaved(*item.record, item.saved,
+                         unchanged ? QString()
+                                   : QStringLiteral("the mail store cannot tell whether the "
+                                                    "email changed"));
         }
         return;
     }
@@ -246,7 +251,7 @@ void TEmailThread::processEmail(mailstore::Namespace &mapi, const Records &group
 }
 
 QString TEmailThread::process(mailstore::Item &email, const TAttach &record, const QString &refusal,
-                              std::vector<Done> &done, SavedFilePlacer::Placed &saved)
+                              std::vector<Done> &done, SavedFilePlacer::Placed &unneeded)
 {
     try {
         const std::shared_ptr<mailstore::Attachments> attachments = email.attachments();
@@ -264,20 +269,23 @@ QString TEmailThread::process(mailstore::Item &email, const TAttach &record, con
         Done item{&record, QString(), QString(), refusal, {}, QString()};
         if (SaveAttachments) {
             mailstore::SavedContent content;
-            saved = m_placer.place(
+            item.saved = m_placer.place(
                 Settings->saveFolder, destinationPath(Settings->saveFolder, record),
                 [&](const QString &path) { content = attachment->saveAsFile(path); });
-            item.saved = saved;
-            item.link = FileLink(saved.path);
+            unneeded = item.saved;
+            item.link = FileLink(item.saved.path);
             item.contentType = attachment->contentType();
             item.damage = content.damage.isEmpty() ? QString()
                                                    : QStringLiteral("%1; %2 byte(s) were decoded")
                                                          .arg(content.damage)
                                                          .arg(content.bytes);
-            SetFileTimes(saved.path, record.Date);
+            SetFileTimes(item.saved.path, record.Date);
         }
-        if (DeleteAttachments)
+        if (DeleteAttachments) {
             attachment->remove();
+            // Out of the email from here: its file is the one copy left, whatever fails next.
+            unneeded = {};
+        }
         if (refusal.isEmpty())
             email.appendToBody(
                 bodyNote(SaveAttachments, DeleteAttachments, record.Filename, item.link));
@@ -316,13 +324,15 @@ void TEmailThread::logDone(const Done &done)
                     QStringLiteral("No note was added to email [%1]: %2").arg(where, done.noNote));
 }
 
-void TEmailThread::discardSaved(const TAttach &record, const SavedFilePlacer::Placed &saved)
+void TEmailThread::discardSaved(const TAttach &record, const SavedFilePlacer::Placed &saved,
+                                const QString &keptBecause)
 {
-    // Only a detach leaves an email unchanged with a file that nothing names; a saved
-    // copy is what a save job is for.
+    // Only a detach leaves an attachment in its email with a file that nothing names; a
+    // saved copy is what a save job is for.
     if (!DeleteAttachments || saved.path.isEmpty())
         return;
-    const QString why = m_placer.removeCreated(Settings->saveFolder, saved);
+    const QString why =
+        keptBecause.isEmpty() ? m_placer.removeCreated(Settings->saveFolder, saved) : keptBecause;
     const QString where = record.Folder + record.Subject;
     if (why.isEmpty())
         JobLog->Log(llInfo, QStringLiteral("Removed %1, saved for attachment [%2] of email [%3], "

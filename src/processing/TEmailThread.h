@@ -77,12 +77,13 @@ private:
     void lockStore(mailstore::Namespace &mapi);
     void processEmail(mailstore::Namespace &mapi, const Records &group, int &started, int total);
     // Returns an empty text when the attachment was processed, else why not.
-    // saved is the file written for it, when one was.
+    // unneeded is the file written for it while the attachment is still in the email.
     QString process(mailstore::Item &email, const TAttach &record, const QString &refusal,
-                    std::vector<Done> &done, SavedFilePlacer::Placed &saved);
+                    std::vector<Done> &done, SavedFilePlacer::Placed &unneeded);
     // For a detach whose attachment stays in its email: removes the file this job wrote
-    // for it, and logs whether it went.
-    void discardSaved(const TAttach &record, const SavedFilePlacer::Placed &saved);
+    // for it, unless keptBecause says why not, and logs whether it went.
+    void discardSaved(const TAttach &record, const SavedFilePlacer::Placed &saved,
+                      const QString &keptBecause);
     void startAttachment(int number, int total);
     void logDone(const Done &done);
     void logFailure(const TAttach &record, const QString &why);
