@@ -5,7 +5,6 @@
 
 #include <QCryptographicHash>
 #include <QDateTime>
-#include <QDir>
 #include <QFile>
 #include <QRandomGenerator>
 
@@ -51,13 +50,14 @@ struct Below
 Below below(const QString &destination, const QString &path)
 {
     Below result;
-    result.root = QDir::cleanPath(destination);
     const QString prefix =
-        result.root.endsWith(QLatin1Char('/')) ? result.root : result.root + QLatin1Char('/');
-    if (!path.startsWith(prefix) || path.size() == prefix.size())
-        throw qb::Error(
-            QStringLiteral("%1 is not below the destination folder %2").arg(path, destination));
+        destination.endsWith(QLatin1Char('/')) ? destination : destination + QLatin1Char('/');
+    result.root = prefix.size() > 1 ? prefix.chopped(1) : prefix;
     result.levels = path.mid(prefix.size()).split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    if (destination.isEmpty() || !path.startsWith(prefix) || result.levels.isEmpty() ||
+        path.endsWith(QLatin1Char('/')))
+        throw qb::Error(QStringLiteral("%1 is not a file below the destination folder %2")
+                            .arg(path, destination));
     result.name = result.levels.takeLast();
     for (const QString &level : std::as_const(result.levels) + QStringList{result.name}) {
         if (level == QLatin1String(".") || level == QLatin1String(".."))
@@ -69,8 +69,11 @@ Below below(const QString &destination, const QString &path)
 
 QString folderPath(const Below &where)
 {
-    return where.levels.isEmpty() ? where.root
-                                  : where.root + QLatin1Char('/') + where.levels.join(u'/');
+    if (where.levels.isEmpty())
+        return where.root;
+    const QString joined = where.levels.join(u'/');
+    return where.root.endsWith(QLatin1Char('/')) ? where.root + joined
+                                                 : where.root + QLatin1Char('/') + joined;
 }
 
 // The folder of where, entered level by level below the destination without following a
