@@ -69,32 +69,37 @@ bool unsupported(int error)
 
 bool moveWithoutReplacing(const QString &from, const QString &to, NoReplaceMove first)
 {
-    const QByteArray source = QFile::encodeName(from);
-    const QByteArray target = QFile::encodeName(to);
+    return moveWithoutReplacingAt(AT_FDCWD, QFile::encodeName(from), QFile::encodeName(to), first);
+}
+
+bool moveWithoutReplacingAt(int folderFd, const QByteArray &from, const QByteArray &to,
+                            NoReplaceMove first)
+{
+    const char *source = from.constData();
+    const char *target = to.constData();
     if (first == NoReplaceMove::HardLink) {
-        if (::link(source.constData(), target.constData()) == 0) {
-            ::unlink(source.constData());
+        if (::linkat(folderFd, source, folderFd, target, 0) == 0) {
+            ::unlinkat(folderFd, source, 0);
             return true;
         }
         if (!unsupported(errno))
             return false;
     }
     if (first != NoReplaceMove::Placeholder) {
-        if (::renameat2(AT_FDCWD, source.constData(), AT_FDCWD, target.constData(),
-                        RENAME_NOREPLACE) == 0)
+        if (::renameat2(folderFd, source, folderFd, target, RENAME_NOREPLACE) == 0)
             return true;
         if (!unsupported(errno))
             return false;
     }
     const int placeholder =
-        ::open(target.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+        ::openat(folderFd, target, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (placeholder < 0)
         return false;
     ::close(placeholder);
-    if (::rename(source.constData(), target.constData()) == 0)
+    if (::renameat(folderFd, source, folderFd, target) == 0)
         return true;
     const int error = errno;
-    ::unlink(target.constData());
+    ::unlinkat(folderFd, target, 0);
     errno = error;
     return false;
 }

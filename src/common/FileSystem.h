@@ -30,5 +30,9 @@ enum class NoReplaceMove {
 // back to the later ones where a file system does not offer it.
 bool moveWithoutReplacing(const QString &from, const QString &to,
                           NoReplaceMove first = NoReplaceMove::HardLink);
+// The same between two names in the folder open as folderFd; a link at to is never
+// followed.
+bool moveWithoutReplacingAt(int folderFd, const QByteArray &from, const QByteArray &to,
+                            NoReplaceMove first = NoReplaceMove::HardLink);
 
 } // namespace qb

@@ -165,6 +165,9 @@ public:
     // What the last save() did that the user should know of although it succeeded (an old
     // copy left behind on a server that cannot remove one message alone), once each.
     virtual QStringList takeSaveNotices() { return {}; }
+    // After save() failed: true when the store is sure that nothing of the change reached
+    // it, so that what was saved for the change may go; false when it cannot tell.
+    virtual bool unchangedAfterFailedSave() { return false; }
     virtual std::shared_ptr<Attachments> attachments() = 0;
     // For analysis, when the store can do better than value by value: the summary it knows
     // already, or a reading that may run on another thread. Neither by default.

@@ -94,7 +94,7 @@ void SetFileTimes(const QString &path, double automationDate)
     times[0].tv_sec = time_t(seconds);
     times[0].tv_nsec = long(msecs - seconds * 1000) * 1000000;
     times[1] = times[0];
-    utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0);
+    utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, AT_SYMLINK_NOFOLLOW);
 }
 
 QString bodyNote(bool saved, bool deleted, const QString &filename, const QString &link)

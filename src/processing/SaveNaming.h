@@ -36,7 +36,7 @@ QString numberedPath(const QString &path, int number);
 QString FileLink(const QString &path);
 
 // Gives the file the email's received date as its last-access and last-write
-// times. Failures are ignored.
+// times; a link at path is not followed. Failures are ignored.
 void SetFileTimes(const QString &path, double automationDate);
 
 // The note appended to the body; it starts and ends with a line break.

@@ -52,21 +52,18 @@ TAnalyseThread::TAnalyseThread(TSettings *settings, StatusView *statusForm, Hand
 
 TAnalyseThread::~TAnalyseThread() = default;
 
-void TAnalyseThread::run()
+void TAnalyseThread::work()
 {
-    try {
-        analyse();
-    } catch (...) {
-        ReportError(std::current_exception());
-    }
-    try {
-        runStep([this] {
-            host()->syncGridRows();
-            Q_EMIT analysisEnded(m_unreadable + m_skipped);
-        });
-    } catch (...) {
-        // The grid shows what it has; nothing else can be done on the way out.
-    }
+    analyse();
+}
+
+void TAnalyseThread::endRun()
+{
+    // Also after an error: the grid shows what was found.
+    runStep([this] {
+        host()->syncGridRows();
+        Q_EMIT analysisEnded(m_unreadable + m_skipped);
+    });
 }
 
 void TAnalyseThread::analyse()

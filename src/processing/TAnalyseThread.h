@@ -48,7 +48,8 @@ Q_SIGNALS:
     void analysisEnded(const QStringList &unreadable);
 
 protected:
-    void run() override;
+    void work() override;
+    void endRun() override;
 
 private:
     // One step of the walk, in the walk's order, done once every earlier step is.

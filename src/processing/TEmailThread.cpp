@@ -1,6 +1,5 @@
 #include "TEmailThread.h"
 
-#include "FileDigest.h"
 #include "SavedFilePlacer.h"
 #include "common/Error.h"
 #include "log/TLogManager.h"
@@ -56,21 +55,7 @@ QString TEmailThread::userName()
     return QString::fromLocal8Bit(found->pw_name);
 }
 
-void TEmailThread::run()
-{
-    try {
-        runJob();
-    } catch (...) {
-        ReportError(std::current_exception());
-        // The job is over: its log must not stay open for the life of the program.
-        try {
-            runStep([this] { releaseLog(); });
-        } catch (...) {
-        }
-    }
-}
-
-void TEmailThread::runJob()
+void TEmailThread::work()
 {
     JobLog->Log(llInfo, QStringLiteral("Job started by [%1]").arg(userName()));
     attachToStatusWindow();
@@ -105,14 +90,18 @@ void TEmailThread::runJob()
         });
     }
 
-    const int total = int(jobList.size());
+    m_total = int(jobList.size());
     int started = 0;
     for (const Records &group : groups) {
         if (cancelled())
             break;
-        processEmail(*mapi, group, started, total);
+        processEmail(*mapi, group, started, m_total);
     }
-    jobList.clear();
+}
+
+void TEmailThread::endRun()
+{
+    // The same end lines for every ending: done, cancelled or stopped by an error.
     if (DeleteAttachments) {
         m_result.freed = m_freed.finish();
         if (!m_result.freed.isEmpty())
@@ -120,13 +109,22 @@ void TEmailThread::runJob()
     }
 
     m_result.cancelled = cancelled();
+    m_result.error = failure();
     QString failedPart;
     if (m_result.failed > 0 && Settings->logToFile)
         failedPart = QStringLiteral(", %1 failed - see the log").arg(m_result.failed);
     else if (m_result.failed > 0)
         failedPart =
             QStringLiteral(", %1 failed; the first: %2").arg(m_result.failed).arg(m_firstFailure);
-    if (m_result.cancelled) {
+    if (stoppedByError()) {
+        const QString stopped = QStringLiteral("Stopped by an error: %1").arg(failure());
+        JobLog->Log(llError, stopped);
+        const QString text =
+            QStringLiteral("INCOMPLETE. %1 attachment(s) processed").arg(m_result.processed) +
+            failedPart + QStringLiteral("; ") + stopped;
+        PostStatus(text);
+        JobLog->Log(llWarning, text);
+    } else if (m_result.cancelled) {
         const QString text =
             QStringLiteral("INCOMPLETE. %1 attachment(s) processed").arg(m_result.processed) +
             failedPart;
@@ -134,7 +132,7 @@ void TEmailThread::runJob()
         JobLog->Log(llWarning, text);
     } else {
         const QString text =
-            QStringLiteral("Complete. %1 attachment(s) processed").arg(total) + failedPart;
+            QStringLiteral("Complete. %1 attachment(s) processed").arg(m_total) + failedPart;
         PostStatus(text);
         JobLog->Log(llInfo, text);
     }
@@ -142,7 +140,16 @@ void TEmailThread::runJob()
         JobLog->Log(llWarning,
                     QStringLiteral("%1 attachment(s) could not be processed").arg(m_result.failed));
     JobLog->Log(llInfo, QStringLiteral("End of job"));
-    runStep([this] { EndOfJob(); });
+    try {
+        runStep([this] { EndOfJob(); });
+    } catch (...) {
+        // The job is over: its log must not stay open for the life of the program.
+        try {
+            runStep([this] { releaseLog(); });
+        } catch (...) {
+        }
+        throw;
+    }
 }
 
 void TEmailThread::lockStore(mailstore::Namespace &mapi)
@@ -217,9 +224,12 @@ void TEmailThread::processEmail(mailstore::Namespace &mapi, const Records &group
             break;
         firstOne = false;
         startAttachment(++started, total);
-        const QString failure = process(*email, *record, refusal, done);
-        if (!failure.isEmpty())
+        SavedFilePlacer::Placed unneeded;
+        const QString failure = process(*email, *record, refusal, done, unneeded);
+        if (!failure.isEmpty()) {
             logFailure(*record, failure);
+            discardSaved(*record, unneeded, QString());
+        }
     }
     try {
         // The saved files' names are on disk before any attachment leaves the email.
@@ -230,20 +240,28 @@ void TEmailThread::processEmail(mailstore::Namespace &mapi, const Records &group
                 JobLog->Log(llWarning, notice);
         }
     } catch (const std::exception &e) {
-        // Nothing of this email changed; files already saved stay as copies.
-        for (const Done &item : done)
+        // Files go only where the store is sure that the email stayed as it was: a note
+        // stored with a link to a file that is gone would lose its attachment.
+        const bool unchanged = email->unchangedAfterFailedSave();
+        for (const Done &item : done) {
             logFailure(*item.record, qb::messageOf(e));
+            discardSaved(*item.record, item.saved,
+                         unchanged ? QString()
+                                   : QStringLiteral("the mail store cannot tell whether the "
+                                                    "email changed"));
+        }
         return;
     }
     for (const Done &item : done) {
         logDone(item);
+        ++m_result.done;
         if (DeleteAttachments)
             m_freed.removed(*item.record);
     }
 }
 
 QString TEmailThread::process(mailstore::Item &email, const TAttach &record, const QString &refusal,
-                              std::vector<Done> &done)
+                              std::vector<Done> &done, SavedFilePlacer::Placed &unneeded)
 {
     try {
         const std::shared_ptr<mailstore::Attachments> attachments = email.attachments();
@@ -258,23 +276,26 @@ QString TEmailThread::process(mailstore::Item &email, const TAttach &record, con
         if (DeleteAttachments && !refusal.isEmpty())
             return refusal;
 
-        Done item{&record, QString(), QString(), refusal, QString(), QString()};
+        Done item{&record, QString(), QString(), refusal, {}, QString()};
         if (SaveAttachments) {
             mailstore::SavedContent content;
-            const QString saved = m_placer.place(
-                destinationPath(Settings->saveFolder, record),
+            item.saved = m_placer.place(
+                Settings->saveFolder, destinationPath(Settings->saveFolder, record),
                 [&](const QString &path) { content = attachment->saveAsFile(path); });
-            item.link = FileLink(saved);
-            item.sha256 = fileSha256(saved);
+            unneeded = item.saved;
+            item.link = FileLink(item.saved.path);
             item.contentType = attachment->contentType();
             item.damage = content.damage.isEmpty() ? QString()
                                                    : QStringLiteral("%1; %2 byte(s) were decoded")
                                                          .arg(content.damage)
                                                          .arg(content.bytes);
-            SetFileTimes(saved, record.Date);
+            SetFileTimes(item.saved.path, record.Date);
         }
-        if (DeleteAttachments)
+        if (DeleteAttachments) {
             attachment->remove();
+            // Out of the email from here: its file is the one copy left, whatever fails next.
+            unneeded = {};
+        }
         if (refusal.isEmpty())
             email.appendToBody(
                 bodyNote(SaveAttachments, DeleteAttachments, record.Filename, item.link));
@@ -289,7 +310,7 @@ void TEmailThread::logDone(const Done &done)
 {
     const TAttach &record = *done.record;
     const QString where = record.Folder + record.Subject;
-    const LogDocument document{done.sha256, done.contentType};
+    const LogDocument document{done.saved.sha256, done.contentType};
     if (!SaveAttachments)
         JobLog->Log(
             llInfo,
@@ -311,6 +332,27 @@ void TEmailThread::logDone(const Done &done)
     if (!done.noNote.isEmpty())
         JobLog->Log(llWarning,
                     QStringLiteral("No note was added to email [%1]: %2").arg(where, done.noNote));
+}
+
+void TEmailThread::discardSaved(const TAttach &record, const SavedFilePlacer::Placed &saved,
+                                const QString &keptBecause)
+{
+    // Only a detach leaves an attachment in its email with a file that nothing names; a
+    // saved copy is what a save job is for.
+    if (!DeleteAttachments || saved.path.isEmpty())
+        return;
+    const QString why =
+        keptBecause.isEmpty() ? m_placer.removeCreated(Settings->saveFolder, saved) : keptBecause;
+    const QString where = record.Folder + record.Subject;
+    if (why.isEmpty())
+        JobLog->Log(llInfo, QStringLiteral("Removed %1, saved for attachment [%2] of email [%3], "
+                                           "which keeps its attachment")
+                                .arg(saved.path, record.Filename, where));
+    else
+        JobLog->Log(saved.created ? llWarning : llInfo,
+                    QStringLiteral("Kept %1, saved for attachment [%2] of email [%3], which keeps "
+                                   "its attachment: %4")
+                        .arg(saved.path, record.Filename, where, why));
 }
 
 void TEmailThread::logFailure(const TAttach &record, const QString &why)

@@ -34,6 +34,8 @@ public:
         int processed = 0; // attachments started, failed ones included
         int failed = 0;
         bool cancelled = false;
+        int done = 0;  // attachments whose change was stored
+        QString error; // what stopped the job early; empty when nothing did
         QString freed; // what a delete or detach freed, as its log says; empty when unknown
     };
 
@@ -55,7 +57,8 @@ Q_SIGNALS:
     void jobEnded(TEmailThread::Result result);
 
 protected:
-    void run() override;
+    void work() override;
+    void endRun() override;
 
 private:
     // An attachment done in memory, logged once its email is stored.
@@ -65,18 +68,22 @@ private:
         QString link;
         QString damage;
         QString noNote; // why no note was added, when none was
-        // The saved file's SHA-256 (hex) and the attachment's content type, which the
-        // log keeps so that the detach can be undone safely (ReattachJob.h).
-        QString sha256;
+        // The saved file, whose SHA-256 the log keeps with the attachment's content type
+        // so that the detach can be undone safely (ReattachJob.h).
+        SavedFilePlacer::Placed saved;
         QString contentType;
     };
 
-    void runJob();
     void lockStore(mailstore::Namespace &mapi);
     void processEmail(mailstore::Namespace &mapi, const Records &group, int &started, int total);
     // Returns an empty text when the attachment was processed, else why not.
+    // unneeded is the file written for it while the attachment is still in the email.
     QString process(mailstore::Item &email, const TAttach &record, const QString &refusal,
-                    std::vector<Done> &done);
+                    std::vector<Done> &done, SavedFilePlacer::Placed &unneeded);
+    // For a detach whose attachment stays in its email: removes the file this job wrote
+    // for it, unless keptBecause says why not, and logs whether it went.
+    void discardSaved(const TAttach &record, const SavedFilePlacer::Placed &saved,
+                      const QString &keptBecause);
     void startAttachment(int number, int total);
     void logDone(const Done &done);
     void logFailure(const TAttach &record, const QString &why);
@@ -92,6 +99,7 @@ private:
     mailstore::ApplicationFactory m_createApplication;
     SelectionTaker m_takeSelection;
     const int m_lockTimeout;
+    int m_total = 0;
     bool m_logReleased = false;
     Result m_result;
     // Without a log the job's status tells the first failure itself.

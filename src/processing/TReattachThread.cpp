@@ -17,21 +17,7 @@ TReattachThread::TReattachThread(StatusView *statusForm, HandOverHost *host,
 
 TReattachThread::~TReattachThread() = default;
 
-void TReattachThread::run()
-{
-    try {
-        runJob();
-    } catch (...) {
-        ReportError(std::current_exception());
-        m_report.cancelled = true;
-        try {
-            runStep([this] { endOfJob(); });
-        } catch (...) {
-        }
-    }
-}
-
-void TReattachThread::runJob()
+void TReattachThread::work()
 {
     const QString what = m_options.relinkOnly ? QStringLiteral("Relinking of detached documents")
                                               : QStringLiteral("Undo of detaches");
@@ -51,26 +37,42 @@ void TReattachThread::runJob()
         return !cancelled() && waited < m_lockTimeout;
     });
 
-    ReattachJob job(
-        m_options, *m_log,
-        {[this](const QString &text) { PostStatus(text); },
-         [this](ReattachJob::Kind kind, const QString &text) { Q_EMIT outcome(kind, text); },
-         [this] { return cancelled(); }});
+    ReattachJob job(m_options, *m_log,
+                    {[this](const QString &text) { PostStatus(text); },
+                     [this](ReattachJob::Kind kind, const QString &text) {
+                         // Counted as it happens, so that an error later still finds it told.
+                         if (kind == ReattachJob::Kind::Done)
+                             ++m_report.done;
+                         else if (kind == ReattachJob::Kind::Refused)
+                             ++m_report.refused;
+                         else
+                             ++m_report.notFound;
+                         Q_EMIT outcome(kind, text);
+                     },
+                     [this] { return cancelled(); }});
     m_report = job.run(*mapi, m_records);
+}
 
+void TReattachThread::endRun()
+{
     const QString done =
         m_options.relinkOnly ? QStringLiteral("relinked") : QStringLiteral("put back");
-    QString text =
-        QStringLiteral("%1. %2 attachment(s) %3")
-            .arg(m_report.cancelled ? QStringLiteral("INCOMPLETE") : QStringLiteral("Complete"))
-            .arg(m_report.done)
-            .arg(done);
+    const bool incomplete = m_report.cancelled || stoppedByError();
+    QString text = QStringLiteral("%1. %2 attachment(s) %3")
+                       .arg(incomplete ? QStringLiteral("INCOMPLETE") : QStringLiteral("Complete"))
+                       .arg(m_report.done)
+                       .arg(done);
     if (m_report.refused > 0)
         text += QStringLiteral(", %1 refused - see the log").arg(m_report.refused);
     if (m_report.notFound > 0)
         text += QStringLiteral(", %1 not found").arg(m_report.notFound);
+    if (stoppedByError()) {
+        const QString stopped = QStringLiteral("Stopped by an error: %1").arg(failure());
+        m_log->Log(llError, stopped);
+        text += QStringLiteral("; ") + stopped;
+    }
     PostStatus(text);
-    m_log->Log(m_report.cancelled || m_report.refused > 0 ? llWarning : llInfo, text);
+    m_log->Log(incomplete || m_report.refused > 0 ? llWarning : llInfo, text);
     m_log->Log(llInfo, QStringLiteral("End of job"));
     runStep([this] { endOfJob(); });
 }

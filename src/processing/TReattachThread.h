@@ -29,10 +29,10 @@ Q_SIGNALS:
     void jobEnded(ReattachJob::Report report);
 
 protected:
-    void run() override;
+    void work() override;
+    void endRun() override;
 
 private:
-    void runJob();
     void endOfJob();
 
     mailstore::ApplicationFactory m_createApplication;

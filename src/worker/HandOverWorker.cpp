@@ -13,6 +13,35 @@ HandOverWorker::HandOverWorker(HandOverHost *host, StatusView *statusForm)
     connect(this, &QThread::finished, this, &QObject::deleteLater);
 }
 
+void HandOverWorker::run()
+{
+    try {
+        work();
+    } catch (...) {
+        stop(std::current_exception());
+    }
+    try {
+        endRun();
+    } catch (...) {
+        // Said once: the first failure is the one that matters.
+        if (!m_stoppedByError)
+            stop(std::current_exception());
+    }
+}
+
+void HandOverWorker::stop(const std::exception_ptr &error)
+{
+    m_stoppedByError = true;
+    try {
+        std::rethrow_exception(error);
+    } catch (const std::exception &e) {
+        m_failure = qb::messageOf(e);
+    } catch (...) {
+        m_failure = QStringLiteral("Unknown failure");
+    }
+    ReportError(error);
+}
+
 void HandOverWorker::runStep(const std::function<void()> &step)
 {
     const QPointer<HandOverHost> host = m_host;

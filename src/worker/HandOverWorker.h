@@ -19,6 +19,10 @@
 // stores its argument, runs its main-thread part through the host and returns when
 // that part is done; it first shows what is still pending, so that the window
 // always shows the last status before a warning, an error, its result or its end.
+//
+// Every run has one edge: the worker's work(), then its endRun(), which runs also
+// when an error escaped work(); that error is first reported (ReportError) and its
+// message kept, so that the end can say what failed instead of passing for a cancel.
 class HandOverWorker : public QThread
 {
     Q_OBJECT
@@ -31,8 +35,20 @@ public:
     // The text of the "Application Error" box for a failure.
     static QString applicationErrorText(const std::exception_ptr &error, const void *address);
 
+    // The message of the error that stopped the run early; empty when none did. Read
+    // on the worker's thread or in its end step.
+    const QString &failure() const { return m_failure; }
+
 protected:
+    void run() final;
+    // What the worker does; an error that escapes it ends it.
+    virtual void work() = 0;
+    // The end of every run, after work() whether or not it failed: the end lines and
+    // the end step. An error that escapes it is reported too.
+    virtual void endRun() = 0;
+
     bool cancelled() const { return isInterruptionRequested(); }
+    bool stoppedByError() const { return m_stoppedByError; }
 
     // AttachWorker with this thread, then show the window in front.
     void attachToStatusWindow();
@@ -61,7 +77,12 @@ private:
     // On the main thread: shows and clears what is pending.
     void deliverPending();
 
+    // Reports the error being handled and keeps its message.
+    void stop(const std::exception_ptr &error);
+
     QPointer<HandOverHost> m_host;
+    bool m_stoppedByError = false;
+    QString m_failure;
 
     // Written by the worker, taken by the main thread.
     QMutex m_pendingLock;

@@ -16,6 +16,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/file.h>
+
 namespace {
 
 struct Result
@@ -304,6 +306,32 @@ private Q_SLOTS:
                    QStringList{QStringLiteral("--csv")});
         QCOMPARE(r.out.count(QStringLiteral("\r\n")),
                  1); // the header alone: both attachments are gone
+    }
+
+    void jobStoppedByAnErrorIsNoCancel()
+    {
+        QTemporaryDir dir;
+        const QString store = dir.path() + QStringLiteral("/Mail");
+        for (const char *sub : {"cur", "new", "tmp"})
+            QDir().mkpath(store + QLatin1Char('/') + QLatin1String(sub));
+        writeFile(store + QStringLiteral("/cur/1.a:2,S"), emailWith("Budget", "b.xls"));
+        // Another program holds the store, and the job does not wait for it.
+        QFile lock(store + QStringLiteral("/quillbrook.lock"));
+        QVERIFY(lock.open(QIODevice::ReadWrite));
+        QCOMPARE(::flock(lock.handle(), LOCK_EX | LOCK_NB), 0);
+        const QString log = dir.path() + QStringLiteral("/job.log");
+        const Result r = runCli({QStringLiteral("detach"), QStringLiteral("--store"), store,
+                                 QStringLiteral("--all"), QStringLiteral("--to"),
+                                 dir.path() + QStringLiteral("/out"), QStringLiteral("--log"), log,
+                                 QStringLiteral("--lock-timeout"), QStringLiteral("0")});
+        QCOMPARE(r.status, 1);
+        QVERIFY2(r.err.contains(QStringLiteral("Stopped by an error: Another program is changing "
+                                               "the mail store")),
+                 qPrintable(r.err));
+        QFile logFile(log);
+        QVERIFY(logFile.open(QIODevice::ReadOnly));
+        const QByteArray entries = logFile.readAll();
+        QVERIFY2(entries.trimmed().split('\n').last().contains(",End of job"), entries.constData());
     }
 
     void settingsFiles()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/Error.h"
 #include "worker/HandOverHost.h"
 #include "worker/StatusView.h"
 
@@ -16,6 +17,8 @@ public:
     // Runs every status and progress at once while the worker waits, so that a test
     // sees each of them and can cancel at a given one.
     bool stepByStep = false;
+    // When set, a warning step fails with this message after it is recorded.
+    QString warningFailure;
 
     void post(std::function<void()> step, int delayMs) override
     {
@@ -30,7 +33,12 @@ public:
     }
     void syncGridRows() override { steps << QStringLiteral("syncGridRows"); }
     void clearAllData() override { steps << QStringLiteral("clearAllData"); }
-    void showWarning(const QString &text) override { steps << QStringLiteral("warning: ") + text; }
+    void showWarning(const QString &text) override
+    {
+        steps << QStringLiteral("warning: ") + text;
+        if (!warningFailure.isEmpty())
+            throw qb::Error(warningFailure);
+    }
     void showErrorMessage(const QString &text) override
     {
         steps << QStringLiteral("error box: ") + text;

@@ -219,13 +219,87 @@ private Q_SLOTS:
                          QStringLiteral("locked"));
         Job job;
         job.run(box.store, Detach, {recordOf(*refused, 1), recordOf(*fine, 1)});
-        // The file saved before the refusal stays; the email keeps its attachment and gets no note.
-        QVERIFY(QFile::exists(job.saveFolder + QStringLiteral("/Inbox/Refused.pdf")));
+        // The email keeps its attachment and gets no note; the file saved for it goes.
+        QVERIFY(!QFile::exists(job.saveFolder + QStringLiteral("/Inbox/Refused.pdf")));
         QCOMPARE(refused->attachments.size(), size_t(1));
         QVERIFY(refused->body.isEmpty());
         QVERIFY(fine->attachments.empty());
         QVERIFY(job.logMessages().contains(QStringLiteral(
             "Error,Could not process attachment [r.pdf] of email [Inbox\\Refused]: locked")));
+    }
+
+    void emailLeftUnchangedKeepsNoFileOfTheDetach()
+    {
+        Mailbox box;
+        auto refused = box.store.addItem(box.inbox, QStringLiteral("Refused"), {"r.pdf", "s.pdf"});
+        auto again = box.store.addItem(box.inbox, QStringLiteral("Again"), {"a.pdf"});
+        for (const auto &email : {refused, again})
+            box.store.failOn(email->entryId, QStringLiteral("save"),
+                             QStringLiteral("the rewrite would not read back"));
+        Job job;
+        // The same content saved before, by another job: it is not this job's to remove.
+        const QString earlier = job.saveFolder + QStringLiteral("/Inbox/Again.pdf");
+        QVERIFY(QDir().mkpath(QFileInfo(earlier).path()));
+        QFile file(earlier);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(again->attachments.front().content);
+        file.close();
+        job.run(box.store, Detach,
+                {recordOf(*refused, 1), recordOf(*refused, 2), recordOf(*again, 1)});
+        QCOMPARE(QDir(job.saveFolder + QStringLiteral("/Inbox"))
+                     .entryList(QDir::Files | QDir::Hidden | QDir::System),
+                 QStringList{QStringLiteral("Again.pdf")});
+        const QStringList log = job.logMessages();
+        const QString folder = job.saveFolder + QStringLiteral("/Inbox/");
+        for (const QString &name : {QStringLiteral("Refused.pdf"), QStringLiteral("Refused_2.pdf")})
+            QVERIFY2(log.contains(QStringLiteral("Info,Removed %1%2, saved for attachment [%3] of "
+                                                 "email [Inbox\\Refused], which keeps its "
+                                                 "attachment")
+                                      .arg(folder, name,
+                                           name.contains(u'2') ? QStringLiteral("r.pdf")
+                                                               : QStringLiteral("s.pdf"))),
+                     qPrintable(log.join(u'\n')));
+        QVERIFY2(log.contains(QStringLiteral("Info,Kept %1, saved for attachment [a.pdf] of email "
+                                             "[Inbox\\Again], which keeps its attachment: it was "
+                                             "there before, with the same content")
+                                  .arg(earlier)),
+                 qPrintable(log.join(u'\n')));
+
+        // A save keeps its copies: they are what it is for.
+        auto copied = box.store.addItem(box.inbox, QStringLiteral("Copied"), {"c.pdf"});
+        box.store.failOn(copied->entryId, QStringLiteral("save"), QStringLiteral("refused"));
+        Job save;
+        save.run(box.store, Save, {recordOf(*copied, 1)});
+        QVERIFY(QFile::exists(save.saveFolder + QStringLiteral("/Inbox/Copied.pdf")));
+    }
+
+    void linkBelowTheDestinationIsNeverFollowed()
+    {
+        Mailbox box;
+        auto email = box.store.addItem(box.inbox, QStringLiteral("Meeting notes"), {"x.desktop"});
+        Job job;
+        const QString elsewhere = job.dir.path() + QStringLiteral("/autostart");
+        QVERIFY(QDir().mkpath(elsewhere));
+        QVERIFY(QDir().mkpath(job.saveFolder));
+        QVERIFY(QFile::link(elsewhere, job.saveFolder + QStringLiteral("/Inbox")));
+        job.run(box.store, Detach, {recordOf(*email, 1)});
+        QVERIFY(QDir(elsewhere).isEmpty(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::Hidden |
+                                        QDir::System));
+        QCOMPARE(email->attachments.size(), size_t(1));
+        QVERIFY(email->body.isEmpty());
+        QCOMPARE(job.result.failed, 1);
+        const QString failure = job.logMessages().value(1);
+        QVERIFY2(failure.startsWith(QStringLiteral("Error,Could not process attachment [x.desktop] "
+                                                   "of email [Inbox\\Meeting notes]: ")) &&
+                     failure.contains(QStringLiteral("/saved/Inbox is a link")),
+                 qPrintable(failure));
+
+        // The destination as the user named it may be a link.
+        Job linked;
+        QVERIFY(QFile::link(elsewhere, linked.saveFolder));
+        linked.run(box.store, Detach, {recordOf(*email, 1)});
+        QVERIFY(QFile::exists(elsewhere + QStringLiteral("/Inbox/Meeting notes.desktop")));
+        QVERIFY(email->attachments.empty());
     }
 
     void missingEmailWarnsAndGoesOn()
@@ -294,10 +368,41 @@ private Q_SLOTS:
                          QStringLiteral("no store"));
         Job job;
         job.run(box.store, Delete, {});
-        QVERIFY(
-            job.host.steps.last().startsWith(QStringLiteral("error: Exception MailStoreError")));
-        QVERIFY(!job.host.steps.contains(QStringLiteral("clearAllData")));
-        QVERIFY(!job.window->finished);
+        // Reported, then ended as every job ends: the log's end lines, the list refreshed.
+        QVERIFY2(
+            !job.host.steps.filter(QStringLiteral("error: Exception MailStoreError")).isEmpty(),
+            qPrintable(job.host.steps.join(u'\n')));
+        QCOMPARE(job.host.steps.mid(job.host.steps.size() - 3),
+                 QStringList({"clearAllData", "syncGridRows", "finished"}));
+        QCOMPARE(job.logMessages().mid(1),
+                 QStringList({"Error,Stopped by an error: no store",
+                              "Warning,INCOMPLETE. 0 attachment(s) processed; Stopped by an "
+                              "error: no store",
+                              "Info,End of job"}));
+        QCOMPARE(job.result.error, QStringLiteral("no store"));
+        QVERIFY(!job.result.cancelled);
+        QCOMPARE(job.result.done, 0);
+    }
+
+    void errorAfterSomeEmailsKeepsTheirCount()
+    {
+        Mailbox box;
+        auto done = box.store.addItem(box.inbox, QStringLiteral("Done"), {"d.pdf"});
+        auto gone = box.store.addItem(box.inbox, QStringLiteral("Gone"), {"g.pdf"});
+        const auto goneRecord = recordOf(*gone, 1);
+        box.inbox->items.pop_back();
+        Job job;
+        job.host.warningFailure = QStringLiteral("no window for the warning");
+        job.run(box.store, Delete, {recordOf(*done, 1), goneRecord});
+        QVERIFY(done->attachments.empty());
+        QCOMPARE(job.result.done, 1);
+        QCOMPARE(job.result.error, QStringLiteral("no window for the warning"));
+        QCOMPARE(job.logMessages().mid(job.logMessages().size() - 3),
+                 QStringList({"Error,Stopped by an error: no window for the warning",
+                              "Warning,INCOMPLETE. 1 attachment(s) processed; Stopped by an "
+                              "error: no window for the warning",
+                              "Info,End of job"}));
+        QVERIFY(job.host.steps.contains(QStringLiteral("clearAllData")));
     }
 };
 

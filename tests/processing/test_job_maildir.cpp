@@ -1,7 +1,7 @@
 #include "mailstore/AttachmentList.h"
-#include "processing/TAnalyseThread.h"
 #include "mailstore/maildir/MaildirStore.h"
 #include "processing/RecordingHost.h"
+#include "processing/TAnalyseThread.h"
 #include "processing/TEmailThread.h"
 #include "settings/TSettings.h"
 #include "support/FileSizeLimit.h"
@@ -94,6 +94,50 @@ private Q_SLOTS:
         QVERIFY(!QFile::exists(root + QStringLiteral("/cur/2.small:2,S")));
         QCOMPARE(QDir(root + QStringLiteral("/cur")).entryList(QDir::Files).size(), 2);
         QVERIFY(QDir(root + QStringLiteral("/tmp")).entryList(QDir::Files).isEmpty());
+    }
+
+    void refusedRewriteTakesBackItsFile()
+    {
+        // A long text and a small attachment: the file fits, the rewritten email does not.
+        QTemporaryDir dir;
+        const QString root = dir.path() + QStringLiteral("/Mail");
+        for (const char *sub : {"cur", "new", "tmp"})
+            QDir().mkpath(root + QLatin1Char('/') + QLatin1String(sub));
+        const QByteArray email =
+            "From: a@example.com\nSubject: Long\nMessage-ID: <long@x>\nContent-Type: "
+            "multipart/mixed; boundary=b\n\n--b\nContent-Type: text/plain\n\n" +
+            QByteArray(200000, 'x') +
+            "\n--b\nContent-Type: application/octet-stream; name=\"s.bin\"\n\nsmall\n--b--\n";
+        QFile file(root + QStringLiteral("/cur/1.long:2,S"));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(email);
+        file.close();
+        const auto stores = maildir::storeFactory({root});
+        RecordingHost host;
+        AttachmentList list;
+        auto *settings = new TSettings;
+        settings->getFromDefaultFolder = true;
+        auto *analysis = new TAnalyseThread(settings, nullptr, &host, stores, &list);
+        QSignalSpy analysed(analysis, &QObject::destroyed);
+        QVERIFY(analysed.wait(10000));
+        QCOMPARE(list.count(), 1);
+
+        TEmailThread::Records all = {list.record(0)};
+        auto *jobSettings = new TSettings;
+        jobSettings->saveFolder = dir.path() + QStringLiteral("/out");
+        TEmailThread::Result result;
+        {
+            FileSizeLimit full(100000);
+            auto *job = new TEmailThread(
+                jobSettings, nullptr, &host, stores, [all] { return all; }, true, true);
+            QObject::connect(job, &TEmailThread::jobEnded, job,
+                             [&](TEmailThread::Result r) { result = r; });
+            QSignalSpy done(job, &QObject::destroyed);
+            QVERIFY(done.wait(20000));
+        }
+        QCOMPARE(result.failed, 1);
+        QVERIFY(QFile(file.fileName()).open(QIODevice::ReadOnly));
+        QCOMPARE(filesBelow(dir.path() + QStringLiteral("/out")), QStringList());
     }
 };
 

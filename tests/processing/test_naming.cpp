@@ -158,15 +158,17 @@ private Q_SLOTS:
         const QString wanted = dir.path() + QStringLiteral("/Inbox/report.pdf");
         SavedFileList firstJob;
         SavedFilePlacer first(firstJob);
-        QCOMPARE(first.place(wanted, writing("first")), wanted);
-        QCOMPARE(first.place(wanted, writing("first")),
+        QCOMPARE(first.place(dir.path(), wanted, writing("first")).path, wanted);
+        QCOMPARE(first.place(dir.path(), wanted, writing("first")).path,
                  dir.path() + QStringLiteral("/Inbox/report_2.pdf")); // same job: a new name
 
         SavedFileList laterJob;
         // The same attachment saved again lands where it did; other content never replaces it.
-        QCOMPARE(SavedFilePlacer(laterJob).place(wanted, writing("first")), wanted);
+        QCOMPARE(SavedFilePlacer(laterJob).place(dir.path(), wanted, writing("first")).path,
+                 wanted);
         SavedFileList thirdJob;
-        const QString other = SavedFilePlacer(thirdJob).place(wanted, writing("second"));
+        const QString other =
+            SavedFilePlacer(thirdJob).place(dir.path(), wanted, writing("second")).path;
         QCOMPARE(other, dir.path() + QStringLiteral("/Inbox/report_3.pdf"));
         QCOMPARE(readFile(wanted), QByteArray("first"));
         QCOMPARE(readFile(other), QByteArray("second"));
@@ -182,10 +184,11 @@ private Q_SLOTS:
         SavedFileList saved;
         const QString wanted = dir.path() + QStringLiteral("/x/report.pdf");
         SavedFilePlacer placer(saved);
-        QVERIFY_THROWS_EXCEPTION(std::runtime_error, placer.place(wanted, [](const QString &path) {
-            writing("partial")(path);
-            throw std::runtime_error("disk full");
-        }));
+        QVERIFY_THROWS_EXCEPTION(std::runtime_error,
+                                 placer.place(dir.path(), wanted, [](const QString &path) {
+                                     writing("partial")(path);
+                                     throw std::runtime_error("disk full");
+                                 }));
         QVERIFY(QDir(dir.path() + QStringLiteral("/x"))
                     .entryList(QDir::Files | QDir::Hidden)
                     .isEmpty());
@@ -194,7 +197,8 @@ private Q_SLOTS:
         QFile blocker(dir.path() + QStringLiteral("/file"));
         QVERIFY(blocker.open(QIODevice::WriteOnly));
         QVERIFY_THROWS_EXCEPTION(
-            qb::Error, placer.place(blocker.fileName() + QStringLiteral("/a.pdf"), writing("x")));
+            qb::Error,
+            placer.place(dir.path(), blocker.fileName() + QStringLiteral("/a.pdf"), writing("x")));
     }
 };
 

@@ -24,6 +24,7 @@
 
 #include <gmime/gmime.h>
 #include <map>
+#include <sys/file.h>
 #include <utime.h>
 
 namespace {
@@ -207,13 +208,14 @@ class TestReattach : public QObject
         QCOMPARE(result.processed, list.count());
     }
 
-    ReattachJob::Report reattach(ReattachJob::Options options = {}, QStringList *lines = nullptr)
+    ReattachJob::Report reattach(ReattachJob::Options options = {}, QStringList *lines = nullptr,
+                                 int lockTimeout = 10)
     {
         RecordingHost host;
         ReattachJob::Report report;
         report.cancelled = true;
-        auto *job =
-            new TReattachThread(nullptr, &host, stores(), readDetachLog(m_log), options, m_log, 10);
+        auto *job = new TReattachThread(nullptr, &host, stores(), readDetachLog(m_log), options,
+                                        m_log, lockTimeout);
         QObject::connect(job, &TReattachThread::jobEnded, job,
                          [&](ReattachJob::Report r) { report = r; });
         QObject::connect(job, &TReattachThread::outcome, job,
@@ -362,6 +364,24 @@ private Q_SLOTS:
         QCOMPARE(now.at("report@example.com").bytes, detached.at("report@example.com").bytes);
         QCOMPARE(attachmentsOf(mime::ParsedEmail(now.at("only@example.com").bytes)),
                  attachmentsOf(mime::ParsedEmail(m_before.at("only@example.com").bytes)));
+    }
+
+    void storeHeldElsewhereEndsTheUndoAsAJob()
+    {
+        detachAll();
+        QFile lock(m_root + QStringLiteral("/quillbrook.lock"));
+        QVERIFY(lock.open(QIODevice::ReadWrite));
+        QCOMPARE(::flock(lock.handle(), LOCK_EX | LOCK_NB), 0);
+        const ReattachJob::Report report = reattach({}, nullptr, 0);
+        QVERIFY(!report.cancelled); // an error is no cancel
+        QCOMPARE(report.done, 0);
+        QFile log(m_log);
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        const QList<QByteArray> lines = log.readAll().trimmed().split('\n');
+        QVERIFY(lines.last().contains(",End of job"));
+        QVERIFY(lines.at(lines.size() - 3)
+                    .contains(
+                        ",Error,Stopped by an error: Another program is changing the mail store"));
     }
 
     void movedArchiveRelinkedThenReattached()

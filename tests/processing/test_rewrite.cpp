@@ -428,11 +428,13 @@ private Q_SLOTS:
             QTemporaryDir dir;
             const QString wanted = dir.path() + QStringLiteral("/a/report.pdf");
             SavedFileList first;
-            QCOMPARE(SavedFilePlacer(first, method).place(wanted, writing("one")), wanted);
+            QCOMPARE(SavedFilePlacer(first, method).place(dir.path(), wanted, writing("one")).path,
+                     wanted);
             SavedFileList second;
-            QCOMPARE(SavedFilePlacer(second, method).place(wanted, writing("two")),
+            QCOMPARE(SavedFilePlacer(second, method).place(dir.path(), wanted, writing("two")).path,
                      dir.path() + QStringLiteral("/a/report_2.pdf"));
-            QCOMPARE(SavedFilePlacer(second, method).place(wanted, writing("one")), wanted);
+            QCOMPARE(SavedFilePlacer(second, method).place(dir.path(), wanted, writing("one")).path,
+                     wanted);
             QCOMPARE(readFile(wanted), QByteArray("one"));
             QCOMPARE(QDir(dir.path() + QStringLiteral("/a"))
                          .entryList(QDir::Files | QDir::Hidden)
@@ -447,11 +449,14 @@ private Q_SLOTS:
         const QString wanted = dir.path() + QStringLiteral("/report.pdf");
         QCOMPARE(::mkfifo(QFile::encodeName(wanted).constData(), 0600), 0);
         SavedFileList saved;
-        const QString placed = SavedFilePlacer(saved).place(wanted, [](const QString &path) {
-            QFile file(path);
-            QVERIFY(file.open(QIODevice::WriteOnly));
-            file.write("x");
-        });
+        const QString placed = SavedFilePlacer(saved)
+                                   .place(dir.path(), wanted,
+                                          [](const QString &path) {
+                                              QFile file(path);
+                                              QVERIFY(file.open(QIODevice::WriteOnly));
+                                              file.write("x");
+                                          })
+                                   .path;
         QCOMPARE(placed, dir.path() + QStringLiteral("/report_2.pdf"));
     }
 };

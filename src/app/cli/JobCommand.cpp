@@ -152,7 +152,13 @@ int runJobCommand(const QString &action, const QStringList &arguments)
     loop.exec();
     interrupts.watch(nullptr);
     TLogManager::setMessageSink(nullptr);
-    if (!ended || result.cancelled)
+    // A job stopped by an error is no cancel: it says what failed, and whether
+    // emails were changed before it.
+    if (!ended)
+        return 1;
+    if (!result.error.isEmpty())
+        return result.done > 0 ? 3 : 1;
+    if (result.cancelled)
         return 2;
     return result.failed > 0 ? 3 : 0;
 }

@@ -148,6 +148,7 @@ int runReattachCommand(const QStringList &givenArguments)
     window.setFinalStatusPrinted(true);
     QEventLoop loop;
     ReattachJob::Report report;
+    QString error;
     bool ended = false;
     interrupts.watch(&window);
     auto *job = new TReattachThread(&window, &host, stores, std::move(records), options, logFile,
@@ -160,15 +161,20 @@ int runReattachCommand(const QStringList &givenArguments)
                          else
                              std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
                      });
-    QObject::connect(job, &TReattachThread::jobEnded, &loop, [&](ReattachJob::Report r) {
+    QObject::connect(job, &TReattachThread::jobEnded, &loop, [&, job](ReattachJob::Report r) {
         report = r;
+        error = job->failure();
         ended = true;
     });
     QObject::connect(job, &QObject::destroyed, &loop, &QEventLoop::quit);
     loop.exec();
     interrupts.watch(nullptr);
     TLogManager::setMessageSink(nullptr);
-    if (!ended || report.cancelled)
+    if (!ended)
+        return 1;
+    if (!error.isEmpty())
+        return report.done > 0 ? 3 : 1;
+    if (report.cancelled)
         return 2;
     return report.refused > 0 ? 3 : 0;
 }

@@ -291,12 +291,20 @@ void MaildirItem::removeAttachment(int index)
 
 void MaildirItem::save()
 {
+    m_unchangedAfterFailure = true;
     if (!m_edit || !m_edit->changed())
         return;
     path(); // follow a flag change by another mail program, to keep its flags
     const mime::EmailEdit &changed = *m_edit;
     const MessageFile old = m_file;
     std::optional<mailstore::EmailSummary> written;
+    // Set on the way out: a failure before the rewrite's check passed left the old file alone.
+    struct Outcome
+    {
+        MaildirItem *item;
+        const std::optional<mailstore::EmailSummary> &checked;
+        ~Outcome() { item->m_unchangedAfterFailure = !checked; }
+    } outcome{this, written};
     m_file = replaceEmailFile(
         *m_store->journal, *m_folder, old, [&](int fd) { changed.writeTo(fd); },
         [&](const QString &path) {

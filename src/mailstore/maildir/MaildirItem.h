@@ -45,6 +45,8 @@ public:
     void replaceInBody(const QString &text, const QString &replacement) override;
     void addAttachment(mime::RestoredAttachment attachment) override;
     void save() override;
+    // True when the rewrite failed before it was checked: nothing of it was put in place.
+    bool unchangedAfterFailedSave() override { return m_unchangedAfterFailure; }
     std::shared_ptr<mailstore::Attachments> attachments() override;
     // From the session's summary cache when it knows the file as it is, else a reading of
     // the file that remembers what it read in the cache.
@@ -70,6 +72,7 @@ private:
     std::shared_ptr<Session> m_session;
     std::shared_ptr<const Session::Store> m_store;
     std::shared_ptr<FolderNode> m_folder;
+    bool m_unchangedAfterFailure = true;
     QString m_folderEntryId;
     MessageFile m_file;
     QString m_entryId; // stays the id the email was found by, after a rewrite too

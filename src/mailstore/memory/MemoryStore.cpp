@@ -133,6 +133,8 @@ public:
         m_store->call(m_data->entryId, QStringLiteral("save"));
         ++m_data->saveCount;
     }
+    // A refused save stored nothing.
+    bool unchangedAfterFailedSave() override { return true; }
     std::shared_ptr<Attachments> attachments() override
     {
         m_store->call(m_data->entryId, QStringLiteral("attachments"));
