@@ -218,6 +218,27 @@ private Q_SLOTS:
             qPrintable(last));
     }
 
+    // Every entry looks its texts up, and the loader adds the missing ones to its file:
+    // a language file that cannot take them leaves the log as it is.
+    void unwritableLanguageFileKeepsTheLog()
+    {
+        QTemporaryDir dir;
+        TStringLoader loader(dir.filePath(QStringLiteral("Languages/English.ini")));
+        QStringList warnings;
+        loader.setWriteWarning([&warnings](const QString &text) { warnings << text; });
+        QVERIFY(QDir(dir.filePath(QStringLiteral("Languages"))).removeRecursively());
+        const QString path = m_dir.path() + QStringLiteral("/language.log");
+        TNullLog *log = AcquireLog(path, false);
+        log->Log(llInfo, QStringLiteral("first"));
+        log->Log(llWarning, QStringLiteral("second"));
+        ReleaseLog(log);
+        QVERIFY(m_host.steps.isEmpty());
+        const QStringList lines = linesOf(path);
+        QCOMPARE(lines.size(), 7);
+        QVERIFY(lines[6].endsWith(QStringLiteral(",Warning,second,,")));
+        QCOMPARE(warnings.size(), 1);
+    }
+
     void brokenTranslationDisablesTheLog()
     {
         QTemporaryDir dir;
