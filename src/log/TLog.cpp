@@ -109,9 +109,10 @@ void TLog::WriteLine(TLogLevel level, const QString &dateText, const QString &ti
     if (Disabled)
         return;
     try {
-        writeLine(qb::format(LoadLangString(980, QStringLiteral("%s,%s,%s,%s")),
-                             {dateText, timeText, LevelName(level), onOneLine(message)}) +
-                  documentColumns({onOneLine(document.sha256), onOneLine(document.contentType)}));
+        writeLine(
+            qb::format(LoadLangString(980, QStringLiteral("%s,%s,%s,%s")),
+                       {dateText, timeText, LevelName(level), messageField(onOneLine(message))}) +
+            documentColumns({onOneLine(document.sha256), onOneLine(document.contentType)}));
     } catch (const qb::Error &e) {
         // The lock stays held while the user reads the message, so it is shown once.
         disable(990, e.message());

@@ -26,6 +26,27 @@ QStringList linesOf(const QString &path)
     return lines;
 }
 
+// The fields of one CSV record (RFC 4180), as a spreadsheet reads them.
+QStringList csvFields(const QString &line)
+{
+    QStringList fields{QString()};
+    bool quoted = false;
+    for (qsizetype i = 0; i < line.size(); ++i) {
+        const QChar c = line[i];
+        if (quoted && c == QLatin1Char('"') && i + 1 < line.size() && line[i + 1] == c) {
+            fields.last() += c;
+            ++i;
+        } else if (c == QLatin1Char('"') && (quoted || fields.last().isEmpty())) {
+            quoted = !quoted;
+        } else if (c == QLatin1Char(',') && !quoted) {
+            fields << QString();
+        } else {
+            fields.last() += c;
+        }
+    }
+    return fields;
+}
+
 const QRegularExpression
     entryPattern(QStringLiteral("^\\d{4}-\\d\\d-\\d\\d,\\d\\d:\\d\\d:\\d\\d,"));
 
@@ -65,9 +86,9 @@ private Q_SLOTS:
                  lines[4].section(QLatin1Char(','), 0, 1));
         for (int i = 3; i < lines.size(); ++i)
             QVERIFY2(entryPattern.match(lines[i]).hasMatch(), qPrintable(lines[i]));
-        QVERIFY(lines[6].endsWith(QStringLiteral(",Warning,a, b, c,,")));
+        QVERIFY(lines[6].endsWith(QStringLiteral(",Warning,\"a, b, c\",,")));
         QVERIFY(lines[7].endsWith(QStringLiteral(",**,odd level,,")));
-        QVERIFY(lines[8].endsWith(QStringLiteral(",Info,Subject: one  Forged,entry three,,")));
+        QVERIFY(lines[8].endsWith(QStringLiteral(",Info,\"Subject: one  Forged,entry three\",,")));
         QVERIFY(m_host.steps.isEmpty());
     }
 
@@ -99,6 +120,48 @@ private Q_SLOTS:
                                    QStringLiteral("\U0001F600],,")),
                  qPrintable(lines[5]));
         QVERIFY(lines[6].endsWith(QStringLiteral(",Info,next,,")));
+    }
+
+    // A spreadsheet reads every entry as its six columns, whatever a subject holds, and
+    // a reattach reads the message and the document back.
+    void messagesAreOneColumn()
+    {
+        const QString path = m_dir.path() + QStringLiteral("/columns.log");
+        const QString sha(64, QLatin1Char('c'));
+        const LogDocument pdf{sha, QStringLiteral("application/pdf")};
+        const QList<std::pair<QString, LogDocument>> entries = {
+            {QStringLiteral("Detaching document [a.pdf] of email [Inbox\\Invoice,=1+2,\"x\"] "
+                            "to file:///s/a.pdf"),
+             pdf},
+            {QStringLiteral("Copying document [b,\"c\".pdf] of email [Inbox\\x] to file:///b"),
+             pdf},
+            {QStringLiteral("No note was added to email [Inbox\\Hi, there]: it is signed"), {}},
+            {QStringLiteral("End of job"), {}},
+        };
+        TNullLog *log = AcquireLog(path, false);
+        for (const auto &[message, document] : entries)
+            log->Log(llInfo, message, document);
+        ReleaseLog(log);
+        const QStringList lines = linesOf(path);
+        QCOMPARE(lines.size(), 5 + entries.size());
+        for (int i = 0; i < entries.size(); ++i) {
+            const QString &line = lines[5 + i];
+            const QStringList fields = csvFields(line);
+            QCOMPARE(fields.size(), 6);
+            QCOMPARE(fields[3], entries[i].first);
+            QCOMPARE(fields[4], entries[i].second.sha256);
+            const auto read = splitLogLine(line);
+            QVERIFY(read && read->hasDocumentColumns);
+            QCOMPARE(read->message, entries[i].first);
+            QCOMPARE(read->document.sha256, entries[i].second.sha256);
+            QCOMPARE(read->document.contentType, entries[i].second.contentType);
+        }
+        QVERIFY(lines.last().endsWith(QStringLiteral(",Info,End of job,,"))); // as it always was
+        // An older log's unquoted message keeps its commas.
+        const auto older = splitLogLine(QStringLiteral(
+            "2024-01-02,10:11:12,Info,Complete. 3 attachment(s) processed, 1 failed"));
+        QVERIFY(older && !older->hasDocumentColumns);
+        QCOMPARE(older->message, QStringLiteral("Complete. 3 attachment(s) processed, 1 failed"));
     }
 
     void appendAddsNoHeader()
