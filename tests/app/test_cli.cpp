@@ -5,6 +5,7 @@
 #include "mailstore/AttachmentList.h"
 #include "settings/TSettings.h"
 #include "support/ChildLimits.h"
+#include "support/Files.h"
 #include "support/TerminalProcess.h"
 
 #include <QCommandLineParser>
@@ -15,6 +16,8 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -501,6 +504,48 @@ private Q_SLOTS:
         const Result help = runCli({QStringLiteral("save"), QStringLiteral("--help")});
         QVERIFY(help.out.simplified().contains(
             QStringLiteral("a relative path is taken from the working directory")));
+    }
+
+    // A log is added to only when it is one: a settings file (or --log) that names any
+    // other file, a FIFO among them, stops the job before it starts, in one line.
+    void logThatIsNoLogStopsTheJob()
+    {
+        QTemporaryDir dir;
+        const QString store = dir.filePath(QStringLiteral("Mail"));
+        for (const char *sub : {"/cur", "/new", "/tmp"})
+            QDir().mkpath(store + QLatin1String(sub));
+        writeFile(store + QStringLiteral("/cur/1.a:2,S"),
+                  emailWith("Invoice $(touch pwned)", "b.xls"));
+        const QStringList before = filesOf(store);
+        const QString bashrc = dir.filePath(QStringLiteral("bashrc"));
+        writeFile(bashrc, "alias ll='ls -l'\n");
+        const QString fifo = dir.filePath(QStringLiteral("fifo"));
+        QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+        const QString out = dir.filePath(QStringLiteral("out"));
+        const QString settings = dir.filePath(QStringLiteral("job.qbk"));
+        QCOMPARE(runCli({QStringLiteral("settings"), QStringLiteral("write"), settings,
+                         QStringLiteral("log to file=1"), QStringLiteral("log filename=") + bashrc,
+                         QStringLiteral("Save folder=") + out})
+                     .status,
+                 0);
+        const QStringList job = {QStringLiteral("detach"), QStringLiteral("--store"), store,
+                                 QStringLiteral("--all")};
+        for (const QStringList &choice :
+             {QStringList{QStringLiteral("--settings"), settings},
+              QStringList{QStringLiteral("--to"), out, QStringLiteral("--log"), bashrc},
+              QStringList{QStringLiteral("--to"), out, QStringLiteral("--log"), fifo}}) {
+            const Result r = runCli(job + choice);
+            QCOMPARE(r.status, 1);
+            QVERIFY2(r.err.startsWith(QStringLiteral("quillbrook-cli: Cannot log to ")) &&
+                         r.err.count(QLatin1Char('\n')) == 1,
+                     qPrintable(r.err));
+        }
+        QCOMPARE(readFile(bashrc), QByteArray("alias ll='ls -l'\n"));
+        QCOMPARE(filesOf(store), before);
+        QVERIFY(!QFileInfo::exists(out));
+        const Result reattach = runCli(
+            {QStringLiteral("reattach"), QStringLiteral("--log"), fifo, QStringLiteral("--yes")});
+        QCOMPARE(reattach.status, 1);
     }
 
     // Past a file size limit (ulimit -f) a write fails and its attachment counts as

@@ -1,10 +1,13 @@
 #include "common/ProgramFolder.h"
 #include "lang/TStringLoader.h"
 #include "log/LogDateTime.h"
+#include "log/LogFile.h"
 #include "log/TLog.h"
 #include "log/TLogManager.h"
 #include "processing/RecordingHost.h"
+#include "support/ErrorOf.h"
 #include "support/FileSizeLimit.h"
+#include "support/Files.h"
 
 #include <QDir>
 #include <QFile>
@@ -12,6 +15,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -220,6 +227,70 @@ private Q_SLOTS:
         ReleaseLog(log);
         QVERIFY(QFile::exists(expected));
         QFile::remove(expected);
+    }
+
+    // A log goes only to a log or a new file: a file that a settings file names (a
+    // shell's start-up file) keeps its bytes, and a FIFO or a device holds nothing up.
+    void onlyALogOrANewFileIsWritten()
+    {
+        QTemporaryDir dir;
+        const auto at = [&](const char *name) { return dir.filePath(QLatin1String(name)); };
+        const QByteArray script = "export PATH=$HOME/bin:$PATH\n";
+        QVERIFY(QFile(at("empty.log")).open(QIODevice::WriteOnly));
+        {
+            QFile file(at("bashrc"));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(script);
+        }
+        QVERIFY(::mkfifo(QFile::encodeName(at("fifo")).constData(), 0600) == 0);
+        TNullLog *log = AcquireLog(at("old.log"), true);
+        ReleaseLog(log);
+        QVERIFY(QFile::link(at("old.log"), at("link.log")));
+
+        for (const char *refused : {"bashrc", "fifo", "link.log", ".profile"}) {
+            QVERIFY2(errorOf([&] { checkLogFile(at(refused)); })
+                         .startsWith(QStringLiteral("Cannot log to ") + at(refused) +
+                                     QStringLiteral(": ")),
+                     refused);
+            m_host.steps.clear();
+            // Were the check passed by, the log itself takes nothing and waits for nothing.
+            TNullLog *opened = nullptr;
+            QThread *opening = QThread::create([&] { opened = AcquireLog(at(refused), true); });
+            opening->start();
+            // Waits with the event loop running: the failure is shown on this thread.
+            const bool ended = QTest::qWaitFor([&] { return opening->isFinished(); }, 10000);
+            if (!ended) { // a writer blocked on the FIFO: a reader lets it go
+                const int reader =
+                    ::open(QFile::encodeName(at("fifo")).constData(), O_RDONLY | O_NONBLOCK);
+                opening->wait();
+                ::close(reader);
+            }
+            delete opening;
+            QVERIFY2(ended, refused);
+            QVERIFY(static_cast<TLog *>(opened)->disabled());
+            opened->Log(llInfo, QStringLiteral("Invoice $(touch pwned)"));
+            ReleaseLog(opened);
+            QCOMPARE(m_host.steps.size(), 1);
+            QVERIFY2(m_host.steps[0].contains(QStringLiteral("Cannot log to ")),
+                     qPrintable(m_host.steps[0]));
+        }
+        QCOMPARE(readFile(at("bashrc")), script);
+        QVERIFY(!QFile::exists(at(".profile")));
+        QCOMPARE(linesOf(at("old.log")).size(), 5);
+        QVERIFY(errorOf([] {
+                    checkLogFile(QStringLiteral("/dev/null"));
+                }).contains(QStringLiteral("not a regular file")));
+
+        // A log, a new file and an empty file are taken; the empty one gets its header.
+        for (const char *taken : {"old.log", "new.log", "empty.log"}) {
+            QCOMPARE(errorOf([&] { checkLogFile(at(taken)); }), QString());
+            TNullLog *opened = AcquireLog(at(taken), true);
+            opened->Log(llInfo, QStringLiteral("End of job"));
+            ReleaseLog(opened);
+        }
+        QCOMPARE(linesOf(at("old.log")).size(), 6);
+        QCOMPARE(linesOf(at("new.log")).size(), 6);
+        QCOMPARE(linesOf(at("empty.log")).first(), logHeaderLine());
     }
 
     void openFailureDisablesAndTellsOnce()
