@@ -318,15 +318,22 @@ private Q_SLOTS:
                     QStringLiteral("from folder name=Email Folders\\Mail\\Projects"),
                     QStringLiteral("get from default folder=0"),
                     QStringLiteral("Save folder=") + dir.path(),
-                    QStringLiteral("msgDestination=tab\there"), QStringLiteral("First number=-3")});
+                    QStringLiteral("msgDestination=tab\there"), QStringLiteral("First number=-3"),
+                    QStringLiteral("Skarvell filter=Email Folders\\Maildir\\travel\\reports")});
         QCOMPARE(r.status, 0);
         r = runCli({QStringLiteral("settings"), QStringLiteral("show"), file});
         QCOMPARE(r.status, 0);
         const QStringList lines = r.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
         QCOMPARE(lines.size(), 14);
         QCOMPARE(lines[0], QStringLiteral("format version=7"));
+        // Values are taken as they are given: a backslash is a backslash.
+        QCOMPARE(lines[1],
+                 QStringLiteral("Skarvell filter=Email Folders\\Maildir\\travel\\reports"));
+        TSettings written;
+        written.loadFromFile(file);
+        QCOMPARE(written.skarvellFilter, QStringLiteral("Email Folders\\Maildir\\travel\\reports"));
         QCOMPARE(lines[3], QStringLiteral("First number=-3"));
-        QCOMPARE(lines[6], QStringLiteral("msgDestination=tab\\there"));
+        QCOMPARE(lines[6], QStringLiteral("msgDestination=tab\\x09here")); // shown, not sent
         QCOMPARE(lines[9], QStringLiteral("get from default folder=0"));
         QCOMPARE(lines[13], QStringLiteral("log filename=quillbrook.log"));
 
@@ -369,7 +376,8 @@ private Q_SLOTS:
         original.saveToFile(file);
 
         const auto show = [&] {
-            return runCli({QStringLiteral("settings"), QStringLiteral("show"), file});
+            return runCli({QStringLiteral("settings"), QStringLiteral("show"),
+                           QStringLiteral("--escaped"), file});
         };
         const Result first = show();
         QCOMPARE(first.status, 0);
@@ -379,9 +387,9 @@ private Q_SLOTS:
             QStringList assignments = shown.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
             QCOMPARE(assignments.size(), 14);
             assignments.removeFirst(); // the format version is not written
-            const Result r =
-                runCli(QStringList{QStringLiteral("settings"), QStringLiteral("write"), file} +
-                       assignments);
+            const Result r = runCli(QStringList{QStringLiteral("settings"), QStringLiteral("write"),
+                                                QStringLiteral("--escaped"), file} +
+                                    assignments);
             QCOMPARE(r.status, 0);
             QCOMPARE(show().out, shown);
         }
@@ -396,17 +404,26 @@ private Q_SLOTS:
         for (const QString &bad :
              {QStringLiteral("Save folder=C:\\"), QStringLiteral("Save folder=\\12x"),
               QStringLiteral("Save folder=\\377")}) {
-            const Result r =
-                runCli({QStringLiteral("settings"), QStringLiteral("write"), file, bad});
+            const Result r = runCli({QStringLiteral("settings"), QStringLiteral("write"), file,
+                                     QStringLiteral("--escaped"), bad});
             QCOMPARE(r.status, 1);
             QVERIFY2(r.err.startsWith(QStringLiteral("quillbrook-cli: Save folder: ")),
                      qPrintable(r.err));
         }
         QCOMPARE(show().out, shown);
+        // Without --escaped the same text is a value like any other.
+        QCOMPARE(runCli({QStringLiteral("settings"), QStringLiteral("write"), file,
+                         QStringLiteral("Save folder=C:\\")})
+                     .status,
+                 0);
+        TSettings literal;
+        literal.loadFromFile(file);
+        QCOMPARE(literal.saveFolder, QStringLiteral("C:\\"));
 
         const Result help = runCli({QStringLiteral("settings"), QStringLiteral("--help")});
         QCOMPARE(help.status, 0);
         QVERIFY(help.out.contains(QStringLiteral("\\\\ is a backslash")));
+        QVERIFY(help.out.contains(QStringLiteral("--escaped")));
     }
 
     void selectionFilters()
