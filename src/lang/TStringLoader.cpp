@@ -9,6 +9,8 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include <cstdio>
+
 namespace {
 
 // The loader LoadLangString uses; guarded so that a loader is never freed while a
@@ -65,16 +67,35 @@ const IniFile *TStringLoader::holder(const QByteArray &section, const QByteArray
     return nullptr;
 }
 
+void TStringLoader::setWriteWarning(Warning warning)
+{
+    QMutexLocker lock(&m_lock);
+    m_writeWarning = std::move(warning);
+}
+
 void TStringLoader::writeBack()
 {
+    if (m_writeFailed)
+        return;
     // Written whole, through a temporary file, so a failed write leaves the old file.
     QSaveFile file(m_path);
     const QByteArray content = LangFile.serialize();
-    if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size() ||
-        !file.commit()) {
-        throw qb::Error(QStringLiteral("Cannot write the language file %1: %2")
-                            .arg(m_path, file.errorString()));
+    if (file.open(QIODevice::WriteOnly) && file.write(content) == content.size() && file.commit())
+        return;
+    // A file that cannot take the texts it lacks costs nothing but those texts: every
+    // look-up (each line of an action log among them) goes on with the built-in ones.
+    m_writeFailed = true;
+    const QString text = QStringLiteral("The language file %1 cannot be written (%2); the "
+                                        "built-in texts are used for what it lacks")
+                             .arg(m_path, file.errorString());
+    try {
+        if (m_writeWarning) {
+            m_writeWarning(text);
+            return;
+        }
+    } catch (...) {
     }
+    std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
 }
 
 QString TStringLoader::loadString(int id, const QString &builtIn)

@@ -8,6 +8,8 @@
 #include <QMutex>
 #include <QString>
 
+#include <functional>
+
 // The language file and the look-ups in it. The file teaches itself: a text that
 // is looked up and missing is written into it at once in its built-in form, so
 // running the program fills it with everything a translator can change.
@@ -34,8 +36,16 @@ public:
 
     bool unavailable() const { return Unavailable; }
 
+    // Told once, with a message naming the file, when the file cannot be written back
+    // (left read-only by another user, its folder gone): look-ups then go on with the
+    // built-in texts and nothing more is written. Called while look-ups wait, on the
+    // thread of the look-up, so it must not wait itself. Without it the message goes
+    // to stderr.
+    using Warning = std::function<void(const QString &)>;
+    void setWriteWarning(Warning warning);
+
     // A numbered text (section "global"). Throws qb::Error when the stored value is
-    // malformed or the file cannot be written back.
+    // malformed.
     QString loadString(int id, const QString &builtIn);
 
     // The text of one property of one component of the window whose class is
@@ -51,6 +61,8 @@ private:
     const IniFile *holder(const QByteArray &section, const QByteArray &key) const;
 
     bool Unavailable = false;
+    bool m_writeFailed = false;
+    Warning m_writeWarning;
     IniFile LangFile;
     IniFile m_installed;
     QString m_path;

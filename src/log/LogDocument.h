@@ -19,6 +19,11 @@ struct LogDocument
 // line's end whatever the message holds.
 QString documentColumns(const LogDocument &document);
 
+// The message column of an entry: the message itself, or, when it holds a comma, a
+// double quote or a line break, one quoted field (RFC 4180: in double quotes, inner
+// quotes doubled), so that no text of a subject adds columns for a spreadsheet.
+QString messageField(const QString &message);
+
 // An entry line of the log split into its columns.
 struct LogLine
 {
@@ -32,6 +37,7 @@ struct LogLine
     bool hasDocumentColumns = false;
 };
 
-// Nothing for a line that is not an entry (fewer than four columns). The message
-// keeps its commas: the document columns are read from the line's end.
+// Nothing for a line that is not an entry (fewer than four columns). A quoted message
+// field is read as one field; an older log's message, never quoted, keeps its commas:
+// the document columns are then read from the line's end.
 std::optional<LogLine> splitLogLine(const QString &line);

@@ -1,14 +1,15 @@
 #include "TLog.h"
 
 #include "LogDateTime.h"
+#include "LogFile.h"
 #include "TLogManager.h"
 #include "common/Error.h"
 #include "common/Format.h"
 #include "lang/TStringLoader.h"
 
-namespace {
+#include <unistd.h>
 
-const QString productName = QStringLiteral("Quillbrook");
+namespace {
 
 // One entry is one line, whatever reads the file: a line break inside a message (a
 // subject can hold one) would forge entries. Readers break lines at more than CR and
@@ -54,19 +55,19 @@ bool TLog::disabled() const
 
 void TLog::open(bool append)
 {
-    m_file.setFileName(FileName);
-    const bool appending = append && m_file.exists();
-    const QIODevice::OpenMode mode = appending ? QIODevice::WriteOnly | QIODevice::Append
-                                               : QIODevice::WriteOnly | QIODevice::Truncate;
-    if (!m_file.open(mode))
+    bool needsHeader = false;
+    const int fd = openLogFile(FileName, append, &needsHeader);
+    if (!m_file.open(fd, QIODevice::WriteOnly | QIODevice::Append, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
         throw qb::Error(m_file.errorString());
-    if (appending)
+    }
+    if (!needsHeader)
         return;
     const QDateTime now = QDateTime::currentDateTime();
     const QString date = LogDateText(now);
     const QString time = LogTimeText(now);
     const QString info = LevelName(llInfo);
-    writeLine(productName + QStringLiteral(" Log File"));
+    writeLine(logHeaderLine());
     writeLine(QString());
     writeLine(LoadLangString(930, QStringLiteral("date,time,level,message")) +
               QStringLiteral(",sha256,content type"));
@@ -75,7 +76,7 @@ void TLog::open(bool append)
                          {date, time, info}) +
               noDocument);
     writeLine(qb::format(LoadLangString(950, QStringLiteral("%s,%s,%s,%s")),
-                         {date, time, info, productName}) +
+                         {date, time, info, QStringLiteral("Quillbrook")}) +
               noDocument);
 }
 
@@ -109,9 +110,10 @@ void TLog::WriteLine(TLogLevel level, const QString &dateText, const QString &ti
     if (Disabled)
         return;
     try {
-        writeLine(qb::format(LoadLangString(980, QStringLiteral("%s,%s,%s,%s")),
-                             {dateText, timeText, LevelName(level), onOneLine(message)}) +
-                  documentColumns({onOneLine(document.sha256), onOneLine(document.contentType)}));
+        writeLine(
+            qb::format(LoadLangString(980, QStringLiteral("%s,%s,%s,%s")),
+                       {dateText, timeText, LevelName(level), messageField(onOneLine(message))}) +
+            documentColumns({onOneLine(document.sha256), onOneLine(document.contentType)}));
     } catch (const qb::Error &e) {
         // The lock stays held while the user reads the message, so it is shown once.
         disable(990, e.message());

@@ -6,8 +6,9 @@
 #include <QMutex>
 
 // The action log in a file: comma-separated entries, one a line, CR LF line ends; a
-// message's controls and line separators are written as spaces. Every entry ends in
-// the two document columns (LogDocument.h).
+// message's controls and line separators are written as spaces, and a message with a
+// comma or a quote is one quoted field. Every entry ends in the two document columns
+// (LogDocument.h). Only a log or a new file is written (LogFile.h).
 // A new file starts with a five-line header. Jobs that name the same file share
 // one TLog, so entries are written one at a time under a lock.
 //

@@ -2,6 +2,7 @@
 
 #include "common/Error.h"
 #include "log/LogDocument.h"
+#include "log/LogFile.h"
 
 #include <QFile>
 
@@ -33,6 +34,7 @@ bool splitEntry(const QString &message, const QString &opening, const QString &s
 
 std::vector<DetachRecord> readDetachLog(const QString &path)
 {
+    checkLogFile(path); // a FIFO or a device would hold the read up for ever
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         throw qb::Error(QStringLiteral("Cannot read %1: %2").arg(path, file.errorString()));

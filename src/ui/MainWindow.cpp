@@ -26,6 +26,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
@@ -47,6 +48,15 @@ MainWindow::MainWindow(mailstore::ApplicationFactory stores, StorePasswords pass
     m_host = new GuiHost(this);
     // The action log's failures (its file cannot be opened or written) show in an error box.
     TLogManager::setMessageSink(errorBoxesOf(m_host));
+    // A language file that cannot be written is told of once, in a box that does not
+    // hold up the look-up that met it (a job's log line, perhaps).
+    m_loader->setWriteWarning([host = QPointer<HandOverHost>(m_host)](const QString &text) {
+        if (host)
+            host->post([host, text] {
+                if (host)
+                    host->showWarning(text);
+            });
+    });
     buildMenus();
     buildPages();
     // The Help menu's entries, the help button and the help contexts, before localising.

@@ -10,6 +10,7 @@
 #include "SummaryPage.h"
 #include "UndoDetachWindow.h"
 #include "common/Error.h"
+#include "log/LogFile.h"
 #include "log/TLogManager.h"
 #include "mailstore/AttachText.h"
 #include "processing/FreedSpace.h"
@@ -166,13 +167,15 @@ void MainWindow::startJob(bool remove, bool save)
     if (workerRunning() || !provideStorePasswords(m_passwords, m_loader.get(), this))
         return;
     std::unique_ptr<TSettings> copy = workerSettings();
-    if (save) {
-        try {
+    try {
+        if (save)
             copy->checkDestination();
-        } catch (const qb::Error &e) {
-            showError(e.message());
-            return;
-        }
+        // A settings file may name any file as the log: only a log or a new file is taken.
+        if (copy->logToFile)
+            checkLogFile(copy->logFilename);
+    } catch (const qb::Error &e) {
+        showError(e.message());
+        return;
     }
     auto *status = new StatusWindow(m_loader.get(), this);
     if (copy->logToFile)
@@ -217,7 +220,14 @@ void MainWindow::browseLogFileClick()
 {
     if (browseLog->exec() != QDialog::Accepted || browseLog->selectedFiles().isEmpty())
         return;
-    logFilename->setText(browseLog->selectedFiles().first());
+    const QString chosen = browseLog->selectedFiles().first();
+    try {
+        checkLogFile(chosen);
+    } catch (const qb::Error &e) {
+        showError(e.message());
+        return;
+    }
+    logFilename->setText(chosen);
     setModified(true);
 }
 

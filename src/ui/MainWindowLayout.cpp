@@ -115,6 +115,8 @@ void MainWindow::buildMenus()
                            {QStringLiteral("Log files (*.log)"), QStringLiteral("All files (*)")},
                            QStringLiteral("log"));
     browseLog->setAcceptMode(QFileDialog::AcceptSave);
+    // A job appends to the log it names: choosing an existing one replaces nothing.
+    browseLog->setOption(QFileDialog::DontConfirmOverwrite);
 }
 
 void MainWindow::buildPages()

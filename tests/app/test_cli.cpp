@@ -5,6 +5,7 @@
 #include "mailstore/AttachmentList.h"
 #include "settings/TSettings.h"
 #include "support/ChildLimits.h"
+#include "support/Files.h"
 #include "support/TerminalProcess.h"
 
 #include <QCommandLineParser>
@@ -17,6 +18,7 @@
 #include <QTest>
 
 #include <sys/file.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -343,15 +345,22 @@ private Q_SLOTS:
                     QStringLiteral("from folder name=Email Folders\\Mail\\Projects"),
                     QStringLiteral("get from default folder=0"),
                     QStringLiteral("Save folder=") + dir.path(),
-                    QStringLiteral("msgDestination=tab\there"), QStringLiteral("First number=-3")});
+                    QStringLiteral("msgDestination=tab\there"), QStringLiteral("First number=-3"),
+                    QStringLiteral("Skarvell filter=Email Folders\\Maildir\\travel\\reports")});
         QCOMPARE(r.status, 0);
         r = runCli({QStringLiteral("settings"), QStringLiteral("show"), file});
         QCOMPARE(r.status, 0);
         const QStringList lines = r.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
         QCOMPARE(lines.size(), 14);
         QCOMPARE(lines[0], QStringLiteral("format version=7"));
+        // Values are taken as they are given: a backslash is a backslash.
+        QCOMPARE(lines[1],
+                 QStringLiteral("Skarvell filter=Email Folders\\Maildir\\travel\\reports"));
+        TSettings written;
+        written.loadFromFile(file);
+        QCOMPARE(written.skarvellFilter, QStringLiteral("Email Folders\\Maildir\\travel\\reports"));
         QCOMPARE(lines[3], QStringLiteral("First number=-3"));
-        QCOMPARE(lines[6], QStringLiteral("msgDestination=tab\\there"));
+        QCOMPARE(lines[6], QStringLiteral("msgDestination=tab\\x09here")); // shown, not sent
         QCOMPARE(lines[9], QStringLiteral("get from default folder=0"));
         QCOMPARE(lines[13], QStringLiteral("log filename=quillbrook.log"));
 
@@ -394,7 +403,8 @@ private Q_SLOTS:
         original.saveToFile(file);
 
         const auto show = [&] {
-            return runCli({QStringLiteral("settings"), QStringLiteral("show"), file});
+            return runCli({QStringLiteral("settings"), QStringLiteral("show"),
+                           QStringLiteral("--escaped"), file});
         };
         const Result first = show();
         QCOMPARE(first.status, 0);
@@ -404,9 +414,9 @@ private Q_SLOTS:
             QStringList assignments = shown.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
             QCOMPARE(assignments.size(), 14);
             assignments.removeFirst(); // the format version is not written
-            const Result r =
-                runCli(QStringList{QStringLiteral("settings"), QStringLiteral("write"), file} +
-                       assignments);
+            const Result r = runCli(QStringList{QStringLiteral("settings"), QStringLiteral("write"),
+                                                QStringLiteral("--escaped"), file} +
+                                    assignments);
             QCOMPARE(r.status, 0);
             QCOMPARE(show().out, shown);
         }
@@ -421,17 +431,26 @@ private Q_SLOTS:
         for (const QString &bad :
              {QStringLiteral("Save folder=C:\\"), QStringLiteral("Save folder=\\12x"),
               QStringLiteral("Save folder=\\377")}) {
-            const Result r =
-                runCli({QStringLiteral("settings"), QStringLiteral("write"), file, bad});
+            const Result r = runCli({QStringLiteral("settings"), QStringLiteral("write"), file,
+                                     QStringLiteral("--escaped"), bad});
             QCOMPARE(r.status, 1);
             QVERIFY2(r.err.startsWith(QStringLiteral("quillbrook-cli: Save folder: ")),
                      qPrintable(r.err));
         }
         QCOMPARE(show().out, shown);
+        // Without --escaped the same text is a value like any other.
+        QCOMPARE(runCli({QStringLiteral("settings"), QStringLiteral("write"), file,
+                         QStringLiteral("Save folder=C:\\")})
+                     .status,
+                 0);
+        TSettings literal;
+        literal.loadFromFile(file);
+        QCOMPARE(literal.saveFolder, QStringLiteral("C:\\"));
 
         const Result help = runCli({QStringLiteral("settings"), QStringLiteral("--help")});
         QCOMPARE(help.status, 0);
         QVERIFY(help.out.contains(QStringLiteral("\\\\ is a backslash")));
+        QVERIFY(help.out.contains(QStringLiteral("--escaped")));
     }
 
     void selectionFilters()
@@ -529,6 +548,48 @@ private Q_SLOTS:
         const Result help = runCli({QStringLiteral("save"), QStringLiteral("--help")});
         QVERIFY(help.out.simplified().contains(
             QStringLiteral("a relative path is taken from the working directory")));
+    }
+
+    // A log is added to only when it is one: a settings file (or --log) that names any
+    // other file, a FIFO among them, stops the job before it starts, in one line.
+    void logThatIsNoLogStopsTheJob()
+    {
+        QTemporaryDir dir;
+        const QString store = dir.filePath(QStringLiteral("Mail"));
+        for (const char *sub : {"/cur", "/new", "/tmp"})
+            QDir().mkpath(store + QLatin1String(sub));
+        writeFile(store + QStringLiteral("/cur/1.a:2,S"),
+                  emailWith("Invoice $(touch pwned)", "b.xls"));
+        const QStringList before = filesOf(store);
+        const QString bashrc = dir.filePath(QStringLiteral("bashrc"));
+        writeFile(bashrc, "alias ll='ls -l'\n");
+        const QString fifo = dir.filePath(QStringLiteral("fifo"));
+        QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+        const QString out = dir.filePath(QStringLiteral("out"));
+        const QString settings = dir.filePath(QStringLiteral("job.qbk"));
+        QCOMPARE(runCli({QStringLiteral("settings"), QStringLiteral("write"), settings,
+                         QStringLiteral("log to file=1"), QStringLiteral("log filename=") + bashrc,
+                         QStringLiteral("Save folder=") + out})
+                     .status,
+                 0);
+        const QStringList job = {QStringLiteral("detach"), QStringLiteral("--store"), store,
+                                 QStringLiteral("--all")};
+        for (const QStringList &choice :
+             {QStringList{QStringLiteral("--settings"), settings},
+              QStringList{QStringLiteral("--to"), out, QStringLiteral("--log"), bashrc},
+              QStringList{QStringLiteral("--to"), out, QStringLiteral("--log"), fifo}}) {
+            const Result r = runCli(job + choice);
+            QCOMPARE(r.status, 1);
+            QVERIFY2(r.err.startsWith(QStringLiteral("quillbrook-cli: Cannot log to ")) &&
+                         r.err.count(QLatin1Char('\n')) == 1,
+                     qPrintable(r.err));
+        }
+        QCOMPARE(readFile(bashrc), QByteArray("alias ll='ls -l'\n"));
+        QCOMPARE(filesOf(store), before);
+        QVERIFY(!QFileInfo::exists(out));
+        const Result reattach = runCli(
+            {QStringLiteral("reattach"), QStringLiteral("--log"), fifo, QStringLiteral("--yes")});
+        QCOMPARE(reattach.status, 1);
     }
 
     // Past a file size limit (ulimit -f) a write fails and its attachment counts as

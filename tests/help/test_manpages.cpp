@@ -187,11 +187,13 @@ private Q_SLOTS:
         const Run help = run(cli, {QStringLiteral("settings"), QStringLiteral("--help")});
         QCOMPARE(help.status, 0);
         const QStringList forms = synopsis(cliPage);
-        QVERIFY(help.out.startsWith(QStringLiteral("Usage: quillbrook-cli settings show FILE.qbk | "
-                                                   "settings write FILE.qbk [name=value]...")));
-        QVERIFY(forms.contains(QStringLiteral("quillbrook-cli settings show FILE.qbk")));
+        QVERIFY(help.out.startsWith(
+            QStringLiteral("Usage: quillbrook-cli settings show [--escaped] FILE.qbk | "
+                           "settings write [--escaped] FILE.qbk [name=value]...")));
+        QVERIFY(
+            forms.contains(QStringLiteral("quillbrook-cli settings show [--escaped] FILE.qbk")));
         QVERIFY(forms.contains(
-            QStringLiteral("quillbrook-cli settings write FILE.qbk [NAME=VALUE]...")));
+            QStringLiteral("quillbrook-cli settings write [--escaped] FILE.qbk [NAME=VALUE]...")));
     }
 
     // Every option that a command's --help prints is in the man page and in the manual's
@@ -199,8 +201,8 @@ private Q_SLOTS:
     void cliOptionsAreDocumented()
     {
         QSet<QString> printed{QStringLiteral("--help"), QStringLiteral("--version")};
-        for (const char *command :
-             {"analyze", "delete", "detach", "save", "reattach", "open", "check-update"}) {
+        for (const char *command : {"analyze", "delete", "detach", "save", "reattach", "settings",
+                                    "open", "check-update"}) {
             const Run help = run(cli, {QString::fromLatin1(command), QStringLiteral("--help")});
             QCOMPARE(help.status, 0);
             printed.unite(longOptions(help.out));

@@ -1,10 +1,13 @@
 #include "common/ProgramFolder.h"
 #include "lang/TStringLoader.h"
 #include "log/LogDateTime.h"
+#include "log/LogFile.h"
 #include "log/TLog.h"
 #include "log/TLogManager.h"
 #include "processing/RecordingHost.h"
+#include "support/ErrorOf.h"
 #include "support/FileSizeLimit.h"
+#include "support/Files.h"
 
 #include <QDir>
 #include <QFile>
@@ -12,6 +15,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -24,6 +31,27 @@ QStringList linesOf(const QString &path)
     if (!lines.isEmpty() && lines.last().isEmpty())
         lines.removeLast();
     return lines;
+}
+
+// The fields of one CSV record (RFC 4180), as a spreadsheet reads them.
+QStringList csvFields(const QString &line)
+{
+    QStringList fields{QString()};
+    bool quoted = false;
+    for (qsizetype i = 0; i < line.size(); ++i) {
+        const QChar c = line[i];
+        if (quoted && c == QLatin1Char('"') && i + 1 < line.size() && line[i + 1] == c) {
+            fields.last() += c;
+            ++i;
+        } else if (c == QLatin1Char('"') && (quoted || fields.last().isEmpty())) {
+            quoted = !quoted;
+        } else if (c == QLatin1Char(',') && !quoted) {
+            fields << QString();
+        } else {
+            fields.last() += c;
+        }
+    }
+    return fields;
 }
 
 const QRegularExpression
@@ -65,9 +93,9 @@ private Q_SLOTS:
                  lines[4].section(QLatin1Char(','), 0, 1));
         for (int i = 3; i < lines.size(); ++i)
             QVERIFY2(entryPattern.match(lines[i]).hasMatch(), qPrintable(lines[i]));
-        QVERIFY(lines[6].endsWith(QStringLiteral(",Warning,a, b, c,,")));
+        QVERIFY(lines[6].endsWith(QStringLiteral(",Warning,\"a, b, c\",,")));
         QVERIFY(lines[7].endsWith(QStringLiteral(",**,odd level,,")));
-        QVERIFY(lines[8].endsWith(QStringLiteral(",Info,Subject: one  Forged,entry three,,")));
+        QVERIFY(lines[8].endsWith(QStringLiteral(",Info,\"Subject: one  Forged,entry three\",,")));
         QVERIFY(m_host.steps.isEmpty());
     }
 
@@ -99,6 +127,48 @@ private Q_SLOTS:
                                    QStringLiteral("\U0001F600],,")),
                  qPrintable(lines[5]));
         QVERIFY(lines[6].endsWith(QStringLiteral(",Info,next,,")));
+    }
+
+    // A spreadsheet reads every entry as its six columns, whatever a subject holds, and
+    // a reattach reads the message and the document back.
+    void messagesAreOneColumn()
+    {
+        const QString path = m_dir.path() + QStringLiteral("/columns.log");
+        const QString sha(64, QLatin1Char('c'));
+        const LogDocument pdf{sha, QStringLiteral("application/pdf")};
+        const QList<std::pair<QString, LogDocument>> entries = {
+            {QStringLiteral("Detaching document [a.pdf] of email [Inbox\\Invoice,=1+2,\"x\"] "
+                            "to file:///s/a.pdf"),
+             pdf},
+            {QStringLiteral("Copying document [b,\"c\".pdf] of email [Inbox\\x] to file:///b"),
+             pdf},
+            {QStringLiteral("No note was added to email [Inbox\\Hi, there]: it is signed"), {}},
+            {QStringLiteral("End of job"), {}},
+        };
+        TNullLog *log = AcquireLog(path, false);
+        for (const auto &[message, document] : entries)
+            log->Log(llInfo, message, document);
+        ReleaseLog(log);
+        const QStringList lines = linesOf(path);
+        QCOMPARE(lines.size(), 5 + entries.size());
+        for (int i = 0; i < entries.size(); ++i) {
+            const QString &line = lines[5 + i];
+            const QStringList fields = csvFields(line);
+            QCOMPARE(fields.size(), 6);
+            QCOMPARE(fields[3], entries[i].first);
+            QCOMPARE(fields[4], entries[i].second.sha256);
+            const auto read = splitLogLine(line);
+            QVERIFY(read && read->hasDocumentColumns);
+            QCOMPARE(read->message, entries[i].first);
+            QCOMPARE(read->document.sha256, entries[i].second.sha256);
+            QCOMPARE(read->document.contentType, entries[i].second.contentType);
+        }
+        QVERIFY(lines.last().endsWith(QStringLiteral(",Info,End of job,,"))); // as it always was
+        // An older log's unquoted message keeps its commas.
+        const auto older = splitLogLine(QStringLiteral(
+            "2024-01-02,10:11:12,Info,Complete. 3 attachment(s) processed, 1 failed"));
+        QVERIFY(older && !older->hasDocumentColumns);
+        QCOMPARE(older->message, QStringLiteral("Complete. 3 attachment(s) processed, 1 failed"));
     }
 
     void appendAddsNoHeader()
@@ -159,6 +229,70 @@ private Q_SLOTS:
         QFile::remove(expected);
     }
 
+    // A log goes only to a log or a new file: a file that a settings file names (a
+    // shell's start-up file) keeps its bytes, and a FIFO or a device holds nothing up.
+    void onlyALogOrANewFileIsWritten()
+    {
+        QTemporaryDir dir;
+        const auto at = [&](const char *name) { return dir.filePath(QLatin1String(name)); };
+        const QByteArray script = "export PATH=$HOME/bin:$PATH\n";
+        QVERIFY(QFile(at("empty.log")).open(QIODevice::WriteOnly));
+        {
+            QFile file(at("bashrc"));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(script);
+        }
+        QVERIFY(::mkfifo(QFile::encodeName(at("fifo")).constData(), 0600) == 0);
+        TNullLog *log = AcquireLog(at("old.log"), true);
+        ReleaseLog(log);
+        QVERIFY(QFile::link(at("old.log"), at("link.log")));
+
+        for (const char *refused : {"bashrc", "fifo", "link.log", ".profile"}) {
+            QVERIFY2(errorOf([&] { checkLogFile(at(refused)); })
+                         .startsWith(QStringLiteral("Cannot log to ") + at(refused) +
+                                     QStringLiteral(": ")),
+                     refused);
+            m_host.steps.clear();
+            // Were the check passed by, the log itself takes nothing and waits for nothing.
+            TNullLog *opened = nullptr;
+            QThread *opening = QThread::create([&] { opened = AcquireLog(at(refused), true); });
+            opening->start();
+            // Waits with the event loop running: the failure is shown on this thread.
+            const bool ended = QTest::qWaitFor([&] { return opening->isFinished(); }, 10000);
+            if (!ended) { // a writer blocked on the FIFO: a reader lets it go
+                const int reader =
+                    ::open(QFile::encodeName(at("fifo")).constData(), O_RDONLY | O_NONBLOCK);
+                opening->wait();
+                ::close(reader);
+            }
+            delete opening;
+            QVERIFY2(ended, refused);
+            QVERIFY(static_cast<TLog *>(opened)->disabled());
+            opened->Log(llInfo, QStringLiteral("Invoice $(touch pwned)"));
+            ReleaseLog(opened);
+            QCOMPARE(m_host.steps.size(), 1);
+            QVERIFY2(m_host.steps[0].contains(QStringLiteral("Cannot log to ")),
+                     qPrintable(m_host.steps[0]));
+        }
+        QCOMPARE(readFile(at("bashrc")), script);
+        QVERIFY(!QFile::exists(at(".profile")));
+        QCOMPARE(linesOf(at("old.log")).size(), 5);
+        QVERIFY(errorOf([] {
+                    checkLogFile(QStringLiteral("/dev/null"));
+                }).contains(QStringLiteral("not a regular file")));
+
+        // A log, a new file and an empty file are taken; the empty one gets its header.
+        for (const char *taken : {"old.log", "new.log", "empty.log"}) {
+            QCOMPARE(errorOf([&] { checkLogFile(at(taken)); }), QString());
+            TNullLog *opened = AcquireLog(at(taken), true);
+            opened->Log(llInfo, QStringLiteral("End of job"));
+            ReleaseLog(opened);
+        }
+        QCOMPARE(linesOf(at("old.log")).size(), 6);
+        QCOMPARE(linesOf(at("new.log")).size(), 6);
+        QCOMPARE(linesOf(at("empty.log")).first(), logHeaderLine());
+    }
+
     void openFailureDisablesAndTellsOnce()
     {
         TNullLog *log = AcquireLog(QStringLiteral("/dev/full"), false);
@@ -216,6 +350,27 @@ private Q_SLOTS:
                 .match(last)
                 .hasMatch(),
             qPrintable(last));
+    }
+
+    // Every entry looks its texts up, and the loader adds the missing ones to its file:
+    // a language file that cannot take them leaves the log as it is.
+    void unwritableLanguageFileKeepsTheLog()
+    {
+        QTemporaryDir dir;
+        TStringLoader loader(dir.filePath(QStringLiteral("Languages/English.ini")));
+        QStringList warnings;
+        loader.setWriteWarning([&warnings](const QString &text) { warnings << text; });
+        QVERIFY(QDir(dir.filePath(QStringLiteral("Languages"))).removeRecursively());
+        const QString path = m_dir.path() + QStringLiteral("/language.log");
+        TNullLog *log = AcquireLog(path, false);
+        log->Log(llInfo, QStringLiteral("first"));
+        log->Log(llWarning, QStringLiteral("second"));
+        ReleaseLog(log);
+        QVERIFY(m_host.steps.isEmpty());
+        const QStringList lines = linesOf(path);
+        QCOMPARE(lines.size(), 7);
+        QVERIFY(lines[6].endsWith(QStringLiteral(",Warning,second,,")));
+        QCOMPARE(warnings.size(), 1);
     }
 
     void brokenTranslationDisablesTheLog()

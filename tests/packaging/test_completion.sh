@@ -76,6 +76,8 @@ expect 'quillbrook-cli analyze --settings ' 'Maildir OTHER.QBK Saved home weekly
 expect 'quillbrook-cli open ' 'Maildir OTHER.QBK Saved home weekly.qbk'
 expect 'quillbrook-cli settings ' 'show write'
 expect 'quillbrook-cli settings show w' 'weekly.qbk'
+expect 'quillbrook-cli settings write --e' '--escaped'
+expect 'quillbrook-cli settings show --escaped w' 'weekly.qbk'
 expect 'quillbrook-cli analyze --sort a' 'attachment-size'
 expect 'quillbrook-cli delete --from ' ''
 expect 'quillbrook-cli analyze --csv ' ''

@@ -4,6 +4,7 @@
 #include "mailstore/memory/MemoryStore.h"
 #include "settings/TRegistry.h"
 #include "settings/TSettings.h"
+#include "support/FileSizeLimit.h"
 #include "support/SmallMaildir.h"
 #include "ui/AttachmentGridModel.h"
 #include "ui/DestinationFolderWindow.h"
@@ -590,10 +591,19 @@ private Q_SLOTS:
         QFile notAFolder(dir.filePath(QStringLiteral("notes.txt")));
         QVERIFY(notAFolder.open(QIODevice::WriteOnly));
         notAFolder.close();
-        const QString logPath =
-            full ? QStringLiteral("/dev/full") : notAFolder.fileName() + QStringLiteral("/job.log");
-        if (full && !QFileInfo(logPath).isWritable())
-            QSKIP("no writable /dev/full here");
+        // A log at the file size limit takes no more: every entry fails as on a full disk.
+        // It is far larger than the program's other files, which the limit leaves be.
+        const QString logPath = full ? dir.filePath(QStringLiteral("full.log"))
+                                     : notAFolder.fileName() + QStringLiteral("/job.log");
+        const QByteArray content = "Quillbrook Log File\r\n" + QByteArray(1 << 20, ' ');
+        if (full) {
+            QFile log(logPath);
+            QVERIFY(log.open(QIODevice::WriteOnly));
+            log.write(content);
+        }
+        std::optional<FileSizeLimit> limit;
+        if (full)
+            limit.emplace(rlim_t(content.size()));
         MainWindow window(box.store.factory());
         window.show();
         analyse(window);
@@ -621,6 +631,90 @@ private Q_SLOTS:
                                 "Freed 66 bytes in 4 attachment(s) of 3 email(s)"));
         if (!full)
             QVERIFY(!QFile::exists(logPath));
+    }
+
+    // A job whose log file is no log (a settings file may name any file) does not start,
+    // and the file keeps its bytes.
+    void logFileThatIsNoLogStopsTheJob()
+    {
+        Mailbox box;
+        QTemporaryDir dir;
+        const QString bashrc = dir.filePath(QStringLiteral("bashrc"));
+        {
+            QFile file(bashrc);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write("alias ll='ls -l'\n");
+        }
+        MainWindow window(box.store.factory());
+        window.show();
+        analyse(window);
+        window.logToFileChoice->click();
+        window.logFilename->setText(bashrc);
+        window.selectAll();
+        QString message;
+        whenModal([](QWidget *m) { pressButton(m, QMessageBox::Ok); }, &message);
+        window.startJob(true, false);
+        QVERIFY2(message.startsWith(QStringLiteral("Cannot log to ") + bashrc),
+                 qPrintable(message));
+        QVERIFY(!window.workerRunning());
+        QVERIFY(window.findChildren<StatusWindow *>().isEmpty());
+        QCOMPARE(window.attachGrid->model()->rowCount(), 4);
+        QFile file(bashrc);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), QByteArray("alias ll='ls -l'\n"));
+    }
+
+    // The log chooser takes an existing log without asking to replace it (jobs add to
+    // it), and does not take a file that is no log.
+    void logFileChooser()
+    {
+        QTemporaryDir dir;
+        const QString log = dir.filePath(QStringLiteral("jobs.log"));
+        const QString notes = dir.filePath(QStringLiteral("notes.txt"));
+        for (const auto &[path, content] : {std::pair{log, QByteArray("Quillbrook Log File\r\n")},
+                                            std::pair{notes, QByteArray("not a log\n")}}) {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(content);
+        }
+        Mailbox box;
+        MainWindow window(box.store.factory());
+        window.show();
+        window.browseLog->setOption(QFileDialog::DontUseNativeDialog);
+        // Until the end: the chooser picks *pick, and each message box shown is noted
+        // and answered Yes (or OK).
+        auto watching = std::make_shared<bool>(true);
+        QString pick;
+        QStringList boxes;
+        auto poll = std::make_shared<std::function<void()>>();
+        *poll = [&, watching, poll] {
+            if (!*watching)
+                return;
+            QTimer::singleShot(10, *poll); // first: a question can show inside accept()
+            QWidget *modal = QApplication::activeModalWidget();
+            if (auto *chooser = qobject_cast<QFileDialog *>(modal)) {
+                // As typed: a name the filter hides is not selected in the list.
+                chooser->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))->setText(pick);
+                static_cast<QDialog *>(chooser)->accept(); // asks here, if it asks
+            } else if (auto *question = qobject_cast<QMessageBox *>(modal)) {
+                boxes << question->text();
+                QAbstractButton *yes = question->button(QMessageBox::Yes);
+                (yes ? yes : question->button(QMessageBox::Ok))->click();
+            }
+        };
+        QTimer::singleShot(10, *poll);
+        const auto stop = qScopeGuard([watching] { *watching = false; });
+
+        pick = log;
+        window.browseLogFileClick();
+        QCOMPARE(boxes, QStringList());
+        QCOMPARE(window.logFilename->text(), log);
+        pick = notes;
+        window.browseLogFileClick();
+        QCOMPARE(boxes.size(), 1);
+        QVERIFY2(boxes[0].startsWith(QStringLiteral("Cannot log to ") + notes),
+                 qPrintable(boxes[0]));
+        QCOMPARE(window.logFilename->text(), log);
     }
 
     // A long result shows whole, and the job's log file is named with a link that opens it.

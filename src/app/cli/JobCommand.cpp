@@ -5,6 +5,7 @@
 #include "Selection.h"
 #include "SourceAnalysis.h"
 #include "common/Error.h"
+#include "log/LogFile.h"
 #include "log/TLogManager.h"
 #include "mailstore/AttachmentList.h"
 #include "processing/TEmailThread.h"
@@ -81,6 +82,9 @@ int runJobCommand(const QString &action, const QStringList &arguments)
         }
         if (saving)
             jobSettings->checkDestination();
+        // Before anything is read or changed: a settings file may name any file as the log.
+        if (jobSettings->logToFile)
+            checkLogFile(jobSettings->logFilename);
         stores = cli::openStores(parser);
         cli::chooseSource(*source, parser, stores);
     } catch (const qb::Error &e) {

@@ -1,6 +1,7 @@
 #include "SettingsCommand.h"
 
 #include "CliSupport.h"
+#include "TerminalText.h"
 #include "common/Error.h"
 #include "lang/Escape.h"
 #include "settings/TSettings.h"
@@ -33,8 +34,9 @@ bool booleanValue(const QString &name, const QString &text)
     return text == QLatin1String("1");
 }
 
-// A text is shown escaped so that any character stays on its line, and is taken in
-// that same form, so what "show" prints can be written back unchanged.
+// With --escaped a text is shown escaped so that any character stays on its line, and
+// is taken in that same form, so what "show --escaped" prints can be written back
+// unchanged. Without it a text is taken as it is given.
 QString unescapedValue(const QString &name, const QString &text)
 {
     QByteArray bytes;
@@ -49,11 +51,16 @@ QString unescapedValue(const QString &name, const QString &text)
     return QString::fromUtf8(bytes);
 }
 
-Item text(int key, QString TSettings::*field)
+Item text(int key, QString TSettings::*field, bool escaped)
 {
     const QString name = TSettings::valueName(key);
-    return {name, [field](const TSettings &s) { return Escape(s.*field); },
+    if (escaped)
+        return {
+            name, [field](const TSettings &s) { return Escape(s.*field); },
             [field, name](TSettings &s, const QString &v) { s.*field = unescapedValue(name, v); }};
+    // A control character (a settings file can hold any) is shown, not sent to the terminal.
+    return {name, [field](const TSettings &s) { return cli::terminalSafe(s.*field); },
+            [field](TSettings &s, const QString &v) { s.*field = v; }};
 }
 
 Item boolean(int key, bool TSettings::*field)
@@ -70,7 +77,7 @@ Item integer(int key, qint32 TSettings::*field)
             [field, name](TSettings &s, const QString &v) { s.*field = integerValue(name, v); }};
 }
 
-QList<Item> recordItems()
+QList<Item> recordItems(bool escaped)
 {
     return {
         {QStringLiteral("format version"),
@@ -78,38 +85,38 @@ QList<Item> recordItems()
          [](TSettings &, const QString &) {
              throw qb::Error(QStringLiteral("The format version is always written as 7"));
          }},
-        text(1, &TSettings::skarvellFilter),
-        text(2, &TSettings::saveFolder),
+        text(1, &TSettings::skarvellFilter, escaped),
+        text(2, &TSettings::saveFolder, escaped),
         integer(3, &TSettings::firstNumber),
-        text(4, &TSettings::numberFormat),
+        text(4, &TSettings::numberFormat, escaped),
         boolean(5, &TSettings::includeSubject),
-        text(9, &TSettings::msgDestination),
-        text(10, &TSettings::entryId),
+        text(9, &TSettings::msgDestination, escaped),
+        text(10, &TSettings::entryId, escaped),
         boolean(16, &TSettings::moveMessages),
         boolean(17, &TSettings::getFromDefaultFolder),
-        text(18, &TSettings::fromFolderName),
-        text(19, &TSettings::fromFolderEntryId),
+        text(18, &TSettings::fromFolderName, escaped),
+        text(19, &TSettings::fromFolderEntryId, escaped),
         boolean(22, &TSettings::logToFile),
-        text(23, &TSettings::logFilename),
+        text(23, &TSettings::logFilename, escaped),
     };
 }
 
-int show(const QString &path)
+int show(const QString &path, bool escaped)
 {
     TSettings settings;
     settings.loadFromFile(path);
     QString out;
-    for (const Item &item : recordItems())
+    for (const Item &item : recordItems(escaped))
         out += item.name + QLatin1Char('=') + item.show(settings) + QLatin1Char('\n');
     cli::printOut(out);
     return 0;
 }
 
-int write(const QString &path, const QStringList &assignments)
+int write(const QString &path, const QStringList &assignments, bool escaped)
 {
     TSettings settings;
     settings.setRegistryDefaults();
-    const QList<Item> items = recordItems();
+    const QList<Item> items = recordItems(escaped);
     for (const QString &assignment : assignments) {
         const qsizetype equals = assignment.indexOf(QLatin1Char('='));
         const QString name = equals < 0 ? assignment : assignment.left(equals);
@@ -134,30 +141,39 @@ show   prints the items of a settings file, one name=value a line.
 write  writes a settings file: the named items take the given values,
        the others their defaults.
 
-Texts are escaped the same way in both directions, so what show prints can be
-given to write unchanged: \\ is a backslash, \t a tab, \n a line feed, \r a
-carriage return (also \a \b \e \f \v), \OOO a byte in three octal digits; a
-backslash before any other character stays as it is.
+Options:
+  --escaped  Texts in escaped form: show prints them so, write reads them so,
+             and what show --escaped prints can be given to write --escaped
+             unchanged, control characters included.
+
+Without --escaped, write takes each value as it is given (a backslash is a
+backslash) and show prints texts as they are, a control character as \xNN.
+The escapes: \\ is a backslash, \t a tab, \n a line feed, \r a carriage
+return (also \a \b \e \f \v), \OOO a byte in three octal digits; a backslash
+before any other character stays as it is.
 )");
 }
 
 } // namespace
 
-int runSettingsCommand(const QStringList &arguments)
+int runSettingsCommand(const QStringList &given)
 {
-    const QString usage = QStringLiteral(
-        "Usage: quillbrook-cli settings show FILE.qbk | settings write FILE.qbk [name=value]...");
-    if (arguments.contains(QLatin1String("--help")) || arguments.contains(QLatin1String("-h"))) {
+    const QString usage =
+        QStringLiteral("Usage: quillbrook-cli settings show [--escaped] FILE.qbk | settings write "
+                       "[--escaped] FILE.qbk [name=value]...");
+    if (given.contains(QLatin1String("--help")) || given.contains(QLatin1String("-h"))) {
         cli::printOut(usage + helpText());
         return 0;
     }
+    QStringList arguments = given;
+    const bool escaped = arguments.removeAll(QStringLiteral("--escaped")) > 0;
     if (arguments.size() < 2 ||
         (arguments[0] != QLatin1String("show") && arguments[0] != QLatin1String("write")))
         return cli::usageError(usage);
     try {
         if (arguments[0] == QLatin1String("show"))
-            return arguments.size() == 2 ? show(arguments[1]) : cli::usageError(usage);
-        return write(arguments[1], arguments.mid(2));
+            return arguments.size() == 2 ? show(arguments[1], escaped) : cli::usageError(usage);
+        return write(arguments[1], arguments.mid(2), escaped);
     } catch (const qb::Error &e) {
         return cli::usageError(e.message());
     }
