@@ -210,6 +210,11 @@ void TAnalyseThread::finishOldest()
             m_stopped = true;
         break;
     case Step::Kind::Failure:
+        // A wait for a server that Cancel cut short: the walk ends as Cancel ends it.
+        if (cancelled()) {
+            m_stopped = true;
+            break;
+        }
         std::rethrow_exception(step.failure);
     }
 }

@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSet>
 #include <QThread>
 
 #include <cerrno>
@@ -79,7 +80,8 @@ void AccountSession::open()
     m_selected.clear();
     m_connection.reset();
     auto connection = std::make_unique<imap::Connection>(
-        imap::ServerAddress{m_account.host, m_account.port, securityOf(m_account.security)}, trust);
+        imap::ServerAddress{m_account.host, m_account.port, securityOf(m_account.security)}, trust,
+        m_cancelled);
     connection->open({m_account.user, *password});
     m_connection = std::move(connection);
 }
@@ -183,19 +185,48 @@ std::shared_ptr<const MailboxMessages> AccountSession::messages(const QString &m
     // Selected afresh for the number of messages now: mail arriving meanwhile waits for
     // the next analysis.
     m_selected.clear();
-    read->uidValidity = select(mailbox, false);
+    try {
+        read->uidValidity = select(mailbox, false);
+    } catch (const imap::CommandFailed &e) {
+        // A folder listed but not to be opened (no right to read it, a shared folder gone)
+        // is left out with a word; the rest of the account is still read.
+        read->skipped << QStringLiteral("The folder %1 of %2 was skipped: the server refused "
+                                        "to open it: %3")
+                             .arg(mailbox, m_account.accountText(),
+                                  QString::fromUtf8(e.serverText()));
+        m_messages.insert(mailbox, read);
+        return read;
+    }
     const qint64 exists = m_selectedExists;
     imap::Connection &server = connection();
+    QSet<qint64> uids;
     for (qint64 first = 1; first <= exists; first += fetchBatch) {
         const qint64 last = std::min(exists, first + fetchBatch - 1);
         imap::Command fetch("FETCH");
         fetch.atom(QByteArray::number(first) + ':' + QByteArray::number(last))
             .raw(' ' + summaryFetchItems());
+        QSet<qint64> numbers;
         server.run(fetch, [&](const imap::Response &response) {
-            if (response.name != "FETCH" || !imap::fetchItem(response, "BODYSTRUCTURE"))
+            // Only the messages asked for, each once: anything else the server sends
+            // (unasked, or again) is no message of this batch.
+            if (response.name != "FETCH" || response.number < first || response.number > last ||
+                numbers.contains(response.number))
                 return;
+            if (!response.unreadable.isEmpty()) {
+                numbers.insert(response.number);
+                read->skipped << QStringLiteral("Message %1 of %2: %3")
+                                     .arg(response.number)
+                                     .arg(mailbox, response.unreadable);
+                return;
+            }
+            if (!imap::fetchItem(response, "BODYSTRUCTURE"))
+                return;
+            numbers.insert(response.number);
             try {
                 RemoteMessage message = readRemoteMessage(response, &m_memo);
+                if (uids.contains(message.uid))
+                    return;
+                uids.insert(message.uid);
                 read->messages.push_back(std::move(message));
             } catch (const qb::MailStoreError &e) {
                 // One message the server describes in a way that cannot be read is left
