@@ -113,6 +113,8 @@ void TEmailThread::runJob()
         processEmail(*mapi, group, started, total);
     }
     jobList.clear();
+    for (const QString &alert : mapi->takeServerAlerts())
+        PostWarning(QStringLiteral("The mail server says:\r\n") + alert);
     if (DeleteAttachments) {
         m_result.freed = m_freed.finish();
         if (!m_result.freed.isEmpty())

@@ -2,7 +2,8 @@
 // message whose structure cannot be read, or is too large or deep to read, is left out of
 // its folder with a word while the rest is listed; answers arrive one byte at a time; a
 // folder the server refuses to open is skipped with a word naming it; answers the folder's
-// FETCH did not ask for are dropped; Ctrl+C ends the command line's wait for the server.
+// FETCH did not ask for are dropped; Ctrl+C ends the command line's wait for the server;
+// the server's alerts reach the command line's user.
 #include "common/Error.h"
 #include "imap/ScriptedImapServer.h"
 #include "mailstore/imap/ImapStore.h"
@@ -73,6 +74,27 @@ QByteArray pdfNamed(const QByteArray &name)
 
 const QByteArray folderFetch = "A0005 FETCH 1:2 (UID RFC822.SIZE INTERNALDATE FLAGS BODYSTRUCTURE "
                                "BODY.PEEK[HEADER.FIELDS (SUBJECT FROM MESSAGE-ID)])";
+
+// The command line's analysis of the server's Inbox, as CSV, on its own state folders.
+bool startAnalysis(QProcess &cli, const QTemporaryDir &state, const ScriptedImapServer &server)
+{
+    const QString passwordFile = state.filePath(QStringLiteral("password"));
+    QFile file(passwordFile);
+    if (!state.isValid() || !file.open(QIODevice::WriteOnly) || file.write("secret\n") != 7)
+        return false;
+    file.close();
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), state.filePath(QStringLiteral("c")));
+    environment.insert(QStringLiteral("XDG_STATE_HOME"), state.filePath(QStringLiteral("s")));
+    environment.insert(QStringLiteral("XDG_CACHE_HOME"), state.filePath(QStringLiteral("k")));
+    cli.setProcessEnvironment(environment);
+    cli.start(QStringLiteral(QB_CLI_PATH),
+              {QStringLiteral("analyze"), QStringLiteral("--csv"), QStringLiteral("--no-cache"),
+               QStringLiteral("--store"),
+               QStringLiteral("imap://ann@127.0.0.1:%1").arg(server.port()),
+               QStringLiteral("--password-file"), passwordFile});
+    return cli.waitForStarted();
+}
 
 QStringList namesIn(mailstore::Folder &folder)
 {
@@ -249,32 +271,15 @@ private Q_SLOTS:
     // wait at once, not when the server answers or the wait times out.
     void interruptEndsTheWait()
     {
-        QTemporaryDir state;
-        QVERIFY(state.isValid());
-        const QString passwordFile = state.filePath(QStringLiteral("password"));
-        {
-            QFile file(passwordFile);
-            QVERIFY(file.open(QIODevice::WriteOnly));
-            file.write("secret\n");
-        }
         ScriptedImapServer server;
         inboxOfTwo(server).expect(folderFetch);
         const int fetchAsked = 10; // steps up to the FETCH
         server.pause(6000).send(fetchOf(1, 5, pdfNamed("one.pdf")) +
                                 fetchOf(2, 6, pdfNamed("two.pdf")) + "A0005 OK done\r\n");
         server.start();
+        QTemporaryDir state;
         QProcess cli;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("XDG_CONFIG_HOME"), state.filePath(QStringLiteral("c")));
-        environment.insert(QStringLiteral("XDG_STATE_HOME"), state.filePath(QStringLiteral("s")));
-        environment.insert(QStringLiteral("XDG_CACHE_HOME"), state.filePath(QStringLiteral("k")));
-        cli.setProcessEnvironment(environment);
-        cli.start(QStringLiteral(QB_CLI_PATH),
-                  {QStringLiteral("analyze"), QStringLiteral("--csv"), QStringLiteral("--no-cache"),
-                   QStringLiteral("--store"),
-                   QStringLiteral("imap://ann@127.0.0.1:%1").arg(server.port()),
-                   QStringLiteral("--password-file"), passwordFile});
-        QVERIFY(cli.waitForStarted());
+        QVERIFY(startAnalysis(cli, state, server));
         QTRY_VERIFY_WITH_TIMEOUT(server.stepsDone() >= fetchAsked, 20000);
         QTest::qWait(200);
         QElapsedTimer clock;
@@ -290,6 +295,39 @@ private Q_SLOTS:
         const QString err = QString::fromUtf8(cli.readAllStandardError());
         QVERIFY2(cli.exitCode() == 0 && !err.contains(QLatin1String("Error")), qPrintable(err));
         server.finish();
+    }
+
+    // What the server asks to be shown ([ALERT], at login and with a folder) reaches the
+    // user of the command line; the analysis is still whole.
+    void alertsAreShown()
+    {
+        ScriptedImapServer server;
+        server.send("* OK [CAPABILITY IMAP4rev1 AUTH=PLAIN SASL-IR] ready\r\n")
+            .expect("A0001 AUTHENTICATE PLAIN " + plainToken)
+            .send("* OK [ALERT] Maintenance tonight\r\nA0001 OK [CAPABILITY IMAP4rev1] in\r\n")
+            .expect("A0002 LIST \"\" \"\"")
+            .send("* LIST (\\Noselect) \"/\" \"\"\r\nA0002 OK\r\n")
+            .expect("A0003 LIST \"\" \"*\"")
+            .send("* LIST () \"/\" INBOX\r\nA0003 OK\r\n")
+            .expect("A0004 EXAMINE \"INBOX\"")
+            .send("* 2 EXISTS\r\n* OK [UIDVALIDITY 77] ok\r\n* NO [ALERT] Mailbox nearly full\r\n"
+                  "A0004 OK [READ-ONLY] done\r\n")
+            .expect(folderFetch)
+            .send(fetchOf(1, 5, pdfNamed("one.pdf")) + fetchOf(2, 6, pdfNamed("two.pdf")) +
+                  "A0005 OK done\r\n");
+        server.start();
+        QTemporaryDir state;
+        QProcess cli;
+        QVERIFY(startAnalysis(cli, state, server));
+        QVERIFY(cli.waitForFinished(30000));
+        const QString err = QString::fromUtf8(cli.readAllStandardError());
+        const QString out = QString::fromUtf8(cli.readAllStandardOutput());
+        QVERIFY2(err.contains(QLatin1String("Maintenance tonight")) &&
+                     err.contains(QLatin1String("Mailbox nearly full")),
+                 qPrintable(err));
+        QVERIFY2(out.contains(QLatin1String("one.pdf")) && out.contains(QLatin1String("two.pdf")),
+                 qPrintable(out));
+        QCOMPARE(server.finish(), QStringList());
     }
 };
 

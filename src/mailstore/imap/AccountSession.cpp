@@ -18,6 +18,8 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <utility>
+
 namespace imapstore {
 
 namespace {
@@ -78,12 +80,29 @@ void AccountSession::open()
     imap::TlsTrust trust;
     trust.trustedFingerprint = m_account.trustedFingerprint;
     m_selected.clear();
+    if (m_connection)
+        m_alerts += m_connection->takeAlerts();
     m_connection.reset();
     auto connection = std::make_unique<imap::Connection>(
         imap::ServerAddress{m_account.host, m_account.port, securityOf(m_account.security)}, trust,
-        m_cancelled);
+        [this] { return cancelRequested(); });
     connection->open({m_account.user, *password});
     m_connection = std::move(connection);
+}
+
+QStringList AccountSession::takeAlerts()
+{
+    QStringList alerts = std::exchange(m_alerts, {});
+    if (m_connection)
+        alerts += m_connection->takeAlerts();
+    return alerts;
+}
+
+bool AccountSession::cancelRequested() const
+{
+    if (m_cancelShields > 0)
+        return false;
+    return m_cancelled ? m_cancelled() : QThread::currentThread()->isInterruptionRequested();
 }
 
 imap::Connection &AccountSession::connection()
@@ -295,6 +314,7 @@ void AccountSession::lockForChanges(const std::function<bool(int)> &stillWaiting
 
 void AccountSession::finishInterruptedReplacements()
 {
+    const CancelShield shield(*this);
     for (const PendingReplacement &replacement : journal().pending())
         finishReplacement(*this, replacement);
 }

@@ -259,6 +259,8 @@ public:
         m_session->lockForChanges(stillWaiting);
     }
 
+    QStringList takeServerAlerts() override { return m_session->takeAlerts(); }
+
 private:
     std::shared_ptr<Item> findItem(const QString &entryId, const QString &storeId)
     {
