@@ -8,6 +8,7 @@
 #include <QNetworkProxy>
 #include <QSslConfiguration>
 #include <QSslSocket>
+#include <QThread>
 
 #include <utility>
 
@@ -54,6 +55,9 @@ bool isLoopbackHost(const QString &host)
 Connection::Connection(ServerAddress address, TlsTrust trust, std::function<bool()> cancelled)
     : m_address(std::move(address)), m_trust(std::move(trust)), m_cancelled(std::move(cancelled))
 {
+    // A worker's Cancel reaches every wait of the connections on its thread.
+    if (!m_cancelled)
+        m_cancelled = [] { return QThread::currentThread()->isInterruptionRequested(); };
 }
 
 Connection::~Connection()
@@ -98,6 +102,47 @@ void Connection::checkCancelled()
     }
 }
 
+void Connection::beginCommand(const QByteArray &verb)
+{
+    m_commandVerb = verb;
+    m_commandStart = Clock::now();
+    m_commandMoved = 0;
+    m_commandReceived = 0;
+    m_commandResponses = 0;
+}
+
+QString Connection::commandName() const
+{
+    return m_commandVerb.isEmpty() ? QStringLiteral("the greeting")
+                                   : QString::fromLatin1(m_commandVerb);
+}
+
+Clock::time_point Connection::commandDeadline() const
+{
+    const qint64 rate = qMax<qint64>(1, m_bounds.bytesPerSecond);
+    return m_commandStart + m_bounds.deadline + milliseconds(m_commandMoved / rate * 1000);
+}
+
+void Connection::checkCommandDeadline()
+{
+    if (Clock::now() >= commandDeadline())
+        fail(QStringLiteral("no complete answer to %1 within %2 s")
+                 .arg(commandName(), seconds(std::chrono::duration_cast<milliseconds>(
+                                         Clock::now() - m_commandStart))));
+}
+
+void Connection::countMoved(qint64 bytes, bool received)
+{
+    m_commandMoved += bytes;
+    if (!received)
+        return;
+    m_commandReceived += bytes;
+    if (m_commandReceived > m_bounds.maxBytes)
+        fail(QStringLiteral("the answer to %1 went beyond %2 bytes")
+                 .arg(commandName())
+                 .arg(m_bounds.maxBytes));
+}
+
 bool Connection::isOpen() const
 {
     return m_open && m_socket && m_socket->state() == QAbstractSocket::ConnectedState;
@@ -127,6 +172,7 @@ void Connection::open(const Credentials &credentials, milliseconds timeout)
     m_separatorKnown = false;
     try {
         connectSocket(timeout);
+        beginCommand({});
         readGreeting(timeout);
         if (m_address.security == Security::StartTls)
             startTls(timeout);
@@ -322,6 +368,7 @@ Response Connection::runCommand(const Command &command,
 {
     if (!m_socket || m_socket->state() != QAbstractSocket::ConnectedState)
         fail(QStringLiteral("not connected"));
+    beginCommand(command.verb());
     const QByteArray tag = 'A' + QByteArray::number(m_nextTag++).rightJustified(4, '0');
     QByteArray line = tag + ' ';
     for (const Command::Piece &piece : command.pieces()) {
@@ -399,6 +446,10 @@ void Connection::handleUntagged(const Response &response,
     if (response.name == "BYE" && !m_loggingOut)
         fail(QStringLiteral("the server ended the session: %1")
                  .arg(QString::fromUtf8(response.text)));
+    if (++m_commandResponses > m_bounds.maxResponses)
+        fail(QStringLiteral("more than %1 responses to %2")
+                 .arg(m_bounds.maxResponses)
+                 .arg(commandName()));
     if (!onUntagged)
         return;
     try {
@@ -433,13 +484,15 @@ void Connection::send(const QByteArray &bytes, milliseconds timeout)
         fail(QStringLiteral("cannot send: %1").arg(m_socket->errorString()));
     auto deadline = Clock::now() + timeout;
     qint64 waiting = m_socket->bytesToWrite();
+    countMoved(bytes.size(), false);
     while (waiting > 0) {
         checkCancelled();
         if (m_socket->state() != QAbstractSocket::ConnectedState)
             fail(QStringLiteral("the connection was lost while sending"));
         if (Clock::now() >= deadline)
             fail(QStringLiteral("could not send within %1 s").arg(seconds(timeout)));
-        m_socket->waitForBytesWritten(sliceUntil(deadline));
+        checkCommandDeadline();
+        m_socket->waitForBytesWritten(sliceUntil(std::min(deadline, commandDeadline())));
         const qint64 now = m_socket->bytesToWrite();
         if (now < waiting)
             deadline = Clock::now() + timeout;
@@ -452,12 +505,13 @@ Response Connection::readResponse(milliseconds timeout)
     auto deadline = Clock::now() + timeout;
     while (true) {
         std::optional<Response> response;
+        qint64 received = 0;
         try {
             response = m_parser->next();
             if (!response && m_socket->bytesAvailable() > 0) {
-                m_parser->feed(m_socket->read(readChunk));
-                deadline = Clock::now() + timeout;
-                continue;
+                const QByteArray bytes = m_socket->read(readChunk);
+                received = bytes.size();
+                m_parser->feed(bytes);
             }
         } catch (const ConnectionError &protocolError) {
             fail(protocolError.message());
@@ -466,14 +520,23 @@ Response Connection::readResponse(milliseconds timeout)
             noteResponse(*response);
             return std::move(*response);
         }
+        if (received > 0) {
+            countMoved(received, true);
+            deadline = Clock::now() + timeout;
+        }
+        // Asked between pieces too, so that neither a flood nor a trickle of bytes keeps
+        // Cancel or the command's deadline from being noticed.
         checkCancelled();
+        checkCommandDeadline();
+        if (received > 0)
+            continue;
         if (m_socket->state() != QAbstractSocket::ConnectedState)
             fail(m_parser->hasPartialData()
                      ? QStringLiteral("the connection was lost in the middle of a response")
                      : QStringLiteral("the server closed the connection"));
         if (Clock::now() >= deadline)
             fail(QStringLiteral("no answer within %1 s").arg(seconds(timeout)));
-        m_socket->waitForReadyRead(sliceUntil(deadline));
+        m_socket->waitForReadyRead(sliceUntil(std::min(deadline, commandDeadline())));
     }
 }
 

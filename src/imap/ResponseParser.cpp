@@ -2,6 +2,8 @@
 
 #include "imap/ImapError.h"
 
+#include <utility>
+
 namespace imap {
 
 namespace {
@@ -9,6 +11,49 @@ namespace {
 [[noreturn]] void protocolError(const QString &what)
 {
     throw ConnectionError(QStringLiteral("IMAP protocol error: %1").arg(what));
+}
+
+// Lists nested deeper than the parser follows: only this response is lost.
+class NestedTooDeep : public ConnectionError
+{
+public:
+    using ConnectionError::ConnectionError;
+};
+
+// Bytes of a line's end kept while a response is passed over: enough for "{n+}".
+constexpr qsizetype keptLineEnd = 32;
+
+// "* 12 FETCH ..." at the start of text.
+bool isUntaggedFetch(QByteArrayView text)
+{
+    if (!text.startsWith("* "))
+        return false;
+    qsizetype at = 2;
+    while (at < text.size() && text.at(at) >= '0' && text.at(at) <= '9')
+        ++at;
+    if (at == 2 || at >= text.size() || text.at(at) != ' ')
+        return false;
+    const QByteArrayView name = text.sliced(at + 1).first(qMin<qsizetype>(5, text.size() - at - 1));
+    if (name.compare("FETCH", Qt::CaseInsensitive) != 0)
+        return false;
+    const qsizetype after = at + 6;
+    return after >= text.size() || text.at(after) == ' ' || text.at(after) == '(';
+}
+
+// What is known of an untagged FETCH that was not read: its number.
+Response unreadFetch(QByteArrayView head, const QString &why)
+{
+    Response response;
+    response.name = "FETCH";
+    qsizetype end = 2;
+    while (end < head.size() && head.at(end) >= '0' && head.at(end) <= '9')
+        ++end;
+    bool ok = false;
+    response.number = head.sliced(2, end - 2).toLongLong(&ok);
+    if (!ok)
+        response.number = -1;
+    response.unreadable = why;
+    return response;
 }
 
 // The start of a response, printable, for an error message.
@@ -266,8 +311,13 @@ private:
 
     Value list(int depth, bool inCode)
     {
-        if (depth > m_maxDepth)
-            fail(QStringLiteral("lists nested deeper than %1").arg(m_maxDepth));
+        if (depth > m_maxDepth) {
+            throw NestedTooDeep(QStringLiteral("IMAP protocol error: lists nested deeper than "
+                                               "%1 at byte %2 of \"%3\"")
+                                    .arg(m_maxDepth)
+                                    .arg(m_pos)
+                                    .arg(excerpt(m_text)));
+        }
         ++m_pos; // '('
         Value list;
         list.kind = Value::Kind::List;
@@ -358,6 +408,8 @@ void ResponseParser::feed(QByteArrayView bytes)
 
 void ResponseParser::scan()
 {
+    if (m_skipping && !skip())
+        return;
     qsizetype start = 0; // where the current response begins in m_pending
     while (true) {
         if (m_literalLeft > 0) {
@@ -370,14 +422,26 @@ void ResponseParser::scan()
             m_lineStart = m_scanned;
         }
         const qsizetype lineEnd = m_pending.indexOf('\n', m_scanned);
+        const qsizetype lineLength = (lineEnd < 0 ? m_pending.size() : lineEnd) - m_lineStart;
+        if (lineLength > m_limits.maxLine) {
+            const QByteArrayView head = QByteArrayView(m_pending).sliced(start);
+            if (!isUntaggedFetch(head.first(qMin<qsizetype>(head.size(), 64))))
+                protocolError(QStringLiteral("a line longer than %1 bytes").arg(m_limits.maxLine));
+            if (lineLength > m_limits.maxFetchLine) {
+                const qsizetype end = lineEnd < 0 ? m_pending.size() : lineEnd;
+                startSkipping(start, qMax(m_lineStart, end - keptLineEnd));
+                if (!skip())
+                    return;
+                start = 0;
+                m_scanned = 0;
+                m_lineStart = 0;
+                continue;
+            }
+        }
         if (lineEnd < 0) {
             m_scanned = m_pending.size();
-            if (m_scanned - m_lineStart > m_limits.maxLine)
-                protocolError(QStringLiteral("a line longer than %1 bytes").arg(m_limits.maxLine));
             break;
         }
-        if (lineEnd - m_lineStart > m_limits.maxLine)
-            protocolError(QStringLiteral("a line longer than %1 bytes").arg(m_limits.maxLine));
         qsizetype contentEnd = lineEnd;
         if (contentEnd > m_lineStart && m_pending.at(contentEnd - 1) == '\r')
             --contentEnd;
@@ -398,11 +462,11 @@ void ResponseParser::scan()
         }
         if (start == 0 && lineEnd + 1 == m_pending.size()) {
             m_pending.truncate(contentEnd);
-            m_complete.push_back(std::move(m_pending));
+            m_complete.push_back({std::move(m_pending), {}});
             m_pending = QByteArray();
             start = 0;
         } else {
-            m_complete.push_back(m_pending.mid(start, contentEnd - start));
+            m_complete.push_back({m_pending.mid(start, contentEnd - start), {}});
             start = lineEnd + 1;
         }
         m_scanned = start;
@@ -415,13 +479,85 @@ void ResponseParser::scan()
     }
 }
 
+void ResponseParser::startSkipping(qsizetype start, qsizetype keepFrom)
+{
+    m_skipping = true;
+    m_skippedHead = m_pending.mid(start, 64);
+    m_skippedTail.clear();
+    m_skippedBytes = keepFrom - start;
+    // What came before start is framed already.
+    m_pending.remove(0, keepFrom);
+}
+
+bool ResponseParser::skip()
+{
+    while (true) {
+        if (m_literalLeft > 0) {
+            const qint64 taken = qMin<qint64>(m_pending.size(), m_literalLeft);
+            m_pending.remove(0, taken);
+            m_literalLeft -= taken;
+            m_skippedBytes += taken;
+            if (m_literalLeft > 0)
+                return false;
+            m_skippedTail.clear();
+        }
+        const qsizetype lineEnd = m_pending.indexOf('\n');
+        if (lineEnd < 0) {
+            m_skippedBytes += m_pending.size();
+            m_skippedTail = (m_skippedTail + m_pending).right(keptLineEnd);
+            m_pending.clear();
+            if (m_skippedBytes > m_limits.maxResponse)
+                protocolError(
+                    QStringLiteral("a response of more than %1 bytes").arg(m_limits.maxResponse));
+            return false;
+        }
+        QByteArray lineEndBytes = (m_skippedTail + m_pending.first(lineEnd)).right(keptLineEnd);
+        m_skippedTail.clear();
+        m_skippedBytes += lineEnd + 1;
+        m_pending.remove(0, lineEnd + 1);
+        if (lineEndBytes.endsWith('\r'))
+            lineEndBytes.chop(1);
+        bool tooLong = false;
+        const qint64 literal = literalAtLineEnd(lineEndBytes, &tooLong);
+        if (tooLong || literal > m_limits.maxLiteral)
+            protocolError(QStringLiteral("a literal of more than %1 bytes announced")
+                              .arg(m_limits.maxLiteral));
+        if (m_skippedBytes + qMax<qint64>(literal, 0) > m_limits.maxResponse)
+            protocolError(
+                QStringLiteral("a response of more than %1 bytes").arg(m_limits.maxResponse));
+        if (literal >= 0) {
+            m_literalLeft = literal;
+            continue;
+        }
+        m_complete.push_back(
+            {std::exchange(m_skippedHead, {}),
+             QStringLiteral("the IMAP server's description of it is too large to read (a line "
+                            "of more than %1 bytes)")
+                 .arg(m_limits.maxFetchLine)});
+        m_skipping = false;
+        return true;
+    }
+}
+
 std::optional<Response> ResponseParser::next()
 {
     if (m_complete.empty())
         return std::nullopt;
-    const QByteArray text = std::move(m_complete.front());
+    Framed framed = std::move(m_complete.front());
     m_complete.pop_front();
-    return parse(text, m_limits.maxDepth);
+    if (framed.unreadable.isEmpty()) {
+        try {
+            return parse(framed.text, m_limits.maxDepth);
+        } catch (const NestedTooDeep &) {
+            // Deep nesting is no break in the stream: only this email's structure is lost.
+            if (!isUntaggedFetch(framed.text))
+                throw;
+            framed.unreadable =
+                QStringLiteral("the IMAP server's description of it nests lists deeper than %1")
+                    .arg(m_limits.maxDepth);
+        }
+    }
+    return unreadFetch(framed.text, framed.unreadable);
 }
 
 Response ResponseParser::parse(QByteArrayView response, int maxDepth)

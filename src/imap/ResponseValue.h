@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
+#include <QString>
 
 #include <vector>
 
@@ -43,6 +44,10 @@ struct Response
     QByteArray code;             // response code atom, upper-case: "APPENDUID", "ALERT"
     std::vector<Value> codeArgs; // its arguments: APPENDUID 38505 3955 gives two atoms
     QByteArray text;             // the human-readable rest; a continuation's whole text
+
+    // Why an untagged FETCH was left unread (longer or nested deeper than the parser
+    // reads), or empty; such a response keeps only its number and name.
+    QString unreadable;
 
     bool isStatus() const; // OK, NO, BAD, BYE or PREAUTH
 };

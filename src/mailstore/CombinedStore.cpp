@@ -90,6 +90,14 @@ public:
             part->lockForChanges(stillWaiting);
     }
 
+    QStringList takeServerAlerts() override
+    {
+        QStringList alerts;
+        for (const auto &part : m_parts)
+            alerts += part->takeServerAlerts();
+        return alerts;
+    }
+
 private:
     Namespaces m_parts;
 };

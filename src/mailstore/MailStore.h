@@ -206,6 +206,9 @@ public:
     // stillWaiting(seconds waited) about once a second; when it returns false,
     // gives up and throws qb::MailStoreError.
     virtual void lockForChanges(const std::function<bool(int)> &stillWaiting) = 0;
+    // What the stores' servers asked to be shown to the user since the last call (an IMAP
+    // [ALERT]), each once.
+    virtual QStringList takeServerAlerts() { return {}; }
 };
 
 class Application

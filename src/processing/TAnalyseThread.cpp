@@ -74,12 +74,20 @@ void TAnalyseThread::analyse()
     const std::shared_ptr<mailstore::Application> application = m_createApplication();
     const std::shared_ptr<mailstore::Namespace> mapi =
         application->getNamespace(QStringLiteral("MAPI"));
+    m_mapi = mapi;
+    // Let go on this thread, before the application, however the run ends.
+    struct Release
+    {
+        std::shared_ptr<mailstore::Namespace> &mapi;
+        ~Release() { mapi.reset(); }
+    } release{m_mapi};
     PostStatus(QStringLiteral("Locating source mail folder..."));
 
     const std::shared_ptr<mailstore::Folder> source =
         Settings->getFromDefaultFolder
             ? mapi->getDefaultFolder(mailstore::DefaultInbox)
             : mapi->getFolderFromId(Settings->fromFolderEntryId, QString());
+    postServerAlerts();
     if (!source) {
         const QString exiting = QStringLiteral(" - mail items cannot be located. Exiting");
         PostWarning(Settings->getFromDefaultFolder
@@ -115,6 +123,7 @@ void TAnalyseThread::analyse()
             while (!m_ahead.empty())
                 finishOldest();
         }
+        postServerAlerts();
         // Emails that could not be read are said, not silently left out.
         QString unreadablePart =
             m_unreadable.isEmpty()
@@ -163,6 +172,7 @@ void TAnalyseThread::walk(mailstore::Folder &folder, const QString &label, bool 
     end.kind = Step::Kind::FolderEnd;
     end.skipped = folder.skippedEntries();
     queue(std::move(end));
+    postServerAlerts();
     // One collection for the loop: asking for it again per subfolder would copy the
     // whole list each time.
     const std::shared_ptr<mailstore::Folders> subfolders = folder.folders();
@@ -207,6 +217,11 @@ void TAnalyseThread::finishOldest()
             m_stopped = true;
         break;
     case Step::Kind::Failure:
+        // A wait for a server that Cancel cut short: the walk ends as Cancel ends it.
+        if (cancelled()) {
+            m_stopped = true;
+            break;
+        }
         std::rethrow_exception(step.failure);
     }
 }
@@ -225,6 +240,14 @@ void TAnalyseThread::finishEmail(Step &step)
     else if (!readElsewhere || !cancelled())
         collect(*step.item, step.storeId, step.label);
     ++EmailsProcessed;
+}
+
+void TAnalyseThread::postServerAlerts()
+{
+    if (!m_mapi)
+        return;
+    for (const QString &alert : m_mapi->takeServerAlerts())
+        PostWarning(QStringLiteral("The mail server says:\r\n") + alert);
 }
 
 void TAnalyseThread::appendRecords(const mailstore::EmailSummary &summary, Step &step)

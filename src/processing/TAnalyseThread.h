@@ -79,12 +79,15 @@ private:
     void collect(mailstore::Item &item, const QString &storeId, const QString &label);
     void appendRecord(mailstore::Item &item, mailstore::Attachment &attachment, int index,
                       const QString &storeId, const QString &label);
+    // Shows what the stores' servers asked to be shown, as warnings.
+    void postServerAlerts();
 
     std::unique_ptr<TSettings> Settings;
     qint32 EmailsProcessed = 0;
     QStringList m_unreadable;
     QStringList m_skipped; // entries of the folders that are no emails, and folders left out
     mailstore::ApplicationFactory m_createApplication;
+    std::shared_ptr<mailstore::Namespace> m_mapi; // while the run has it
     AttachmentList *m_list;
     StringPool m_pool; // senders, folders, types and store ids repeat across records
     StringPool::Recent m_recentLabel;

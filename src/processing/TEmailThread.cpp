@@ -97,6 +97,8 @@ void TEmailThread::work()
             break;
         processEmail(*mapi, group, started, m_total);
     }
+    for (const QString &alert : mapi->takeServerAlerts())
+        PostWarning(QStringLiteral("The mail server says:\r\n") + alert);
 }
 
 void TEmailThread::endRun()

@@ -210,6 +210,7 @@ void ScriptedImapServer::run(QSslSocket &socket)
             socket.abort();
             return;
         }
+        ++m_stepsDone;
     }
     QByteArray line;
     while (readLine(socket, line)) {

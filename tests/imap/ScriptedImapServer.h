@@ -6,6 +6,7 @@
 #include <QStringList>
 #include <QThread>
 
+#include <atomic>
 #include <memory>
 #include <vector>
 
@@ -38,6 +39,8 @@ public:
     // Listens; the script runs for the first connection.
     void start();
     quint16 port() const { return m_port; }
+    // How many steps of the script are done, so a test can act at a given one.
+    int stepsDone() const { return m_stepsDone.load(); }
     // Waits for the script to end and the client to leave; what went wrong, if anything.
     QStringList finish();
 
@@ -60,4 +63,5 @@ private:
     quint16 m_port = 0;
     mutable QMutex m_lock;
     QStringList m_errors;
+    std::atomic<int> m_stepsDone{0};
 };

@@ -1,6 +1,7 @@
 // The IMAP connection against scripted servers on 127.0.0.1: logins, STARTTLS and TLS with
 // certificate checks, and every way a command can end (OK, NO, BAD, BYE, a drop, a
-// timeout, the caller's cancel).
+// timeout, the command's deadline against a trickle, bounds against a flood, the caller's
+// cancel and the thread's interruption).
 
 #include "imap/Connection.h"
 #include "imap/ImapError.h"
@@ -12,6 +13,7 @@
 #include <QElapsedTimer>
 #include <QRegularExpression>
 #include <QTest>
+#include <QThread>
 
 using namespace imap;
 using namespace std::chrono_literals;
@@ -76,6 +78,8 @@ private Q_SLOTS:
     void protocolErrorClosesConnection();
     void timeout();
     void cancelIsPrompt();
+    void commandBounds();
+    void interruptedThreadCancels();
     void hierarchySeparatorAskedOnce();
 };
 
@@ -571,6 +575,103 @@ void TestImapConnection::cancelIsPrompt()
     // Well under the timeout: the wait is sliced, and the check asked between slices.
     QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
     QVERIFY(!connection.isOpen());
+    server.finish();
+}
+
+void TestImapConnection::commandBounds()
+{
+    // Each case: a FETCH whose answer goes on too long, too much or too slowly, and what
+    // the error says; the answer would end well within the test's time if let through.
+    const auto failureOf = [](ScriptedImapServer &server, const CommandBounds &bounds) {
+        server.start();
+        Connection connection(local(server));
+        connection.open(credentials);
+        connection.setCommandBounds(bounds);
+        QString message;
+        try {
+            connection.run(Command("FETCH 1:* (UID)"));
+        } catch (const ConnectionError &error) {
+            message = error.message();
+        }
+        if (!message.isEmpty() && connection.isOpen())
+            message += QStringLiteral(" (still open)");
+        server.finish();
+        return message;
+    };
+    QElapsedTimer clock;
+
+    // One byte every 100 ms never lets the wait for the next bytes run out; the command's
+    // deadline ends it.
+    {
+        ScriptedImapServer server;
+        loggedIn(server).expect("A0002 FETCH 1:* (UID)").send("* 1 FETCH (UID 1");
+        for (int i = 0; i < 25; ++i)
+            server.send("1").pause(100);
+        server.send(")\r\nA0002 OK\r\n");
+        CommandBounds bounds;
+        bounds.deadline = 1s;
+        clock.start();
+        const QString message = failureOf(server, bounds);
+        QVERIFY2(message.contains(QLatin1String("no complete answer to FETCH within")),
+                 qPrintable(message));
+        QVERIFY2(clock.elapsed() < 6000, qPrintable(QString::number(clock.elapsed())));
+    }
+    // More responses than a command may bring, with the bounds as they come.
+    {
+        ScriptedImapServer server;
+        QByteArray flood;
+        for (int i = 1; i <= 100001; ++i)
+            flood +=
+                "* " + QByteArray::number(i) + " FETCH (UID " + QByteArray::number(i) + ")\r\n";
+        loggedIn(server).expect("A0002 FETCH 1:* (UID)").send(flood + "A0002 OK\r\n");
+        const QString message = failureOf(server, CommandBounds());
+        QVERIFY2(message.contains(QLatin1String("more than 100000 responses to FETCH")),
+                 qPrintable(message));
+    }
+    // More bytes than a command may bring, in a few large responses.
+    {
+        ScriptedImapServer server;
+        loggedIn(server).expect("A0002 FETCH 1:* (UID)");
+        for (int i = 1; i <= 4; ++i)
+            server.send("* " + QByteArray::number(i) + " FETCH (BODY[] {50000}\r\n" +
+                        QByteArray(50000, 'b') + ")\r\n");
+        server.send("A0002 OK\r\n");
+        CommandBounds bounds;
+        bounds.maxBytes = 120000;
+        const QString message = failureOf(server, bounds);
+        QVERIFY2(message.contains(QLatin1String("beyond 120000 bytes")), qPrintable(message));
+    }
+}
+
+void TestImapConnection::interruptedThreadCancels()
+{
+    // No cancel check given: an interruption requested of the connection's thread, as a
+    // worker's Cancel does, ends a wait for a server that takes its time.
+    ScriptedImapServer server;
+    loggedIn(server).expect("A0002 NOOP").pause(3000).send("A0002 OK\r\n");
+    server.start();
+    QString outcome;
+    std::unique_ptr<QThread> worker(QThread::create([&] {
+        Connection connection(local(server));
+        try {
+            connection.open(credentials);
+            connection.run(Command("NOOP"));
+            outcome = QStringLiteral("answered");
+        } catch (const Cancelled &) {
+            outcome = QStringLiteral("cancelled");
+        } catch (const qb::Error &error) {
+            outcome = error.message();
+        }
+    }));
+    worker->start();
+    QTRY_VERIFY_WITH_TIMEOUT(server.stepsDone() >= 4, 10000); // NOOP sent
+    QElapsedTimer clock;
+    clock.start();
+    worker->requestInterruption();
+    QVERIFY(worker->wait(10000));
+    qInfo("stopped %lld ms after the interruption", qint64(clock.elapsed()));
+    QCOMPARE(outcome, QStringLiteral("cancelled"));
+    QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
     server.finish();
 }
 

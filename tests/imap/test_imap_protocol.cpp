@@ -279,13 +279,43 @@ void TestImapProtocol::parserLimits()
     QVERIFY(protocolErrorOf("* 1 FETCH (X {1000}\r\n" + QByteArray(1000, 'x') + ")\r\n", limits)
                 .isEmpty());
 
-    const auto nested = [](int depth) {
-        return "* 1 FETCH " + QByteArray(depth, '(') + QByteArray(depth, ')') + "\r\n";
+    const auto nested = [](int depth, const QByteArray &name = "1 FETCH") {
+        return "* " + name + ' ' + QByteArray(depth, '(') + QByteArray(depth, ')') + "\r\n";
     };
     QVERIFY(protocolErrorOf(nested(8), limits).isEmpty());
-    QVERIFY(protocolErrorOf(nested(9), limits).contains(QLatin1String("nested deeper")));
+    QVERIFY(protocolErrorOf(nested(9, "LIST"), limits).contains(QLatin1String("nested deeper")));
     // The default bound holds against a line of nothing but parentheses.
-    QVERIFY(protocolErrorOf(nested(100000)).contains(QLatin1String("nested deeper")));
+    QVERIFY(protocolErrorOf(nested(100000, "LIST")).contains(QLatin1String("nested deeper")));
+
+    // One email's FETCH that is too deep or too long is passed over, named by its number,
+    // and the stream goes on: in one piece or byte by byte, with literals inside.
+    limits.maxFetchLine = 300;
+    const QByteArray longFetch = "* 4 FETCH (UID 9 X {3}\r\nabc BODYSTRUCTURE (" +
+                                 QByteArray(400, 'x') + " {2+}\r\n\r\n " + QByteArray(400, 'y') +
+                                 "))\r\n";
+    const QByteArray stream = nested(9, "3 FETCH") + "* 5 FETCH (UID 2 X " + QByteArray(200, 'z') +
+                              ")\r\n" + longFetch + "A1 OK done\r\n";
+    for (const qsizetype piece : {stream.size(), qsizetype(1)}) {
+        ResponseParser parser(limits);
+        QStringList seen;
+        for (qsizetype at = 0; at < stream.size(); at += piece) {
+            parser.feed(QByteArrayView(stream).sliced(at, qMin(piece, stream.size() - at)));
+            while (const auto response = parser.next()) {
+                seen << QStringLiteral("%1 %2 %3")
+                            .arg(response->number)
+                            .arg(QString::fromLatin1(response->name))
+                            .arg(response->unreadable.isEmpty() ? QStringLiteral("read")
+                                                                : QStringLiteral("unread"));
+            }
+        }
+        QCOMPARE(seen,
+                 (QStringList{QStringLiteral("3 FETCH unread"), QStringLiteral("5 FETCH read"),
+                              QStringLiteral("4 FETCH unread"), QStringLiteral("-1 OK read")}));
+        QVERIFY(!parser.hasBufferedData());
+    }
+    // Longer lines are for FETCH alone.
+    QVERIFY(protocolErrorOf("* LIST () \"/\" " + QByteArray(200, 'a') + "\r\n", limits)
+                .contains(QLatin1String("line longer")));
 
     // Once broken, the stream stays broken.
     ResponseParser broken;

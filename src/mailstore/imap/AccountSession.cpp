@@ -10,12 +10,15 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSet>
 #include <QThread>
 
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
+
+#include <utility>
 
 namespace imapstore {
 
@@ -77,11 +80,29 @@ void AccountSession::open()
     imap::TlsTrust trust;
     trust.trustedFingerprint = m_account.trustedFingerprint;
     m_selected.clear();
+    if (m_connection)
+        m_alerts += m_connection->takeAlerts();
     m_connection.reset();
     auto connection = std::make_unique<imap::Connection>(
-        imap::ServerAddress{m_account.host, m_account.port, securityOf(m_account.security)}, trust);
+        imap::ServerAddress{m_account.host, m_account.port, securityOf(m_account.security)}, trust,
+        [this] { return cancelRequested(); });
     connection->open({m_account.user, *password});
     m_connection = std::move(connection);
+}
+
+QStringList AccountSession::takeAlerts()
+{
+    QStringList alerts = std::exchange(m_alerts, {});
+    if (m_connection)
+        alerts += m_connection->takeAlerts();
+    return alerts;
+}
+
+bool AccountSession::cancelRequested() const
+{
+    if (m_cancelShields > 0)
+        return false;
+    return m_cancelled ? m_cancelled() : QThread::currentThread()->isInterruptionRequested();
 }
 
 imap::Connection &AccountSession::connection()
@@ -202,20 +223,49 @@ std::shared_ptr<const MailboxMessages> AccountSession::messages(const QString &m
     // Selected afresh for the number of messages now: mail arriving meanwhile waits for
     // the next analysis.
     m_selected.clear();
-    read->uidValidity = select(mailbox, false);
+    try {
+        read->uidValidity = select(mailbox, false);
+    } catch (const imap::CommandFailed &e) {
+        // A folder listed but not to be opened (no right to read it, a shared folder gone)
+        // is left out with a word; the rest of the account is still read.
+        read->skipped << QStringLiteral("The folder %1 of %2 was skipped: the server refused "
+                                        "to open it: %3")
+                             .arg(mailbox, m_account.accountText(),
+                                  QString::fromUtf8(e.serverText()));
+        m_messages.insert(mailbox, read);
+        return read;
+    }
     const qint64 exists = m_selectedExists;
     imap::Connection &server = connection();
     qint64 deleted = 0;
+    QSet<qint64> uids;
     for (qint64 first = 1; first <= exists; first += fetchBatch) {
         const qint64 last = std::min(exists, first + fetchBatch - 1);
         imap::Command fetch("FETCH");
         fetch.atom(QByteArray::number(first) + ':' + QByteArray::number(last))
             .raw(' ' + summaryFetchItems());
+        QSet<qint64> numbers;
         server.run(fetch, [&](const imap::Response &response) {
-            if (response.name != "FETCH" || !imap::fetchItem(response, "BODYSTRUCTURE"))
+            // Only the messages asked for, each once: anything else the server sends
+            // (unasked, or again) is no message of this batch.
+            if (response.name != "FETCH" || response.number < first || response.number > last ||
+                numbers.contains(response.number))
                 return;
+            if (!response.unreadable.isEmpty()) {
+                numbers.insert(response.number);
+                read->skipped << QStringLiteral("Message %1 of %2: %3")
+                                     .arg(response.number)
+                                     .arg(mailbox, response.unreadable);
+                return;
+            }
+            if (!imap::fetchItem(response, "BODYSTRUCTURE"))
+                return;
+            numbers.insert(response.number);
             try {
                 RemoteMessage message = readRemoteMessage(response, &m_memo);
+                if (uids.contains(message.uid))
+                    return;
+                uids.insert(message.uid);
                 // On its way out: a server without UIDPLUS leaves replaced originals so,
                 // and a job must not take them for emails to change again.
                 if (message.deleted)
@@ -294,6 +344,7 @@ void AccountSession::lockForChanges(const std::function<bool(int)> &stillWaiting
 
 void AccountSession::finishInterruptedReplacements()
 {
+    const CancelShield shield(*this);
     for (const PendingReplacement &replacement : journal().pending())
         finishReplacement(*this, replacement);
 }

@@ -40,6 +40,8 @@ class AccountSession
 {
 public:
     // cancelled: asked during every wait for the server; true stops with imap::Cancelled.
+    // Without one, an interruption requested of the session's thread (a worker's Cancel)
+    // stops.
     AccountSession(MailStoreEntry account, mailstore::PasswordSource passwords,
                    std::function<bool()> cancelled = {});
     ~AccountSession();
@@ -69,6 +71,26 @@ public:
     void recordReplacement(const QString &mailbox, qint64 oldUid, qint64 newUid);
     qint64 currentUid(const QString &mailbox, qint64 uid) const;
 
+    // While one lives, Cancel does not cut the session's commands short: a replacement
+    // once begun is finished (the commands' deadlines still hold).
+    class CancelShield
+    {
+    public:
+        explicit CancelShield(AccountSession &session) : m_session(session)
+        {
+            ++m_session.m_cancelShields;
+        }
+        ~CancelShield() { --m_session.m_cancelShields; }
+        CancelShield(const CancelShield &) = delete;
+        CancelShield &operator=(const CancelShield &) = delete;
+
+    private:
+        AccountSession &m_session;
+    };
+
+    // The texts of the server's [ALERT]s received since the last call, on every connection.
+    QStringList takeAlerts();
+
     ReplacementJournal &journal();
     // Keeps other copies of this program from changing the account until the session
     // ends, then finishes what an interrupted run left half done.
@@ -76,13 +98,16 @@ public:
 
 private:
     void open();
+    bool cancelRequested() const;
     void finishInterruptedReplacements();
 
     MailStoreEntry m_account;
     mailstore::PasswordSource m_passwords;
     std::function<bool()> m_cancelled;
+    int m_cancelShields = 0; // before the connection, which asks it until it is gone
     QString m_storeId;
     std::unique_ptr<imap::Connection> m_connection;
+    QStringList m_alerts; // of connections closed since
     bool m_reopened = false;
     std::optional<std::vector<Mailbox>> m_mailboxes;
     QString m_selected;

@@ -309,6 +309,8 @@ void ImapItem::save()
     mime::ParsedEmail stored(rewritten);
     // Never store an email that reads differently from what was meant.
     m_edit->verify(stored);
+    // The email in progress is always stored whole, Cancel or not.
+    const AccountSession::CancelShield shield(*m_session);
     const Replaced replaced =
         replaceMessage(*m_session, m_mailbox, m_uidValidity, m_message, rewritten);
     m_message.uid = replaced.newUid;

@@ -119,6 +119,8 @@ public:
         try {
             return std::make_shared<ImapItems>(m_session, m_node->mailbox, entryId(),
                                                m_session->messages(m_node->mailbox));
+        } catch (const imap::Cancelled &) {
+            throw;
         } catch (const qb::MailStoreError &e) {
             throw qb::MailStoreError(
                 QStringLiteral("Cannot read the folder %1 of %2: %3")
@@ -173,6 +175,8 @@ public:
             return;
         try {
             node.children = buildTree(m_session->account(), m_session->mailboxes())->children;
+        } catch (const imap::Cancelled &) {
+            throw;
         } catch (const qb::MailStoreError &e) {
             throw qb::MailStoreError(QStringLiteral("Cannot list the folders of %1: %2")
                                          .arg(m_session->account().accountText(), e.message()));
@@ -254,6 +258,8 @@ public:
     {
         m_session->lockForChanges(stillWaiting);
     }
+
+    QStringList takeServerAlerts() override { return m_session->takeAlerts(); }
 
 private:
     std::shared_ptr<Item> findItem(const QString &entryId, const QString &storeId)
