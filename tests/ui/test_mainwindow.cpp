@@ -4,6 +4,7 @@
 #include "mailstore/memory/MemoryStore.h"
 #include "settings/TRegistry.h"
 #include "settings/TSettings.h"
+#include "support/BoxWatcher.h"
 #include "support/SmallMaildir.h"
 #include "ui/AttachmentGridModel.h"
 #include "ui/DestinationFolderWindow.h"
@@ -11,6 +12,8 @@
 #include "ui/MailFolderChooser.h"
 #include "ui/MainWindow.h"
 #include "ui/StatusWindow.h"
+#include "ui/UpdateCheck.h"
+#include "ui/UpdateWindow.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -40,6 +43,7 @@
 #include <QTest>
 #include <QTextBlock>
 #include <QTextBrowser>
+#include <QTextDocument>
 #include <QTimer>
 #include <QToolButton>
 #include <QTreeWidget>
@@ -673,6 +677,53 @@ private Q_SLOTS:
         const QString href = label.section(QLatin1Char('"'), 1, 1);
         Q_EMIT status->logLink->linkActivated(href);
         QCOMPARE(opened, QList<QUrl>({QUrl::fromLocalFile(logPath)}));
+    }
+
+    // Texts from mail, folders, servers and files show as they are: read as HTML, an <img>
+    // among them would load the file that it names.
+    void outsideTextsShowAsTheyAre()
+    {
+        const QString markup = QStringLiteral("<img src=\"/nonexistent/q3.png\"><b>Q3</b>");
+        MemoryStore store;
+        const auto top = store.addStore(QStringLiteral("Personal Folders"));
+        const auto inbox = store.addFolder(top, markup);
+        store.setDefaultInbox(inbox);
+        store.addItem(inbox, markup, {"q3.pdf"});
+        MainWindow window(store.factory());
+        window.show();
+        analyse(window);
+        // A tool tip is read as HTML whenever its text looks like it.
+        const auto shownTip = [](const QString &tip) {
+            QTextDocument shown;
+            if (Qt::mightBeRichText(tip))
+                shown.setHtml(tip);
+            else
+                shown.setPlainText(tip);
+            return shown.toPlainText();
+        };
+        QCOMPARE(shownTip(window.gridModel().index(0, 0).data(Qt::ToolTipRole).toString()), markup);
+
+        BoxWatcher boxes;
+        StatusWindow status(nullptr);
+        status.showStatus(markup);     // a worker's status names folders and emails
+        window.showStatusText(markup); // a hint names a recent file
+        window.showError(markup);      // an error names a file
+        window.updateCheck()->showWindow();
+        window.updateCheck()->window()->HTTPGet1DoneString("Quillbrook," + markup + "\n");
+        QCOMPARE(boxes.seen.size(), 2);
+        for (const BoxWatcher::Seen &seen : std::as_const(boxes.seen)) {
+            QVERIFY(seen.text.contains(markup));
+            QCOMPARE(seen.format, Qt::PlainText);
+        }
+        int labels = 0;
+        for (QWidget *widget : QApplication::allWidgets()) {
+            auto *label = qobject_cast<QLabel *>(widget);
+            if (label && label->text().contains(markup)) {
+                ++labels;
+                QVERIFY2(label->textFormat() == Qt::PlainText, qPrintable(label->objectName()));
+            }
+        }
+        QCOMPARE(labels, 2);
     }
 
     void statusWindowButtons()
