@@ -56,23 +56,31 @@
 
 namespace {
 
+// Runs handler on the window that find gives, once it gives one (looking every 10 ms): a
+// dialog is answered when it shows, however long it takes to come. handler closes it.
+void whenShown(std::function<QWidget *()> find, std::function<void(QWidget *)> handler)
+{
+    auto poll = std::make_shared<std::function<void()>>();
+    *poll = [find, handler, poll] {
+        if (QWidget *shown = find())
+            handler(shown);
+        else
+            QTimer::singleShot(10, *poll);
+    };
+    QTimer::singleShot(10, *poll);
+}
+
 // Answers the next modal window when it appears: handler gets it and closes it.
 void whenModal(std::function<void(QWidget *)> handler, QString *seenText = nullptr)
 {
-    auto poll = std::make_shared<std::function<void()>>();
-    *poll = [handler, seenText, poll] {
-        QWidget *modal = QApplication::activeModalWidget();
-        if (!modal) {
-            QTimer::singleShot(10, *poll);
-            return;
-        }
-        if (seenText) {
-            if (auto *box = qobject_cast<QMessageBox *>(modal))
-                *seenText = box->text();
-        }
-        handler(modal);
-    };
-    QTimer::singleShot(10, *poll);
+    whenShown([] { return QApplication::activeModalWidget(); },
+              [handler, seenText](QWidget *modal) {
+                  if (seenText) {
+                      if (auto *box = qobject_cast<QMessageBox *>(modal))
+                          *seenText = box->text();
+                  }
+                  handler(modal);
+              });
 }
 
 void pressButton(QWidget *modal, QMessageBox::StandardButton which)
@@ -302,15 +310,16 @@ private Q_SLOTS:
         // A right click on a row outside the selection selects it and offers the commands.
         window.attachGrid->clearSelection();
         QStringList offered;
-        QTimer::singleShot(100, [&] {
-            if (auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget())) {
-                for (QAction *action : menu->actions()) {
-                    if (!action->isSeparator() && action->isEnabled())
-                        offered << action->text();
-                }
-                menu->close();
-            }
-        });
+        whenShown([] { return QApplication::activePopupWidget(); },
+                  [&](QWidget *popup) {
+                      if (auto *menu = qobject_cast<QMenu *>(popup)) {
+                          for (QAction *action : menu->actions()) {
+                              if (!action->isSeparator() && action->isEnabled())
+                                  offered << action->text();
+                          }
+                      }
+                      popup->close();
+                  });
         const QRect second = window.attachGrid->visualRect(window.gridModel().index(1, 0));
         Q_EMIT window.attachGrid->customContextMenuRequested(second.center());
         QCOMPARE(selected(), 1);
@@ -971,9 +980,17 @@ private Q_SLOTS:
         MainWindow window(box.store.factory());
         window.show();
         window.logToFileChoice->click();
-        whenModal([](QWidget *m) { pressButton(m, QMessageBox::Yes); });
-        // Yes saves; with no file name that asks for one, and the question is cancelled.
-        QTimer::singleShot(300, [&window] { window.saveDialog->reject(); });
+        whenModal([&window](QWidget *m) {
+            pressButton(m, QMessageBox::Yes);
+            // Yes saves; with no file name that asks for one, and the question is cancelled.
+            whenShown(
+                [&window]() -> QWidget * {
+                    return QApplication::activeModalWidget() == window.saveDialog
+                               ? window.saveDialog
+                               : nullptr;
+                },
+                [&window](QWidget *) { window.saveDialog->reject(); });
+        });
         QVERIFY(window.close());
         TSettings stored;
         stored.loadFromRegistry();
