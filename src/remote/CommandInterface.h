@@ -6,6 +6,7 @@
 // ui layer serves the commands, the programs send them.
 
 #include <QLatin1String>
+#include <QtGlobal>
 
 namespace remote {
 
@@ -25,5 +26,9 @@ inline constexpr QLatin1String invalidCommandError{"org.vellmor.Quillbrook.Error
 inline constexpr QLatin1String openFailedError{"org.vellmor.Quillbrook.Error.OpenFailed"};
 // The program is starting or closing and has no window to act on.
 inline constexpr QLatin1String notReadyError{"org.vellmor.Quillbrook.Error.NotReady"};
+
+// A command longer than this (in UTF-16 units) is refused as invalid without a box: a path
+// is read to at most 255 characters, so no command that opens one needs a tenth of it.
+inline constexpr qsizetype longestCommand = 4096;
 
 } // namespace remote

@@ -1,5 +1,6 @@
 #include "AttachmentGridModel.h"
 
+#include "PlainText.h"
 #include "mailstore/AttachText.h"
 
 #include <QApplication>
@@ -48,7 +49,8 @@ QVariant AttachmentGridModel::data(const QModelIndex &index, int role) const
     const auto record = this->record(index.row());
     if (!record)
         return {};
-    return cellText(*record, AttachColumn(dataColumn), m_locale);
+    const QString text = cellText(*record, AttachColumn(dataColumn), m_locale);
+    return role == Qt::ToolTipRole ? plainToolTip(text) : text;
 }
 
 QVariant AttachmentGridModel::headerData(int section, Qt::Orientation orientation, int role) const

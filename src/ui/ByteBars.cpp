@@ -1,5 +1,7 @@
 #include "ByteBars.h"
 
+#include "PlainText.h"
+
 #include <QHelpEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -200,7 +202,8 @@ bool ByteBars::event(QEvent *event)
         auto *help = static_cast<QHelpEvent *>(event);
         const int row = rowAt(help->pos());
         if (row >= 0)
-            QToolTip::showText(help->globalPos(), m_bars[size_t(row)].toolTip, this, rowRect(row));
+            QToolTip::showText(help->globalPos(), plainToolTip(m_bars[size_t(row)].toolTip), this,
+                               rowRect(row));
         else
             QToolTip::hideText();
         return true;

@@ -36,16 +36,21 @@ void CommandService::Execute(const QString &topic, const QString &command)
                        QStringLiteral("The program is starting or closing"));
         return;
     }
+    if (command.size() > remote::longestCommand) {
+        // Not worth a box, nor the memory of one: no command that opens a file is as long.
+        sendErrorReply(QString(remote::invalidCommandError),
+                       QStringLiteral("The command is %1 characters long; a command has at "
+                                      "most %2")
+                           .arg(command.size())
+                           .arg(remote::longestCommand));
+        return;
+    }
     const QString joined = remote::joinedLines(command);
     const std::optional<QString> path = remote::fileOpenPath(joined);
     if (!path) {
         const QString message = QStringLiteral("Invalid DDE message ") + joined;
         sendErrorReply(QString(remote::invalidCommandError), message);
-        afterReply([message](MainWindow &window) {
-            QMessageBox box(QMessageBox::NoIcon, QApplication::applicationName(), message,
-                            QMessageBox::Ok, window.dialogParent());
-            box.exec();
-        });
+        tellUser(QMessageBox::NoIcon, message);
         return;
     }
     openSettingsFile(*path);
@@ -63,16 +68,37 @@ void CommandService::openSettingsFile(const QString &path)
         m_window->loadSettingsFile(path);
     } catch (const qb::Error &e) {
         sendErrorReply(QString(remote::openFailedError), e.message());
-        afterReply([message = e.message()](MainWindow &window) { window.showError(message); });
+        tellUser(QMessageBox::Critical, e.message());
     }
 }
 
-void CommandService::afterReply(std::function<void(MainWindow &)> show)
+void CommandService::tellUser(QMessageBox::Icon icon, const QString &message)
 {
-    // The error reply has gone. The box comes on the event loop's next turn, so that this
-    // call ends at once and the box's own loop never runs inside it.
-    QTimer::singleShot(0, this, [this, show = std::move(show)] {
-        if (m_window)
-            show(*m_window);
-    });
+    if (m_box && m_box->isVisible()) {
+        ++m_moreFailures;
+        // A flood of commands changes the box's text once per turn of the event loop.
+        if (!m_countDue) {
+            m_countDue = true;
+            QTimer::singleShot(0, this, &CommandService::showCount);
+        }
+        return;
+    }
+    // Shown without a loop of its own, so that this call ends at once and the next
+    // command finds this box instead of opening one inside it.
+    auto *box = new QMessageBox(icon, QApplication::applicationName(), message, QMessageBox::Ok,
+                                m_window->dialogParent());
+    box->setTextFormat(Qt::PlainText);
+    connect(box, &QDialog::finished, box, &QObject::deleteLater);
+    m_box = box;
+    m_moreFailures = 0;
+    box->open();
+}
+
+void CommandService::showCount()
+{
+    m_countDue = false;
+    if (m_box && m_moreFailures > 0)
+        m_box->setInformativeText(
+            QStringLiteral("%1 more command(s) sent meanwhile could not be carried out either.")
+                .arg(m_moreFailures));
 }

@@ -2,10 +2,9 @@
 
 #include <QDBusConnection>
 #include <QDBusContext>
+#include <QMessageBox>
 #include <QObject>
 #include <QPointer>
-
-#include <functional>
 
 class MainWindow;
 
@@ -13,8 +12,10 @@ class MainWindow;
 // Execute(topic, command) with the command [FileOpen("<path>")] opens that settings file
 // in the main window as File > Open does, without asking about unsaved changes and
 // without bringing the window to the front. It answers at once: an error reply for an
-// unknown topic, an invalid command or a file that cannot be opened, and the box that
-// tells the user of the last two comes after the answer, so no caller waits for a click.
+// unknown topic, an invalid command or a file that cannot be opened. The user hears of the
+// last two in one box that never waits for a click (callers may send many): while it
+// shows, later failures only add to the count it gives. A command too long to be one is
+// refused with the error reply alone.
 class CommandService : public QObject, protected QDBusContext
 {
     Q_OBJECT
@@ -25,7 +26,7 @@ public:
     // Puts this object on bus at the interface's object path; false when the bus refuses.
     bool registerOn(QDBusConnection &bus);
     // The window that commands act on. Without one (before it exists, once it closes)
-    // commands are refused, and boxes still waiting are dropped.
+    // commands are refused.
     void setWindow(MainWindow *window);
 
 public Q_SLOTS:
@@ -33,8 +34,12 @@ public Q_SLOTS:
 
 private:
     void openSettingsFile(const QString &path);
-    // Runs show on the main thread's next turn, after the reply has gone.
-    void afterReply(std::function<void(MainWindow &)> show);
+    // Tells the user of a failed command: in a new box, or in the count of the one shown.
+    void tellUser(QMessageBox::Icon icon, const QString &message);
+    void showCount();
 
     QPointer<MainWindow> m_window;
+    QPointer<QMessageBox> m_box;
+    int m_moreFailures = 0; // since the box showed
+    bool m_countDue = false;
 };

@@ -1,5 +1,6 @@
 #include "DestinationFolderWindow.h"
 
+#include "PlainText.h"
 #include "TFormInfo.h"
 #include "common/Error.h"
 
@@ -46,7 +47,7 @@ DestinationFolderWindow::DestinationFolderWindow(TStringLoader *loader, QWidget 
     field->addWidget(browseButton);
     pageLayout->addLayout(field);
     // Changes with every job: not a caption of the language file.
-    jobNote = new QLabel(page);
+    jobNote = plainLabel(new QLabel(page));
     jobNote->setWordWrap(true);
     pageLayout->addWidget(jobNote);
     pageLayout->addStretch();

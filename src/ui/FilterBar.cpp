@@ -1,6 +1,7 @@
 #include "FilterBar.h"
 
 #include "ObjectNames.h"
+#include "PlainText.h"
 #include "processing/FreedSpace.h"
 
 #include <QCheckBox>
@@ -49,7 +50,7 @@ FilterBar::FilterBar(QWidget *parent) : QWidget(parent)
     m_typeMenu = named(new QMenu(typeButton), "filterTypeMenu");
     typeButton->setMenu(m_typeMenu);
     // The chosen types change with every choice: not a caption of the language file.
-    typesChosen = new QLabel(this);
+    typesChosen = plainLabel(new QLabel(this));
     typesChosen->setMinimumWidth(40);
     typesChosen->setMaximumWidth(110);
 
@@ -279,7 +280,7 @@ void FilterBar::showChosenTypes()
     const QString text = captions.join(QStringLiteral(", "));
     typesChosen->setText(
         typesChosen->fontMetrics().elidedText(text, Qt::ElideRight, typesChosen->maximumWidth()));
-    typesChosen->setToolTip(text);
+    typesChosen->setToolTip(plainToolTip(text));
 }
 
 void FilterBar::showRemovableParts()

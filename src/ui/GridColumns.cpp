@@ -74,7 +74,8 @@ GridColumns::GridColumns(QTableView *grid) : QObject(grid), m_grid(grid)
     for (int column = 0; column < columns; ++column)
         grid->setColumnWidth(column, AttachmentGridModel::columnWidth(column + 1));
     placeAsShown(shownColumnOrder());
-    grid->viewport()->installEventFilter(this);
+    m_viewport = grid->viewport();
+    m_viewport->installEventFilter(this);
 }
 
 QString GridColumns::key()
@@ -129,7 +130,9 @@ void GridColumns::save(TRegistry &registry) const
 
 bool GridColumns::eventFilter(QObject *watched, QEvent *event)
 {
-    if (m_grid && watched == m_grid->viewport() && event->type() == QEvent::Resize) {
+    // The grid is looked at for its viewport's resizes only: other events come while it is
+    // being destroyed, when it is no longer a QTableView.
+    if (event->type() == QEvent::Resize && watched == m_viewport && m_grid) {
         const int width = m_grid->viewport()->width();
         int used = 0;
         for (int column = 0; column < columns; ++column)

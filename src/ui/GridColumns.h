@@ -40,5 +40,6 @@ private:
     void placeAsShown(const std::array<AttachColumn, attachColumnCount> &shown);
 
     QPointer<QTableView> m_grid;
+    QObject *m_viewport = nullptr; // compared only: it may be going when an event comes
     int m_viewportWidth = -1;
 };

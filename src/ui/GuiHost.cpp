@@ -1,6 +1,7 @@
 #include "GuiHost.h"
 
 #include "MainWindow.h"
+#include "PlainText.h"
 
 #include <QMessageBox>
 
@@ -54,18 +55,19 @@ QWidget *GuiHost::boxParent() const
 
 void GuiHost::showWarning(const QString &text)
 {
-    QMessageBox::warning(boxParent(), QStringLiteral("Warning"), text);
+    plainBox(boxParent(), QMessageBox::Warning, QStringLiteral("Warning"), text);
 }
 
 void GuiHost::showApplicationError(const QString &text)
 {
     QMessageBox box(QMessageBox::Critical, QStringLiteral("Application Error"), text,
                     QMessageBox::Ok, boxParent());
+    box.setTextFormat(Qt::PlainText);
     box.setWindowModality(Qt::ApplicationModal);
     box.exec();
 }
 
 void GuiHost::showErrorMessage(const QString &text)
 {
-    QMessageBox::critical(boxParent(), QStringLiteral("Error"), text);
+    plainBox(boxParent(), QMessageBox::Critical, QStringLiteral("Error"), text);
 }

@@ -3,6 +3,7 @@
 #include "KeyringPasswords.h"
 #include "Localise.h"
 #include "ObjectNames.h"
+#include "PlainText.h"
 #include "StoreNameCheck.h"
 #include "common/Error.h"
 #include "imap/ImapError.h"
@@ -111,10 +112,10 @@ void ImapAccountWindow::buildFields()
     passwordField->setEchoMode(QLineEdit::Password);
     rememberChoice =
         named(new QCheckBox(QStringLiteral("&Remember password in the keyring")), "rememberChoice");
-    keyringNote = named(new QLabel, "keyringNote");
+    keyringNote = named(plainLabel(new QLabel), "keyringNote");
     keyringNote->setWordWrap(true);
     testButton = named(new QPushButton(QStringLiteral("&Test connection")), "testButton");
-    testResult = named(new QLabel, "testResult");
+    testResult = named(plainLabel(new QLabel), "testResult");
     testResult->setWordWrap(true);
     testResult->setTextInteractionFlags(Qt::TextSelectableByMouse);
     trustButton = named(new QPushButton(QStringLiteral("Trust this &certificate")), "trustButton");
@@ -298,7 +299,7 @@ void ImapAccountWindow::accept()
 {
     const QString wrong = problem();
     if (!wrong.isEmpty()) {
-        QMessageBox::warning(this, QApplication::applicationName(), wrong);
+        plainBox(this, QMessageBox::Warning, QApplication::applicationName(), wrong);
         return;
     }
     const MailStoreEntry entry = account();
@@ -306,7 +307,7 @@ void ImapAccountWindow::accept()
         if (m_keep)
             m_keep(entry);
     } catch (const qb::Error &e) {
-        QMessageBox::critical(this, QApplication::applicationName(), e.message());
+        plainBox(this, QMessageBox::Critical, QApplication::applicationName(), e.message());
         return;
     }
     keepPassword(entry);
@@ -342,8 +343,8 @@ void ImapAccountWindow::keepPassword(const MailStoreEntry &entry)
         attempt([&] { keyring.remove(entry); });
     if (!failures.isEmpty()) {
         // The account is kept; the password serves this session all the same.
-        QMessageBox::warning(this, QApplication::applicationName(),
-                             failures.join(QLatin1Char('\n')));
+        plainBox(this, QMessageBox::Warning, QApplication::applicationName(),
+                 failures.join(QLatin1Char('\n')));
     }
 }
 

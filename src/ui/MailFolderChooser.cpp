@@ -1,5 +1,6 @@
 #include "MailFolderChooser.h"
 
+#include "PlainText.h"
 #include "TFormInfo.h"
 #include "common/Error.h"
 #include "mailstore/FolderPath.h"
@@ -99,7 +100,7 @@ void MailFolderChooser::refreshButtonClick()
     try {
         application = m_stores();
     } catch (const qb::Error &e) {
-        QMessageBox::critical(this, QApplication::applicationName(), e.message());
+        plainBox(this, QMessageBox::Critical, QApplication::applicationName(), e.message());
         return;
     }
     refreshButton->setEnabled(false);
@@ -132,7 +133,7 @@ void MailFolderChooser::refreshButtonClick()
     QApplication::restoreOverrideCursor();
     setWindowTitle(QStringLiteral("Choose an email folder"));
     if (!failure.isEmpty())
-        QMessageBox::critical(this, QApplication::applicationName(), failure);
+        plainBox(this, QMessageBox::Critical, QApplication::applicationName(), failure);
 }
 
 QIcon MailFolderChooser::themeIcon(const char *name, QStyle::StandardPixmap fallback) const

@@ -3,6 +3,7 @@
 #include "KeyringPasswords.h"
 #include "Localise.h"
 #include "ObjectNames.h"
+#include "PlainText.h"
 #include "StoreNameCheck.h"
 #include "common/Error.h"
 #include "lang/TStringLoader.h"
@@ -85,7 +86,7 @@ void MailStoresPanel::reload()
     storeList->clear();
     for (const MailStoreEntry &entry : std::as_const(m_entries)) {
         auto *item = new QTreeWidgetItem(storeList, {entry.name, whereText(entry)});
-        item->setToolTip(1, item->text(1));
+        item->setToolTip(1, plainToolTip(item->text(1)));
         if (entry.name == selected)
             storeList->setCurrentItem(item);
     }
@@ -164,7 +165,7 @@ std::optional<QString> MailStoresPanel::askName(const QString &initial, const QS
         if (wrong.isEmpty())
             return name;
         // Asked again with what was typed.
-        QMessageBox::warning(this, QApplication::applicationName(), wrong);
+        plainBox(this, QMessageBox::Warning, QApplication::applicationName(), wrong);
     }
 }
 
@@ -174,7 +175,7 @@ bool MailStoresPanel::write(const QList<MailStoreEntry> &entries)
     try {
         writeMailStoreEntries(entries);
     } catch (const qb::Error &e) {
-        QMessageBox::critical(this, QApplication::applicationName(), e.message());
+        plainBox(this, QMessageBox::Critical, QApplication::applicationName(), e.message());
         written = false;
     }
     reload();
@@ -272,6 +273,7 @@ void MailStoresPanel::removeStore()
                                    "where it is.")
                         .arg(store->name),
                     QMessageBox::Yes | QMessageBox::No, this);
+    box.setTextFormat(Qt::PlainText);
     box.setDefaultButton(QMessageBox::No);
     if (box.exec() != QMessageBox::Yes)
         return;
@@ -289,6 +291,6 @@ void MailStoresPanel::removeStore()
     try {
         m_passwords.keyring().remove(*store);
     } catch (const qb::Error &e) {
-        QMessageBox::warning(this, QApplication::applicationName(), e.message());
+        plainBox(this, QMessageBox::Warning, QApplication::applicationName(), e.message());
     }
 }

@@ -7,6 +7,7 @@
 #include "GuiHost.h"
 #include "HelpMenu.h"
 #include "Localise.h"
+#include "PlainText.h"
 #include "StatusWindow.h"
 #include "TFormInfo.h"
 #include "TMRUManager.h"
@@ -62,10 +63,10 @@ MainWindow::MainWindow(mailstore::ApplicationFactory stores, StorePasswords pass
     // The Help menu's entries, the help button and the help contexts, before localising.
     new HelpMenu(this);
     updateWorkerCommands();
-    m_statusText = new QLabel(this);
+    m_statusText = plainLabel(new QLabel(this));
     m_statusText->setObjectName(QStringLiteral("statusText"));
     statusBar()->addWidget(m_statusText, 1);
-    analysisSummary = new QLabel(this);
+    analysisSummary = plainLabel(new QLabel(this));
     analysisSummary->setObjectName(QStringLiteral("analysisSummary"));
     statusBar()->addPermanentWidget(analysisSummary);
     try {
@@ -111,7 +112,7 @@ void MainWindow::afterCreate()
 
 void MainWindow::showError(const QString &message)
 {
-    QMessageBox::critical(dialogParent(), QApplication::applicationName(), message);
+    plainBox(dialogParent(), QMessageBox::Critical, QApplication::applicationName(), message);
 }
 
 QWidget *MainWindow::dialogParent()

@@ -3,6 +3,7 @@
 #include "AttachmentGridModel.h"
 #include "FilterBar.h"
 #include "MainWindow.h"
+#include "PlainText.h"
 #include "processing/FreedSpace.h"
 
 #include <QBoxLayout>
@@ -22,7 +23,7 @@ void MainWindow::buildFilterBar(QWidget *page, QBoxLayout *layout)
         attachGrid->selectAll();
         attachGrid->setFocus();
     });
-    selectionTotals = new QLabel(this);
+    selectionTotals = plainLabel(new QLabel(this));
     selectionTotals->setObjectName(QStringLiteral("selectionTotals"));
     // Apart from what the analysis found, which follows it.
     selectionTotals->setContentsMargins(0, 0, 12, 0);

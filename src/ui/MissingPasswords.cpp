@@ -2,6 +2,7 @@
 
 #include "KeyringPasswords.h"
 #include "PasswordPrompt.h"
+#include "PlainText.h"
 #include "StorePasswords.h"
 #include "common/Error.h"
 
@@ -14,7 +15,7 @@ bool provideStorePasswords(StorePasswords &passwords, TStringLoader *loader, QWi
     try {
         accounts = passwords.accountsToOpen();
     } catch (const qb::Error &e) {
-        QMessageBox::critical(parent, QApplication::applicationName(), e.message());
+        plainBox(parent, QMessageBox::Critical, QApplication::applicationName(), e.message());
         return false;
     }
     KeyringPasswords &keyring = passwords.keyring();
@@ -35,7 +36,7 @@ bool provideStorePasswords(StorePasswords &passwords, TStringLoader *loader, QWi
             keyring.write(account, prompt.password());
         } catch (const qb::Error &e) {
             // The password serves this session all the same.
-            QMessageBox::warning(parent, QApplication::applicationName(), e.message());
+            plainBox(parent, QMessageBox::Warning, QApplication::applicationName(), e.message());
         }
     }
     return true;

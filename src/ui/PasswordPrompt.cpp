@@ -1,6 +1,7 @@
 #include "PasswordPrompt.h"
 
 #include "Localise.h"
+#include "PlainText.h"
 #include "common/Error.h"
 #include "common/Format.h"
 #include "lang/TStringLoader.h"
@@ -17,7 +18,7 @@ PasswordPrompt::PasswordPrompt(const MailStoreEntry &account, const QString &key
 {
     setObjectName(QStringLiteral("passwordPrompt"));
     setWindowTitle(QStringLiteral("IMAP password"));
-    accountLabel = new QLabel(QStringLiteral("Password for %s"), this);
+    accountLabel = plainLabel(new QLabel(QStringLiteral("Password for %s"), this));
     accountLabel->setObjectName(QStringLiteral("accountLabel"));
     passwordField = new QLineEdit(this);
     passwordField->setObjectName(QStringLiteral("passwordField"));
@@ -25,7 +26,7 @@ PasswordPrompt::PasswordPrompt(const MailStoreEntry &account, const QString &key
     accountLabel->setBuddy(passwordField);
     rememberChoice = new QCheckBox(QStringLiteral("&Remember password in the keyring"), this);
     rememberChoice->setObjectName(QStringLiteral("rememberChoice"));
-    keyringNote = new QLabel(this);
+    keyringNote = plainLabel(new QLabel(this));
     keyringNote->setObjectName(QStringLiteral("keyringNote"));
     keyringNote->setWordWrap(true);
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);

@@ -2,6 +2,7 @@
 
 #include "HelpCollection.h"
 #include "HelpWindow.h"
+#include "PlainText.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -56,11 +57,11 @@ HelpWindow *ProgramHelp::ready()
     if (!missing.isEmpty()) {
         // In front of the window that asked, which may be one that stays on top.
         QWidget *parent = QApplication::activeWindow() ? QApplication::activeWindow() : m_owner;
-        QMessageBox::critical(parent, QApplication::applicationName(),
-                              QStringLiteral("Couldn't find the help file %1 - help is "
-                                             "unavailable\nPlease install Quillbrook again, or "
-                                             "build it with Qt's help tools (qhelpgenerator).")
-                                  .arg(missing));
+        plainBox(parent, QMessageBox::Critical, QApplication::applicationName(),
+                 QStringLiteral("Couldn't find the help file %1 - help is "
+                                "unavailable\nPlease install Quillbrook again, or "
+                                "build it with Qt's help tools (qhelpgenerator).")
+                     .arg(missing));
         return nullptr;
     }
     if (!m_window)

@@ -1,6 +1,7 @@
 #include "StatusWindow.h"
 
 #include "Localise.h"
+#include "PlainText.h"
 
 #include <QCloseEvent>
 #include <QDesktopServices>
@@ -48,7 +49,7 @@ StatusWindow::StatusWindow(TStringLoader *loader, QWidget *parent)
     setModal(false);
     setWindowTitle(QStringLiteral("Processing emails..."));
 
-    statusText = new QLabel(QStringLiteral("Processing Email 0 of 0:"), this);
+    statusText = plainLabel(new QLabel(QStringLiteral("Processing Email 0 of 0:"), this));
     statusText->setObjectName(QStringLiteral("statusText"));
     logLink = new QLabel(QStringLiteral("Log file:"), this);
     logLink->setObjectName(QStringLiteral("logLink"));
@@ -132,7 +133,7 @@ void StatusWindow::markFinished()
                              .arg(m_logCaption.toHtmlEscaped(),
                                   QUrl::fromLocalFile(m_logFile).toString(QUrl::FullyEncoded),
                                   shown.toHtmlEscaped()));
-        logLink->setToolTip(m_logFile);
+        logLink->setToolTip(plainToolTip(m_logFile));
         logLink->show();
     }
     layOut();

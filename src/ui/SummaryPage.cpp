@@ -4,6 +4,7 @@
 #include "HelpContexts.h"
 #include "Localise.h"
 #include "ObjectNames.h"
+#include "PlainText.h"
 #include "common/Error.h"
 #include "lang/TStringLoader.h"
 #include "mailstore/AttachText.h"
@@ -32,7 +33,7 @@ SummaryPage::SummaryPage(const AttachmentList *list, TStringLoader *loader, QWid
 {
     setObjectName(QStringLiteral("summarySheet"));
     HelpContexts::set(this, HelpContexts::summaryPage);
-    totalText = named(new QLabel, "summaryTotal");
+    totalText = named(plainLabel(new QLabel), "summaryTotal");
     totalText->setWordWrap(true);
     emptyNote = named(new QLabel(QStringLiteral(
                           "Analyze a folder to see where the bytes of its attachments are.")),

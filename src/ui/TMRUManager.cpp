@@ -1,5 +1,7 @@
 #include "TMRUManager.h"
 
+#include "PlainText.h"
+
 #include <QAction>
 #include <QFontMetrics>
 #include <QMenu>
@@ -49,7 +51,7 @@ void TMRUManager::rebuild()
         QAction *action = m_menu->addAction(caption.section(QLatin1Char('\t'), 0, 0) +
                                             QLatin1Char(' ') + escaped);
         action->setStatusTip(TRecentStrings::hint(entries[i].text));
-        action->setToolTip(action->statusTip());
+        action->setToolTip(plainToolTip(action->statusTip()));
         connect(action, &QAction::triggered, this, [this, i, action] {
             const auto &current = m_list.entries();
             if (i >= 0 && i < current.size())

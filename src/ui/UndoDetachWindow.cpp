@@ -1,6 +1,7 @@
 #include "UndoDetachWindow.h"
 
 #include "Localise.h"
+#include "PlainText.h"
 #include "StatusWindow.h"
 #include "common/Error.h"
 #include "common/Format.h"
@@ -33,7 +34,7 @@ UndoDetachWindow::UndoDetachWindow(TStringLoader *loader, QWidget *parent)
     setObjectName(languageSection);
     setWindowTitle(QStringLiteral("Undo detach"));
     auto *layout = new QVBoxLayout(this);
-    m_question = new QLabel(questionPattern, this);
+    m_question = plainLabel(new QLabel(questionPattern, this));
     m_question->setObjectName(QStringLiteral("QuestionLabel"));
     m_question->setWordWrap(true);
     m_question->setMinimumWidth(420);
@@ -86,13 +87,12 @@ std::optional<UndoDetachWindow::Chosen> UndoDetachWindow::confirm(const QString 
     try {
         chosen.records = readDetachLog(chosen.logFile);
     } catch (const qb::Error &e) {
-        QMessageBox::warning(parentWidget(), windowTitle(), e.message());
+        plainBox(parentWidget(), QMessageBox::Warning, windowTitle(), e.message());
         return std::nullopt;
     }
     if (chosen.records.empty()) {
-        QMessageBox::information(
-            parentWidget(), windowTitle(),
-            QStringLiteral("%1 records no detached attachment.").arg(chosen.logFile));
+        plainBox(parentWidget(), QMessageBox::Information, windowTitle(),
+                 QStringLiteral("%1 records no detached attachment.").arg(chosen.logFile));
         return std::nullopt;
     }
     QString question;

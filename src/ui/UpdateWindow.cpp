@@ -1,6 +1,7 @@
 #include "UpdateWindow.h"
 
 #include "Localise.h"
+#include "PlainText.h"
 #include "UpdateCheck.h"
 #include "common/AutomationDate.h"
 #include "common/Error.h"
@@ -77,7 +78,7 @@ UpdateWindow::UpdateWindow(UpdateCheck &check, TStringLoader *loader, QWidget *p
     auto *bar = new QStatusBar;
     bar->setObjectName(QStringLiteral("StatusBar1"));
     bar->setSizeGripEnabled(false);
-    statusText = new QLabel;
+    statusText = plainLabel(new QLabel);
     statusText->setObjectName(QStringLiteral("statusText"));
     bar->addWidget(statusText, 1);
     HTTPGet1 = new update::HttpFetch(this);
@@ -114,7 +115,7 @@ UpdateWindow::UpdateWindow(UpdateCheck &check, TStringLoader *loader, QWidget *p
             LocaliseForm(*loader, languageSection, this);
         } catch (const qb::Error &e) {
             // A damaged language file leaves the designed texts; the user hears why.
-            QMessageBox::critical(parent, QApplication::applicationName(), e.message());
+            plainBox(parent, QMessageBox::Critical, QApplication::applicationName(), e.message());
         }
     }
     setWindowTitle(withProduct(windowTitle()));
@@ -220,8 +221,8 @@ void UpdateWindow::HTTPGet1DoneString(const QString &result)
             break;
         case Result::Newer: {
             const QString homePage = update::homePageUrl(m_check.webSite());
-            const auto answer = QMessageBox::question(
-                boxParent(), QApplication::applicationName(),
+            const auto answer = plainBox(
+                boxParent(), QMessageBox::Question, QApplication::applicationName(),
                 updateText(UpdateText::UpdateAvailable, product),
                 QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, QMessageBox::Yes);
             if (answer == QMessageBox::Yes)
@@ -247,7 +248,7 @@ void UpdateWindow::HTTPGet1Error(const QString &reason)
         showStatus(e.message());
     }
     // What went wrong, for whoever wants to know more than the status text says.
-    statusText->setToolTip(reason);
+    statusText->setToolTip(plainToolTip(reason));
 }
 
 void UpdateWindow::showStatus(const QString &text)
@@ -262,5 +263,5 @@ QWidget *UpdateWindow::boxParent()
 
 void UpdateWindow::inform(const QString &text)
 {
-    QMessageBox::information(boxParent(), QApplication::applicationName(), text);
+    plainBox(boxParent(), QMessageBox::Information, QApplication::applicationName(), text);
 }

@@ -20,6 +20,7 @@ public:
         QString text;
         QMessageBox::Icon icon = QMessageBox::NoIcon;
         bool answeredWhileShown = false;
+        Qt::TextFormat format = Qt::AutoText; // how its texts are read
     };
 
     explicit BoxWatcher(QProcess *client = nullptr) : m_client(client)
@@ -40,7 +41,7 @@ private:
         if (!box || m_busy)
             return;
         m_busy = true;
-        Seen shown{box->windowTitle(), box->text(), box->icon(), false};
+        Seen shown{box->windowTitle(), box->text(), box->icon(), false, box->textFormat()};
         if (m_client)
             shown.answeredWhileShown = QTest::qWaitFor(
                 [this] { return m_client->state() == QProcess::NotRunning; }, 10000);

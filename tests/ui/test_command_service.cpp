@@ -19,6 +19,8 @@
 #include <QApplication>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusPendingCall>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
@@ -28,11 +30,13 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScopeGuard>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
+#include <algorithm>
 #include <optional>
 
 #include <gmime/gmime.h>
@@ -223,6 +227,10 @@ private Q_SLOTS:
         QTest::newRow("missing quotes") << "[FileOpen(" + weekly + ")]" << QString() << invalid
                                         << "Invalid DDE message [FileOpen(" + weekly + ")]\r\n"
                                         << false;
+        // Shown as it is, never read as HTML (whose <img> would load the file it names).
+        QTest::newRow("markup") << "<img src=\"/nonexistent/q3.png\">" << QString() << invalid
+                                << "Invalid DDE message <img src=\"/nonexistent/q3.png\">\r\n"
+                                << false;
         QTest::newRow("two commands")
             << "[FileOpen(\"" + weekly + "\")][FileOpen(\"" + m_other + "\")]" << weekly
             << QString() << QString() << false;
@@ -297,6 +305,7 @@ private Q_SLOTS:
             QCOMPARE(seen.text, boxText);
             QCOMPARE(seen.title, QStringLiteral("Quillbrook"));
             QCOMPARE(seen.icon, critical ? QMessageBox::Critical : QMessageBox::NoIcon);
+            QCOMPARE(seen.format, Qt::PlainText);
             QVERIFY(seen.answeredWhileShown);
             // The caller is told what the user is told.
             QVERIFY2(run.err.contains(boxText.trimmed()), qPrintable(run.err));
@@ -316,6 +325,91 @@ private Q_SLOTS:
             expected.loadFromFile(opened);
             QCOMPARE(window.logFilename->text(), expected.logFilename);
         }
+    }
+
+    // A flood of invalid commands shows one box at a time, which counts the rest, and the
+    // program goes on answering; a command too long to be one gets its error and no box.
+    void floodOfInvalidCommands()
+    {
+        Mailbox box;
+        MainWindow window(box.store.factory());
+        window.show();
+        m_service.setWindow(&window);
+        // A connection of its own, as another program's: the calls go through the bus.
+        const QString name = QStringLiteral("flood");
+        QDBusConnection caller = QDBusConnection::connectToBus(QDBusConnection::SessionBus, name);
+        const auto disconnect = qScopeGuard([&name] { QDBusConnection::disconnectFromBus(name); });
+        const auto execute = [&caller](const QString &command) {
+            QDBusMessage call = QDBusMessage::createMethodCall(
+                QString(remote::busName), QString(remote::objectPath),
+                QString(remote::interfaceName), QString(remote::executeMethod));
+            call << QString(remote::topic) << command;
+            return QDBusPendingCall(caller.asyncCall(call, 60000));
+        };
+        const auto answered = [](const QList<QDBusPendingCall> &calls) {
+            return QTest::qWaitFor(
+                [&calls] {
+                    return std::all_of(
+                        calls.begin(), calls.end(),
+                        [](const QDBusPendingCall &call) { return call.isFinished(); });
+                },
+                60000);
+        };
+        const auto shownBoxes = [] {
+            QList<QMessageBox *> shown;
+            for (QWidget *widget : QApplication::topLevelWidgets()) {
+                auto *box = qobject_cast<QMessageBox *>(widget);
+                if (box && box->isVisible())
+                    shown << box;
+            }
+            return shown;
+        };
+        qsizetype most = 0;     // boxes shown at once
+        bool anyShown = false;  // since last reset
+        bool closeEach = false; // as soon as seen
+        QTimer watch;
+        watch.setInterval(1);
+        connect(&watch, &QTimer::timeout, this, [&] {
+            const QList<QMessageBox *> shown = shownBoxes();
+            most = qMax(most, shown.size());
+            anyShown = anyShown || !shown.isEmpty();
+            // Boxes stacked in one another's loops would never end: they are closed, so
+            // that the checks below fail instead of waiting.
+            if (shown.size() > 1 || closeEach) {
+                for (QMessageBox *stacked : shown)
+                    stacked->done(QMessageBox::Ok);
+            }
+        });
+        watch.start();
+
+        const int sent = 2000;
+        QList<QDBusPendingCall> calls;
+        for (int i = 0; i < sent; ++i)
+            calls << execute(QStringLiteral("[Open(%1)]").arg(i));
+        QVERIFY(answered(calls));
+        for (const QDBusPendingCall &call : std::as_const(calls))
+            QCOMPARE(call.error().name(), QString(remote::invalidCommandError));
+        QTRY_COMPARE(shownBoxes().size(), 1);
+        QCOMPARE(most, 1);
+        QMessageBox *shown = shownBoxes().constFirst();
+        QVERIFY2(shown->text().contains(QStringLiteral("[Open(")), qPrintable(shown->text()));
+        QTRY_VERIFY(shown->informativeText().contains(QString::number(sent - 1)));
+
+        // The program answers meanwhile.
+        const ClientRun run =
+            runClient(QStringLiteral("gdbus"), executeCall(QStringLiteral("QuillbrookDDE"),
+                                                           "[FileOpen(\"" + m_weekly + "\")]"));
+        QCOMPARE(run.exitCode, 0);
+        QCOMPARE(window.settings().fileName, m_weekly);
+        closeEach = true;
+        QTRY_VERIFY(shownBoxes().isEmpty());
+
+        anyShown = false;
+        const QList<QDBusPendingCall> tooLong{execute(QStringLiteral("x ").repeated(3000))};
+        QVERIFY(answered(tooLong));
+        QCOMPARE(tooLong.first().error().name(), QString(remote::invalidCommandError));
+        QTest::qWait(100);
+        QVERIFY(!anyShown);
     }
 
     // Any other topic is refused and changes nothing; the topic's letter case is free.

@@ -4,6 +4,7 @@
 #include "mailstore/memory/MemoryStore.h"
 #include "settings/TRegistry.h"
 #include "settings/TSettings.h"
+#include "support/BoxWatcher.h"
 #include "support/FileSizeLimit.h"
 #include "support/SmallMaildir.h"
 #include "ui/AttachmentGridModel.h"
@@ -12,6 +13,8 @@
 #include "ui/MailFolderChooser.h"
 #include "ui/MainWindow.h"
 #include "ui/StatusWindow.h"
+#include "ui/UpdateCheck.h"
+#include "ui/UpdateWindow.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -41,6 +44,7 @@
 #include <QTest>
 #include <QTextBlock>
 #include <QTextBrowser>
+#include <QTextDocument>
 #include <QTimer>
 #include <QToolButton>
 #include <QTreeWidget>
@@ -53,23 +57,31 @@
 
 namespace {
 
+// Runs handler on the window that find gives, once it gives one (looking every 10 ms): a
+// dialog is answered when it shows, however long it takes to come. handler closes it.
+void whenShown(std::function<QWidget *()> find, std::function<void(QWidget *)> handler)
+{
+    auto poll = std::make_shared<std::function<void()>>();
+    *poll = [find, handler, poll] {
+        if (QWidget *shown = find())
+            handler(shown);
+        else
+            QTimer::singleShot(10, *poll);
+    };
+    QTimer::singleShot(10, *poll);
+}
+
 // Answers the next modal window when it appears: handler gets it and closes it.
 void whenModal(std::function<void(QWidget *)> handler, QString *seenText = nullptr)
 {
-    auto poll = std::make_shared<std::function<void()>>();
-    *poll = [handler, seenText, poll] {
-        QWidget *modal = QApplication::activeModalWidget();
-        if (!modal) {
-            QTimer::singleShot(10, *poll);
-            return;
-        }
-        if (seenText) {
-            if (auto *box = qobject_cast<QMessageBox *>(modal))
-                *seenText = box->text();
-        }
-        handler(modal);
-    };
-    QTimer::singleShot(10, *poll);
+    whenShown([] { return QApplication::activeModalWidget(); },
+              [handler, seenText](QWidget *modal) {
+                  if (seenText) {
+                      if (auto *box = qobject_cast<QMessageBox *>(modal))
+                          *seenText = box->text();
+                  }
+                  handler(modal);
+              });
 }
 
 void pressButton(QWidget *modal, QMessageBox::StandardButton which)
@@ -299,15 +311,16 @@ private Q_SLOTS:
         // A right click on a row outside the selection selects it and offers the commands.
         window.attachGrid->clearSelection();
         QStringList offered;
-        QTimer::singleShot(100, [&] {
-            if (auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget())) {
-                for (QAction *action : menu->actions()) {
-                    if (!action->isSeparator() && action->isEnabled())
-                        offered << action->text();
-                }
-                menu->close();
-            }
-        });
+        whenShown([] { return QApplication::activePopupWidget(); },
+                  [&](QWidget *popup) {
+                      if (auto *menu = qobject_cast<QMenu *>(popup)) {
+                          for (QAction *action : menu->actions()) {
+                              if (!action->isSeparator() && action->isEnabled())
+                                  offered << action->text();
+                          }
+                      }
+                      popup->close();
+                  });
         const QRect second = window.attachGrid->visualRect(window.gridModel().index(1, 0));
         Q_EMIT window.attachGrid->customContextMenuRequested(second.center());
         QCOMPARE(selected(), 1);
@@ -769,6 +782,53 @@ private Q_SLOTS:
         QCOMPARE(opened, QList<QUrl>({QUrl::fromLocalFile(logPath)}));
     }
 
+    // Texts from mail, folders, servers and files show as they are: read as HTML, an <img>
+    // among them would load the file that it names.
+    void outsideTextsShowAsTheyAre()
+    {
+        const QString markup = QStringLiteral("<img src=\"/nonexistent/q3.png\"><b>Q3</b>");
+        MemoryStore store;
+        const auto top = store.addStore(QStringLiteral("Personal Folders"));
+        const auto inbox = store.addFolder(top, markup);
+        store.setDefaultInbox(inbox);
+        store.addItem(inbox, markup, {"q3.pdf"});
+        MainWindow window(store.factory());
+        window.show();
+        analyse(window);
+        // A tool tip is read as HTML whenever its text looks like it.
+        const auto shownTip = [](const QString &tip) {
+            QTextDocument shown;
+            if (Qt::mightBeRichText(tip))
+                shown.setHtml(tip);
+            else
+                shown.setPlainText(tip);
+            return shown.toPlainText();
+        };
+        QCOMPARE(shownTip(window.gridModel().index(0, 0).data(Qt::ToolTipRole).toString()), markup);
+
+        BoxWatcher boxes;
+        StatusWindow status(nullptr);
+        status.showStatus(markup);     // a worker's status names folders and emails
+        window.showStatusText(markup); // a hint names a recent file
+        window.showError(markup);      // an error names a file
+        window.updateCheck()->showWindow();
+        window.updateCheck()->window()->HTTPGet1DoneString("Quillbrook," + markup + "\n");
+        QCOMPARE(boxes.seen.size(), 2);
+        for (const BoxWatcher::Seen &seen : std::as_const(boxes.seen)) {
+            QVERIFY(seen.text.contains(markup));
+            QCOMPARE(seen.format, Qt::PlainText);
+        }
+        int labels = 0;
+        for (QWidget *widget : QApplication::allWidgets()) {
+            auto *label = qobject_cast<QLabel *>(widget);
+            if (label && label->text().contains(markup)) {
+                ++labels;
+                QVERIFY2(label->textFormat() == Qt::PlainText, qPrintable(label->objectName()));
+            }
+        }
+        QCOMPARE(labels, 2);
+    }
+
     void statusWindowButtons()
     {
         StatusWindow form(nullptr);
@@ -1014,9 +1074,17 @@ private Q_SLOTS:
         MainWindow window(box.store.factory());
         window.show();
         window.logToFileChoice->click();
-        whenModal([](QWidget *m) { pressButton(m, QMessageBox::Yes); });
-        // Yes saves; with no file name that asks for one, and the question is cancelled.
-        QTimer::singleShot(300, [&window] { window.saveDialog->reject(); });
+        whenModal([&window](QWidget *m) {
+            pressButton(m, QMessageBox::Yes);
+            // Yes saves; with no file name that asks for one, and the question is cancelled.
+            whenShown(
+                [&window]() -> QWidget * {
+                    return QApplication::activeModalWidget() == window.saveDialog
+                               ? window.saveDialog
+                               : nullptr;
+                },
+                [&window](QWidget *) { window.saveDialog->reject(); });
+        });
         QVERIFY(window.close());
         TSettings stored;
         stored.loadFromRegistry();
