@@ -35,6 +35,20 @@ public:
     const char *className() const override { return "MailStoreError"; }
 };
 
+// The server refused the user's login to a mail store account; asking for the password
+// again may mend it. accountKey names the account as its password is kept
+// ("user@host:port"), empty when the raiser does not know it.
+class LoginRefused : public MailStoreError
+{
+public:
+    explicit LoginRefused(QString message, QString accountKey = {});
+    const char *className() const override { return "LoginRefused"; }
+    const QString &accountKey() const { return m_accountKey; }
+
+private:
+    QString m_accountKey;
+};
+
 // The silent abort: ends a run without any message to the user.
 class AbortError : public Error
 {

@@ -38,14 +38,8 @@ private:
     QByteArray m_serverText;
 };
 
-// The server refused the user's login (a NO to LOGIN or AUTHENTICATE): the password, or
-// the account, is not taken. Asking for the password again may mend it.
-class LoginRefused : public qb::MailStoreError
-{
-public:
-    using qb::MailStoreError::MailStoreError;
-    const char *className() const override { return "LoginRefused"; }
-};
+// The server refused the user's login (a NO to LOGIN or AUTHENTICATE).
+using LoginRefused = qb::LoginRefused;
 
 // The server's certificate did not verify. The message lists the errors and the
 // certificate's subject, issuer, validity and SHA-256 fingerprint; fingerprint() is the raw

@@ -33,6 +33,11 @@ QString MailStoreEntry::accountText() const
     return text;
 }
 
+QString MailStoreEntry::passwordKey() const
+{
+    return user + QLatin1Char('@') + host.toLower() + QLatin1Char(':') + QString::number(port);
+}
+
 QString securityName(MailStoreEntry::Security security)
 {
     switch (security) {

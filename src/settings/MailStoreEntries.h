@@ -27,6 +27,8 @@ struct MailStoreEntry
     static quint16 defaultPort(Security security);
     // "user@host", with ":port" when the port is not the security's default.
     QString accountText() const;
+    // "user@host:port", the host in lower case: what identifies an account's password.
+    QString passwordKey() const;
     bool operator==(const MailStoreEntry &other) const = default;
 };
 

@@ -48,6 +48,14 @@ void GuiHost::clearAllData()
         m_window->clearAllData();
 }
 
+void GuiHost::showLoginRefused(const QString &text, const QString &accountKey)
+{
+    if (m_window)
+        m_window->loginRefused(text, accountKey);
+    else
+        showErrorMessage(text);
+}
+
 QWidget *GuiHost::boxParent() const
 {
     return m_window ? m_window->dialogParent() : nullptr;

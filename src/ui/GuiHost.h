@@ -26,6 +26,7 @@ public:
     void showWarning(const QString &text) override;
     void showApplicationError(const QString &text) override;
     void showErrorMessage(const QString &text) override;
+    void showLoginRefused(const QString &text, const QString &accountKey) override;
 
     // From now on steps are skipped.
     void shutDown() { m_closing = true; }

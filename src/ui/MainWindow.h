@@ -66,6 +66,9 @@ public:
     void showAnalysisResult(const QString &text);
     void syncGridRows();
     void clearAllData();
+    // A server refused the password of that account (its password key): it is
+    // forgotten, and the user is offered to give it again now.
+    void loginRefused(const QString &text, const QString &accountKey);
 
     void setTitle();
     void setModified(bool value);

@@ -6,6 +6,7 @@
 #include "MainWindow.h"
 #include "MessageWindow.h"
 #include "MissingPasswords.h"
+#include "PlainText.h"
 #include "StatusWindow.h"
 #include "SummaryPage.h"
 #include "UndoDetachWindow.h"
@@ -30,8 +31,10 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTabWidget>
+
 #include <QTableView>
 #include <QToolButton>
+#include <optional>
 
 namespace {
 
@@ -238,6 +241,29 @@ void MainWindow::syncGridRows()
     offerListTypes();
     // The row count changed: nothing is selected any more, and the buttons say so.
     attachGridSelectChanged();
+}
+
+void MainWindow::loginRefused(const QString &text, const QString &accountKey)
+{
+    std::optional<MailStoreEntry> account;
+    try {
+        for (const MailStoreEntry &entry : m_passwords.accountsToOpen()) {
+            if (entry.passwordKey() == accountKey)
+                account = entry;
+        }
+    } catch (const qb::Error &) {
+        // The stores were read when the run started; a store argument that cannot be read
+        // now only loses the offer.
+    }
+    if (!account) {
+        plainBox(dialogParent(), QMessageBox::Critical, QStringLiteral("Error"), text);
+        return;
+    }
+    m_passwords.forget(*account);
+    const QString question = text + QStringLiteral("\n\nEnter the password again?");
+    if (plainBox(dialogParent(), QMessageBox::Warning, QApplication::applicationName(), question,
+                 QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes) == QMessageBox::Yes)
+        askPasswordAgain(m_passwords, *account, m_loader.get(), this);
 }
 
 void MainWindow::clearAllData()

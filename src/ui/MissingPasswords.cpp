@@ -41,3 +41,21 @@ bool provideStorePasswords(StorePasswords &passwords, TStringLoader *loader, QWi
     }
     return true;
 }
+
+bool askPasswordAgain(StorePasswords &passwords, const MailStoreEntry &account,
+                      TStringLoader *loader, QWidget *parent)
+{
+    KeyringPasswords &keyring = passwords.keyring();
+    PasswordPrompt prompt(account, keyring.unavailableReason(), loader, parent);
+    if (prompt.exec() != QDialog::Accepted)
+        return false;
+    passwords.set(account, prompt.password());
+    if (prompt.remember()) {
+        try {
+            keyring.write(account, prompt.password());
+        } catch (const qb::Error &e) {
+            plainBox(parent, QMessageBox::Warning, QApplication::applicationName(), e.message());
+        }
+    }
+    return true;
+}

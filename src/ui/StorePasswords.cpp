@@ -29,8 +29,7 @@ StorePasswords::StorePasswords(QStringList storeArguments,
 
 QString StorePasswords::accountKey(const MailStoreEntry &account)
 {
-    return account.user + QLatin1Char('@') + account.host.toLower() + QLatin1Char(':') +
-           QString::number(account.port);
+    return account.passwordKey();
 }
 
 void StorePasswords::set(const MailStoreEntry &account, const QString &password)

@@ -56,3 +56,8 @@ std::function<void(const QString &)> errorBoxesOf(HandOverHost *host)
         });
     };
 }
+
+void HandOverHost::showLoginRefused(const QString &text, const QString &)
+{
+    showErrorMessage(text);
+}

@@ -39,6 +39,9 @@ public:
     virtual void showApplicationError(const QString &text) = 0;
     // An error box titled "Error" with one OK button, for a failure the run survives.
     virtual void showErrorMessage(const QString &text) = 0;
+    // A mail server refused the login to the account of that password key: the run ends,
+    // and the user may give the password again. By default an "Error" box.
+    virtual void showLoginRefused(const QString &text, const QString &accountKey);
 };
 
 // Shows each text in host's "Error" box, on the host's thread, while the caller

@@ -189,6 +189,15 @@ void HandOverWorker::ReportError(const std::exception_ptr &error)
         std::rethrow_exception(error);
     } catch (const qb::AbortError &) {
         silent = true;
+    } catch (const qb::LoginRefused &refused) {
+        // No failure of the program: the user is told and may give the password again.
+        const QString text = refused.message();
+        const QString account = refused.accountKey();
+        try {
+            runStep([this, text, account] { m_host->showLoginRefused(text, account); });
+        } catch (...) {
+        }
+        silent = true;
     } catch (...) {
     }
     if (!silent) {

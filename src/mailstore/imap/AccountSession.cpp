@@ -86,7 +86,12 @@ void AccountSession::open()
     auto connection = std::make_unique<imap::Connection>(
         imap::ServerAddress{m_account.host, m_account.port, securityOf(m_account.security)}, trust,
         [this] { return cancelRequested(); });
-    connection->open({m_account.user, *password});
+    try {
+        connection->open({m_account.user, *password});
+    } catch (const qb::LoginRefused &refused) {
+        // Named, so that the user can be asked for this account's password again.
+        throw qb::LoginRefused(refused.message(), m_account.passwordKey());
+    }
     m_connection = std::move(connection);
 }
 
