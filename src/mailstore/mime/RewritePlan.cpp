@@ -375,10 +375,14 @@ private:
         if (startsInlinePgp(content))
             return false; // an inline signature would break
         const QByteArray charset = m_email.charsetOf(index);
-        const QByteArray lineBreak = lineBreakIn(content, m_tree.lineBreakOf(index));
-        // Quoted-printable writes its own line breaks from LF.
-        const QByteArray noteBreak =
-            transfer == Transfer::QuotedPrintable ? QByteArrayLiteral("\n") : lineBreak;
+        // The part's lines as written (an encoding's lines too) end as its own do, else as
+        // the email's around it: a strict server refuses an email with both kinds.
+        const QByteArray lineBreak = lineBreakIn(raw, m_tree.lineBreakOf(index));
+        // The note's lines inside the content end as the content's; quoted-printable
+        // writes its own line breaks from LF.
+        const QByteArray noteBreak = transfer == Transfer::QuotedPrintable
+                                         ? QByteArrayLiteral("\n")
+                                         : lineBreakIn(content, lineBreak);
         QByteArray insertion;
         if (html) {
             if (!noteInCharset(QStringLiteral("x"), charset, noteBreak))
