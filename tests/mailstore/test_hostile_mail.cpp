@@ -148,6 +148,47 @@ private Q_SLOTS:
                                                   "--c\nContent-Type: image/png")));
     }
 
+    // Unnamed parts are listed by their place among the attachments ("ATT00003.png"): once
+    // an earlier one goes, the same part reads under another number and is still kept.
+    void partsAreKnownByTheirPlaceNotTheirNumberedName()
+    {
+        const QByteArray image = "Content-Type: image/png\nContent-ID: <i@x>\n"
+                                 "Content-Transfer-Encoding: base64\n\niVBORw0KGgo=\n";
+        const QByteArray email =
+            "From: a@b\nSubject: pics\nContent-Type: multipart/mixed; boundary=b\n\n--b\n"
+            "Content-Type: text/plain\n\nhi\n--b\n" +
+            image + "--b\nContent-Type: application/pdf; name=\"a.pdf\"\n\n" + pdf + "--b\n" +
+            image + "--b\nContent-Type: application/zip\n\nzip\n--b--\n";
+        QCOMPARE(attachmentNamesIn(email),
+                 (QStringList{"ATT00001.png", "a.pdf", "ATT00003.png", "ATT00004.zip"}));
+        MaildirFixture maildir;
+        QCOMPARE(run(maildir, email, {QStringLiteral("a.pdf")}),
+                 (QStringList{"ATT00001.png", "ATT00002.png", "ATT00003.zip"}));
+        MaildirFixture first;
+        QCOMPARE(run(first, email, {QStringLiteral("ATT00001.png")}),
+                 (QStringList{"a.pdf", "ATT00002.png", "ATT00003.zip"}));
+    }
+
+    // An attachment of no bytes goes like any other, alone or with others.
+    void emptyAttachmentGoesAlone()
+    {
+        const QByteArray email = "From: a@b\nSubject: empty\nContent-Type: multipart/mixed; "
+                                 "boundary=b\n\n--b\nContent-Type: text/plain\n\nhi\n--b\n"
+                                 "Content-Type: text/csv; name=\"e.csv\"\n"
+                                 "Content-Disposition: attachment; filename=\"e.csv\"\n\n\n--b\n"
+                                 "Content-Type: application/pdf; name=\"a.pdf\"\n\n" +
+                                 pdf + "--b--\n";
+        MaildirFixture detached;
+        QCOMPARE(run(detached, email, {QStringLiteral("e.csv")}), QStringList{"a.pdf"});
+        QCOMPARE(readFile(detached.out + QStringLiteral("/Inbox/empty.csv")), QByteArray());
+        MaildirFixture deleted;
+        deleted.add(QStringLiteral("cur/1.x:2,S"), email);
+        const auto records = deleted.analyse();
+        QCOMPARE(records.size(), size_t(2));
+        QCOMPARE(deleted.run({records[0]}, true, false).failed, 0);
+        QCOMPARE(attachmentNamesIn(deleted.only()), QStringList{"a.pdf"});
+    }
+
     // Odd structures the fuzzer found: removing every attachment and adding a note
     // that needs a part of its own must give an email that reads as intended.
     void oddStructuresRewriteAsIntended_data()
