@@ -88,7 +88,7 @@ class SummaryCache
 public:
     // What the database holds and how emails are read into it: change it whenever either
     // changes, and databases of the old format are rebuilt.
-    static constexpr int formatVersion = 3;
+    static constexpr int formatVersion = 4;
     // When this many summaries wait, the session stores them.
     static constexpr qsizetype storeBatch = 512;
     // A larger summary (a subject of megabytes, thousands of attachments) is not kept:

@@ -247,7 +247,9 @@ private:
                 unfold(m_tree.bytes(field.value).left(MimeTree::maxInterpretedHeader));
             const HeaderMemo::ContentType type =
                 m_memo ? m_memo->contentType(value) : HeaderMemo::parseContentType(value);
-            node.mimeType = type.mimeType;
+            // A type that is not valid is text/plain (RFC 2045 5.2).
+            node.mimeType =
+                type.mimeType.isNull() ? QByteArrayLiteral("text/plain") : type.mimeType;
             node.boundary = type.boundary;
             return;
         }
