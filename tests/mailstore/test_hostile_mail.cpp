@@ -169,24 +169,42 @@ private Q_SLOTS:
                  (QStringList{"a.pdf", "ATT00002.png", "ATT00003.zip"}));
     }
 
-    // An attachment of no bytes goes like any other, alone or with others.
+    // An attachment of no bytes goes alone as it goes with the others, also right after an
+    // attached email of no bytes: the line break of the boundary line after the cut must
+    // not become that email's content.
     void emptyAttachmentGoesAlone()
     {
-        const QByteArray email = "From: a@b\nSubject: empty\nContent-Type: multipart/mixed; "
-                                 "boundary=b\n\n--b\nContent-Type: text/plain\n\nhi\n--b\n"
-                                 "Content-Type: text/csv; name=\"e.csv\"\n"
-                                 "Content-Disposition: attachment; filename=\"e.csv\"\n\n\n--b\n"
-                                 "Content-Type: application/pdf; name=\"a.pdf\"\n\n" +
-                                 pdf + "--b--\n";
-        MaildirFixture detached;
-        QCOMPARE(run(detached, email, {QStringLiteral("e.csv")}), QStringList{"a.pdf"});
-        QCOMPARE(readFile(detached.out + QStringLiteral("/Inbox/empty.csv")), QByteArray());
-        MaildirFixture deleted;
-        deleted.add(QStringLiteral("cur/1.x:2,S"), email);
-        const auto records = deleted.analyse();
-        QCOMPARE(records.size(), size_t(2));
-        QCOMPARE(deleted.run({records[0]}, true, false).failed, 0);
-        QCOMPARE(attachmentNamesIn(deleted.only()), QStringList{"a.pdf"});
+        for (const QByteArray &emptyEmail : {QByteArray("\n"), QByteArray("\n\n")}) {
+            const QByteArray email =
+                "From: a@b\nSubject: empty\nContent-Type: multipart/mixed; boundary=b\n\n--b\n"
+                "Content-Type: text/plain\n\nhi\n--b\n"
+                "Content-Type: message/rfc822; name=\"fwd.eml\"\n" +
+                emptyEmail +
+                "--b\nContent-Type: application/pdf; name=\"e.pdf\"\n"
+                "Content-Transfer-Encoding: base64\n\n\n--b--\n";
+            MaildirFixture detached;
+            QCOMPARE(run(detached, email, {QStringLiteral("e.pdf")}), QStringList{"fwd.eml"});
+            QCOMPARE(readFile(detached.out + QStringLiteral("/Inbox/empty.pdf")), QByteArray());
+            MaildirFixture deleted;
+            deleted.add(QStringLiteral("cur/1.x:2,S"), email);
+            const auto records = deleted.analyse();
+            QCOMPARE(records.size(), size_t(2));
+            QCOMPARE(deleted.run({records[1]}, true, false).failed, 0);
+            QCOMPARE(attachmentNamesIn(deleted.only()), QStringList{"fwd.eml"});
+            // The line break before a boundary line is that line's, not the attached email's.
+            MaildirFixture saved;
+            saved.add(QStringLiteral("cur/1.x:2,S"), email);
+            QCOMPARE(saved.run({saved.analyse()[0]}, false, true).failed, 0);
+            QCOMPARE(readFile(saved.out + QStringLiteral("/Inbox/empty.eml")), QByteArray());
+        }
+        // In a digest a part is an attached email unless it says otherwise: one of no bytes,
+        // without even a blank line after its header, stays so when the part after it goes.
+        const QByteArray digest = "From: a@b\nSubject: digest\nContent-Type: multipart/digest; "
+                                  "boundary=b\n\n--b\nContent-Disposition: attachment; "
+                                  "filename=\"n.eml\"\n--b\nContent-Type: image/png; "
+                                  "name=\"i.png\"\n\nx\n--b--\n";
+        MaildirFixture fromDigest;
+        QCOMPARE(run(fromDigest, digest, {QStringLiteral("i.png")}), QStringList{"n.eml"});
     }
 
     // Odd structures the fuzzer found: removing every attachment and adding a note

@@ -307,9 +307,17 @@ private:
                     if (after.lineStart < data.size() && data[after.lineStart] == '\n')
                         ++after.lineStart;
                 }
-                const bool ownBreak =
+                const bool afterBreak =
                     after.breakStart < after.lineStart || after.breakStart == data.size();
-                cuts.push_back({opening, ownBreak ? after.breakStart : after.lineStart, !ownBreak});
+                // An opening line without a break of its own after another part follows
+                // a line that ended (that part's last header line or blank line): the line
+                // after the cut follows it as the opening did, with no break between, or an
+                // empty attached email there would read that break as its content.
+                const bool afterPart = opening.lineStart > multipart.body.begin;
+                const bool openingBreak = opening.breakStart < opening.lineStart || !afterPart;
+                cuts.push_back({opening,
+                                afterBreak && openingBreak ? after.breakStart : after.lineStart,
+                                !afterBreak});
                 first = last + 1;
             }
         }
