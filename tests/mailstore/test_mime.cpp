@@ -174,6 +174,29 @@ private Q_SLOTS:
             << QByteArray("Content-Type: multipart/mixed; boundary=\"x\"\n\n--x\n"
                           "Content-Type: application/pdf; name=\"cut.pdf\"\n\nJVBER")
             << QStringList{"cut.pdf"};
+        // A Content-Type that names no valid type is text/plain; a name is a name.
+        QTest::newRow("empty type is text")
+            << QByteArray("Subject: hi\nContent-Type:\n\nJust text\n") << QStringList();
+        QTest::newRow("type without a subtype is text")
+            << mixed("--b1\nContent-Type: pdf\n\nx\n") << QStringList();
+        QTest::newRow("name behind a type without a subtype")
+            << mixed("--b1\nContent-Type: pdf; name=\"r.pdf\"\n\nx\n") << QStringList{"r.pdf"};
+        QTest::newRow("name behind a quoted type")
+            << mixed("--b1\nContent-Type: \"application/pdf\"; name=\"q.pdf\"\n\nx\n")
+            << QStringList{"q.pdf"};
+        QTest::newRow("name after a missing semicolon")
+            << mixed("--b1\nContent-Type: application/pdf name=\"m.pdf\"\n\nx\n")
+            << QStringList{"m.pdf"};
+        QTest::newRow("rfc 2231 name behind an empty type")
+            << mixed("--b1\nContent-Type: ; name*=UTF-8''R%C3%A9sum%C3%A9.pdf\n\nx\n")
+            << QStringList{"Résumé.pdf"};
+        QTest::newRow("filename after a missing semicolon")
+            << mixed("--b1\nContent-Type: application/pdf\n"
+                     "Content-Disposition: attachment filename=\"d.pdf\"\n\nx\n")
+            << QStringList{"d.pdf"};
+        QTest::newRow("name-like parameters are not names")
+            << mixed("--b1\nContent-Type: image/png; filename=x; x-name=y\n\nx\n")
+            << QStringList{"ATT00001.png"};
         QTest::newRow("empty") << QByteArray() << QStringList();
         QTest::newRow("binary junk") << QByteArray(2048, '\0') << QStringList();
     }

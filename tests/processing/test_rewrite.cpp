@@ -152,6 +152,12 @@ private Q_SLOTS:
         QTest::newRow("CRLF email")
             << withPdf("Content-Type: text/plain\n\nline one\nline two\n", "\r\n")
             << QByteArray("plain") << QByteArray("Attached file a.pdf deleted (not saved)");
+        QTest::newRow("CRLF email, base64 text of LF lines")
+            << withPdf("Content-Type: text/plain; charset=utf-8\nContent-Transfer-Encoding: "
+                       "base64\n\n" +
+                           QByteArray("line one\nline two\n").toBase64(),
+                       "\r\n")
+            << QByteArray("plain") << QByteArray("Attached file a.pdf deleted (not saved)");
         QTest::newRow("charset that cannot hold the name")
             << withPdf("Content-Type: text/plain; charset=iso-8859-1\n"
                        "Content-Transfer-Encoding: quoted-printable\n\nCaf=E9\n",

@@ -62,7 +62,7 @@ Disposition dispositionFrom(const QByteArray &contentType, const QByteArray &dis
             return result;
         }
     }
-    if (parsedDisposition.parsed && !parsedDisposition.filename.isEmpty()) {
+    if (!parsedDisposition.filename.isEmpty()) {
         result.filename = QString::fromUtf8(parsedDisposition.filename);
         return result;
     }

@@ -7,6 +7,7 @@
 #include <QStringList>
 
 #include <cerrno>
+#include <map>
 #include <unistd.h>
 
 namespace mime {
@@ -221,54 +222,71 @@ void EmailEdit::verify(const ParsedEmail &rewritten) const
     const MimeTree &oldTree = m_email.tree();
     const MimeTree &newTree = rewritten.tree();
 
-    QStringList wanted;
-    for (const int index : m_remaining)
-        wanted << m_email.attachments()[size_t(index)].filename;
-    for (const RestoredAttachment &added : m_added)
-        wanted << added.filename;
-    QStringList found;
-    for (const AttachmentPart &part : rewritten.attachments())
-        found << part.filename;
-    if (found != wanted)
-        misread(QStringLiteral("its attachments would differ"));
     if (newTree.malformed() ||
         newTree.view(newTree.root().headerBlock) != QByteArrayView(expected.topHeaderBlock))
         misread(QStringLiteral("its headers would differ"));
+    // Each attachment as meant: a kept one by its node in the original, an added one by
+    // its name. Unnamed parts are named after their place among the attachments, so a
+    // kept part may read under another name once an earlier one is gone.
+    using Listed = std::pair<int, QString>;
+    std::vector<Listed> wanted;
+    for (const int index : m_remaining)
+        wanted.emplace_back(m_email.attachments()[size_t(index)].node, QString());
+    for (const RestoredAttachment &added : m_added)
+        wanted.emplace_back(-1, added.filename);
+    std::map<int, int> keptAs; // node in the rewritten email -> node in the original
     if (expected.replacedRoot) {
         if (newTree.root().kind != NodeKind::Leaf ||
             newTree.view(newTree.root().body) != QByteArrayView(expected.replacedRootBody))
             misread(QStringLiteral("its note would differ"));
-        return;
+    } else {
+        std::vector<int> kept;
+        for (const int leaf : leavesOf(oldTree)) {
+            if (!expected.removedLeaves.count(leaf))
+                kept.push_back(leaf);
+        }
+        std::vector<QByteArray> inserted = expected.insertedParts;
+        size_t next = 0;
+        for (const int leaf : leavesOf(newTree)) {
+            const MimeNode &now = newTree.node(leaf);
+            if (next < kept.size() && keptPartMatches(kept[next], rewritten, leaf)) {
+                keptAs[leaf] = kept[next];
+                ++next;
+                continue;
+            }
+            // A note part that ends the email keeps the line break that would have
+            // gone to the boundary after it.
+            const QByteArray whole = newTree.bytes(now.whole);
+            const auto added =
+                std::find_if(inserted.begin(), inserted.end(), [&whole](const QByteArray &part) {
+                    const QByteArrayView rest =
+                        QByteArrayView(whole).sliced(std::min(whole.size(), part.size()));
+                    return whole.startsWith(part) &&
+                           (rest.isEmpty() || rest == "\n" || rest == "\r\n");
+                });
+            if (added == inserted.end())
+                misread(QStringLiteral("a part would change"));
+            inserted.erase(added);
+        }
+        if (next != kept.size() || !inserted.empty())
+            misread(QStringLiteral("a part would go missing"));
     }
-
-    std::vector<int> kept;
-    for (const int leaf : leavesOf(oldTree)) {
-        if (!expected.removedLeaves.count(leaf))
-            kept.push_back(leaf);
-    }
-    std::vector<QByteArray> inserted = expected.insertedParts;
-    size_t next = 0;
-    for (const int leaf : leavesOf(newTree)) {
-        const MimeNode &now = newTree.node(leaf);
-        if (next < kept.size() && keptPartMatches(kept[next], rewritten, leaf)) {
-            ++next;
+    std::vector<Listed> found;
+    for (const AttachmentPart &part : rewritten.attachments()) {
+        const auto was = keptAs.find(part.node);
+        if (was == keptAs.end()) {
+            found.emplace_back(-1, part.filename);
             continue;
         }
-        // A note part that ends the email keeps the line break that would have
-        // gone to the boundary after it.
-        const QByteArray whole = newTree.bytes(now.whole);
-        const auto added =
-            std::find_if(inserted.begin(), inserted.end(), [&whole](const QByteArray &part) {
-                const QByteArrayView rest =
-                    QByteArrayView(whole).sliced(std::min(whole.size(), part.size()));
-                return whole.startsWith(part) && (rest.isEmpty() || rest == "\n" || rest == "\r\n");
-            });
-        if (added == inserted.end())
-            misread(QStringLiteral("a part would change"));
-        inserted.erase(added);
+        // The same bytes read as the same kind of part, or its name could differ.
+        const MimeNode &before = oldTree.node(was->second);
+        const MimeNode &now = newTree.node(part.node);
+        if (before.kind != now.kind || before.mimeType != now.mimeType)
+            misread(QStringLiteral("its attachments would differ"));
+        found.emplace_back(was->second, QString());
     }
-    if (next != kept.size() || !inserted.empty())
-        misread(QStringLiteral("a part would go missing"));
+    if (found != wanted)
+        misread(QStringLiteral("its attachments would differ"));
 }
 
 bool EmailEdit::keptPartMatches(int oldLeaf, const ParsedEmail &rewritten, int newLeaf) const

@@ -58,7 +58,8 @@ public:
     // Writes the changed email to fd in one pass and flushes it to disk.
     void writeTo(int fd) const;
     // Throws qb::MailStoreError unless the rewritten email holds what was meant:
-    // the same attachments but the removed ones, every kept part's header and
+    // the same attachments but the removed ones (each known by its place in the
+    // original, whatever number an unnamed one reads under), every kept part's header and
     // body bytes as they were, the notes added to the text parts' content after
     // (never inside) what was there, and the email's own headers unchanged.
     void verify(const ParsedEmail &rewritten) const;

@@ -16,13 +16,14 @@ class HeaderMemo
 public:
     struct ContentType
     {
-        QByteArray mimeType; // "type/subtype" in lower case
+        // "type/subtype" in lower case; null when the value names no valid type (empty,
+        // no subtype, characters a type cannot hold), which readers take as text/plain
+        QByteArray mimeType;
         QByteArray boundary; // multiparts' only
         QByteArray name;     // the name parameter; null when there is none
     };
     struct Disposition
     {
-        bool parsed = false;     // GMime could read it
         bool attachment = false; // its type is "attachment"
         QByteArray filename;     // the filename parameter; null when there is none
     };
@@ -30,7 +31,8 @@ public:
     // The most values of each kind remembered; past it, it starts again.
     static constexpr qsizetype capacity = 512;
 
-    // What GMime reads in an unfolded Content-Type value.
+    // What GMime reads in an unfolded Content-Type value. A name or filename parameter
+    // is read even behind a type or separator that GMime cannot read.
     static ContentType parseContentType(const QByteArray &value);
     static Disposition parseDisposition(const QByteArray &value);
 

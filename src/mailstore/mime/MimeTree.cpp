@@ -247,7 +247,9 @@ private:
                 unfold(m_tree.bytes(field.value).left(MimeTree::maxInterpretedHeader));
             const HeaderMemo::ContentType type =
                 m_memo ? m_memo->contentType(value) : HeaderMemo::parseContentType(value);
-            node.mimeType = type.mimeType;
+            // A type that is not valid is text/plain (RFC 2045 5.2).
+            node.mimeType =
+                type.mimeType.isNull() ? QByteArrayLiteral("text/plain") : type.mimeType;
             node.boundary = type.boundary;
             return;
         }
@@ -297,8 +299,13 @@ private:
             m_tree.m_nodes[size_t(index)] = std::move(node);
             const qsizetype bodyStart = m_tree.m_nodes[size_t(index)].body.begin;
             const Line first = lineAt(bodyStart);
-            if (const auto empty =
-                    bodyStart < m_size ? boundaryAt(first, bodyStart) : std::nullopt) {
+            std::optional<Stop> empty =
+                bodyStart < m_size ? boundaryAt(first, bodyStart) : std::nullopt;
+            // A line break alone before a boundary line is that line's, as it is after
+            // any content: nothing is attached.
+            if (!empty && first.isEmpty() && first.end > first.begin && first.end < m_size)
+                empty = boundaryAt(lineAt(first.end), bodyStart);
+            if (empty) {
                 stop = *empty;
             } else {
                 auto [child, childStop] =

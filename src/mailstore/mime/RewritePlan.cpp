@@ -307,9 +307,17 @@ private:
                     if (after.lineStart < data.size() && data[after.lineStart] == '\n')
                         ++after.lineStart;
                 }
-                const bool ownBreak =
+                const bool afterBreak =
                     after.breakStart < after.lineStart || after.breakStart == data.size();
-                cuts.push_back({opening, ownBreak ? after.breakStart : after.lineStart, !ownBreak});
+                // An opening line without a break of its own after another part follows
+                // a line that ended (that part's last header line or blank line): the line
+                // after the cut follows it as the opening did, with no break between, or an
+                // empty attached email there would read that break as its content.
+                const bool afterPart = opening.lineStart > multipart.body.begin;
+                const bool openingBreak = opening.breakStart < opening.lineStart || !afterPart;
+                cuts.push_back({opening,
+                                afterBreak && openingBreak ? after.breakStart : after.lineStart,
+                                !afterBreak});
                 first = last + 1;
             }
         }
@@ -375,10 +383,14 @@ private:
         if (startsInlinePgp(content))
             return false; // an inline signature would break
         const QByteArray charset = m_email.charsetOf(index);
-        const QByteArray lineBreak = lineBreakIn(content, m_tree.lineBreakOf(index));
-        // Quoted-printable writes its own line breaks from LF.
-        const QByteArray noteBreak =
-            transfer == Transfer::QuotedPrintable ? QByteArrayLiteral("\n") : lineBreak;
+        // The part's lines as written (an encoding's lines too) end as its own do, else as
+        // the email's around it: a strict server refuses an email with both kinds.
+        const QByteArray lineBreak = lineBreakIn(raw, m_tree.lineBreakOf(index));
+        // The note's lines inside the content end as the content's; quoted-printable
+        // writes its own line breaks from LF.
+        const QByteArray noteBreak = transfer == Transfer::QuotedPrintable
+                                         ? QByteArrayLiteral("\n")
+                                         : lineBreakIn(content, lineBreak);
         QByteArray insertion;
         if (html) {
             if (!noteInCharset(QStringLiteral("x"), charset, noteBreak))
