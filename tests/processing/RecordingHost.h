@@ -47,6 +47,10 @@ public:
     {
         steps << QStringLiteral("error: ") + text;
     }
+    void showLoginRefused(const QString &text, const QString &accountKey) override
+    {
+        steps << QStringLiteral("login refused: ") + accountKey + QStringLiteral(": ") + text;
+    }
 
     QStringList steps;
 };

@@ -10,6 +10,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <algorithm>
 
 namespace {
 
@@ -31,12 +32,18 @@ struct Job
 
     void run(MemoryStore &store, Action action, const TEmailThread::Records &selection)
     {
+        run(store.factory(), action, selection);
+    }
+
+    void run(mailstore::ApplicationFactory stores, Action action,
+             const TEmailThread::Records &selection)
+    {
         auto *settings = new TSettings;
         settings->saveFolder = saveFolder;
         settings->logToFile = logging;
         settings->logFilename = logFile;
         auto *job = new TEmailThread(
-            settings, window, &host, store.factory(), [selection] { return selection; },
+            settings, window, &host, std::move(stores), [selection] { return selection; },
             action != Save, action != Delete);
         QObject::connect(job, &TEmailThread::jobEnded, job,
                          [this](TEmailThread::Result r) { result = r; });
@@ -382,6 +389,24 @@ private Q_SLOTS:
         QCOMPARE(job.result.error, QStringLiteral("no store"));
         QVERIFY(!job.result.cancelled);
         QCOMPARE(job.result.done, 0);
+    }
+
+    // A server that refuses the password ends the run without the Application Error box:
+    // the host is told which account's password to ask for again.
+    void refusedLoginNamesTheAccount()
+    {
+        const QString refusal = QStringLiteral("Login to ann@host failed");
+        Job job;
+        job.run(
+            [refusal]() -> std::shared_ptr<mailstore::Application> {
+                throw qb::LoginRefused(refusal, QStringLiteral("ann@host:993"));
+            },
+            Delete, {});
+        QVERIFY2(std::none_of(job.host.steps.cbegin(), job.host.steps.cend(),
+                              [](const QString &step) { return step.startsWith(u"error: "); }),
+                 qPrintable(job.host.steps.join(u'\n')));
+        QVERIFY(job.host.steps.contains(QStringLiteral("login refused: ann@host:993: ") + refusal));
+        QCOMPARE(job.result.error, refusal);
     }
 
     void errorAfterSomeEmailsKeepsTheirCount()
