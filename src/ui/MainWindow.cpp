@@ -7,6 +7,7 @@
 #include "GuiHost.h"
 #include "HelpMenu.h"
 #include "Localise.h"
+#include "MissingPasswords.h"
 #include "PlainText.h"
 #include "StatusWindow.h"
 #include "TFormInfo.h"
@@ -94,11 +95,18 @@ MainWindow::MainWindow(mailstore::ApplicationFactory stores, StorePasswords pass
         move(screen->availableGeometry().center() - frameGeometry().center());
 
     m_destinationFolderWindow = new DestinationFolderWindow(m_loader.get(), this);
+    // An account's folders opened here (the folder chooser) ask for its password then.
+    m_passwords.setAsker([this](const MailStoreEntry &account) -> std::optional<QString> {
+        if (!providePassword(m_passwords, account, m_loader.get(), dialogParent()))
+            return std::nullopt;
+        return m_passwords.password(account);
+    });
     QTimer::singleShot(0, this, &MainWindow::afterCreate);
 }
 
 MainWindow::~MainWindow()
 {
+    m_passwords.setAsker({});
     stopWorkers();
     // Without its window the host has nowhere to show them; from now on they go to stderr.
     TLogManager::setMessageSink(nullptr);

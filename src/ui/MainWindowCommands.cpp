@@ -62,9 +62,7 @@ void MainWindow::messageSourceClick()
 
 void MainWindow::browseFromFolderClick()
 {
-    // The chooser opens the stores to show their folders.
-    if (!provideStorePasswords(m_passwords, m_loader.get(), this))
-        return;
+    // The chooser asks for an account's password when its folders are first opened.
     if (!m_mailFolderChooser)
         m_mailFolderChooser = new MailFolderChooser(m_stores, m_loader.get(), this);
     m_mailFolderChooser->preselect(m_sourceFolderEntryId);
@@ -77,7 +75,9 @@ void MainWindow::browseFromFolderClick()
 
 void MainWindow::analyseButtonClick()
 {
-    if (workerRunning() || !provideStorePasswords(m_passwords, m_loader.get(), this))
+    // A chosen folder's analysis opens that folder's store alone.
+    const QString scope = folderChoice->isChecked() ? m_sourceFolderEntryId : QString();
+    if (workerRunning() || !provideStorePasswords(m_passwords, m_loader.get(), this, scope))
         return;
     m_list.clear();
     analysisSummary->clear();

@@ -5,11 +5,26 @@
 #include "PlainText.h"
 #include "StorePasswords.h"
 #include "common/Error.h"
+#include "mailstore/imap/ImapStore.h"
 
 #include <QApplication>
 #include <QMessageBox>
 
-bool provideStorePasswords(StorePasswords &passwords, TStringLoader *loader, QWidget *parent)
+bool providePassword(StorePasswords &passwords, const MailStoreEntry &account,
+                     TStringLoader *loader, QWidget *parent)
+{
+    if (passwords.password(account))
+        return true;
+    KeyringPasswords &keyring = passwords.keyring();
+    if (const std::optional<QString> kept = keyring.read(account)) {
+        passwords.set(account, *kept);
+        return true;
+    }
+    return askPasswordAgain(passwords, account, loader, parent);
+}
+
+bool provideStorePasswords(StorePasswords &passwords, TStringLoader *loader, QWidget *parent,
+                           const QString &sourceEntryId)
 {
     QList<MailStoreEntry> accounts;
     try {
@@ -18,26 +33,13 @@ bool provideStorePasswords(StorePasswords &passwords, TStringLoader *loader, QWi
         plainBox(parent, QMessageBox::Critical, QApplication::applicationName(), e.message());
         return false;
     }
-    KeyringPasswords &keyring = passwords.keyring();
     for (const MailStoreEntry &account : std::as_const(accounts)) {
-        if (passwords.password(account))
+        // A folder of one store is read alone: the other accounts are not opened.
+        if (!sourceEntryId.isEmpty() &&
+            !sourceEntryId.startsWith(imapstore::storeIdOfAccount(account) + QStringLiteral("//")))
             continue;
-        if (const std::optional<QString> kept = keyring.read(account)) {
-            passwords.set(account, *kept);
-            continue;
-        }
-        PasswordPrompt prompt(account, keyring.unavailableReason(), loader, parent);
-        if (prompt.exec() != QDialog::Accepted)
+        if (!providePassword(passwords, account, loader, parent))
             return false;
-        passwords.set(account, prompt.password());
-        if (!prompt.remember())
-            continue;
-        try {
-            keyring.write(account, prompt.password());
-        } catch (const qb::Error &e) {
-            // The password serves this session all the same.
-            plainBox(parent, QMessageBox::Warning, QApplication::applicationName(), e.message());
-        }
     }
     return true;
 }

@@ -2,13 +2,16 @@
 
 #include "KeyringPasswords.h"
 
+#include <QCoreApplication>
 #include <QHash>
 #include <QMutex>
+#include <QThread>
 
 struct StorePasswords::Vault
 {
     QMutex mutex;
     QHash<QString, QString> passwords;
+    std::function<std::optional<QString>(const MailStoreEntry &)> asker;
 
     std::optional<QString> find(const QString &key)
     {
@@ -53,9 +56,25 @@ mailstore::PasswordSource StorePasswords::source() const
 {
     // Shares the vault (not the keyring, which belongs to the main thread): it outlives
     // the window that made it while a store's thread still asks.
-    return [vault = m_vault](const MailStoreEntry &account) {
-        return vault->find(accountKey(account));
+    return [vault = m_vault](const MailStoreEntry &account) -> std::optional<QString> {
+        if (std::optional<QString> known = vault->find(accountKey(account)))
+            return known;
+        // Only the main thread may ask the user: a store's thread is told there is none.
+        if (QThread::currentThread() != QCoreApplication::instance()->thread())
+            return std::nullopt;
+        std::function<std::optional<QString>(const MailStoreEntry &)> asker;
+        {
+            const QMutexLocker lock(&vault->mutex);
+            asker = vault->asker;
+        }
+        return asker ? asker(account) : std::nullopt;
     };
+}
+
+void StorePasswords::setAsker(std::function<std::optional<QString>(const MailStoreEntry &)> asker)
+{
+    const QMutexLocker lock(&m_vault->mutex);
+    m_vault->asker = std::move(asker);
 }
 
 QList<MailStoreEntry> StorePasswords::accountsToOpen() const

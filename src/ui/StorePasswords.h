@@ -4,6 +4,7 @@
 
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -28,8 +29,12 @@ public:
     void forget(const MailStoreEntry &account);
 
     // The passwords for mailstore::configuredStores; safe to call from any thread, and
-    // it keeps the passwords alive as long as it lives.
+    // it keeps the passwords alive as long as it lives. Called on the main thread for a
+    // password it does not hold, it asks the asker, if one is set.
     mailstore::PasswordSource source() const;
+    // What source() asks on the main thread when an account's folders are opened there
+    // (the folder chooser) without a password; none when empty.
+    void setAsker(std::function<std::optional<QString>(const MailStoreEntry &account)> asker);
 
     // The IMAP accounts among the stores the session opens (mailstore::chosenStores).
     // Throws qb::MailStoreError for a store argument that cannot be read.

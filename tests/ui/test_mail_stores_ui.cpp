@@ -2,6 +2,7 @@
 #include "imap/ImapError.h"
 #include "lang/TStringLoader.h"
 #include "mailstore/StoreConfig.h"
+#include "mailstore/imap/ImapStore.h"
 #include "mailstore/memory/MemoryStore.h"
 #include "settings/MailStoreEntries.h"
 #include "settings/TRegistry.h"
@@ -574,6 +575,39 @@ private Q_SLOTS:
         QCOMPARE(seen, QStringLiteral("first"));
         QVERIFY(!unseen);
         QCOMPARE(found.load(), 20000);
+    }
+
+    // An account's password is asked for only when its folders are opened, and only on the
+    // main thread; a folder of a local store is analysed without asking for any.
+    void passwordsAskedOnlyForTheAccountOpened()
+    {
+        const MailStoreEntry account = imapAccount(QStringLiteral("A"));
+        writeMailStoreEntries({account});
+        StorePasswords passwords({}, std::make_shared<MemoryKeyring>());
+        int asked = 0;
+        passwords.setAsker([&asked](const MailStoreEntry &) {
+            ++asked;
+            return std::optional<QString>(QStringLiteral("given"));
+        });
+        const mailstore::PasswordSource source = passwords.source();
+        std::optional<QString> fromStoreThread;
+        QThread *reader = QThread::create([&] { fromStoreThread = source(account); });
+        reader->start();
+        QVERIFY(reader->wait(10000));
+        delete reader;
+        QVERIFY(!fromStoreThread);
+        QCOMPARE(asked, 0);
+        QCOMPARE(source(account), QStringLiteral("given"));
+        QCOMPARE(asked, 1);
+
+        StorePasswords none({}, std::make_shared<MemoryKeyring>());
+        Modals modals;
+        QVERIFY(provideStorePasswords(none, nullptr, nullptr,
+                                      QStringLiteral("/home/ann/Maildir//.Projects")));
+        QVERIFY(!provideStorePasswords(none, nullptr, nullptr,
+                                       imapstore::storeIdOfAccount(account) +
+                                           QStringLiteral("//INBOX")));
+        QCOMPARE(modals.unexpected, QStringList{QStringLiteral("PasswordPrompt")});
     }
 
     // Without a keyring on the desktop (these tests have no secret service on the bus):

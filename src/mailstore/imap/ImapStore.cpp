@@ -341,4 +341,9 @@ mailstore::ApplicationFactory accountFactory(const MailStoreEntry &account,
     };
 }
 
+QString storeIdOfAccount(const MailStoreEntry &account)
+{
+    return storeIdOf(account);
+}
+
 } // namespace imapstore
