@@ -408,8 +408,13 @@ void ResponseParser::feed(QByteArrayView bytes)
 
 void ResponseParser::scan()
 {
-    if (m_skipping && !skip())
-        return;
+    if (m_skipping) {
+        if (!skip())
+            return;
+        // The skipped response is gone from m_pending: the next one begins it.
+        m_scanned = 0;
+        m_lineStart = 0;
+    }
     qsizetype start = 0; // where the current response begins in m_pending
     while (true) {
         if (m_literalLeft > 0) {
