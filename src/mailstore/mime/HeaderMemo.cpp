@@ -1,5 +1,6 @@
 #include "HeaderMemo.h"
 
+#include "MimeParameter.h"
 #include "common/GObjectPtr.h"
 
 #include <gmime/gmime.h>
@@ -10,17 +11,6 @@
 namespace mime {
 
 namespace {
-
-bool isTokenCharacter(char c)
-{
-    static constexpr char specials[] = "()<>@,;:\\\"/[]?= ";
-    return uchar(c) > 32 && uchar(c) < 127 && !std::char_traits<char>::find(specials, 17, c);
-}
-
-bool isToken(QByteArrayView text)
-{
-    return !text.isEmpty() && std::all_of(text.begin(), text.end(), isTokenCharacter);
-}
 
 // Whether GMime's reading of a value names a valid type. GMime reads what it cannot
 // parse as application/octet-stream; so does an empty value.

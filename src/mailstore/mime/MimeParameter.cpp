@@ -2,6 +2,9 @@
 
 #include "HeaderText.h"
 
+#include <algorithm>
+#include <string>
+
 namespace mime {
 
 QByteArray parameterValue(const QByteArray &rawHeader, const QByteArray &name)
@@ -46,6 +49,17 @@ QByteArray parameterValue(const QByteArray &rawHeader, const QByteArray &name)
         }
     }
     return {};
+}
+
+bool isTokenCharacter(char c)
+{
+    static constexpr char specials[] = "()<>@,;:\\\"/[]?= ";
+    return uchar(c) > 32 && uchar(c) < 127 && !std::char_traits<char>::find(specials, 17, c);
+}
+
+bool isToken(QByteArrayView text)
+{
+    return !text.isEmpty() && std::all_of(text.begin(), text.end(), isTokenCharacter);
 }
 
 } // namespace mime

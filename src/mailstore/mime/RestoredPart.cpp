@@ -1,5 +1,6 @@
 #include "RestoredPart.h"
 
+#include "MimeParameter.h"
 #include "TransferCoding.h"
 
 #include <algorithm>
@@ -7,17 +8,6 @@
 namespace mime {
 
 namespace {
-
-bool isTokenCharacter(char c)
-{
-    static constexpr char specials[] = "()<>@,;:\\\"/[]?= ";
-    return uchar(c) > 32 && uchar(c) < 127 && !std::char_traits<char>::find(specials, 17, c);
-}
-
-bool isToken(QByteArrayView text)
-{
-    return !text.isEmpty() && std::all_of(text.begin(), text.end(), isTokenCharacter);
-}
 
 bool isAscii(QByteArrayView bytes)
 {
