@@ -44,7 +44,7 @@ class TestReattachImap : public QObject
     Q_OBJECT
 
     ServableMaildir m_maildir;
-    std::unique_ptr<DovecotServer> m_server;
+    std::unique_ptr<TestImapServer> m_server;
 
     QStringList account() const
     {
@@ -78,7 +78,7 @@ private Q_SLOTS:
             QCOMPARE(::utime(QFile::encodeName(path).constData(), &times), 0);
         }
         QVERIFY(n >= 20);
-        m_server = std::make_unique<DovecotServer>(m_maildir.path());
+        m_server = makeSuiteServer(m_maildir.path());
         QVERIFY2(m_server->start(), qPrintable(m_server->error()));
     }
 
