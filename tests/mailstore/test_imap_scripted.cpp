@@ -286,6 +286,8 @@ private Q_SLOTS:
                 refused = true;
             }
             QVERIFY(refused);
+            // Refused before the server was asked: the job may take its saved files back.
+            QCOMPARE(email->unchangedAfterFailedSave(), !renumbered);
         }
         QCOMPARE(server.finish(), QStringList());
     }

@@ -17,6 +17,9 @@ class HttpResponder : public QObject
 {
 public:
     explicit HttpResponder(LocalHttpServer &owner) : m_owner(owner) {}
+    // The server and its sockets go first, while the handlers they call still have a
+    // whole responder: a socket closed as it goes reports its end to it.
+    ~HttpResponder() override { delete m_server; }
 
     quint16 listen(const QString &keyFile, const QString &certificateFile)
     {

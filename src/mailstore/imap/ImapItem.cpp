@@ -294,6 +294,7 @@ void ImapItem::save()
 {
     if (!m_edit || !m_edit->changed())
         return;
+    m_unchangedAfterFailure = true;
     // Each file saved from the email holds what the email held, or the email stays.
     for (const SavedFile &file : m_savedFiles) {
         if (sha256Of(file.fd) !=
@@ -309,6 +310,9 @@ void ImapItem::save()
     mime::ParsedEmail stored(rewritten);
     // Never store an email that reads differently from what was meant.
     m_edit->verify(stored);
+    // From here on a failure may leave the change half made on the server, for the next
+    // job's start to finish.
+    m_unchangedAfterFailure = false;
     // The email in progress is always stored whole, Cancel or not.
     const AccountSession::CancelShield shield(*m_session);
     const Replaced replaced =

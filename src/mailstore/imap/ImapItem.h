@@ -35,6 +35,9 @@ public:
     void replaceInBody(const QString &text, const QString &replacement) override;
     void addAttachment(mime::RestoredAttachment attachment) override;
     void save() override;
+    // True when save() failed before anything was sent to the server (a saved file or the
+    // rewrite that did not check out).
+    bool unchangedAfterFailedSave() override { return m_unchangedAfterFailure; }
     QStringList takeSaveNotices() override;
     std::shared_ptr<mailstore::Attachments> attachments() override;
     mailstore::SummarySource summarySource() override;
@@ -73,6 +76,7 @@ private:
         QString name;
     };
     std::vector<SavedFile> m_savedFiles;
+    bool m_unchangedAfterFailure = false;
     QStringList m_saveNotices;
 };
 
