@@ -137,7 +137,7 @@ public:
                 makeEmail(i, i <= 4 ? m_maildir.path() : projects, flags[(i - 1) % 6]);
             m_originals[email.messageId] = email;
         }
-        m_server = std::make_unique<DovecotServer>(m_maildir.path());
+        m_server = makeSuiteServer(m_maildir.path());
     }
 
     bool start(QString *why)
@@ -233,7 +233,7 @@ private:
     ServableMaildir m_maildir;
     QTemporaryDir m_state;
     std::map<QByteArray, Original> m_originals;
-    std::unique_ptr<DovecotServer> m_server;
+    std::unique_ptr<TestImapServer> m_server;
     std::unique_ptr<FaultProxy> m_proxy;
     std::multimap<QByteArray, HeldMessage> m_before;
 };

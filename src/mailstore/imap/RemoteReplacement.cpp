@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <functional>
 
 namespace imapstore {
 
@@ -40,26 +41,11 @@ std::vector<qint64> searchUids(imap::Connection &server, const imap::Command &se
     return found;
 }
 
-// The copy of a replacement on the server, or 0: among the messages newer than the old
-// one, of the copy's size and with its Message-ID when it has one, the first whose bytes
-// hash as the copy's did. A message that only looks like the copy never counts as it.
-qint64 findCopy(imap::Connection &server, const PendingReplacement &replacement)
+// Of candidates, the first whose bytes hash as the copy's did, or 0.
+qint64 firstWithCopysBytes(imap::Connection &server, const PendingReplacement &replacement,
+                           const std::vector<qint64> &candidates)
 {
-    if (replacement.sha256.isEmpty())
-        return 0; // an older journal's entry: its copy cannot be told
-    imap::Command search("UID SEARCH UID");
-    search.atom(QByteArray::number(replacement.oldUid + 1) + ":*")
-        .atom("LARGER")
-        .atom(QByteArray::number(std::min(replacement.newSize, replacement.crlfSize) - 1))
-        .atom("SMALLER")
-        .atom(QByteArray::number(std::max(replacement.newSize, replacement.crlfSize) + 1));
-    if (!replacement.messageId.isEmpty())
-        search.atom("HEADER").string("Message-ID").string(replacement.messageId);
-    std::vector<qint64> candidates = searchUids(server, search);
-    // "n:*" always matches the highest UID, even one below n.
-    std::erase_if(candidates, [&](qint64 uid) { return uid <= replacement.oldUid; });
-    std::sort(candidates.begin(), candidates.end());
-    // One at a time: each is as large as the copy.
+    // One at a time: each may be as large as the copy.
     for (const qint64 uid : candidates) {
         imap::Command fetch("UID FETCH");
         fetch.atom(QByteArray::number(uid)).atom("(BODY.PEEK[])");
@@ -74,6 +60,49 @@ qint64 findCopy(imap::Connection &server, const PendingReplacement &replacement)
             return uid;
     }
     return 0;
+}
+
+// The UIDs above the old one that the search finds (with the copy's Message-ID when it
+// has one), newest first: the copy was appended last.
+std::vector<qint64> newerUids(imap::Connection &server, const PendingReplacement &replacement,
+                              const QByteArray &sizeCriteria)
+{
+    imap::Command search("UID SEARCH UID");
+    search.atom(QByteArray::number(replacement.oldUid + 1) + ":*");
+    if (!sizeCriteria.isEmpty())
+        search.raw(' ' + sizeCriteria);
+    if (!replacement.messageId.isEmpty())
+        search.atom("HEADER").string("Message-ID").string(replacement.messageId);
+    std::vector<qint64> uids = searchUids(server, search);
+    // "n:*" always matches the highest UID, even one below n.
+    std::erase_if(uids, [&](qint64 uid) { return uid <= replacement.oldUid; });
+    std::sort(uids.begin(), uids.end(), std::greater<>());
+    return uids;
+}
+
+// The copy of a replacement on the server, or 0: among the messages newer than the old
+// one, with its Message-ID when it has one, the first whose bytes hash as the copy's did.
+// A message that only looks like the copy never counts as it. Those of the copy's size
+// are fetched first; as Courier's sizes are estimates, the newest others then.
+qint64 findCopy(imap::Connection &server, const PendingReplacement &replacement)
+{
+    if (replacement.sha256.isEmpty())
+        return 0; // an older journal's entry: its copy cannot be told
+    const QByteArray sizes =
+        "LARGER " + QByteArray::number(std::min(replacement.newSize, replacement.crlfSize) - 1) +
+        " SMALLER " + QByteArray::number(std::max(replacement.newSize, replacement.crlfSize) + 1);
+    const std::vector<qint64> ofItsSize = newerUids(server, replacement, sizes);
+    if (const qint64 copy = firstWithCopysBytes(server, replacement, ofItsSize))
+        return copy;
+    std::vector<qint64> others = newerUids(server, replacement, {});
+    std::erase_if(others, [&](qint64 uid) {
+        return std::find(ofItsSize.begin(), ofItsSize.end(), uid) != ofItsSize.end();
+    });
+    // Bounded: a folder that grew by thousands since is not read whole for one copy.
+    constexpr size_t mostOthers = 200;
+    if (others.size() > mostOthers)
+        others.resize(mostOthers);
+    return firstWithCopysBytes(server, replacement, others);
 }
 
 bool exists(imap::Connection &server, qint64 uid)
