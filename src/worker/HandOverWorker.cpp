@@ -190,10 +190,13 @@ void HandOverWorker::ReportError(const std::exception_ptr &error)
     } catch (const qb::AbortError &) {
         silent = true;
     } catch (const qb::LoginRefused &refused) {
-        // No failure of the program: the user is told and may give the password again.
+        // No failure of the program: the status window ends saying so, and the user is told
+        // and may give the password again.
         const QString text = refused.message();
         const QString account = refused.accountKey();
         try {
+            PostStatus(text);
+            finishStatusWindow();
             runStep([this, text, account] { m_host->showLoginRefused(text, account); });
         } catch (...) {
         }

@@ -13,6 +13,10 @@ and received date; every stranger is there once, byte for byte; every attachment
 its email, or its email notes it as saved and the file the note links to holds it whole.
 
     crash_imap_detach.py --cli PATH --tools DIR [--runs N] [--emails N] [--seed N]
+                         [--courier ROOT]
+
+With --courier, the server is a private Courier-IMAP run from its packages unpacked in ROOT
+(tools/courier-instance.sh) instead of Dovecot.
 """
 import argparse
 import base64
@@ -73,37 +77,39 @@ def make_mail(root, count, seed, stranger_sizes=None):
         made[subject] = parts
     strangers = {}
     for number, size in enumerate(sorted((stranger_sizes or {}).values())):
-        head = "From: Bob <bob@example.org>\r\nSubject: Stranger %d\r\n\r\n" % number
-        body = "".join(rnd.choice("abcdefgh ") for _ in range(max(0, size - len(head) - 2)))
-        text = (head + body + "\r\n").encode()[:size]
+        # Written with LF, as a Maildir holds mail; servers send each line end as CR LF,
+        # which the size counts.
+        head = "From: Bob <bob@example.org>\nSubject: Stranger %d\n\n" % number
+        body = "".join(rnd.choice("abcdefgh ") for _ in range(max(0, size - len(head) - 5)))
+        text = (head + body + "\n").encode()
         # Named after the emails, so that the server numbers each stranger after some of them.
         path = os.path.join(root, "cur", "1700%05d.M2P1.stranger:2,S" % number)
         with open(path, "wb") as out:
             out.write(text)
-        strangers["Stranger %d" % number] = text
+        strangers["Stranger %d" % number] = text.replace(b"\n", b"\r\n")
     return made, strangers
 
 
 class Server:
-    """A private Dovecot for one run, stopped by stop()."""
+    """A private Dovecot (or Courier, given its unpacked ROOT) for one run, stopped by stop()."""
 
-    def __init__(self, tools, maildir):
-        self.tools = tools
-        self.instance = tempfile.mkdtemp(prefix="qb-kill-dovecot-", dir="/tmp")
+    def __init__(self, tools, maildir, courier=None):
+        self.script = os.path.join(tools, "courier-instance.sh" if courier else "dovecot-instance.sh")
+        extra = ["--root", courier] if courier else []
+        self.instance = tempfile.mkdtemp(prefix="qb-kill-imapd-", dir="/tmp")
         for _ in range(3):
             self.port = free_port()
-            done = subprocess.run(["bash", os.path.join(tools, "dovecot-instance.sh"), "start",
-                                   self.instance, maildir, str(self.port)],
+            done = subprocess.run(["bash", self.script, "start", self.instance, maildir, str(self.port)] + extra,
                                   stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
             if done.returncode == 0:
                 return
             if b"already taken" not in done.stdout:
                 break
-        raise AssertionError("Dovecot did not start (run scripts/setup.sh): %s" %
+        raise AssertionError("the IMAP server did not start (run scripts/setup.sh): %s" %
                              done.stdout.decode(errors="replace"))
 
     def stop(self):
-        subprocess.run(["bash", os.path.join(self.tools, "dovecot-instance.sh"), "stop", self.instance],
+        subprocess.run(["bash", self.script, "stop", self.instance],
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         shutil.rmtree(self.instance, ignore_errors=True)
 
@@ -111,7 +117,8 @@ class Server:
         """[(subject, flags, internal date, email, bytes)] of the Inbox."""
         imap = imaplib.IMAP4("127.0.0.1", self.port)
         try:
-            imap.login("ann", "secret")
+            if imap.state != "AUTH":  # Courier's connections come logged in
+                imap.login("ann", "secret")
             imap.select("INBOX", readonly=True)
             status, data = imap.fetch("1:*", "(FLAGS INTERNALDATE BODY.PEEK[])")
             if status != "OK":
@@ -200,6 +207,7 @@ def main():
     parser.add_argument("--runs", type=int, default=20)
     parser.add_argument("--emails", type=int, default=40)
     parser.add_argument("--seed", type=int, default=int(os.environ.get("QB_KILL_SEED", "17")))
+    parser.add_argument("--courier")
     args = parser.parse_args()
     print("crash test of IMAP detach: seed %d (QB_KILL_SEED repeats it)" % args.seed)
 
@@ -213,7 +221,7 @@ def main():
             os.makedirs(root)
             os.chmod(root, 0o755)
             made, strangers = make_mail(maildir, args.emails, 5, stranger_sizes)
-            server = Server(args.tools, maildir)
+            server = Server(args.tools, maildir, args.courier)
             environment = dict(os.environ, XDG_STATE_HOME=os.path.join(root, "state"),
                                XDG_CACHE_HOME=os.path.join(root, "cache"))
             with open(os.path.join(root, "password"), "w") as password:

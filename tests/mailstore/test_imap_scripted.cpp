@@ -292,6 +292,27 @@ private Q_SLOTS:
         QCOMPARE(server.finish(), QStringList());
     }
 
+    // A refused password reaches the caller as such, naming the account's password, through
+    // the listing of its folders: the desktop program asks for it again.
+    void refusedLoginNamesItsAccount()
+    {
+        ScriptedImapServer server;
+        server.send("* OK [CAPABILITY IMAP4rev1 AUTH=PLAIN SASL-IR] ready\r\n")
+            .expect("A0001 AUTHENTICATE PLAIN " + plainToken)
+            .send("A0001 NO [AUTHENTICATIONFAILED] Authentication failed.\r\n");
+        server.start();
+        const MailStoreEntry account = accountOf(server);
+        const auto application = imapstore::accountFactory(account, secret())();
+        const auto mapi = application->getNamespace(QStringLiteral("MAPI"));
+        try {
+            mapi->folders()->item(1)->folders()->count();
+            QFAIL("a refused login listed the account's folders");
+        } catch (const qb::LoginRefused &refused) {
+            QCOMPARE(refused.accountKey(), account.passwordKey());
+        }
+        server.finish();
+    }
+
     // A folder the server lists but will not open is skipped with a word naming it; the
     // account's other folders are still read.
     void refusedFolderIsSkippedWithAWord()

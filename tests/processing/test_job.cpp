@@ -406,6 +406,7 @@ private Q_SLOTS:
                               [](const QString &step) { return step.startsWith(u"error: "); }),
                  qPrintable(job.host.steps.join(u'\n')));
         QVERIFY(job.host.steps.contains(QStringLiteral("login refused: ann@host:993: ") + refusal));
+        QVERIFY(job.host.steps.contains(QStringLiteral("status: ") + refusal));
         QCOMPARE(job.result.error, refusal);
     }
 

@@ -121,6 +121,8 @@ public:
                                                m_session->messages(m_node->mailbox));
         } catch (const imap::Cancelled &) {
             throw;
+        } catch (const qb::LoginRefused &) {
+            throw; // names the account already, and the caller may ask for its password again
         } catch (const qb::MailStoreError &e) {
             throw qb::MailStoreError(
                 QStringLiteral("Cannot read the folder %1 of %2: %3")
@@ -177,6 +179,8 @@ public:
             node.children = buildTree(m_session->account(), m_session->mailboxes())->children;
         } catch (const imap::Cancelled &) {
             throw;
+        } catch (const qb::LoginRefused &) {
+            throw; // names the account already, and the caller may ask for its password again
         } catch (const qb::MailStoreError &e) {
             throw qb::MailStoreError(QStringLiteral("Cannot list the folders of %1: %2")
                                          .arg(m_session->account().accountText(), e.message()));
