@@ -2,6 +2,7 @@
 
 #include "TLogManager.h"
 #include "common/Error.h"
+#include "common/FileDescriptor.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -43,24 +44,6 @@ void checkNewName(const QString &key)
     if (QFileInfo(key).fileName().startsWith(QLatin1Char('.')))
         refuse(key, QStringLiteral("a new log file's name must not start with a dot"));
 }
-
-class Descriptor
-{
-public:
-    explicit Descriptor(int fd) : m_fd(fd) {}
-    ~Descriptor()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    Descriptor(const Descriptor &) = delete;
-    Descriptor &operator=(const Descriptor &) = delete;
-    int get() const { return m_fd; }
-    int release() { return std::exchange(m_fd, -1); }
-
-private:
-    int m_fd;
-};
 
 // Throws unless the open file is a regular file that is empty or an action log;
 // true when it is empty.
@@ -112,7 +95,7 @@ void checkLogFile(const QString &logName)
         refuseLink(key);
     if (!S_ISREG(status.st_mode))
         refuseNotRegular(key);
-    const Descriptor file(::open(path.constData(), O_RDONLY | safeFlags));
+    const qb::FileDescriptor file(::open(path.constData(), O_RDONLY | safeFlags));
     if (file.get() >= 0)
         checkOpened(file.get(), key);
 }
@@ -136,7 +119,7 @@ int openLogFile(const QString &key, bool append, bool *needsHeader)
             refuseNotRegular(key);
         throw qb::Error(errorText(code));
     }
-    Descriptor file(fd);
+    qb::FileDescriptor file(fd);
     *needsHeader = checkOpened(fd, key);
     if (!append && !*needsHeader) {
         if (::ftruncate(fd, 0) != 0)

@@ -2,6 +2,7 @@
 
 #include "SaveNaming.h"
 #include "common/Error.h"
+#include "common/FileDescriptor.h"
 
 #include <QCryptographicHash>
 #include <QDateTime>
@@ -19,25 +20,6 @@ namespace {
 
 const QByteArray leftoverPrefix = QByteArrayLiteral(".qb-");
 const QByteArray leftoverSuffix = QByteArrayLiteral(".part");
-
-// An open file descriptor, closed when it goes.
-struct Fd
-{
-    int fd = -1;
-    Fd() = default;
-    explicit Fd(int descriptor) : fd(descriptor) {}
-    Fd(Fd &&other) noexcept : fd(std::exchange(other.fd, -1)) {}
-    Fd &operator=(Fd &&other) noexcept
-    {
-        std::swap(fd, other.fd);
-        return *this;
-    }
-    ~Fd()
-    {
-        if (fd >= 0)
-            ::close(fd);
-    }
-};
 
 // Where a wanted path lies below the destination: its folder levels and its name.
 struct Below
@@ -78,16 +60,16 @@ QString folderPath(const Below &where)
 
 // The folder of where, entered level by level below the destination without following a
 // link; with create, missing levels are made (and flushed, with the entry naming them).
-Fd enterFolder(const Below &where, bool create)
+qb::FileDescriptor enterFolder(const Below &where, bool create)
 {
     if (create && !qb::makePathDurably(where.root)) {
         throw qb::Error(QStringLiteral("Cannot create the folder %1: %2")
                             .arg(where.root, qb::systemErrorText()));
     }
     // The destination itself as the user named it: a link there is the user's choice.
-    Fd current(
+    qb::FileDescriptor current(
         ::open(QFile::encodeName(where.root).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (current.fd < 0) {
+    if (current.get() < 0) {
         throw qb::Error(
             QStringLiteral("Cannot open the folder %1: %2").arg(where.root, qb::systemErrorText()));
     }
@@ -97,18 +79,18 @@ Fd enterFolder(const Below &where, bool create)
         const QByteArray name = QFile::encodeName(level);
         bool made = false;
         if (create) {
-            made = ::mkdirat(current.fd, name.constData(), 0777) == 0;
+            made = ::mkdirat(current.get(), name.constData(), 0777) == 0;
             if (!made && errno != EEXIST) {
                 throw qb::Error(QStringLiteral("Cannot create the folder %1: %2")
                                     .arg(path, qb::systemErrorText()));
             }
         }
-        Fd next(::openat(current.fd, name.constData(),
-                         O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-        if (next.fd < 0) {
+        qb::FileDescriptor next(::openat(current.get(), name.constData(),
+                                         O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (next.get() < 0) {
             const QString why = qb::systemErrorText();
             struct stat info = {};
-            if (::fstatat(current.fd, name.constData(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+            if (::fstatat(current.get(), name.constData(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
                 S_ISLNK(info.st_mode)) {
                 throw qb::Error(QStringLiteral("%1 is a link; saved files never follow a link "
                                                "below the destination folder %2")
@@ -117,8 +99,8 @@ Fd enterFolder(const Below &where, bool create)
             throw qb::Error(QStringLiteral("Cannot open the folder %1: %2").arg(path, why));
         }
         if (made) {
-            ::fsync(next.fd);
-            ::fsync(current.fd);
+            ::fsync(next.get());
+            ::fsync(current.get());
         }
         current = std::move(next);
     }
@@ -126,14 +108,14 @@ Fd enterFolder(const Below &where, bool create)
 }
 
 // A regular file in a folder, opened for reading, never blocking on a FIFO or following a link.
-Fd readableFile(int folder, const QByteArray &name)
+qb::FileDescriptor readableFile(int folder, const QByteArray &name)
 {
-    Fd file(::openat(folder, name.constData(),
-                     O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY));
+    qb::FileDescriptor file(::openat(folder, name.constData(),
+                                     O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY));
     struct stat info = {};
-    if (file.fd >= 0 && (::fstat(file.fd, &info) != 0 || !S_ISREG(info.st_mode))) {
+    if (file.get() >= 0 && (::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode))) {
         errno = EINVAL;
-        return Fd();
+        return qb::FileDescriptor();
     }
     return file;
 }
@@ -179,15 +161,16 @@ QString sha256Of(int fd)
 
 bool sameContent(int folder, const QByteArray &a, const QByteArray &b)
 {
-    const Fd first = readableFile(folder, a);
-    const Fd second = readableFile(folder, b);
-    if (first.fd < 0 || second.fd < 0 || sizeOf(first.fd) != sizeOf(second.fd))
+    const qb::FileDescriptor first = readableFile(folder, a);
+    const qb::FileDescriptor second = readableFile(folder, b);
+    if (first.get() < 0 || second.get() < 0 || sizeOf(first.get()) != sizeOf(second.get()))
         return false;
     QByteArray one(chunk, Qt::Uninitialized);
     QByteArray two(chunk, Qt::Uninitialized);
-    for (qint64 left = sizeOf(first.fd); left > 0;) {
+    for (qint64 left = sizeOf(first.get()); left > 0;) {
         const qsizetype length = qsizetype(std::min<qint64>(chunk, left));
-        if (!readAll(first.fd, one.data(), length) || !readAll(second.fd, two.data(), length) ||
+        if (!readAll(first.get(), one.data(), length) ||
+            !readAll(second.get(), two.data(), length) ||
             std::memcmp(one.constData(), two.constData(), size_t(length)) != 0)
             return false;
         left -= length;
@@ -265,19 +248,19 @@ SavedFilePlacer::Placed SavedFilePlacer::place(const QString &destination,
 {
     const Below where = below(destination, wantedPath);
     const QString folderName = folderPath(where);
-    Fd folder = enterFolder(where, true);
+    qb::FileDescriptor folder = enterFolder(where, true);
     if (!m_visitedFolders.contains(folderName)) {
         m_visitedFolders.insert(folderName);
-        removeLeftovers(folder.fd);
+        removeLeftovers(folder.get());
     }
 
-    TemporaryFile temporary{folder.fd,
+    TemporaryFile temporary{folder.get(),
                             leftoverPrefix +
                                 QByteArray::number(QRandomGenerator::global()->generate64(), 16)
                                     .rightJustified(16, '0') +
                                 leftoverSuffix};
     const QString temporaryName = QString::fromLatin1(temporary.name);
-    const QString writtenPath = pathToWrite(folder.fd, folderName, temporaryName);
+    const QString writtenPath = pathToWrite(folder.get(), folderName, temporaryName);
     try {
         write(writtenPath);
     } catch (const qb::Error &e) {
@@ -293,9 +276,9 @@ SavedFilePlacer::Placed SavedFilePlacer::place(const QString &destination,
     }
     Placed placed;
     {
-        const Fd written = readableFile(folder.fd, temporary.name);
-        if (written.fd >= 0)
-            placed.sha256 = sha256Of(written.fd);
+        const qb::FileDescriptor written = readableFile(folder.get(), temporary.name);
+        if (written.get() >= 0)
+            placed.sha256 = sha256Of(written.get());
         if (placed.sha256.isEmpty()) {
             throw qb::Error(QStringLiteral("Cannot read back %1/%2: %3")
                                 .arg(folderName, temporaryName, qb::systemErrorText()));
@@ -307,17 +290,17 @@ SavedFilePlacer::Placed SavedFilePlacer::place(const QString &destination,
         if (m_savedFiles.contains(candidate))
             continue;
         const QByteArray name = QFile::encodeName(candidate.mid(candidate.lastIndexOf(u'/') + 1));
-        if (qb::moveWithoutReplacingAt(folder.fd, temporary.name, name, m_firstMethod)) {
+        if (qb::moveWithoutReplacingAt(folder.get(), temporary.name, name, m_firstMethod)) {
             temporary.name.clear();
             placed.created = true;
         } else if (errno != EEXIST) {
             throw qb::Error(
                 QStringLiteral("Cannot save %1: %2").arg(candidate, qb::systemErrorText()));
-        } else if (!sameContent(folder.fd, temporary.name, name)) {
+        } else if (!sameContent(folder.get(), temporary.name, name)) {
             continue; // another file, or something that is no file at all, never followed
         }
-        if (m_unsyncedFolders.emplace(folderName, folder.fd).second)
-            folder.fd = -1; // kept open until its names are flushed
+        if (m_unsyncedFolders.emplace(folderName, folder.get()).second)
+            folder.release(); // kept open until its names are flushed
         m_savedFiles.add(candidate);
         placed.path = candidate;
         return placed;
@@ -333,17 +316,17 @@ QString SavedFilePlacer::removeCreated(const QString &destination, const Placed 
         return QStringLiteral("it was there before, with the same content");
     try {
         const Below where = below(destination, placed.path);
-        const Fd folder = enterFolder(where, false);
+        const qb::FileDescriptor folder = enterFolder(where, false);
         const QByteArray name = QFile::encodeName(where.name);
-        const Fd file = readableFile(folder.fd, name);
-        if (file.fd < 0)
+        const qb::FileDescriptor file = readableFile(folder.get(), name);
+        if (file.get() < 0)
             return QStringLiteral("it cannot be read: %1").arg(qb::systemErrorText());
         // Never by its name alone: only the content this job placed there goes.
-        if (sha256Of(file.fd) != placed.sha256)
+        if (sha256Of(file.get()) != placed.sha256)
             return QStringLiteral("its content has changed since it was saved");
-        if (::unlinkat(folder.fd, name.constData(), 0) != 0)
+        if (::unlinkat(folder.get(), name.constData(), 0) != 0)
             return QStringLiteral("it cannot be removed: %1").arg(qb::systemErrorText());
-        ::fsync(folder.fd);
+        ::fsync(folder.get());
         return {};
     } catch (const qb::Error &e) {
         return e.message();

@@ -2,6 +2,7 @@
 
 #include "RemoteReplacement.h"
 #include "common/Error.h"
+#include "common/FileDescriptor.h"
 #include "common/FileSystem.h"
 #include "mailstore/ItemAttachments.h"
 #include "mailstore/mime/DecodedSize.h"
@@ -20,12 +21,6 @@ namespace imapstore {
 
 namespace {
 
-struct FileCloser
-{
-    int fd;
-    ~FileCloser() { ::close(fd); }
-};
-
 // The bytes EmailEdit writes, kept in memory for APPEND.
 QByteArray writtenBytes(const mime::EmailEdit &edit)
 {
@@ -34,7 +29,7 @@ QByteArray writtenBytes(const mime::EmailEdit &edit)
         throw qb::MailStoreError(QStringLiteral("Cannot make room for the changed email: %1")
                                      .arg(qb::systemErrorText()));
     }
-    FileCloser closer{fd};
+    const qb::FileDescriptor closer(fd);
     edit.writeTo(fd);
     struct stat info = {};
     if (::fstat(fd, &info) != 0)
@@ -272,7 +267,7 @@ mailstore::SavedContent ImapItem::saveAttachment(int index, const QString &path)
         throw qb::MailStoreError(
             QStringLiteral("Cannot write %1: %2").arg(path, qb::systemErrorText()));
     }
-    FileCloser closer{fd};
+    const qb::FileDescriptor closer(fd);
     try {
         const mime::EmailEdit::Saved saved = email.writeAttachment(index, fd);
         const int kept = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
