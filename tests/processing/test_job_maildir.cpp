@@ -37,6 +37,33 @@ QStringList filesBelow(const QString &root)
     return files;
 }
 
+// Every email of the Maildir's Inbox, as an analysis lists them.
+void analyseInbox(const mailstore::ApplicationFactory &stores, RecordingHost &host,
+                  AttachmentList &list)
+{
+    auto *settings = new TSettings;
+    settings->getFromDefaultFolder = true;
+    auto *analysis = new TAnalyseThread(settings, nullptr, &host, stores, &list);
+    QSignalSpy analysed(analysis, &QObject::destroyed);
+    QVERIFY(analysed.wait(10000));
+}
+
+// A detach of the records into saveFolder while files may grow to limit bytes at most.
+void detachUnderLimit(const mailstore::ApplicationFactory &stores, RecordingHost &host,
+                      const TEmailThread::Records &records, const QString &saveFolder, qint64 limit,
+                      TEmailThread::Result &result)
+{
+    auto *settings = new TSettings;
+    settings->saveFolder = saveFolder;
+    FileSizeLimit full(limit);
+    auto *job = new TEmailThread(
+        settings, nullptr, &host, stores, [records] { return records; }, true, true);
+    QObject::connect(job, &TEmailThread::jobEnded, job,
+                     [&](TEmailThread::Result r) { result = r; });
+    QSignalSpy done(job, &QObject::destroyed);
+    QVERIFY(done.wait(20000));
+}
+
 } // namespace
 
 class TestJobMaildir : public QObject
@@ -63,27 +90,13 @@ private Q_SLOTS:
 
         RecordingHost host;
         AttachmentList list;
-        auto *settings = new TSettings;
-        settings->getFromDefaultFolder = true;
-        auto *analysis = new TAnalyseThread(settings, nullptr, &host, stores, &list);
-        QSignalSpy analysed(analysis, &QObject::destroyed);
-        QVERIFY(analysed.wait(10000));
+        analyseInbox(stores, host, list);
         QCOMPARE(list.count(), 2);
 
         TEmailThread::Records all = {list.record(0), list.record(1)};
-        auto *jobSettings = new TSettings;
-        jobSettings->saveFolder = dir.path() + QStringLiteral("/out");
+        // Room for the small attachment and its rewritten email, not for the big one.
         TEmailThread::Result result;
-        {
-            // Room for the small attachment and its rewritten email, not for the big one.
-            FileSizeLimit full(100000);
-            auto *job = new TEmailThread(
-                jobSettings, nullptr, &host, stores, [all] { return all; }, true, true);
-            QObject::connect(job, &TEmailThread::jobEnded, job,
-                             [&](TEmailThread::Result r) { result = r; });
-            QSignalSpy done(job, &QObject::destroyed);
-            QVERIFY(done.wait(20000));
-        }
+        detachUnderLimit(stores, host, all, dir.path() + QStringLiteral("/out"), 100000, result);
         QCOMPARE(result.processed, 2);
         QCOMPARE(result.failed, 1);
         // Only whole files under their final names; the big email is untouched.
@@ -115,26 +128,12 @@ private Q_SLOTS:
         const auto stores = maildir::storeFactory({root});
         RecordingHost host;
         AttachmentList list;
-        auto *settings = new TSettings;
-        settings->getFromDefaultFolder = true;
-        auto *analysis = new TAnalyseThread(settings, nullptr, &host, stores, &list);
-        QSignalSpy analysed(analysis, &QObject::destroyed);
-        QVERIFY(analysed.wait(10000));
+        analyseInbox(stores, host, list);
         QCOMPARE(list.count(), 1);
 
         TEmailThread::Records all = {list.record(0)};
-        auto *jobSettings = new TSettings;
-        jobSettings->saveFolder = dir.path() + QStringLiteral("/out");
         TEmailThread::Result result;
-        {
-            FileSizeLimit full(100000);
-            auto *job = new TEmailThread(
-                jobSettings, nullptr, &host, stores, [all] { return all; }, true, true);
-            QObject::connect(job, &TEmailThread::jobEnded, job,
-                             [&](TEmailThread::Result r) { result = r; });
-            QSignalSpy done(job, &QObject::destroyed);
-            QVERIFY(done.wait(20000));
-        }
+        detachUnderLimit(stores, host, all, dir.path() + QStringLiteral("/out"), 100000, result);
         QCOMPARE(result.failed, 1);
         QVERIFY(QFile(file.fileName()).open(QIODevice::ReadOnly));
         QCOMPARE(filesBelow(dir.path() + QStringLiteral("/out")), QStringList());
