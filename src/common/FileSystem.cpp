@@ -1,5 +1,6 @@
 #include "FileSystem.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -26,6 +27,24 @@ void syncDirectory(const QString &directory)
 QString systemErrorText()
 {
     return QString::fromLocal8Bit(strerror(errno));
+}
+
+QByteArray sha256OfFile(int fd)
+{
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    QByteArray buffer(1 << 16, Qt::Uninitialized);
+    off_t at = 0;
+    while (true) {
+        const ssize_t got = ::pread(fd, buffer.data(), size_t(buffer.size()), at);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return {};
+        if (got == 0)
+            return hash.result();
+        hash.addData(QByteArrayView(buffer.constData(), qsizetype(got)));
+        at += got;
+    }
 }
 
 bool makePathDurably(const QString &folder)

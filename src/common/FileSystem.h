@@ -11,6 +11,10 @@ void syncDirectory(const QString &directory);
 // The text of errno, for messages.
 QString systemErrorText();
 
+// The SHA-256 of all that the open file fd holds (read from its start, whatever its
+// position); empty when it cannot be read.
+QByteArray sha256OfFile(int fd);
+
 // Creates a folder and every missing one above it, and flushes each new entry
 // to disk (the new folders and the folder that holds the topmost one). False,
 // with errno set, when a level cannot be made.

@@ -141,24 +141,6 @@ bool readAll(int fd, char *buffer, qsizetype size)
 
 constexpr qsizetype chunk = 1 << 16;
 
-// The SHA-256 of an open file's bytes, or an empty text when it cannot be read.
-QString sha256Of(int fd)
-{
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    QByteArray buffer(chunk, Qt::Uninitialized);
-    for (;;) {
-        const ssize_t got = ::read(fd, buffer.data(), size_t(chunk));
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0)
-            return {};
-        if (got == 0)
-            break;
-        hash.addData(QByteArrayView(buffer.constData(), qsizetype(got)));
-    }
-    return QString::fromLatin1(hash.result().toHex());
-}
-
 bool sameContent(int folder, const QByteArray &a, const QByteArray &b)
 {
     const qb::FileDescriptor first = readableFile(folder, a);
@@ -227,18 +209,10 @@ SavedFilePlacer::SavedFilePlacer(SavedFileList &savedFiles, qb::NoReplaceMove fi
 {
 }
 
-SavedFilePlacer::~SavedFilePlacer()
-{
-    for (const auto &[path, fd] : m_unsyncedFolders)
-        ::close(fd);
-}
-
 void SavedFilePlacer::syncPlacedNames()
 {
-    for (const auto &[path, fd] : m_unsyncedFolders) {
-        ::fsync(fd);
-        ::close(fd);
-    }
+    for (const auto &[path, folder] : m_unsyncedFolders)
+        ::fsync(folder.get());
     m_unsyncedFolders.clear();
 }
 
@@ -278,7 +252,7 @@ SavedFilePlacer::Placed SavedFilePlacer::place(const QString &destination,
     {
         const qb::FileDescriptor written = readableFile(folder.get(), temporary.name);
         if (written.get() >= 0)
-            placed.sha256 = sha256Of(written.get());
+            placed.sha256 = QString::fromLatin1(qb::sha256OfFile(written.get()).toHex());
         if (placed.sha256.isEmpty()) {
             throw qb::Error(QStringLiteral("Cannot read back %1/%2: %3")
                                 .arg(folderName, temporaryName, qb::systemErrorText()));
@@ -299,8 +273,8 @@ SavedFilePlacer::Placed SavedFilePlacer::place(const QString &destination,
         } else if (!sameContent(folder.get(), temporary.name, name)) {
             continue; // another file, or something that is no file at all, never followed
         }
-        if (m_unsyncedFolders.emplace(folderName, folder.get()).second)
-            folder.release(); // kept open until its names are flushed
+        // Kept open until its names are flushed.
+        m_unsyncedFolders.try_emplace(folderName, std::move(folder));
         m_savedFiles.add(candidate);
         placed.path = candidate;
         return placed;
@@ -322,7 +296,7 @@ QString SavedFilePlacer::removeCreated(const QString &destination, const Placed 
         if (file.get() < 0)
             return QStringLiteral("it cannot be read: %1").arg(qb::systemErrorText());
         // Never by its name alone: only the content this job placed there goes.
-        if (sha256Of(file.get()) != placed.sha256)
+        if (QString::fromLatin1(qb::sha256OfFile(file.get()).toHex()) != placed.sha256)
             return QStringLiteral("its content has changed since it was saved");
         if (::unlinkat(folder.get(), name.constData(), 0) != 0)
             return QStringLiteral("it cannot be removed: %1").arg(qb::systemErrorText());

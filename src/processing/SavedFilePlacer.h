@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/FileDescriptor.h"
 #include "common/FileSystem.h"
 
 #include <QSet>
@@ -36,7 +37,6 @@ public:
 
     explicit SavedFilePlacer(SavedFileList &savedFiles,
                              qb::NoReplaceMove firstMethod = qb::NoReplaceMove::HardLink);
-    ~SavedFilePlacer();
     SavedFilePlacer(const SavedFilePlacer &) = delete;
     SavedFilePlacer &operator=(const SavedFilePlacer &) = delete;
 
@@ -59,5 +59,5 @@ private:
     SavedFileList &m_savedFiles;
     qb::NoReplaceMove m_firstMethod;
     QSet<QString> m_visitedFolders;
-    std::map<QString, int> m_unsyncedFolders; // open folders, by path
+    std::map<QString, qb::FileDescriptor> m_unsyncedFolders; // open folders, by path
 };

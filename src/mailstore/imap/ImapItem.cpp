@@ -47,32 +47,7 @@ QByteArray writtenBytes(const mime::EmailEdit &edit)
     return bytes;
 }
 
-// The SHA-256 of what the open file fd holds; empty when it cannot be read.
-QByteArray sha256Of(int fd)
-{
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    char buffer[65536];
-    off_t at = 0;
-    while (true) {
-        const ssize_t got = ::pread(fd, buffer, sizeof buffer, at);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0)
-            return {};
-        if (got == 0)
-            return hash.result();
-        hash.addData(QByteArrayView(buffer, got));
-        at += got;
-    }
-}
-
 } // namespace
-
-ImapItem::SavedFile::~SavedFile()
-{
-    if (fd >= 0)
-        ::close(fd);
-}
 
 ImapItem::ImapItem(std::shared_ptr<AccountSession> session, QString mailbox, QString folderEntryId,
                    qint64 uidValidity, RemoteMessage message)
@@ -261,19 +236,15 @@ mailstore::SavedContent ImapItem::saveAttachment(int index, const QString &path)
     // then not be the part the email loses.
     mime::EmailEdit &email = edit();
     const mime::AttachmentPart &part = email.attachment(index);
-    const int fd = ::open(QFile::encodeName(path).constData(),
-                          O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd < 0) {
+    qb::FileDescriptor file(::open(QFile::encodeName(path).constData(),
+                                   O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
+    if (!file.isOpen()) {
         throw qb::MailStoreError(
             QStringLiteral("Cannot write %1: %2").arg(path, qb::systemErrorText()));
     }
-    const qb::FileDescriptor closer(fd);
     try {
-        const mime::EmailEdit::Saved saved = email.writeAttachment(index, fd);
-        const int kept = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
-        if (kept < 0)
-            throw qb::Error(qb::systemErrorText());
-        m_savedFiles.emplace_back(kept, part.node, part.filename);
+        const mime::EmailEdit::Saved saved = email.writeAttachment(index, file.get());
+        m_savedFiles.push_back({std::move(file), part.node, part.filename});
         return {saved.bytes, saved.damage};
     } catch (const qb::Error &e) {
         throw qb::MailStoreError(QStringLiteral("Cannot write %1: %2").arg(path, e.message()));
@@ -292,7 +263,7 @@ void ImapItem::save()
     m_unchangedAfterFailure = true;
     // Each file saved from the email holds what the email held, or the email stays.
     for (const SavedFile &file : m_savedFiles) {
-        if (sha256Of(file.fd) !=
+        if (qb::sha256OfFile(file.fd.get()) !=
             QCryptographicHash::hash(m_edit->original().decodedContent(file.node),
                                      QCryptographicHash::Sha256)) {
             throw qb::MailStoreError(

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "AccountSession.h"
+#include "common/FileDescriptor.h"
 #include "mailstore/MailStore.h"
 #include "mailstore/mime/EmailEdit.h"
 
@@ -64,14 +65,7 @@ private:
     // changes: the job may give it another name meanwhile.
     struct SavedFile
     {
-        SavedFile(int fd, int node, QString name) : fd(fd), node(node), name(std::move(name)) {}
-        SavedFile(SavedFile &&other) noexcept
-            : fd(std::exchange(other.fd, -1)), node(other.node), name(std::move(other.name))
-        {
-        }
-        SavedFile &operator=(SavedFile &&) = delete;
-        ~SavedFile();
-        int fd;
+        qb::FileDescriptor fd;
         int node; // the part's node in m_edit's original
         QString name;
     };
