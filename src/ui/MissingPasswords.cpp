@@ -35,8 +35,7 @@ bool provideStorePasswords(StorePasswords &passwords, TStringLoader *loader, QWi
     }
     for (const MailStoreEntry &account : std::as_const(accounts)) {
         // A folder of one store is read alone: the other accounts are not opened.
-        if (!sourceEntryId.isEmpty() &&
-            !sourceEntryId.startsWith(imapstore::storeIdOfAccount(account) + QStringLiteral("//")))
+        if (!sourceEntryId.isEmpty() && !imapstore::isEntryIdOf(account, sourceEntryId))
             continue;
         if (!providePassword(passwords, account, loader, parent))
             return false;

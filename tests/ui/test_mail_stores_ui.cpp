@@ -2,7 +2,6 @@
 #include "imap/ImapError.h"
 #include "lang/TStringLoader.h"
 #include "mailstore/StoreConfig.h"
-#include "mailstore/imap/ImapStore.h"
 #include "mailstore/memory/MemoryStore.h"
 #include "settings/MailStoreEntries.h"
 #include "settings/TRegistry.h"
@@ -604,9 +603,9 @@ private Q_SLOTS:
         Modals modals;
         QVERIFY(provideStorePasswords(none, nullptr, nullptr,
                                       QStringLiteral("/home/ann/Maildir//.Projects")));
+        // The account's INBOX, as its store names it (imap://user@host:port//mailbox).
         QVERIFY(!provideStorePasswords(none, nullptr, nullptr,
-                                       imapstore::storeIdOfAccount(account) +
-                                           QStringLiteral("//INBOX")));
+                                       QStringLiteral("imap://ann@mail.example.org:993//INBOX")));
         QCOMPARE(modals.unexpected, QStringList{QStringLiteral("PasswordPrompt")});
     }
 

@@ -345,9 +345,9 @@ mailstore::ApplicationFactory accountFactory(const MailStoreEntry &account,
     };
 }
 
-QString storeIdOfAccount(const MailStoreEntry &account)
+bool isEntryIdOf(const MailStoreEntry &account, const QString &entryId)
 {
-    return storeIdOf(account);
+    return entryId.startsWith(storeIdOf(account) + QStringLiteral("//"));
 }
 
 } // namespace imapstore

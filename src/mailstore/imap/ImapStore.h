@@ -15,7 +15,7 @@ namespace imapstore {
 mailstore::ApplicationFactory accountFactory(const MailStoreEntry &account,
                                              mailstore::PasswordSource passwords);
 
-// The account's store id, which begins the entry id of each of its folders and emails.
-QString storeIdOfAccount(const MailStoreEntry &account);
+// Whether entryId names a folder or an email of the account.
+bool isEntryIdOf(const MailStoreEntry &account, const QString &entryId);
 
 } // namespace imapstore

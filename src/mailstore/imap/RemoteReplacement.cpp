@@ -119,8 +119,8 @@ enum class Removal {
     Gone,       // no message has the UID any more: another program moved or deleted it
 };
 
-// Marks the old message \Deleted and expunges it alone.
-Removal removeOld(imap::Connection &server, qint64 uid)
+// Marks the message \Deleted and expunges it alone.
+Removal markAndExpunge(imap::Connection &server, qint64 uid)
 {
     bool marked = false;
     imap::Command store("UID STORE");
@@ -149,16 +149,7 @@ Removal removeOld(imap::Connection &server, qint64 uid)
     // Out of the journal first: a crash or a drop from here on leaves the copy beside the
     // moved email, never takes the copy for the email.
     session.journal().remove(pending);
-    imap::Connection &server = session.connection();
-    imap::Command store("UID STORE");
-    store.atom(QByteArray::number(copy)).raw(" +FLAGS.SILENT (\\Deleted)");
-    server.run(store);
-    const bool expunged = server.hasCapability("UIDPLUS");
-    if (expunged) {
-        imap::Command expunge("UID EXPUNGE");
-        expunge.atom(QByteArray::number(copy));
-        server.run(expunge);
-    }
+    const bool expunged = markAndExpunge(session.connection(), copy) == Removal::Expunged;
     throw qb::MailStoreError(
         expunged ? QStringLiteral("Another program moved or deleted the email in %1 meanwhile; "
                                   "the changed copy was taken away again")
@@ -238,7 +229,7 @@ Replaced replaceMessage(AccountSession &session, const QString &mailbox, qint64 
         }
         session.selectSame(mailbox, true, uidValidity);
         // The connection is asked for again after each select, which may have replaced it.
-        switch (removeOld(session.connection(), old.uid)) {
+        switch (markAndExpunge(session.connection(), old.uid)) {
         case Removal::Gone:
             takeCopyBack(session, pending, result.newUid);
         case Removal::LeftMarked:
@@ -283,7 +274,7 @@ void finishReplacement(AccountSession &session, const PendingReplacement &replac
         // The copy is the email now (with the old one gone, the interrupted run had
         // expunged it).
         if (oldThere)
-            removeOld(server, replacement.oldUid);
+            markAndExpunge(server, replacement.oldUid);
         session.recordReplacement(replacement.mailbox, replacement.oldUid, copy);
     } else if (oldThere && !replacement.oldWasDeleted) {
         imap::Command store("UID STORE");
