@@ -29,6 +29,19 @@ QString systemErrorText()
     return QString::fromLocal8Bit(strerror(errno));
 }
 
+bool writeAll(int fd, QByteArrayView bytes)
+{
+    for (qsizetype done = 0; done < bytes.size();) {
+        const ssize_t wrote = ::write(fd, bytes.data() + done, size_t(bytes.size() - done));
+        if (wrote < 0 && errno == EINTR)
+            continue;
+        if (wrote < 0)
+            return false;
+        done += wrote;
+    }
+    return true;
+}
+
 QByteArray sha256OfFile(int fd)
 {
     QCryptographicHash hash(QCryptographicHash::Sha256);

@@ -11,6 +11,10 @@ void syncDirectory(const QString &directory);
 // The text of errno, for messages.
 QString systemErrorText();
 
+// Writes all of bytes to fd, going on after interruptions. False, with errno set, when
+// the system refuses.
+bool writeAll(int fd, QByteArrayView bytes);
+
 // The SHA-256 of all that the open file fd holds (read from its start, whatever its
 // position); empty when it cannot be read.
 QByteArray sha256OfFile(int fd);

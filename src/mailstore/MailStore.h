@@ -5,6 +5,7 @@
 // Links the common and settings layers and GMime; no worker, no window.
 
 #include "common/Error.h"
+#include "mailstore/EmailRewrite.h"
 #include "mailstore/mime/RestoredPart.h"
 
 #include <QDateTime>
@@ -162,6 +163,28 @@ public:
     }
     // Stores the changes made to the email, all at once.
     virtual void save() = 0;
+    // The next save() tells watcher of its change before it stores it; false when this
+    // store cannot tell its changes.
+    virtual bool watchNextSave(RewriteWatcher watcher)
+    {
+        Q_UNUSED(watcher);
+        return false;
+    }
+    // The id of the email as stored now: after save() or replaceContent(), the new copy's.
+    virtual QString storedEntryId() { return entryId(); }
+    // The email's bytes as they are stored now.
+    virtual QByteArray content()
+    {
+        throw qb::MailStoreError(QStringLiteral("This mail store cannot read whole emails"));
+    }
+    // Puts bytes in the place of the email in one step that a crash cannot leave half
+    // done, keeping its flags and received date; refuses, changing nothing, when the
+    // email is no longer the one content() read.
+    virtual void replaceContent(const QByteArray &bytes)
+    {
+        Q_UNUSED(bytes);
+        throw qb::MailStoreError(QStringLiteral("This mail store cannot replace emails"));
+    }
     // What the last save() did that the user should know of although it succeeded (an old
     // copy left behind on a server that cannot remove one message alone), once each.
     virtual QStringList takeSaveNotices() { return {}; }

@@ -40,6 +40,10 @@ TEmailThread::TEmailThread(TSettings *settings, StatusView *statusForm, HandOver
     Settings->setParent(nullptr);
     Settings->saveFolder = normalisedSaveFolder(Settings->saveFolder);
     JobLog = AcquireLog(Settings->logToFile ? Settings->logFilename : QString(), true);
+    if (SaveAttachments)
+        m_undo = std::make_unique<UndoRecorder>(Settings->saveFolder, DeleteAttachments
+                                                                          ? QStringLiteral("detach")
+                                                                          : QStringLiteral("save"));
     start();
 }
 
@@ -237,6 +241,8 @@ void TEmailThread::processEmail(mailstore::Namespace &mapi, const Records &group
         // The saved files' names are on disk before any attachment leaves the email.
         m_placer.syncPlacedNames();
         if (!done.empty()) {
+            if (SaveAttachments)
+                watchForUndo(*email, first, done);
             email->save();
             for (const QString &notice : email->takeSaveNotices())
                 JobLog->Log(llWarning, notice);
@@ -253,6 +259,15 @@ void TEmailThread::processEmail(mailstore::Namespace &mapi, const Records &group
                                                     "email changed"));
         }
         return;
+    }
+    if (SaveAttachments && !done.empty()) {
+        try {
+            m_undo->stored(*email);
+        } catch (const std::exception &e) {
+            JobLog->Log(llWarning, QStringLiteral("The undo record does not know where email "
+                                                  "[%1] is now: %2")
+                                       .arg(first.Folder + first.Subject, qb::messageOf(e)));
+        }
     }
     for (const Done &item : done) {
         logDone(item);
@@ -306,6 +321,15 @@ QString TEmailThread::process(mailstore::Item &email, const TAttach &record, con
     } catch (const std::exception &e) {
         return qb::messageOf(e);
     }
+}
+
+void TEmailThread::watchForUndo(mailstore::Item &email, const TAttach &first,
+                                const std::vector<Done> &done)
+{
+    std::vector<UndoRecorder::SavedAttachment> saved;
+    for (const Done &item : done)
+        saved.push_back({item.record->AttachmentIndex, item.saved.path, item.saved.sha256});
+    m_undo->watch(email, first.StoreId, first.Folder + first.Subject, saved);
 }
 
 void TEmailThread::logDone(const Done &done)

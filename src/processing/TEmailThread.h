@@ -7,6 +7,7 @@
 #include "FreedSpace.h"
 #include "SaveNaming.h"
 #include "SavedFilePlacer.h"
+#include "UndoRecorder.h"
 #include "mailstore/MailStore.h"
 #include "mailstore/TAttach.h"
 #include "worker/HandOverWorker.h"
@@ -85,6 +86,7 @@ private:
     void discardSaved(const TAttach &record, const SavedFilePlacer::Placed &saved,
                       const QString &keptBecause);
     void startAttachment(int number, int total);
+    void watchForUndo(mailstore::Item &email, const TAttach &first, const std::vector<Done> &done);
     void logDone(const Done &done);
     void logFailure(const TAttach &record, const QString &why);
     void releaseLog();
@@ -105,4 +107,5 @@ private:
     // Without a log the job's status tells the first failure itself.
     QString m_firstFailure;
     FreedSpace m_freed;
+    std::unique_ptr<UndoRecorder> m_undo; // detach and save jobs
 };

@@ -31,8 +31,11 @@ QStringList filesBelow(const QString &root)
 {
     QStringList files;
     for (QDirIterator it(root, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-         it.hasNext();)
-        files << QDir(root).relativeFilePath(it.next());
+         it.hasNext();) {
+        const QString file = QDir(root).relativeFilePath(it.next());
+        if (!file.startsWith(QLatin1String(".quillbrook/"))) // the job's undo record
+            files << file;
+    }
     files.sort();
     return files;
 }

@@ -276,6 +276,9 @@ void ImapItem::save()
     mime::ParsedEmail stored(rewritten);
     // Never store an email that reads differently from what was meant.
     m_edit->verify(stored);
+    if (const mailstore::RewriteWatcher watcher = std::exchange(m_watcher, {}))
+        watcher(
+            {m_edit->original(), rewritten, m_edit->changedSpans(), m_edit->removedAttachments()});
     // From here on a failure may leave the change half made on the server, for the next
     // job's start to finish.
     m_unchangedAfterFailure = false;
@@ -284,6 +287,15 @@ void ImapItem::save()
     const Replaced replaced =
         replaceMessage(*m_session, m_mailbox, m_uidValidity, m_message, rewritten);
     m_message.uid = replaced.newUid;
+    noteOldLeft(replaced);
+    m_message.summary.size = rewritten.size();
+    // From here on the item is the stored copy, read from the bytes sent.
+    m_edit.emplace(std::move(stored));
+    m_savedFiles.clear();
+}
+
+void ImapItem::noteOldLeft(const Replaced &replaced)
+{
     if (replaced.oldLeft) {
         m_saveNotices << QStringLiteral(
                              "The server cannot remove one message alone (no UIDPLUS): the "
@@ -291,9 +303,33 @@ void ImapItem::save()
                              "program to remove")
                              .arg(m_message.summary.subject, m_mailbox);
     }
-    m_message.summary.size = rewritten.size();
-    // From here on the item is the stored copy, read from the bytes sent.
-    m_edit.emplace(std::move(stored));
+}
+
+bool ImapItem::watchNextSave(mailstore::RewriteWatcher watcher)
+{
+    m_watcher = std::move(watcher);
+    return true;
+}
+
+QString ImapItem::storedEntryId()
+{
+    return entryIdOf(m_folderEntryId, m_uidValidity, m_message.uid);
+}
+
+QByteArray ImapItem::content()
+{
+    return fetchSection(QByteArray());
+}
+
+void ImapItem::replaceContent(const QByteArray &bytes)
+{
+    const AccountSession::CancelShield shield(*m_session);
+    const Replaced replaced =
+        replaceMessage(*m_session, m_mailbox, m_uidValidity, m_message, bytes);
+    m_message.uid = replaced.newUid;
+    noteOldLeft(replaced);
+    m_message.summary.size = bytes.size();
+    m_edit.reset();
     m_savedFiles.clear();
 }
 

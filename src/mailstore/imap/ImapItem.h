@@ -1,6 +1,7 @@
 #pragma once
 
 #include "AccountSession.h"
+#include "RemoteReplacement.h"
 #include "common/FileDescriptor.h"
 #include "mailstore/MailStore.h"
 #include "mailstore/mime/EmailEdit.h"
@@ -40,6 +41,10 @@ public:
     // rewrite that did not check out).
     bool unchangedAfterFailedSave() override { return m_unchangedAfterFailure; }
     QStringList takeSaveNotices() override;
+    bool watchNextSave(mailstore::RewriteWatcher watcher) override;
+    QString storedEntryId() override;
+    QByteArray content() override;
+    void replaceContent(const QByteArray &bytes) override;
     std::shared_ptr<mailstore::Attachments> attachments() override;
     mailstore::SummarySource summarySource() override;
 
@@ -53,6 +58,7 @@ public:
 private:
     mime::EmailEdit &edit();
     QByteArray fetchSection(const QByteArray &section);
+    void noteOldLeft(const Replaced &replaced);
 
     std::shared_ptr<AccountSession> m_session;
     QString m_mailbox;
@@ -72,6 +78,7 @@ private:
     std::vector<SavedFile> m_savedFiles;
     bool m_unchangedAfterFailure = false;
     QStringList m_saveNotices;
+    mailstore::RewriteWatcher m_watcher;
 };
 
 } // namespace imapstore

@@ -311,6 +311,9 @@ void MaildirItem::save()
             // Never put a file in place that reads differently from what was meant.
             const mime::ParsedEmail email = mime::ParsedEmail::fromFile(path);
             changed.verify(email);
+            if (const mailstore::RewriteWatcher watcher = std::exchange(m_watcher, {}))
+                watcher({changed.original(), email.bytes(), changed.changedSpans(),
+                         changed.removedAttachments()});
             written = summaryOf(email, FileStamp());
         },
         &m_editStamp);
@@ -325,6 +328,42 @@ void MaildirItem::save()
         else
             cache->forget(m_folder->directory, old.uniqueName);
     }
+    m_summary.reset();
+    m_edit.reset();
+}
+
+bool MaildirItem::watchNextSave(mailstore::RewriteWatcher watcher)
+{
+    m_watcher = std::move(watcher);
+    return true;
+}
+
+QString MaildirItem::storedEntryId()
+{
+    return Session::itemEntryId(m_folderEntryId, m_file.uniqueName);
+}
+
+QByteArray MaildirItem::content()
+{
+    return edit().original().bytes();
+}
+
+void MaildirItem::replaceContent(const QByteArray &bytes)
+{
+    path(); // follow a flag change by another mail program, to keep its flags
+    edit(); // the stamp the file must still have
+    const MessageFile old = m_file;
+    m_file = replaceEmailFile(
+        *m_store->journal, *m_folder, old,
+        [&](int fd) {
+            if (!qb::writeAll(fd, bytes))
+                throw qb::MailStoreError(
+                    QStringLiteral("Cannot write the email: %1").arg(qb::systemErrorText()));
+        },
+        [](const QString &) {}, &m_editStamp);
+    m_session->recordReplacement(*m_folder, old.uniqueName, m_file);
+    if (SummaryCache *cache = m_session->summaryCache())
+        cache->forget(m_folder->directory, old.uniqueName);
     m_summary.reset();
     m_edit.reset();
 }

@@ -45,6 +45,10 @@ public:
     void replaceInBody(const QString &text, const QString &replacement) override;
     void addAttachment(mime::RestoredAttachment attachment) override;
     void save() override;
+    bool watchNextSave(mailstore::RewriteWatcher watcher) override;
+    QString storedEntryId() override;
+    QByteArray content() override;
+    void replaceContent(const QByteArray &bytes) override;
     // True when the rewrite failed before it was checked: nothing of it was put in place.
     bool unchangedAfterFailedSave() override { return m_unchangedAfterFailure; }
     std::shared_ptr<mailstore::Attachments> attachments() override;
@@ -79,6 +83,7 @@ private:
     std::optional<mailstore::EmailSummary> m_summary;
     std::optional<mime::EmailEdit> m_edit;
     FileStamp m_editStamp; // of the file m_edit was read from
+    mailstore::RewriteWatcher m_watcher;
 };
 
 } // namespace maildir

@@ -216,6 +216,34 @@ void EmailEdit::writeTo(int fd) const
     syncOrFail(fd);
 }
 
+std::vector<ChangedSpan> EmailEdit::changedSpans() const
+{
+    std::vector<ChangedSpan> spans;
+    qsizetype written = 0; // in the rewritten email
+    qsizetype done = 0;    // in the original
+    qsizetype spliceLength = 0;
+    const ByteSink counter = [&](QByteArrayView piece) { spliceLength += piece.size(); };
+    for (const Splice &splice : plan().splices) {
+        written += splice.begin - done;
+        spliceLength = 0;
+        splice.write(counter);
+        spans.push_back({{splice.begin, splice.end}, {written, written + spliceLength}});
+        written += spliceLength;
+        done = splice.end;
+    }
+    return spans;
+}
+
+std::vector<std::pair<int, int>> EmailEdit::removedAttachments() const
+{
+    std::vector<std::pair<int, int>> removed;
+    for (size_t index = 0; index < m_removed.size(); ++index) {
+        if (m_removed[index])
+            removed.emplace_back(int(index) + 1, m_email.attachments()[index].node);
+    }
+    return removed;
+}
+
 void EmailEdit::verify(const ParsedEmail &rewritten) const
 {
     const RewritePlan &expected = plan();

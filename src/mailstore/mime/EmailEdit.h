@@ -57,6 +57,12 @@ public:
 
     // Writes the changed email to fd in one pass and flushes it to disk.
     void writeTo(int fd) const;
+    // Where the changed email differs from the original: in the order of the data, each
+    // span of the original and the span of the changed email written in its place.
+    std::vector<ChangedSpan> changedSpans() const;
+    // The attachments removed, each as its position among the original's (1 to count) and
+    // its node in the original's tree.
+    std::vector<std::pair<int, int>> removedAttachments() const;
     // Throws qb::MailStoreError unless the rewritten email holds what was meant:
     // the same attachments but the removed ones (each known by its place in the
     // original, whatever number an unnamed one reads under), every kept part's header and

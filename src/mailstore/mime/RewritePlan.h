@@ -24,6 +24,13 @@ struct Splice
     QByteArray breakAfter;
 };
 
+// A span of the original bytes and the span of the rewritten ones that took its place.
+struct ChangedSpan
+{
+    Span original;
+    Span rewritten;
+};
+
 // How an email is rewritten, and what the result must read as.
 struct RewritePlan
 {
