@@ -5,6 +5,7 @@
 #include "OpenCommand.h"
 #include "ReattachCommand.h"
 #include "SettingsCommand.h"
+#include "UndoCommand.h"
 #include "common/TimeZoneFile.h"
 #include "lang/TStringLoader.h"
 
@@ -24,6 +25,7 @@ const char *const usage =
     "  detach    save the selected attachments to files and remove them\n"
     "  save      save the selected attachments to files, keeping them\n"
     "  reattach  put detached attachments back into their emails, from an action log\n"
+    "  undo      put the emails of a detach or save job back as they were\n"
     "  settings  show or write a settings file\n"
     "  check-update  ask the maker's web site whether a newer release exists\n"
     "  open      make the desktop program that runs open a settings file\n"
@@ -56,6 +58,9 @@ int main(int argc, char *argv[])
     } else if (command == QLatin1String("reattach")) {
         arguments.removeAt(1);
         status = runReattachCommand(arguments);
+    } else if (command == QLatin1String("undo")) {
+        arguments.removeAt(1);
+        status = runUndoCommand(arguments);
     } else if (command == QLatin1String("settings")) {
         status = runSettingsCommand(arguments.mid(2));
     } else if (command == QLatin1String("open")) {
