@@ -172,6 +172,8 @@ public:
     }
     // The id of the email as stored now: after save() or replaceContent(), the new copy's.
     virtual QString storedEntryId() { return entryId(); }
+    // The entry id of the folder that holds the email; empty when the store cannot tell.
+    virtual QString folderEntryId() { return {}; }
     // The email's bytes as they are stored now.
     virtual QByteArray content()
     {

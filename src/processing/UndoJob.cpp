@@ -93,36 +93,67 @@ void UndoJob::putBack(mailstore::Namespace &mapi, const undo::JobRecord &job,
     if (email.stored())
         ids << email.storedEntryId;
     ids << email.entryId;
+    std::vector<std::shared_ptr<mailstore::Item>> candidates;
     for (const QString &id : ids) {
-        const std::shared_ptr<mailstore::Item> item = mapi.getItemFromId(id, email.storeId);
-        if (!item)
-            continue;
-        const QByteArray now = item->content();
+        if (const std::shared_ptr<mailstore::Item> item = mapi.getItemFromId(id, email.storeId)) {
+            candidates.push_back(item);
+            break;
+        }
+    }
+    if (candidates.empty()) {
+        // Put back or changed by a run that stopped before it could note where: the
+        // folder's emails are looked at, and their content tells.
+        const std::shared_ptr<mailstore::Folder> folder =
+            email.folderId.isEmpty() ? nullptr
+                                     : mapi.getFolderFromId(email.folderId, email.storeId);
+        const std::shared_ptr<mailstore::Items> items = folder ? folder->items() : nullptr;
+        for (int index = 1; items && index <= items->count(); ++index)
+            candidates.push_back(items->item(index));
+    }
+    const bool searched = candidates.size() != 1;
+    std::shared_ptr<mailstore::Item> asLeft;  // as the job left it
+    std::shared_ptr<mailstore::Item> asFirst; // as it was before the job
+    QByteArray now;
+    for (const std::shared_ptr<mailstore::Item> &item : candidates) {
+        now = item->content();
         const QByteArray digest = hexSha256(now);
-        if (digest == email.beforeSha256) {
-            say(Kind::Already,
-                QStringLiteral("Email [%1] is as it was before the job").arg(email.label));
-            return;
+        if (digest == email.afterSha256 && now.size() == email.afterSize) {
+            asLeft = item;
+            break;
         }
-        if (digest != email.afterSha256 || now.size() != email.afterSize)
+        if (digest == email.beforeSha256 && !asFirst)
+            asFirst = item;
+        else if (!searched)
             throw qb::Error(QStringLiteral("it has changed since the job"));
-        const QByteArray original = undo::rebuiltOriginal(now, email.spans, [&](int index) {
-            return undo::readSavedFile(job.root, email.files[size_t(index)]);
-        });
-        if (hexSha256(original) != email.beforeSha256 || original.size() != email.beforeSize)
-            throw qb::Error(QStringLiteral("the record does not rebuild it"));
-        item->replaceContent(original);
-        try {
-            writer.addUndone(email.number, item->storedEntryId());
-        } catch (const qb::Error &e) {
-            m_log.Log(llWarning, e.message());
-        }
-        say(Kind::Done, QStringLiteral("Put back email [%1] with %2 attachment(s)")
-                            .arg(email.label)
-                            .arg(email.attachments));
+    }
+    if (!asLeft && asFirst) {
+        noteUndone(writer, email, *asFirst);
+        say(Kind::Already,
+            QStringLiteral("Email [%1] is as it was before the job").arg(email.label));
         return;
     }
-    throw qb::Error(QStringLiteral("it is no longer in the mail store"));
+    if (!asLeft)
+        throw qb::Error(QStringLiteral("it is no longer in the mail store"));
+    const QByteArray original = undo::rebuiltOriginal(now, email.spans, [&](int index) {
+        return undo::readSavedFile(job.root, email.files[size_t(index)]);
+    });
+    if (hexSha256(original) != email.beforeSha256 || original.size() != email.beforeSize)
+        throw qb::Error(QStringLiteral("the record does not rebuild it"));
+    asLeft->replaceContent(original);
+    noteUndone(writer, email, *asLeft);
+    say(Kind::Done, QStringLiteral("Put back email [%1] with %2 attachment(s)")
+                        .arg(email.label)
+                        .arg(email.attachments));
+}
+
+void UndoJob::noteUndone(undo::RecordWriter &writer, const undo::EmailRecord &email,
+                         mailstore::Item &item)
+{
+    try {
+        writer.addUndone(email.number, item.storedEntryId());
+    } catch (const qb::Error &e) {
+        m_log.Log(llWarning, e.message());
+    }
 }
 
 void UndoJob::removeSavedFiles(const undo::JobRecord &job, const std::vector<int> &emails)

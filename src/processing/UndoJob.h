@@ -53,6 +53,8 @@ public:
 private:
     void putBack(mailstore::Namespace &mapi, const undo::JobRecord &job,
                  const undo::EmailRecord &email, undo::RecordWriter &writer);
+    void noteUndone(undo::RecordWriter &writer, const undo::EmailRecord &email,
+                    mailstore::Item &item);
     void removeSavedFiles(const undo::JobRecord &job, const std::vector<int> &emails);
     void say(Kind kind, const QString &text);
 

@@ -71,6 +71,7 @@ QJsonObject emailObject(const EmailRecord &email)
     }
     return {{QStringLiteral("email"), email.number},
             {QStringLiteral("store"), email.storeId},
+            {QStringLiteral("folder"), email.folderId},
             {QStringLiteral("id"), email.entryId},
             {QStringLiteral("label"), email.label},
             {QStringLiteral("messageId"), email.messageId},
@@ -180,6 +181,7 @@ public:
         EmailRecord email;
         email.number = int(number(line, QStringLiteral("email"), 1 << 30));
         email.storeId = text(line, QStringLiteral("store"));
+        email.folderId = text(line, QStringLiteral("folder"));
         email.entryId = text(line, QStringLiteral("id"));
         email.label = text(line, QStringLiteral("label"));
         email.messageId = text(line, QStringLiteral("messageId"));

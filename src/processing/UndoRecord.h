@@ -23,6 +23,7 @@ struct EmailRecord
 {
     int number = 0; // 1 to the number of emails, in the order the job changed them
     QString storeId;
+    QString folderId;      // the entry id of the email's folder
     QString entryId;       // the email's id before the change
     QString storedEntryId; // its id once the change was stored; empty until then
     QString undoneEntryId; // its id once it was put back; empty until then

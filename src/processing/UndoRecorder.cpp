@@ -32,6 +32,7 @@ void UndoRecorder::watch(mailstore::Item &email, const QString &storeId, const Q
 {
     undo::EmailRecord record;
     record.storeId = storeId;
+    record.folderId = email.folderEntryId();
     record.entryId = email.entryId();
     record.label = label;
     record.attachments = int(saved.size());

@@ -317,12 +317,12 @@ private Q_SLOTS:
         const QByteArray head = "{\"record\":\"quillbrook-undo\",\"version\":1,\"job\":\"j\","
                                 "\"action\":\"detach\",\"started\":\"2026-01-01T00:00:00Z\"}\n";
         const QByteArray digestField = "{\"sha256\":\"" + digest + "\",\"size\":6}";
-        const QByteArray email =
-            "{\"email\":1,\"store\":\"s\",\"id\":\"i\",\"label\":\"l\",\"messageId\":\"\","
-            "\"attachments\":1,\"before\":" +
-            digestField + ",\"after\":" + digestField +
-            ",\"files\":[{\"path\":\"PATH\",\"sha256\":\"" + digest +
-            "\",\"size\":6}],\"spans\":[]}\n";
+        const QByteArray email = "{\"email\":1,\"store\":\"s\",\"folder\":\"f\",\"id\":\"i\","
+                                 "\"label\":\"l\",\"messageId\":\"\","
+                                 "\"attachments\":1,\"before\":" +
+                                 digestField + ",\"after\":" + digestField +
+                                 ",\"files\":[{\"path\":\"PATH\",\"sha256\":\"" + digest +
+                                 "\",\"size\":6}],\"spans\":[]}\n";
         const auto record = [&](const QByteArray &lines) {
             const QString path = folder + QStringLiteral("/r.jsonl");
             QFile::remove(path);

@@ -43,6 +43,7 @@ public:
     QStringList takeSaveNotices() override;
     bool watchNextSave(mailstore::RewriteWatcher watcher) override;
     QString storedEntryId() override;
+    QString folderEntryId() override { return m_folderEntryId; }
     QByteArray content() override;
     void replaceContent(const QByteArray &bytes) override;
     std::shared_ptr<mailstore::Attachments> attachments() override;

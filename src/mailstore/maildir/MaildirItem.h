@@ -47,6 +47,7 @@ public:
     void save() override;
     bool watchNextSave(mailstore::RewriteWatcher watcher) override;
     QString storedEntryId() override;
+    QString folderEntryId() override { return m_folderEntryId; }
     QByteArray content() override;
     void replaceContent(const QByteArray &bytes) override;
     // True when the rewrite failed before it was checked: nothing of it was put in place.
