@@ -9,6 +9,7 @@
 namespace {
 
 const QString detaching = QStringLiteral("Detaching document [");
+const QString copying = QStringLiteral("Copying document [");
 const QString relinking = QStringLiteral("Relinking document [");
 const QString ofEmail = QStringLiteral("] of email [");
 
@@ -42,27 +43,20 @@ std::vector<DetachRecord> readDetachLog(const QString &path)
     if (!first.startsWith("Quillbrook Log File"))
         throw qb::Error(QStringLiteral("%1 is not an action log of this program").arg(path));
     std::vector<DetachRecord> records;
-    int lineNumber = 1;
-    int job = 0;
     while (!file.atEnd()) {
-        ++lineNumber;
         QString text = QString::fromUtf8(file.readLine());
         while (text.endsWith(QLatin1Char('\n')) || text.endsWith(QLatin1Char('\r')))
             text.chop(1);
         const auto line = splitLogLine(text);
         if (!line)
             continue;
-        if (line->message.startsWith(QStringLiteral("Job started by [")))
-            ++job;
         DetachRecord record;
         QString tail;
-        if (splitEntry(line->message, detaching, QStringLiteral("to "), &record.filename,
-                       &record.where, &tail)) {
-            record.line = lineNumber;
-            record.job = job;
+        const bool detached = line->message.startsWith(detaching);
+        if (splitEntry(line->message, detached ? detaching : copying, QStringLiteral("to "),
+                       &record.filename, &record.where, &tail)) {
             record.link = tail;
-            record.sha256 = line->document.sha256;
-            record.contentType = line->document.contentType;
+            record.detached = detached;
             records.push_back(record);
             continue;
         }
@@ -87,12 +81,6 @@ QString relinkEntry(const DetachRecord &record, const QString &oldLink, const QS
 {
     return QStringLiteral("Relinking document [%1] of email [%2] from %3 to %4")
         .arg(record.filename, record.where, oldLink, newLink);
-}
-
-QString reattachEntry(const DetachRecord &record)
-{
-    return QStringLiteral("Reattaching document [%1] of email [%2] from %3")
-        .arg(record.filename, record.where, record.link);
 }
 
 QString pathOfLink(const QString &link)

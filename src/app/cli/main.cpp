@@ -3,7 +3,7 @@
 #include "CliSupport.h"
 #include "JobCommand.h"
 #include "OpenCommand.h"
-#include "ReattachCommand.h"
+#include "RelinkCommand.h"
 #include "SettingsCommand.h"
 #include "common/TimeZoneFile.h"
 #include "lang/TStringLoader.h"
@@ -23,7 +23,7 @@ const char *const usage =
     "  delete    remove the selected attachments from their emails\n"
     "  detach    save the selected attachments to files and remove them\n"
     "  save      save the selected attachments to files, keeping them\n"
-    "  reattach  put detached attachments back into their emails, from an action log\n"
+    "  relink    rewrite the notes' links after a folder of saved files moved\n"
     "  settings  show or write a settings file\n"
     "  check-update  ask the maker's web site whether a newer release exists\n"
     "  open      make the desktop program that runs open a settings file\n"
@@ -53,9 +53,9 @@ int main(int argc, char *argv[])
                command == QLatin1String("save")) {
         arguments.removeAt(1);
         status = runJobCommand(command, arguments);
-    } else if (command == QLatin1String("reattach")) {
+    } else if (command == QLatin1String("relink")) {
         arguments.removeAt(1);
-        status = runReattachCommand(arguments);
+        status = runRelinkCommand(arguments);
     } else if (command == QLatin1String("settings")) {
         status = runSettingsCommand(arguments.mid(2));
     } else if (command == QLatin1String("open")) {
