@@ -69,15 +69,11 @@ void TLog::open(bool append)
     const QString info = LevelName(llInfo);
     writeLine(logHeaderLine());
     writeLine(QString());
-    writeLine(LoadLangString(930, QStringLiteral("date,time,level,message")) +
-              QStringLiteral(",sha256,content type"));
-    const QString noDocument = documentColumns({});
+    writeLine(LoadLangString(930, QStringLiteral("date,time,level,message")));
     writeLine(qb::format(LoadLangString(940, QStringLiteral("%s,%s,%s,Log file started")),
-                         {date, time, info}) +
-              noDocument);
+                         {date, time, info}));
     writeLine(qb::format(LoadLangString(950, QStringLiteral("%s,%s,%s,%s")),
-                         {date, time, info, QStringLiteral("Quillbrook")}) +
-              noDocument);
+                         {date, time, info, QStringLiteral("Quillbrook")}));
 }
 
 void TLog::writeLine(const QString &line)
@@ -104,23 +100,21 @@ void TLog::disable(int messageId, const QString &reason)
 }
 
 void TLog::WriteLine(TLogLevel level, const QString &dateText, const QString &timeText,
-                     const QString &message, const LogDocument &document)
+                     const QString &message)
 {
     QMutexLocker lock(&m_lock);
     if (Disabled)
         return;
     try {
-        writeLine(
-            qb::format(LoadLangString(980, QStringLiteral("%s,%s,%s,%s")),
-                       {dateText, timeText, LevelName(level), messageField(onOneLine(message))}) +
-            documentColumns({onOneLine(document.sha256), onOneLine(document.contentType)}));
+        writeLine(qb::format(LoadLangString(980, QStringLiteral("%s,%s,%s,%s")),
+                             {dateText, timeText, LevelName(level), onOneLine(message)}));
     } catch (const qb::Error &e) {
         // The lock stays held while the user reads the message, so it is shown once.
         disable(990, e.message());
     }
 }
 
-void TLog::Log(TLogLevel level, const QString &message, const LogDocument &document)
+void TLog::Log(TLogLevel level, const QString &message)
 {
     const QDateTime now = QDateTime::currentDateTime();
     QString date;
@@ -134,5 +128,5 @@ void TLog::Log(TLogLevel level, const QString &message, const LogDocument &docum
             disable(990, e.message());
         return;
     }
-    WriteLine(level, date, time, message, document);
+    WriteLine(level, date, time, message);
 }

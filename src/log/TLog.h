@@ -5,10 +5,10 @@
 #include <QFile>
 #include <QMutex>
 
-// The action log in a file: comma-separated entries, one a line, CR LF line ends; a
-// message's controls and line separators are written as spaces, and a message with a
-// comma or a quote is one quoted field. Every entry ends in the two document columns
-// (LogDocument.h). Only a log or a new file is written (LogFile.h).
+// The action log in a file: comma-separated entries of four columns (date, time, level,
+// message), one a line, CR LF line ends; the message is written as it is, but for its
+// controls and line separators, which become spaces, so a reader takes everything
+// after the third comma as the message. Only a log or a new file is written (LogFile.h).
 // A new file starts with a five-line header. Jobs that name the same file share
 // one TLog, so entries are written one at a time under a lock.
 //
@@ -21,8 +21,8 @@ public:
     ~TLog() override;
 
     void WriteLine(TLogLevel level, const QString &dateText, const QString &timeText,
-                   const QString &message, const LogDocument &document = {}) override;
-    void Log(TLogLevel level, const QString &message, const LogDocument &document = {}) override;
+                   const QString &message) override;
+    void Log(TLogLevel level, const QString &message) override;
 
     bool disabled() const;
 

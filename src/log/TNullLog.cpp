@@ -1,8 +1,5 @@
 #include "TNullLog.h"
 
-void TNullLog::WriteLine(TLogLevel, const QString &, const QString &, const QString &,
-                         const LogDocument &)
-{
-}
+void TNullLog::WriteLine(TLogLevel, const QString &, const QString &, const QString &) {}
 
-void TNullLog::Log(TLogLevel, const QString &, const LogDocument &) {}
+void TNullLog::Log(TLogLevel, const QString &) {}

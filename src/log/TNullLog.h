@@ -1,6 +1,5 @@
 #pragma once
 
-#include "LogDocument.h"
 #include "TLogLevel.h"
 
 #include <QString>
@@ -17,9 +16,9 @@ public:
 
     // One entry with the date and time already formatted.
     virtual void WriteLine(TLogLevel level, const QString &dateText, const QString &timeText,
-                           const QString &message, const LogDocument &document = {});
+                           const QString &message);
     // One entry stamped with the current local date and time.
-    virtual void Log(TLogLevel level, const QString &message, const LogDocument &document = {});
+    virtual void Log(TLogLevel level, const QString &message);
 
     QString FileName; // the manager's key; empty for a null log
     int RefCount = 1; // changed by the manager only, on the main thread

@@ -6,7 +6,6 @@
 
 #include "common/Error.h"
 #include "mailstore/EmailRewrite.h"
-#include "mailstore/mime/RestoredPart.h"
 
 #include <QDateTime>
 #include <QString>
@@ -141,25 +140,13 @@ public:
     // Appends text to the end of the body in memory, leaving what is there as it
     // is; save() stores the change.
     virtual void appendToBody(const QString &text) = 0;
-    // Undoing a detach, in memory until save(): a note that appendToBody added comes
-    // out of every text part that holds it (save() refuses when none does), and an
-    // attachment goes back after the email's others.
-    virtual void removeFromBody(const QString &text)
-    {
-        Q_UNUSED(text);
-        throw qb::MailStoreError(QStringLiteral("This mail store cannot put attachments back"));
-    }
-    // A note that appendToBody added, changed in place to replacement.
+    // A note that appendToBody added, changed in place to replacement, in memory until
+    // save() (which refuses when no text part holds the note).
     virtual void replaceInBody(const QString &text, const QString &replacement)
     {
         Q_UNUSED(text);
         Q_UNUSED(replacement);
         throw qb::MailStoreError(QStringLiteral("This mail store cannot change notes"));
-    }
-    virtual void addAttachment(mime::RestoredAttachment attachment)
-    {
-        Q_UNUSED(attachment);
-        throw qb::MailStoreError(QStringLiteral("This mail store cannot put attachments back"));
     }
     // Stores the changes made to the email, all at once.
     virtual void save() = 0;

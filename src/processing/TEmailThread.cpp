@@ -336,21 +336,16 @@ void TEmailThread::logDone(const Done &done)
 {
     const TAttach &record = *done.record;
     const QString where = record.Folder + record.Subject;
-    const LogDocument document{done.saved.sha256, done.contentType};
     if (!SaveAttachments)
         JobLog->Log(
             llInfo,
             QStringLiteral("Deleting attachment [%1] of email [%2]").arg(record.Filename, where));
     else if (!DeleteAttachments)
-        JobLog->Log(llInfo,
-                    QStringLiteral("Copying document [%1] of email [%2] to %3")
-                        .arg(record.Filename, where, done.link),
-                    document);
+        JobLog->Log(llInfo, QStringLiteral("Copying document [%1] of email [%2] to %3")
+                                .arg(record.Filename, where, done.link));
     else
-        JobLog->Log(llInfo,
-                    QStringLiteral("Detaching document [%1] of email [%2] to %3")
-                        .arg(record.Filename, where, done.link),
-                    document);
+        JobLog->Log(llInfo, QStringLiteral("Detaching document [%1] of email [%2] to %3")
+                                .arg(record.Filename, where, done.link));
     if (!done.damage.isEmpty())
         JobLog->Log(llWarning,
                     QStringLiteral("The encoding of attachment [%1] of email [%2] is damaged: %3")

@@ -69,8 +69,8 @@ private:
         QString link;
         QString damage;
         QString noNote; // why no note was added, when none was
-        // The saved file, whose SHA-256 the log keeps with the attachment's content type
-        // so that the detach can be undone safely (ReattachJob.h).
+        // The saved file, whose SHA-256 the undo record keeps, and the attachment's
+        // content type.
         SavedFilePlacer::Placed saved;
         QString contentType;
     };

@@ -130,7 +130,7 @@ public:
     QAction *detachAction;
     QAction *saveAttachmentsAction;
     QAction *openEmailAction;
-    QAction *undoDetachAction;
+    QAction *relinkAction;
     QMenu *helpMenu;
     QAction *checkUpdatesAction;
     QAction *openTool;
@@ -148,7 +148,7 @@ public:
     void deleteAttachmentsClick();
     void detachAttachmentsClick();
     void copyAttachmentsClick();
-    void undoDetachClick();
+    void relinkClick();
     void startJob(bool remove, bool save);
     void loggingClick();
     void logFilenameChange();

@@ -7,9 +7,9 @@
 #include "MessageWindow.h"
 #include "MissingPasswords.h"
 #include "PlainText.h"
+#include "RelinkWindow.h"
 #include "StatusWindow.h"
 #include "SummaryPage.h"
-#include "UndoDetachWindow.h"
 #include "common/Error.h"
 #include "log/LogFile.h"
 #include "log/TLogManager.h"
@@ -196,14 +196,14 @@ void MainWindow::startJob(bool remove, bool save)
     watchWorker(job);
 }
 
-void MainWindow::undoDetachClick()
+void MainWindow::relinkClick()
 {
     if (workerRunning())
         return;
-    UndoDetachWindow window(m_loader.get(), dialogParent());
+    RelinkWindow window(m_loader.get(), dialogParent());
     const auto chosen = window.choose(logFilename->text());
     if (chosen && provideStorePasswords(m_passwords, m_loader.get(), this))
-        watchWorker(UndoDetachWindow::start(*chosen, m_loader.get(), m_host, m_stores, this));
+        watchWorker(RelinkWindow::start(*chosen, m_loader.get(), m_host, m_stores, this));
 }
 
 void MainWindow::loggingClick()
@@ -326,7 +326,7 @@ void MainWindow::updateWorkerCommands()
         action->setEnabled(onGrid && rows && !busy);
     openEmailAction->setEnabled(onGrid && rows);
     selectAllAction->setEnabled(onGrid && m_model->rowCount() > 0);
-    undoDetachAction->setEnabled(!busy);
+    relinkAction->setEnabled(!busy);
     analyseButton->setEnabled(!busy);
     analyseButton->setToolTip(busy ? busyHint : QString());
     attachGrid->horizontalHeader()->setToolTip(busy ? busyHint : QString());

@@ -75,9 +75,9 @@ void MainWindow::buildMenus()
         edit->addAction(QStringLiteral("&Open email"), this, &MainWindow::openEmail), "OpenEmail1");
     openEmailAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_E));
     edit->addSeparator();
-    undoDetachAction = named(
-        edit->addAction(QStringLiteral("&Undo detach..."), this, &MainWindow::undoDetachClick),
-        "UndoDetach1");
+    relinkAction = named(
+        edit->addAction(QStringLiteral("&Relink moved files..."), this, &MainWindow::relinkClick),
+        "RelinkMovedFiles1");
     helpMenu = named(menuBar()->addMenu(QStringLiteral("&Help")), "Help1");
     checkUpdatesAction =
         named(helpMenu->addAction(QStringLiteral("Check web for Quillbrook updates"), m_updateCheck,

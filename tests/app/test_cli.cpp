@@ -587,9 +587,9 @@ private Q_SLOTS:
         QCOMPARE(readFile(bashrc), QByteArray("alias ll='ls -l'\n"));
         QCOMPARE(filesOf(store), before);
         QVERIFY(!QFileInfo::exists(out));
-        const Result reattach = runCli(
-            {QStringLiteral("reattach"), QStringLiteral("--log"), fifo, QStringLiteral("--yes")});
-        QCOMPARE(reattach.status, 1);
+        const Result relink = runCli({QStringLiteral("relink"), store, dir.path(),
+                                      QStringLiteral("--log"), fifo, QStringLiteral("--yes")});
+        QCOMPARE(relink.status, 1);
     }
 
     // Past a file size limit (ulimit -f) a write fails and its attachment counts as

@@ -1,4 +1,3 @@
-#include "log/LogDocument.h"
 #include "log/TLogManager.h"
 #include "mailstore/memory/MemoryStore.h"
 #include "processing/RecordingHost.h"
@@ -59,10 +58,8 @@ struct Job
         QStringList messages;
         const QStringList lines =
             QString::fromUtf8(file.readAll()).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
-        for (int i = 4; i < lines.size(); ++i) {
-            const auto line = splitLogLine(lines[i]);
-            messages << (line ? line->level + QLatin1Char(',') + line->message : lines[i]);
-        }
+        for (int i = 4; i < lines.size(); ++i)
+            messages << lines[i].section(QLatin1Char(','), 2);
         return messages;
     }
 };

@@ -3,7 +3,7 @@
 #include "CliSupport.h"
 #include "JobCommand.h"
 #include "OpenCommand.h"
-#include "ReattachCommand.h"
+#include "RelinkCommand.h"
 #include "SettingsCommand.h"
 #include "UndoCommand.h"
 #include "common/TimeZoneFile.h"
@@ -24,8 +24,8 @@ const char *const usage =
     "  delete    remove the selected attachments from their emails\n"
     "  detach    save the selected attachments to files and remove them\n"
     "  save      save the selected attachments to files, keeping them\n"
-    "  reattach  put detached attachments back into their emails, from an action log\n"
     "  undo      put the emails of a detach or save job back as they were\n"
+    "  relink    rewrite the notes' links after a folder of saved files moved\n"
     "  settings  show or write a settings file\n"
     "  check-update  ask the maker's web site whether a newer release exists\n"
     "  open      make the desktop program that runs open a settings file\n"
@@ -55,9 +55,9 @@ int main(int argc, char *argv[])
                command == QLatin1String("save")) {
         arguments.removeAt(1);
         status = runJobCommand(command, arguments);
-    } else if (command == QLatin1String("reattach")) {
+    } else if (command == QLatin1String("relink")) {
         arguments.removeAt(1);
-        status = runReattachCommand(arguments);
+        status = runRelinkCommand(arguments);
     } else if (command == QLatin1String("undo")) {
         arguments.removeAt(1);
         status = runUndoCommand(arguments);

@@ -194,19 +194,9 @@ void ImapItem::appendToBody(const QString &text)
     edit().appendNote(text);
 }
 
-void ImapItem::removeFromBody(const QString &text)
-{
-    edit().removeNote(text);
-}
-
 void ImapItem::replaceInBody(const QString &text, const QString &replacement)
 {
     edit().replaceNote(text, replacement);
-}
-
-void ImapItem::addAttachment(mime::RestoredAttachment attachment)
-{
-    edit().addAttachment(std::move(attachment));
 }
 
 QString ImapItem::attachmentType(int index)

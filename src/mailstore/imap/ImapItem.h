@@ -33,9 +33,7 @@ public:
     QString body() override;
     QString unchangeableReason() override;
     void appendToBody(const QString &text) override;
-    void removeFromBody(const QString &text) override;
     void replaceInBody(const QString &text, const QString &replacement) override;
-    void addAttachment(mime::RestoredAttachment attachment) override;
     void save() override;
     // True when save() failed before anything was sent to the server (a saved file or the
     // rewrite that did not check out).

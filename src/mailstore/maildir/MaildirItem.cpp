@@ -230,19 +230,9 @@ void MaildirItem::appendToBody(const QString &text)
     edit().appendNote(text);
 }
 
-void MaildirItem::removeFromBody(const QString &text)
-{
-    edit().removeNote(text);
-}
-
 void MaildirItem::replaceInBody(const QString &text, const QString &replacement)
 {
     edit().replaceNote(text, replacement);
-}
-
-void MaildirItem::addAttachment(mime::RestoredAttachment attachment)
-{
-    edit().addAttachment(std::move(attachment));
 }
 
 QString MaildirItem::attachmentType(int index)

@@ -41,9 +41,7 @@ public:
     QString changedSince(const QByteArray &version) override;
     QString unchangeableReason() override;
     void appendToBody(const QString &text) override;
-    void removeFromBody(const QString &text) override;
     void replaceInBody(const QString &text, const QString &replacement) override;
-    void addAttachment(mime::RestoredAttachment attachment) override;
     void save() override;
     bool watchNextSave(mailstore::RewriteWatcher watcher) override;
     QString storedEntryId() override;

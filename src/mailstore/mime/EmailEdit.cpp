@@ -4,8 +4,6 @@
 #include "common/Error.h"
 #include "common/FileSystem.h"
 
-#include <QStringList>
-
 #include <cerrno>
 #include <map>
 #include <unistd.h>
@@ -165,15 +163,6 @@ void EmailEdit::appendNote(const QString &note)
     m_plan.reset();
 }
 
-void EmailEdit::removeNote(const QString &note)
-{
-    if (const QString why = refusal(); !why.isEmpty())
-        fail(why);
-    m_noteChanges.push_back({note, QString()});
-    m_changed = true;
-    m_plan.reset();
-}
-
 void EmailEdit::replaceNote(const QString &note, const QString &replacement)
 {
     if (const QString why = refusal(); !why.isEmpty())
@@ -183,20 +172,11 @@ void EmailEdit::replaceNote(const QString &note, const QString &replacement)
     m_plan.reset();
 }
 
-void EmailEdit::addAttachment(RestoredAttachment attachment)
-{
-    if (const QString why = refusal(); !why.isEmpty())
-        fail(why);
-    m_added.push_back(std::move(attachment));
-    m_changed = true;
-    m_plan.reset();
-}
-
 const RewritePlan &EmailEdit::plan() const
 {
     if (!m_plan)
-        m_plan = std::make_unique<RewritePlan>(
-            planRewrite(m_email, m_removed, m_notes, Restoration{m_noteChanges, m_added}));
+        m_plan =
+            std::make_unique<RewritePlan>(planRewrite(m_email, m_removed, m_notes, m_noteChanges));
     return *m_plan;
 }
 
@@ -253,15 +233,12 @@ void EmailEdit::verify(const ParsedEmail &rewritten) const
     if (newTree.malformed() ||
         newTree.view(newTree.root().headerBlock) != QByteArrayView(expected.topHeaderBlock))
         misread(QStringLiteral("its headers would differ"));
-    // Each attachment as meant: a kept one by its node in the original, an added one by
-    // its name. Unnamed parts are named after their place among the attachments, so a
-    // kept part may read under another name once an earlier one is gone.
-    using Listed = std::pair<int, QString>;
-    std::vector<Listed> wanted;
+    // Each attachment as meant: the kept ones, by their nodes in the original. Unnamed
+    // parts are named after their place among the attachments, so a kept part may read
+    // under another name once an earlier one is gone.
+    std::vector<int> wanted;
     for (const int index : m_remaining)
-        wanted.emplace_back(m_email.attachments()[size_t(index)].node, QString());
-    for (const RestoredAttachment &added : m_added)
-        wanted.emplace_back(-1, added.filename);
+        wanted.push_back(m_email.attachments()[size_t(index)].node);
     std::map<int, int> keptAs; // node in the rewritten email -> node in the original
     if (expected.replacedRoot) {
         if (newTree.root().kind != NodeKind::Leaf ||
@@ -299,19 +276,17 @@ void EmailEdit::verify(const ParsedEmail &rewritten) const
         if (next != kept.size() || !inserted.empty())
             misread(QStringLiteral("a part would go missing"));
     }
-    std::vector<Listed> found;
+    std::vector<int> found;
     for (const AttachmentPart &part : rewritten.attachments()) {
         const auto was = keptAs.find(part.node);
-        if (was == keptAs.end()) {
-            found.emplace_back(-1, part.filename);
-            continue;
-        }
+        if (was == keptAs.end())
+            misread(QStringLiteral("its attachments would differ"));
         // The same bytes read as the same kind of part, or its name could differ.
         const MimeNode &before = oldTree.node(was->second);
         const MimeNode &now = newTree.node(part.node);
         if (before.kind != now.kind || before.mimeType != now.mimeType)
             misread(QStringLiteral("its attachments would differ"));
-        found.emplace_back(was->second, QString());
+        found.push_back(was->second);
     }
     if (found != wanted)
         misread(QStringLiteral("its attachments would differ"));

@@ -1,7 +1,6 @@
 #pragma once
 
 #include "ParsedEmail.h"
-#include "RestoredPart.h"
 #include "RewritePlan.h"
 
 #include <QString>
@@ -46,13 +45,9 @@ public:
     // Both throw qb::MailStoreError when the email cannot be changed.
     void removeAttachment(int position);
     void appendNote(const QString &note);
-    // Undoing a detach: the note appended for it comes out of every text part that
-    // holds it (save() refuses when none does), and the attachment goes back after
-    // the email's other parts, in the order added.
-    void removeNote(const QString &note);
-    // The same note changed in place (its link moved), written as the note was.
+    // A note appended before, changed in place in every text part that holds it (its
+    // link moved) and written as the note was; the plan refuses when none holds it.
     void replaceNote(const QString &note, const QString &replacement);
-    void addAttachment(RestoredAttachment attachment);
     bool changed() const { return m_changed; }
 
     // Writes the changed email to fd in one pass and flushes it to disk.
@@ -79,7 +74,6 @@ private:
     std::vector<bool> m_removed;  // by index into m_email.attachments()
     QString m_notes;
     std::vector<NoteChange> m_noteChanges;
-    std::vector<RestoredAttachment> m_added;
     QString m_refusal;
     bool m_changed = false;
     mutable std::unique_ptr<RewritePlan> m_plan;

@@ -59,12 +59,10 @@ bool changeNote(QByteArray &content, const QString &note, const QString &replace
         const qsizetype at = content.lastIndexOf(forms[form]);
         if (at < 0)
             continue;
-        QByteArray written;
-        if (!replacement.isEmpty()) {
-            written = (html ? htmlForms(replacement) : plainForms(replacement, charset))[form];
-            if (written.isEmpty())
-                return false; // the charset cannot hold the new note: leave the old one
-        }
+        const QByteArray written =
+            (html ? htmlForms(replacement) : plainForms(replacement, charset))[form];
+        if (written.isEmpty())
+            return false; // the charset cannot hold the new note: leave the old one
         content.replace(at, forms[form].size(), written);
         return true;
     }

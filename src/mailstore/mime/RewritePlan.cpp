@@ -69,7 +69,7 @@ public:
     Planner(const ParsedEmail &email) : m_email(email), m_tree(email.tree()) {}
 
     RewritePlan run(const std::vector<bool> &removed, const QString &notes,
-                    const Restoration &restoration)
+                    const std::vector<NoteChange> &noteChanges)
     {
         if (hasAmbiguousBoundaries())
             refuse(QStringLiteral("The email's parts use the same boundary at two levels"));
@@ -78,9 +78,8 @@ public:
                 m_plan.removedLeaves.insert(m_email.attachments()[i].node);
         }
         m_plan.topHeaderBlock = m_tree.bytes(m_tree.root().headerBlock);
-        // Before the removals: a note part left empty goes with them.
-        if (!restoration.notes.empty())
-            changeNotes(restoration.notes, !restoration.addedAttachments.empty());
+        if (!noteChanges.empty())
+            changeNotes(noteChanges);
         if (m_plan.removedLeaves.count(0)) {
             replaceRoot(notes);
         } else {
@@ -88,8 +87,6 @@ public:
             if (!notes.isEmpty())
                 placeNotes(notes);
         }
-        if (!restoration.addedAttachments.empty())
-            addAtEnd(restoration.addedAttachments);
         endCutShortHeader();
         std::stable_sort(m_plan.splices.begin(), m_plan.splices.end(),
                          [](const Splice &a, const Splice &b) {
@@ -514,7 +511,7 @@ private:
         if (root.kind != NodeKind::Multipart || root.boundary.isEmpty() ||
             root.mimeType == "multipart/alternative" || root.mimeType == "multipart/related" ||
             root.delimiters.empty()) {
-            wrap({part});
+            wrap(part);
             return;
         }
         const QByteArray lineBreak = m_tree.lineBreakOf(0);
@@ -541,7 +538,7 @@ private:
             anchor = node(anchor).parent;
         const int parent = node(anchor).parent;
         if (parent < 0) {
-            wrap({part});
+            wrap(part);
             return;
         }
         const MimeNode &multipart = node(parent);
@@ -574,9 +571,7 @@ private:
             const QByteArray boundary =
                 "=_qb_" + QByteArray::number(QRandomGenerator::global()->generate64(), 16) +
                 QByteArray::number(QRandomGenerator::global()->generate64(), 16);
-            if (!m_tree.data().contains(boundary) &&
-                std::none_of(m_plan.insertedParts.begin(), m_plan.insertedParts.end(),
-                             [&](const QByteArray &part) { return part.contains(boundary); }))
+            if (!m_tree.data().contains(boundary))
                 return boundary;
         }
     }
@@ -614,12 +609,9 @@ private:
         return startsWithField || kept.isEmpty() ? kept + added : added + kept;
     }
 
-    // The email becomes a multipart/mixed whose first part is what it was, followed
-    // by the given parts.
-    void wrap(const std::vector<QByteArray> &parts)
+    // The email becomes a multipart/mixed whose first part is what it was.
+    void wrap(const QByteArray &part)
     {
-        if (m_plan.wrapped)
-            refuse(QStringLiteral("The email's structure is too unusual to change safely"));
         const MimeNode &root = node(0);
         const QByteArray lineBreak = m_tree.lineBreakOf(0);
         const QByteArray boundary = freshBoundary();
@@ -634,11 +626,10 @@ private:
         m_plan.splices.push_back(literal(root.body.begin, root.body.begin,
                                          "--" + boundary + lineBreak + moved + lineBreak));
         const qsizetype end = m_tree.data().size();
-        QByteArray added;
-        for (const QByteArray &part : parts)
-            added += "--" + boundary + lineBreak + part + lineBreak;
-        m_plan.splices.push_back(literal(
-            end, end, breakBefore(end, lineBreak) + added + "--" + boundary + "--" + lineBreak));
+        m_plan.splices.push_back(literal(end, end,
+                                         breakBefore(end, lineBreak) + "--" + boundary + lineBreak +
+                                             part + lineBreak + "--" + boundary + "--" +
+                                             lineBreak));
     }
 
     // The email's only part was the attachment: the email becomes its note.
@@ -662,23 +653,9 @@ private:
         m_plan.replacedRootBody = body + lineBreak;
     }
 
-    // A part that placeNotes added for notes alone: its two header lines and nothing else.
-    bool isNotePart(int index) const
-    {
-        const MimeNode &part = node(index);
-        if (part.headers.size() != 2)
-            return false;
-        const QByteArray type = m_tree.interpretedHeader(index, "Content-Type").trimmed();
-        const QByteArray transfer =
-            m_tree.interpretedHeader(index, "Content-Transfer-Encoding").trimmed();
-        return type == "text/plain; charset=utf-8" &&
-               (transfer == "7bit" || transfer == "quoted-printable");
-    }
-
-    // Takes each note out of (or changes it in) every text part that holds it. A text
-    // part gets its content back so changed, in its own transfer encoding; a note part
-    // of its own that is left empty goes. Refused when a note is in no text part.
-    void changeNotes(const std::vector<NoteChange> &notes, bool restoresAttachments)
+    // Changes each note in every text part that holds it: the part gets its content back
+    // so changed, in its own transfer encoding. Refused when a note is in no text part.
+    void changeNotes(const std::vector<NoteChange> &notes)
     {
         std::set<int> attachmentNodes;
         for (const AttachmentPart &attachment : m_email.attachments())
@@ -707,18 +684,6 @@ private:
             }
             if (!cut)
                 continue;
-            if (index != 0 && content.trimmed().isEmpty() && isNotePart(index)) {
-                m_plan.removedLeaves.insert(index);
-                continue;
-            }
-            // An email that was one attachment became its note: the attachments coming
-            // back take the note's place (addAtEnd), with no empty text before them.
-            if (index == 0 && content.trimmed().isEmpty() && restoresAttachments &&
-                m_tree.interpretedHeader(0, "Content-Type").trimmed() ==
-                    "text/plain; charset=utf-8") {
-                m_emptiedRoot = true;
-                continue;
-            }
             const QByteArray lineBreak = lineBreakIn(raw, m_tree.lineBreakOf(index));
             QByteArray body = content;
             if (transfer == Transfer::QuotedPrintable) {
@@ -729,7 +694,7 @@ private:
                             [&body](QByteArrayView piece) { body.append(piece); });
             }
             if (transfer != Transfer::Identity && decoded(body, transfer) != content)
-                refuse(QStringLiteral("A text part would not read back without its note"));
+                refuse(QStringLiteral("A text part would not read back with its note changed"));
             m_plan.splices.push_back(literal(part.body.begin, part.body.end, body, lineBreak));
             m_plan.noteParts[index] = {content};
         }
@@ -740,71 +705,18 @@ private:
         }
     }
 
-    // Adds the attachments after the email's other parts: at the end of its
-    // multipart/mixed, else in one that the email is wrapped in.
-    void addAtEnd(const std::vector<RestoredAttachment> &attachments)
-    {
-        const QByteArray lineBreak = m_tree.lineBreakOf(0);
-        std::vector<QByteArray> parts;
-        for (const RestoredAttachment &attachment : attachments) {
-            // An attached email is written as it is: none of its lines may read as a
-            // boundary line of this email.
-            if (cleanContentType(attachment.contentType).startsWith("message/")) {
-                for (const MimeNode &each : m_tree.nodes()) {
-                    if (!each.boundary.isEmpty() &&
-                        attachment.content.contains("--" + each.boundary))
-                        refuse(QStringLiteral("The attached email %1 holds a boundary line of the "
-                                              "email")
-                                   .arg(attachment.filename));
-                }
-            }
-            parts.push_back(restoredPart(attachment, lineBreak));
-        }
-        m_plan.insertedParts.insert(m_plan.insertedParts.end(), parts.begin(), parts.end());
-        const MimeNode &root = node(0);
-        if (m_emptiedRoot) {
-            // The note goes with its headers; a multipart/mixed of the attachments takes
-            // its place.
-            const QByteArray boundary = freshBoundary();
-            QByteArray moved;
-            const QByteArray headers = messageHeaderLines(
-                &moved, "Content-Type: multipart/mixed; boundary=\"" + boundary + "\"" + lineBreak);
-            m_plan.topHeaderBlock = headers;
-            m_plan.removedLeaves.insert(0);
-            m_plan.splices.push_back(
-                literal(root.headerBlock.begin, root.headerBlock.end,
-                        headers + (root.hasSeparator ? QByteArray() : lineBreak)));
-            QByteArray body;
-            for (const QByteArray &part : parts)
-                body += "--" + boundary + lineBreak + part + lineBreak;
-            m_plan.splices.push_back(
-                literal(root.body.begin, root.body.end, body + "--" + boundary + "--" + lineBreak));
-            return;
-        }
-        if (root.kind != NodeKind::Multipart || root.boundary.isEmpty() ||
-            root.mimeType != "multipart/mixed" || root.delimiters.empty() ||
-            root.children.empty()) {
-            wrap(parts);
-            return;
-        }
-        // Each goes before the closing boundary line, after the one added before it.
-        for (const QByteArray &part : parts)
-            addPartAfter(root.children.back(), part);
-    }
-
     const ParsedEmail &m_email;
     const MimeTree &m_tree;
     RewritePlan m_plan;
     std::vector<size_t> m_positions; // of each node among its parent's children
-    bool m_emptiedRoot = false;      // the root was a note alone, and attachments come back
 };
 
 } // namespace
 
 RewritePlan planRewrite(const ParsedEmail &email, const std::vector<bool> &removed,
-                        const QString &notes, const Restoration &restoration)
+                        const QString &notes, const std::vector<NoteChange> &noteChanges)
 {
-    return Planner(email).run(removed, notes, restoration);
+    return Planner(email).run(removed, notes, noteChanges);
 }
 
 } // namespace mime

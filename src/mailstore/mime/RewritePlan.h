@@ -1,10 +1,8 @@
 #pragma once
 
 #include "ParsedEmail.h"
-#include "RestoredPart.h"
 
 #include <QString>
-#include <QStringList>
 
 #include <map>
 #include <set>
@@ -53,23 +51,16 @@ struct RewritePlan
     QByteArray replacedRootBody;
 };
 
-// What undoing a detach changes: notes appended before taken out of (or changed in)
-// every text part that holds them, and attachments added after the email's other
-// parts, in order.
+// A note appended before, changed in every text part that holds it (its link moved).
 struct NoteChange
 {
     QString note;
-    QString replacement; // empty: the note goes
-};
-struct Restoration
-{
-    std::vector<NoteChange> notes;
-    std::vector<RestoredAttachment> addedAttachments;
+    QString replacement;
 };
 
-// Plans the removal of the given attachments and the notes (empty: no note), and the
-// restoration. Throws qb::MailStoreError when the change cannot be made safely.
+// Plans the removal of the given attachments, the notes (empty: no note) and the note
+// changes. Throws qb::MailStoreError when the change cannot be made safely.
 RewritePlan planRewrite(const ParsedEmail &email, const std::vector<bool> &removed,
-                        const QString &notes, const Restoration &restoration = {});
+                        const QString &notes, const std::vector<NoteChange> &noteChanges = {});
 
 } // namespace mime

@@ -1,27 +1,26 @@
-#include "TReattachThread.h"
+#include "TRelinkThread.h"
 
 #include "TEmailThread.h"
 #include "common/Error.h"
 #include "log/TLogManager.h"
 
-TReattachThread::TReattachThread(StatusView *statusForm, HandOverHost *host,
-                                 mailstore::ApplicationFactory createApplication,
-                                 std::vector<DetachRecord> records, ReattachJob::Options options,
-                                 const QString &logFile, int lockTimeoutSeconds)
+TRelinkThread::TRelinkThread(StatusView *statusForm, HandOverHost *host,
+                             mailstore::ApplicationFactory createApplication,
+                             std::vector<DetachRecord> records, QString from, QString to,
+                             const QString &logFile, int lockTimeoutSeconds)
     : HandOverWorker(host, statusForm), m_createApplication(std::move(createApplication)),
-      m_records(std::move(records)), m_options(std::move(options)),
+      m_records(std::move(records)), m_from(std::move(from)), m_to(std::move(to)),
       m_log(AcquireLog(logFile, true)), m_lockTimeout(lockTimeoutSeconds)
 {
     start();
 }
 
-TReattachThread::~TReattachThread() = default;
+TRelinkThread::~TRelinkThread() = default;
 
-void TReattachThread::work()
+void TRelinkThread::work()
 {
-    const QString what = m_options.relinkOnly ? QStringLiteral("Relinking of detached documents")
-                                              : QStringLiteral("Undo of detaches");
-    m_log->Log(llInfo, QStringLiteral("%1 started by [%2]").arg(what, TEmailThread::userName()));
+    m_log->Log(llInfo, QStringLiteral("Relinking of saved files from %1 to %2 started by [%3]")
+                           .arg(m_from, m_to, TEmailThread::userName()));
     attachToStatusWindow();
     PostStatus(QStringLiteral("Connecting to mail store..."));
     const std::shared_ptr<mailstore::Application> application = m_createApplication();
@@ -37,31 +36,28 @@ void TReattachThread::work()
         return !cancelled() && waited < m_lockTimeout;
     });
 
-    ReattachJob job(m_options, *m_log,
-                    {[this](const QString &text) { PostStatus(text); },
-                     [this](ReattachJob::Kind kind, const QString &text) {
-                         // Counted as it happens, so that an error later still finds it told.
-                         if (kind == ReattachJob::Kind::Done)
-                             ++m_report.done;
-                         else if (kind == ReattachJob::Kind::Refused)
-                             ++m_report.refused;
-                         else
-                             ++m_report.notFound;
-                         Q_EMIT outcome(kind, text);
-                     },
-                     [this] { return cancelled(); }});
+    RelinkJob job(m_from, m_to, *m_log,
+                  {[this](const QString &text) { PostStatus(text); },
+                   [this](RelinkJob::Kind kind, const QString &text) {
+                       // Counted as it happens, so that an error later still finds it told.
+                       if (kind == RelinkJob::Kind::Done)
+                           ++m_report.done;
+                       else if (kind == RelinkJob::Kind::Refused)
+                           ++m_report.refused;
+                       else
+                           ++m_report.notFound;
+                       Q_EMIT outcome(kind, text);
+                   },
+                   [this] { return cancelled(); }});
     m_report = job.run(*mapi, m_records);
 }
 
-void TReattachThread::endRun()
+void TRelinkThread::endRun()
 {
-    const QString done =
-        m_options.relinkOnly ? QStringLiteral("relinked") : QStringLiteral("put back");
     const bool incomplete = m_report.cancelled || stoppedByError();
-    QString text = QStringLiteral("%1. %2 attachment(s) %3")
+    QString text = QStringLiteral("%1. %2 note(s) relinked")
                        .arg(incomplete ? QStringLiteral("INCOMPLETE") : QStringLiteral("Complete"))
-                       .arg(m_report.done)
-                       .arg(done);
+                       .arg(m_report.done);
     if (m_report.refused > 0)
         text += QStringLiteral(", %1 refused - see the log").arg(m_report.refused);
     if (m_report.notFound > 0)
@@ -77,7 +73,7 @@ void TReattachThread::endRun()
     runStep([this] { endOfJob(); });
 }
 
-void TReattachThread::endOfJob()
+void TRelinkThread::endOfJob()
 {
     if (!m_logReleased)
         ReleaseLog(m_log);

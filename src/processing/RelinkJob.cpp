@@ -1,14 +1,14 @@
-#include "ReattachJob.h"
+#include "RelinkJob.h"
 
 #include "SaveNaming.h"
 #include "common/Error.h"
 #include "log/TNullLog.h"
 
-#include <QCryptographicHash>
 #include <QFile>
 #include <QHash>
 
 #include <algorithm>
+#include <iterator>
 
 namespace {
 
@@ -72,29 +72,40 @@ QString folderWithSlash(const QString &folder)
 
 } // namespace
 
-struct ReattachJob::Wanted
+struct RelinkJob::Wanted
 {
     DetachRecord record;
     QString filePath;  // where the file is now
-    QStringList links; // what the email's note may link to
+    QStringList links; // what the email's note may link to: the logged link or the new one
     QList<QStringList> labels;
     bool found = false;
 };
 
-struct ReattachJob::EmailWork
+struct RelinkJob::EmailWork
 {
     QString entryId;
     QString storeId;
-    QString folderName;
     std::vector<std::pair<Wanted *, QString>> items; // with the link its note holds
 };
 
-ReattachJob::ReattachJob(Options options, TNullLog &log, Callbacks callbacks)
-    : m_options(std::move(options)), m_log(log), m_callbacks(std::move(callbacks))
+RelinkJob::RelinkJob(QString from, QString to, TNullLog &log, Callbacks callbacks)
+    : m_from(std::move(from)), m_to(std::move(to)), m_log(log), m_callbacks(std::move(callbacks))
 {
 }
 
-QString ReattachJob::movedPath(const QString &path, const QString &from, const QString &to)
+std::vector<DetachRecord> RelinkJob::recordsUnder(const std::vector<DetachRecord> &records,
+                                                  const QString &from)
+{
+    const QString prefix = folderWithSlash(from);
+    std::vector<DetachRecord> under;
+    std::copy_if(records.begin(), records.end(), std::back_inserter(under),
+                 [&prefix](const DetachRecord &record) {
+                     return pathOfLink(record.link).startsWith(prefix);
+                 });
+    return under;
+}
+
+QString RelinkJob::movedPath(const QString &path, const QString &from, const QString &to)
 {
     if (from.isEmpty())
         return path;
@@ -104,7 +115,7 @@ QString ReattachJob::movedPath(const QString &path, const QString &from, const Q
     return folderWithSlash(to) + path.mid(prefix.size());
 }
 
-void ReattachJob::say(Kind kind, const QString &text)
+void RelinkJob::say(Kind kind, const QString &text)
 {
     switch (kind) {
     case Kind::Done:
@@ -123,13 +134,13 @@ void ReattachJob::say(Kind kind, const QString &text)
         m_callbacks.outcome(kind, text);
 }
 
-ReattachJob::Report ReattachJob::run(mailstore::Namespace &mapi,
-                                     const std::vector<DetachRecord> &records)
+RelinkJob::Report RelinkJob::run(mailstore::Namespace &mapi,
+                                 const std::vector<DetachRecord> &records)
 {
     std::vector<Wanted> wanted;
     for (const DetachRecord &record : records) {
         Wanted each{record, {}, {record.link}, labelsOf(record.where), false};
-        each.filePath = movedPath(pathOfLink(record.link), m_options.movedFrom, m_options.movedTo);
+        each.filePath = movedPath(pathOfLink(record.link), m_from, m_to);
         const QString movedLink = FileLink(each.filePath);
         if (!each.filePath.isEmpty() && movedLink != record.link)
             each.links << movedLink;
@@ -141,10 +152,7 @@ ReattachJob::Report ReattachJob::run(mailstore::Namespace &mapi,
             m_report.cancelled = true;
             return m_report;
         }
-        if (m_options.relinkOnly)
-            relink(mapi, work);
-        else
-            putBack(mapi, work);
+        relink(mapi, work);
     }
     if (m_callbacks.cancelled && m_callbacks.cancelled())
         m_report.cancelled = true;
@@ -153,15 +161,15 @@ ReattachJob::Report ReattachJob::run(mailstore::Namespace &mapi,
     for (const Wanted &each : wanted) {
         if (!each.found)
             say(Kind::NotFound,
-                QStringLiteral("No email in the folder of [%1] links to %2 (put back or "
-                               "relinked before, or the email is gone)")
+                QStringLiteral("No email in the folder of [%1] links to %2 (relinked "
+                               "before, or the email is gone)")
                     .arg(each.record.where, each.record.link));
     }
     return m_report;
 }
 
-std::vector<ReattachJob::EmailWork> ReattachJob::findEmails(mailstore::Namespace &mapi,
-                                                            std::vector<Wanted> &wanted)
+std::vector<RelinkJob::EmailWork> RelinkJob::findEmails(mailstore::Namespace &mapi,
+                                                        std::vector<Wanted> &wanted)
 {
     std::vector<EmailWork> emails;
     QHash<QString, size_t> emailOf;
@@ -248,7 +256,7 @@ std::vector<ReattachJob::EmailWork> ReattachJob::findEmails(mailstore::Namespace
                 auto known = emailOf.constFind(key);
                 if (known == emailOf.cend()) {
                     known = emailOf.insert(key, emails.size());
-                    emails.push_back({item->entryId(), folder.storeId(), name, {}});
+                    emails.push_back({item->entryId(), folder.storeId(), {}});
                 }
                 EmailWork &work = emails[*known];
                 const qsizetype taken =
@@ -264,105 +272,10 @@ std::vector<ReattachJob::EmailWork> ReattachJob::findEmails(mailstore::Namespace
             }
         }
     }
-    // Within one email, original order where the log tells it: jobs in the order they
-    // ran, and within a job, the attachments were detached last first.
-    for (EmailWork &work : emails) {
-        std::stable_sort(work.items.begin(), work.items.end(), [](const auto &a, const auto &b) {
-            if (a.first->record.job != b.first->record.job)
-                return a.first->record.job < b.first->record.job;
-            return a.first->record.line > b.first->record.line;
-        });
-    }
     return emails;
 }
 
-void ReattachJob::putBack(mailstore::Namespace &mapi, EmailWork &work)
-{
-    const auto refuseAll = [&](const QString &why) {
-        for (const auto &[each, link] : work.items)
-            say(Kind::Refused, QStringLiteral("Not put back: [%1] of email [%2]: %3")
-                                   .arg(each->record.filename, each->record.where, why));
-    };
-    std::shared_ptr<mailstore::Item> email;
-    try {
-        email = mapi.getItemFromId(work.entryId, work.storeId);
-    } catch (const std::exception &e) {
-        refuseAll(qb::messageOf(e));
-        return;
-    }
-    if (!email) {
-        refuseAll(QStringLiteral("the email is no longer in the mail store"));
-        return;
-    }
-    if (m_callbacks.status)
-        m_callbacks.status(
-            QStringLiteral("Putting back the attachments of %1").arg(email->subject()));
-
-    // Every file is checked before the email is touched: one that changed since it was
-    // detached leaves the whole email as it is.
-    std::vector<QByteArray> contents;
-    std::vector<QString> problems; // by item; empty for a file that can go back
-    for (const auto &[each, link] : work.items) {
-        const QString &path = each->filePath;
-        QFile file(path);
-        QByteArray bytes;
-        QString problem;
-        if (path.isEmpty())
-            problem = QStringLiteral("%1 is not a link to a file").arg(each->record.link);
-        else if (each->record.sha256.isEmpty())
-            problem = QStringLiteral("the log holds no SHA-256 of %1 (it was written before they "
-                                     "were logged), so a changed file could not be told")
-                          .arg(path);
-        else if (!file.open(QIODevice::ReadOnly))
-            problem = QStringLiteral("cannot read %1: %2").arg(path, file.errorString());
-        else if (bytes = file.readAll();
-                 QString::fromLatin1(
-                     QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex()) !=
-                 each->record.sha256)
-            problem = QStringLiteral("%1 has changed since it was detached (its SHA-256 is not "
-                                     "the one in the log)")
-                          .arg(path);
-        problems.push_back(problem);
-        contents.push_back(bytes);
-    }
-    if (std::any_of(problems.begin(), problems.end(),
-                    [](const QString &problem) { return !problem.isEmpty(); })) {
-        for (size_t i = 0; i < work.items.size(); ++i) {
-            const DetachRecord &record = work.items[i].first->record;
-            // The email's other attachments are not put back either.
-            say(Kind::Refused,
-                QStringLiteral("Not put back: [%1] of email [%2], which is left as it is: %3")
-                    .arg(record.filename, record.where,
-                         problems[i].isEmpty()
-                             ? QStringLiteral("another attachment of the email was refused")
-                             : problems[i]));
-        }
-        return;
-    }
-    try {
-        if (const QString why = email->unchangeableReason(); !why.isEmpty())
-            throw qb::MailStoreError(why);
-        for (size_t i = 0; i < work.items.size(); ++i) {
-            const auto &[each, link] = work.items[i];
-            email->removeFromBody(bodyNote(true, true, each->record.filename, link));
-            email->addAttachment(
-                {each->record.filename, each->record.contentType.toLatin1(), contents[i]});
-        }
-        email->save();
-        for (const QString &notice : email->takeSaveNotices())
-            m_log.Log(llWarning, notice);
-    } catch (const std::exception &e) {
-        refuseAll(qb::messageOf(e));
-        return;
-    }
-    for (const auto &[each, link] : work.items) {
-        m_log.Log(llInfo, reattachEntry(each->record));
-        say(Kind::Done, QStringLiteral("Put back [%1] into email [%2] from %3")
-                            .arg(each->record.filename, each->record.where, each->filePath));
-    }
-}
-
-void ReattachJob::relink(mailstore::Namespace &mapi, EmailWork &work)
+void RelinkJob::relink(mailstore::Namespace &mapi, EmailWork &work)
 {
     std::shared_ptr<mailstore::Item> email;
     QString failure;
@@ -383,23 +296,10 @@ void ReattachJob::relink(mailstore::Namespace &mapi, EmailWork &work)
                 QStringLiteral("Email [%1] links to %2 already").arg(each->record.where, newLink));
             continue;
         }
-        // The link is only moved to a file that is there, with the content detached.
+        // The link is only moved to a file that is there.
         QString problem = failure;
         if (problem.isEmpty() && !QFile::exists(each->filePath))
             problem = QStringLiteral("%1 does not exist").arg(each->filePath);
-        if (problem.isEmpty() && !each->record.sha256.isEmpty()) {
-            QFile file(each->filePath);
-            if (!file.open(QIODevice::ReadOnly)) {
-                problem = file.errorString();
-            } else {
-                QCryptographicHash hash(QCryptographicHash::Sha256);
-                hash.addData(&file);
-                if (QString::fromLatin1(hash.result().toHex()) != each->record.sha256)
-                    problem = QStringLiteral("%1 is not the file that was detached (its SHA-256 "
-                                             "is not the one in the log)")
-                                  .arg(each->filePath);
-            }
-        }
         if (!problem.isEmpty()) {
             say(Kind::Refused, QStringLiteral("Not relinked: [%1] of email [%2]: %3")
                                    .arg(each->record.filename, each->record.where, problem));
@@ -411,9 +311,9 @@ void ReattachJob::relink(mailstore::Namespace &mapi, EmailWork &work)
         return;
     try {
         for (const auto &[each, link] : changes)
-            email->replaceInBody(
-                bodyNote(true, true, each->record.filename, link),
-                bodyNote(true, true, each->record.filename, FileLink(each->filePath)));
+            email->replaceInBody(bodyNote(true, each->record.detached, each->record.filename, link),
+                                 bodyNote(true, each->record.detached, each->record.filename,
+                                          FileLink(each->filePath)));
         email->save();
         for (const QString &notice : email->takeSaveNotices())
             m_log.Log(llWarning, notice);
