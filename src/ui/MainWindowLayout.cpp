@@ -78,6 +78,16 @@ void MainWindow::buildMenus()
     undoDetachAction = named(
         edit->addAction(QStringLiteral("&Undo detach..."), this, &MainWindow::undoDetachClick),
         "UndoDetach1");
+    undoAction = named(
+        edit->addAction(QStringLiteral("&Undo"), this, &MainWindow::undoLastJobClick), "Undo1");
+    undoAction->setShortcut(QKeySequence::Undo);
+    undoAction->setStatusTip(
+        QStringLiteral("Put back the emails of the last detach or save job as they were"));
+    jobHistoryAction = named(
+        edit->addAction(QStringLiteral("Job &history..."), this, &MainWindow::jobHistoryClick),
+        "JobHistory1");
+    jobHistoryAction->setStatusTip(
+        QStringLiteral("List the recorded detach and save jobs, and put one back"));
     helpMenu = named(menuBar()->addMenu(QStringLiteral("&Help")), "Help1");
     checkUpdatesAction =
         named(helpMenu->addAction(QStringLiteral("Check web for Quillbrook updates"), m_updateCheck,
