@@ -43,6 +43,9 @@ class TMRUManager;
 class TSettings;
 class TStringLoader;
 class UpdateCheck;
+namespace undo {
+struct JobRecord;
+}
 
 // The main window: four pages (starting folder, attachments, options, summary), the
 // File and Edit menus, a tool bar and a status bar. It owns the long-lived settings,
@@ -129,6 +132,9 @@ public:
     QAction *deleteAction;
     QAction *detachAction;
     QAction *saveAttachmentsAction;
+    // Undo puts back the newest recorded detach or save job; Job history lists them.
+    QAction *undoAction;
+    QAction *jobHistoryAction;
     QAction *openEmailAction;
     QAction *relinkAction;
     QMenu *helpMenu;
@@ -150,6 +156,9 @@ public:
     void copyAttachmentsClick();
     void relinkClick();
     void startJob(bool remove, bool save);
+    // Edit > Undo and Edit > Job history: each asks, then puts a recorded job back.
+    void undoLastJobClick();
+    void jobHistoryClick();
     void loggingClick();
     void logFilenameChange();
     void browseLogFileClick();
@@ -206,6 +215,7 @@ private:
     void offerListTypes();
     void showSelectionTotals();
     std::unique_ptr<TSettings> workerSettings() const;
+    void startUndo(const undo::JobRecord &job);
 
     mailstore::ApplicationFactory m_stores;
     StorePasswords m_passwords;

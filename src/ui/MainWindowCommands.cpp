@@ -2,6 +2,7 @@
 #include "AttachmentGridModel.h"
 #include "DestinationFolderWindow.h"
 #include "GuiHost.h"
+#include "JobHistoryWindow.h"
 #include "MailFolderChooser.h"
 #include "MainWindow.h"
 #include "MessageWindow.h"
@@ -165,6 +166,41 @@ void MainWindow::copyAttachmentsClick()
         startJob(false, true);
 }
 
+void MainWindow::undoLastJobClick()
+{
+    if (workerRunning())
+        return;
+    if (const auto job = JobHistoryWindow::newestToUndo(m_loader.get(), dialogParent()))
+        startUndo(*job);
+}
+
+void MainWindow::jobHistoryClick()
+{
+    if (workerRunning())
+        return;
+    JobHistoryWindow window(m_loader.get(), dialogParent());
+    if (const auto job = window.choose())
+        startUndo(*job);
+}
+
+void MainWindow::startUndo(const undo::JobRecord &job)
+{
+    if (workerRunning() || !provideStorePasswords(m_passwords, m_loader.get(), this))
+        return;
+    // The undo is logged where the jobs are, when they are.
+    QString logFile;
+    if (logToFileChoice->isChecked()) {
+        try {
+            checkLogFile(logFilename->text());
+        } catch (const qb::Error &e) {
+            showError(e.message());
+            return;
+        }
+        logFile = logFilename->text();
+    }
+    watchWorker(JobHistoryWindow::start(job, m_loader.get(), m_host, m_stores, logFile, this));
+}
+
 void MainWindow::startJob(bool remove, bool save)
 {
     if (workerRunning() || !provideStorePasswords(m_passwords, m_loader.get(), this))
@@ -325,6 +361,8 @@ void MainWindow::updateWorkerCommands()
     for (QAction *action : {deleteAction, detachAction, saveAttachmentsAction})
         action->setEnabled(onGrid && rows && !busy);
     openEmailAction->setEnabled(onGrid && rows);
+    for (QAction *action : {undoAction, jobHistoryAction})
+        action->setEnabled(!busy);
     selectAllAction->setEnabled(onGrid && m_model->rowCount() > 0);
     relinkAction->setEnabled(!busy);
     analyseButton->setEnabled(!busy);

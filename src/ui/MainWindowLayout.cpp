@@ -75,6 +75,16 @@ void MainWindow::buildMenus()
         edit->addAction(QStringLiteral("&Open email"), this, &MainWindow::openEmail), "OpenEmail1");
     openEmailAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_E));
     edit->addSeparator();
+    undoAction = named(
+        edit->addAction(QStringLiteral("&Undo"), this, &MainWindow::undoLastJobClick), "Undo1");
+    undoAction->setShortcut(QKeySequence::Undo);
+    undoAction->setStatusTip(
+        QStringLiteral("Put back the emails of the last detach or save job as they were"));
+    jobHistoryAction = named(
+        edit->addAction(QStringLiteral("Job &history..."), this, &MainWindow::jobHistoryClick),
+        "JobHistory1");
+    jobHistoryAction->setStatusTip(
+        QStringLiteral("List the recorded detach and save jobs, and put one back"));
     relinkAction = named(
         edit->addAction(QStringLiteral("&Relink moved files..."), this, &MainWindow::relinkClick),
         "RelinkMovedFiles1");
