@@ -162,7 +162,7 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("command");
         for (const char *command :
-             {"analyze", "delete", "detach", "save", "relink", "open", "check-update"})
+             {"analyze", "delete", "detach", "save", "relink", "undo", "open", "check-update"})
             QTest::newRow(command) << QString::fromLatin1(command);
     }
 
@@ -201,8 +201,8 @@ private Q_SLOTS:
     void cliOptionsAreDocumented()
     {
         QSet<QString> printed{QStringLiteral("--help"), QStringLiteral("--version")};
-        for (const char *command : {"analyze", "delete", "detach", "save", "relink", "settings",
-                                    "open", "check-update"}) {
+        for (const char *command : {"analyze", "delete", "detach", "save", "relink", "undo",
+                                    "settings", "open", "check-update"}) {
             const Run help = run(cli, {QString::fromLatin1(command), QStringLiteral("--help")});
             QCOMPARE(help.status, 0);
             printed.unite(longOptions(help.out));
