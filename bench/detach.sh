@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Detach of every attachment against ripmime extracting the same emails' attachments.
+# Detach of every attachment, and its undo, against ripmime extracting the same emails'
+# attachments.
 #   bench/detach.sh [MAILDIR]
 # Works on a copy of MAILDIR (default: the Maildir of bench/analysis.sh, made when
 # missing). ripmime runs once per email, one after another, writing to its own
@@ -35,15 +36,24 @@ detach_seconds=${result% *}
 peak_kb=${result#* }
 summary=$(grep -E '^(Complete|INCOMPLETE)' "$work/detach.err" || true)
 written=$(du -sb "$work/saved" | cut -f1)
-attachments=$(find "$work/saved" -type f | wc -l)
+attachments=$(find "$work/saved" -path '*/.quillbrook' -prune -o -type f -print | wc -l)
+record=$(du -sb "$work/saved/.quillbrook" | cut -f1)
 
-python3 - "$emails" "$attachments" "$written" "$ripmime_seconds" "$detach_seconds" "$peak_kb" "$summary" <<'PY'
+/usr/bin/time -o "$work/undo.time" -f "%e" build-release/src/quillbrook-cli undo --store "$store" \
+  --from "$work/saved" --yes >/dev/null 2>"$work/undo.err" || true
+undo_seconds=$(tail -n 1 "$work/undo.time")
+
+python3 - "$emails" "$attachments" "$written" "$ripmime_seconds" "$detach_seconds" "$peak_kb" "$summary" \
+  "$record" "$undo_seconds" <<'PY'
 import sys
 emails, attachments, written = int(sys.argv[1]), int(sys.argv[2]), int(sys.argv[3])
 rip, detach, peak_kb, summary = float(sys.argv[4]), float(sys.argv[5]), int(sys.argv[6]), sys.argv[7]
+record, undo = int(sys.argv[8]), float(sys.argv[9])
 print(f"store: {emails} emails; detach: {summary}")
 print(f"ripmime: {rip:.1f} s")
 print(f"detach:  {detach:.1f} s  ({attachments / detach:.0f} attachments/s, {written / 1e6 / detach:.1f} MB/s written, {attachments} files)")
 print(f"peak memory: {peak_kb / 1024:.0f} MB")
 print(f"ratio detach / ripmime: {detach / rip:.2f}")
+print(f"undo record: {record / 1e6:.2f} MB ({100 * record / written:.2f} % of the files saved)")
+print(f"undo:    {undo:.1f} s  (ratio undo / ripmime: {undo / rip:.2f})")
 PY
