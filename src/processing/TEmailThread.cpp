@@ -145,6 +145,10 @@ void TEmailThread::endRun()
     if (m_result.failed > 0)
         JobLog->Log(llWarning,
                     QStringLiteral("%1 attachment(s) could not be processed").arg(m_result.failed));
+    if (m_undo && !m_undo->recordPath().isEmpty())
+        JobLog->Log(llInfo,
+                    QStringLiteral("The emails changed can be put back as they were from %1")
+                        .arg(m_undo->recordPath()));
     JobLog->Log(llInfo, QStringLiteral("End of job"));
     try {
         runStep([this] { EndOfJob(); });
