@@ -2,15 +2,15 @@
 
 #include "TEmailThread.h"
 #include "common/Error.h"
-#include "log/TLogManager.h"
+#include "log/TNullLog.h"
 
 TRelinkThread::TRelinkThread(StatusView *statusForm, HandOverHost *host,
                              mailstore::ApplicationFactory createApplication,
                              std::vector<DetachRecord> records, QString from, QString to,
                              const QString &logFile, int lockTimeoutSeconds)
-    : HandOverWorker(host, statusForm), m_createApplication(std::move(createApplication)),
-      m_records(std::move(records)), m_from(std::move(from)), m_to(std::move(to)),
-      m_log(AcquireLog(logFile, true)), m_lockTimeout(lockTimeoutSeconds)
+    : StoreChangeWorker(statusForm, host, std::move(createApplication), logFile,
+                        lockTimeoutSeconds),
+      m_records(std::move(records)), m_from(std::move(from)), m_to(std::move(to))
 {
     start();
 }
@@ -19,24 +19,10 @@ TRelinkThread::~TRelinkThread() = default;
 
 void TRelinkThread::work()
 {
-    m_log->Log(llInfo, QStringLiteral("Relinking of saved files from %1 to %2 started by [%3]")
-                           .arg(m_from, m_to, TEmailThread::userName()));
-    attachToStatusWindow();
-    PostStatus(QStringLiteral("Connecting to mail store..."));
-    const std::shared_ptr<mailstore::Application> application = m_createApplication();
-    const std::shared_ptr<mailstore::Namespace> mapi =
-        application->getNamespace(QStringLiteral("MAPI"));
-    bool announced = false;
-    mapi->lockForChanges([&](int waited) {
-        if (!announced) {
-            PostStatus(
-                QStringLiteral("Waiting for another program to finish changing the mail store..."));
-            announced = true;
-        }
-        return !cancelled() && waited < m_lockTimeout;
-    });
-
-    RelinkJob job(m_from, m_to, *m_log,
+    log().Log(llInfo, QStringLiteral("Relinking of saved files from %1 to %2 started by [%3]")
+                          .arg(m_from, m_to, TEmailThread::userName()));
+    const OpenStores open = openLockedStores();
+    RelinkJob job(m_from, m_to, log(),
                   {[this](const QString &text) { PostStatus(text); },
                    [this](RelinkJob::Kind kind, const QString &text) {
                        // Counted as it happens, so that an error later still finds it told.
@@ -49,7 +35,7 @@ void TRelinkThread::work()
                        Q_EMIT outcome(kind, text);
                    },
                    [this] { return cancelled(); }});
-    m_report = job.run(*mapi, m_records);
+    m_report = job.run(*open.stores, m_records);
 }
 
 void TRelinkThread::endRun()
@@ -62,28 +48,10 @@ void TRelinkThread::endRun()
         text += QStringLiteral(", %1 refused - see the log").arg(m_report.refused);
     if (m_report.notFound > 0)
         text += QStringLiteral(", %1 not found").arg(m_report.notFound);
-    if (stoppedByError()) {
-        const QString stopped = QStringLiteral("Stopped by an error: %1").arg(failure());
-        m_log->Log(llError, stopped);
-        text += QStringLiteral("; ") + stopped;
-    }
-    PostStatus(text);
-    m_log->Log(incomplete || m_report.refused > 0 ? llWarning : llInfo, text);
-    m_log->Log(llInfo, QStringLiteral("End of job"));
-    runStep([this] { endOfJob(); });
+    finishRun(text, incomplete || m_report.refused > 0, m_report.done > 0);
 }
 
-void TRelinkThread::endOfJob()
+void TRelinkThread::ended()
 {
-    if (!m_logReleased)
-        ReleaseLog(m_log);
-    m_logReleased = true;
-    if (m_report.done > 0) {
-        // The emails changed: the rows of an earlier analysis no longer match them.
-        host()->clearAllData();
-        host()->syncGridRows();
-    }
-    if (StatusForm)
-        StatusForm->MarkFinished();
     Q_EMIT jobEnded(m_report);
 }

@@ -2,17 +2,14 @@
 
 #include "DetachLog.h"
 #include "RelinkJob.h"
-#include "mailstore/MailStore.h"
-#include "worker/HandOverWorker.h"
+#include "StoreChangeWorker.h"
 
 #include <vector>
-
-class TNullLog;
 
 // Runs a RelinkJob on a worker thread of its own, reporting through a status window
 // with Cancel as the delete/detach/save job does; the action log that was read gets
 // the entries of what it did. Starts at once and deletes itself when its run ends.
-class TRelinkThread final : public HandOverWorker
+class TRelinkThread final : public StoreChangeWorker
 {
     Q_OBJECT
 public:
@@ -32,15 +29,11 @@ protected:
     void work() override;
     void endRun() override;
 
-private:
-    void endOfJob();
+    void ended() override;
 
-    mailstore::ApplicationFactory m_createApplication;
+private:
     std::vector<DetachRecord> m_records;
     const QString m_from;
     const QString m_to;
-    TNullLog *m_log;
-    const int m_lockTimeout;
-    bool m_logReleased = false;
     RelinkJob::Report m_report;
 };

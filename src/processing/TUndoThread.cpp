@@ -2,15 +2,15 @@
 
 #include "TEmailThread.h"
 #include "common/Error.h"
-#include "log/TLogManager.h"
+#include "log/TNullLog.h"
 
 TUndoThread::TUndoThread(StatusView *statusForm, HandOverHost *host,
                          mailstore::ApplicationFactory createApplication,
                          std::vector<undo::JobRecord> jobs, UndoJob::Options options,
                          const QString &logFile, int lockTimeoutSeconds)
-    : HandOverWorker(host, statusForm), m_createApplication(std::move(createApplication)),
-      m_jobs(std::move(jobs)), m_options(options), m_log(AcquireLog(logFile, true)),
-      m_logged(!logFile.isEmpty()), m_lockTimeout(lockTimeoutSeconds)
+    : StoreChangeWorker(statusForm, host, std::move(createApplication), logFile,
+                        lockTimeoutSeconds),
+      m_jobs(std::move(jobs)), m_options(options)
 {
     start();
 }
@@ -19,23 +19,9 @@ TUndoThread::~TUndoThread() = default;
 
 void TUndoThread::work()
 {
-    m_log->Log(llInfo, QStringLiteral("Undo started by [%1]").arg(TEmailThread::userName()));
-    attachToStatusWindow();
-    PostStatus(QStringLiteral("Connecting to mail store..."));
-    const std::shared_ptr<mailstore::Application> application = m_createApplication();
-    const std::shared_ptr<mailstore::Namespace> mapi =
-        application->getNamespace(QStringLiteral("MAPI"));
-    bool announced = false;
-    mapi->lockForChanges([&](int waited) {
-        if (!announced) {
-            PostStatus(
-                QStringLiteral("Waiting for another program to finish changing the mail store..."));
-            announced = true;
-        }
-        return !cancelled() && waited < m_lockTimeout;
-    });
-
-    UndoJob job(m_options, *m_log,
+    log().Log(llInfo, QStringLiteral("Undo started by [%1]").arg(TEmailThread::userName()));
+    const OpenStores open = openLockedStores();
+    UndoJob job(m_options, log(),
                 {[this](const QString &text) { PostStatus(text); },
                  [this](UndoJob::Kind kind, const QString &text) {
                      // Counted as it happens, so that an error later still finds it told.
@@ -48,7 +34,7 @@ void TUndoThread::work()
                      Q_EMIT outcome(kind, text);
                  },
                  [this] { return cancelled(); }});
-    m_report.cancelled = job.run(*mapi, m_jobs).cancelled;
+    m_report.cancelled = job.run(*open.stores, m_jobs).cancelled;
 }
 
 void TUndoThread::endRun()
@@ -61,28 +47,10 @@ void TUndoThread::endRun()
         text += QStringLiteral(", %1 already as they were").arg(m_report.already);
     if (m_report.refused > 0)
         text += QStringLiteral(", %1 refused").arg(m_report.refused);
-    if (stoppedByError()) {
-        const QString stopped = QStringLiteral("Stopped by an error: %1").arg(failure());
-        m_log->Log(llError, stopped);
-        text += QStringLiteral("; ") + stopped;
-    }
-    PostStatus(text);
-    m_log->Log(incomplete || m_report.refused > 0 ? llWarning : llInfo, text);
-    m_log->Log(llInfo, QStringLiteral("End of job"));
-    runStep([this] { endOfJob(); });
+    finishRun(text, incomplete || m_report.refused > 0, m_report.done > 0);
 }
 
-void TUndoThread::endOfJob()
+void TUndoThread::ended()
 {
-    if (m_logged && !m_logReleased)
-        ReleaseLog(m_log);
-    m_logReleased = true;
-    if (m_report.done > 0) {
-        // The emails changed: the rows of an earlier analysis no longer match them.
-        host()->clearAllData();
-        host()->syncGridRows();
-    }
-    if (StatusForm)
-        StatusForm->MarkFinished();
     Q_EMIT jobEnded(m_report);
 }

@@ -1,18 +1,15 @@
 #pragma once
 
+#include "StoreChangeWorker.h"
 #include "UndoJob.h"
 #include "UndoRecord.h"
-#include "mailstore/MailStore.h"
-#include "worker/HandOverWorker.h"
 
 #include <vector>
-
-class TNullLog;
 
 // Runs an UndoJob on a worker thread of its own, reporting through a status window with
 // Cancel as the delete/detach/save job does. Starts at once and deletes itself when its
 // run ends.
-class TUndoThread final : public HandOverWorker
+class TUndoThread final : public StoreChangeWorker
 {
     Q_OBJECT
 public:
@@ -32,15 +29,10 @@ protected:
     void work() override;
     void endRun() override;
 
-private:
-    void endOfJob();
+    void ended() override;
 
-    mailstore::ApplicationFactory m_createApplication;
+private:
     std::vector<undo::JobRecord> m_jobs;
     UndoJob::Options m_options;
-    TNullLog *m_log;
-    const bool m_logged;
-    const int m_lockTimeout;
-    bool m_logReleased = false;
     UndoJob::Report m_report;
 };
