@@ -1,10 +1,10 @@
 #include "RelinkCommand.h"
 
 #include "AccountPasswords.h"
+#include "ChangeWorkerRun.h"
 #include "CliSupport.h"
 #include "ConsoleHost.h"
 #include "common/Error.h"
-#include "log/TLogManager.h"
 #include "mailstore/StoreConfig.h"
 #include "processing/DetachLog.h"
 #include "processing/TEmailThread.h"
@@ -12,10 +12,8 @@
 
 #include <QCommandLineParser>
 #include <QDir>
-#include <QEventLoop>
 #include <QFileInfo>
 
-#include <cstdio>
 #include <unistd.h>
 
 int runRelinkCommand(const QStringList &arguments)
@@ -111,38 +109,9 @@ int runRelinkCommand(const QStringList &arguments)
         return 2;
     }
 
-    TLogManager::setMessageSink(errorBoxesOf(&host));
-    ConsoleStatusWindow window(&host);
-    window.setFinalStatusPrinted(true);
-    QEventLoop loop;
-    RelinkJob::Report report;
-    QString error;
-    bool ended = false;
-    interrupts.watch(&window);
-    auto *job = new TRelinkThread(&window, &host, stores, std::move(records), from, to, logFile,
-                                  lockTimeout);
-    QObject::connect(job, &TRelinkThread::outcome, &loop,
-                     [](RelinkJob::Kind kind, const QString &text) {
-                         // What was done goes to stdout; what was not, to stderr.
-                         if (kind == RelinkJob::Kind::Done)
-                             cli::printOut(text + QLatin1Char('\n'));
-                         else
-                             std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
-                     });
-    QObject::connect(job, &TRelinkThread::jobEnded, &loop, [&, job](RelinkJob::Report r) {
-        report = r;
-        error = job->failure();
-        ended = true;
-    });
-    QObject::connect(job, &QObject::destroyed, &loop, &QEventLoop::quit);
-    loop.exec();
-    interrupts.watch(nullptr);
-    TLogManager::setMessageSink(nullptr);
-    if (!ended)
-        return 1;
-    if (!error.isEmpty())
-        return report.done > 0 ? 3 : 1;
-    if (report.cancelled)
-        return 2;
-    return report.refused > 0 ? 3 : 0;
+    return cli::runChangeWorker<TRelinkThread, RelinkJob::Report>(
+        host, interrupts, RelinkJob::Kind::Done, [&](ConsoleStatusWindow *window) {
+            return new TRelinkThread(window, &host, stores, std::move(records), from, to, logFile,
+                                     lockTimeout);
+        });
 }

@@ -1,10 +1,10 @@
 #include "UndoCommand.h"
 
 #include "AccountPasswords.h"
+#include "ChangeWorkerRun.h"
 #include "CliSupport.h"
 #include "ConsoleHost.h"
 #include "common/Error.h"
-#include "log/TLogManager.h"
 #include "mailstore/StoreConfig.h"
 #include "processing/TEmailThread.h"
 #include "processing/TUndoThread.h"
@@ -13,10 +13,8 @@
 
 #include <QCommandLineParser>
 #include <QDir>
-#include <QEventLoop>
 #include <QLocale>
 
-#include <cstdio>
 #include <unistd.h>
 
 namespace {
@@ -149,40 +147,11 @@ int runUndoCommand(const QStringList &arguments)
         return 2;
     }
 
-    TLogManager::setMessageSink(errorBoxesOf(&host));
-    ConsoleStatusWindow window(&host);
-    window.setFinalStatusPrinted(true);
-    QEventLoop loop;
-    UndoJob::Report report;
-    QString error;
-    bool ended = false;
-    interrupts.watch(&window);
     UndoJob::Options options;
     options.removeSaved = parser.isSet(QStringLiteral("remove-saved"));
-    auto *job =
-        new TUndoThread(&window, &host, stores, std::move(jobs), options, logFile, lockTimeout);
-    QObject::connect(job, &TUndoThread::outcome, &loop,
-                     [](UndoJob::Kind kind, const QString &text) {
-                         // What was done goes to stdout; what was not, to stderr.
-                         if (kind == UndoJob::Kind::Refused)
-                             std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
-                         else
-                             cli::printOut(text + QLatin1Char('\n'));
-                     });
-    QObject::connect(job, &TUndoThread::jobEnded, &loop, [&, job](UndoJob::Report r) {
-        report = r;
-        error = job->failure();
-        ended = true;
-    });
-    QObject::connect(job, &QObject::destroyed, &loop, &QEventLoop::quit);
-    loop.exec();
-    interrupts.watch(nullptr);
-    TLogManager::setMessageSink(nullptr);
-    if (!ended)
-        return 1;
-    if (!error.isEmpty())
-        return report.done > 0 ? 3 : 1;
-    if (report.cancelled)
-        return 2;
-    return report.refused > 0 ? 3 : 0;
+    return cli::runChangeWorker<TUndoThread, UndoJob::Report>(
+        host, interrupts, UndoJob::Kind::Done, [&](ConsoleStatusWindow *window) {
+            return new TUndoThread(window, &host, stores, std::move(jobs), options, logFile,
+                                   lockTimeout);
+        });
 }
