@@ -11,10 +11,11 @@ cd "$(dirname "$0")/.."
 # (tools/dovecot-instance.sh); the system's own, if the package starts it, is not used.
 # libqt6svg6: the icon engine that draws the windows' icon.
 # dpkg-dev, file, desktop-file-utils: cpack's .deb (dpkg-shlibdeps) and its test.
+# zlib1g-dev: unpacking the bytes an undo record keeps, within a bound.
 scripts/install.sh g++ cmake make pkg-config qt6-base-dev qt6-tools-dev libgmime-3.0-dev \
   libcurl4-openssl-dev shared-mime-info python3 libqt6sql6-sqlite dbus libglib2.0-bin \
   qt6-documentation-tools qtkeychain-qt6-dev dovecot-imapd libqt6svg6 dpkg-dev file \
-  desktop-file-utils
+  desktop-file-utils zlib1g-dev
 
 build_dir="${QB_BUILD_DIR:-build}"
 # The IMAP suites' second server, Courier, runs from its packages unpacked into the build

@@ -332,7 +332,8 @@ void TEmailThread::watchForUndo(mailstore::Item &email, const TAttach &first,
 {
     std::vector<UndoRecorder::SavedAttachment> saved;
     for (const Done &item : done)
-        saved.push_back({item.record->AttachmentIndex, item.saved.path, item.saved.sha256});
+        saved.push_back(
+            {item.record->AttachmentIndex, item.saved.path, item.saved.sha256, item.saved.created});
     m_undo->watch(email, first.StoreId, first.Folder + first.Subject, saved);
 }
 

@@ -93,38 +93,45 @@ void UndoJob::putBack(mailstore::Namespace &mapi, const undo::JobRecord &job,
     if (email.stored())
         ids << email.storedEntryId;
     ids << email.entryId;
-    std::vector<std::shared_ptr<mailstore::Item>> candidates;
+    std::shared_ptr<mailstore::Item> found;
     for (const QString &id : ids) {
-        if (const std::shared_ptr<mailstore::Item> item = mapi.getItemFromId(id, email.storeId)) {
-            candidates.push_back(item);
-            break;
+        try {
+            found = mapi.getItemFromId(id, email.storeId);
+        } catch (const std::exception &) {
+            found = nullptr; // gone, or left marked deleted on the server: looked for below
         }
+        if (found)
+            break;
     }
-    if (candidates.empty()) {
-        // Put back or changed by a run that stopped before it could note where: the
-        // folder's emails are looked at, and their content tells.
-        const std::shared_ptr<mailstore::Folder> folder =
-            email.folderId.isEmpty() ? nullptr
-                                     : mapi.getFolderFromId(email.folderId, email.storeId);
-        const std::shared_ptr<mailstore::Items> items = folder ? folder->items() : nullptr;
-        for (int index = 1; items && index <= items->count(); ++index)
-            candidates.push_back(items->item(index));
-    }
-    const bool searched = candidates.size() != 1;
     std::shared_ptr<mailstore::Item> asLeft;  // as the job left it
     std::shared_ptr<mailstore::Item> asFirst; // as it was before the job
     QByteArray now;
-    for (const std::shared_ptr<mailstore::Item> &item : candidates) {
+    const auto sort = [&](const std::shared_ptr<mailstore::Item> &item) {
         now = item->content();
         const QByteArray digest = hexSha256(now);
-        if (digest == email.afterSha256 && now.size() == email.afterSize) {
+        if (digest == email.afterSha256 && now.size() == email.afterSize)
             asLeft = item;
-            break;
-        }
-        if (digest == email.beforeSha256 && !asFirst)
+        else if (digest == email.beforeSha256 && !asFirst)
             asFirst = item;
-        else if (!searched)
+    };
+    if (found) {
+        sort(found);
+        if (!asLeft && !asFirst)
             throw qb::Error(QStringLiteral("it has changed since the job"));
+    } else if (!email.folderId.isEmpty()) {
+        // Put back or changed by a run that stopped before it could note where: the
+        // folder's emails are looked at one by one, and their content tells.
+        const std::shared_ptr<mailstore::Folder> folder =
+            mapi.getFolderFromId(email.folderId, email.storeId);
+        const std::shared_ptr<mailstore::Items> items = folder ? folder->items() : nullptr;
+        const int count = items ? items->count() : 0;
+        for (int index = 1; index <= count && !asLeft; ++index) {
+            try {
+                sort(items->item(index));
+            } catch (const std::exception &) {
+                // one that cannot be read is not the one looked for
+            }
+        }
     }
     if (!asLeft && asFirst) {
         noteUndone(writer, email, *asFirst);
@@ -181,7 +188,8 @@ void UndoJob::removeSavedFiles(const undo::JobRecord &job, const std::vector<int
         if (std::find(emails.begin(), emails.end(), email.number) == emails.end())
             continue;
         for (const undo::SavedFileRef &file : email.files) {
-            if (needed.count(file.path) || !removed.insert(file.path).second)
+            // A file the job found there already is the user's, or another job's.
+            if (!file.created || needed.count(file.path) || !removed.insert(file.path).second)
                 continue;
             const QString why = undo::removeSavedFile(job.root, file);
             if (why.isEmpty())

@@ -32,6 +32,7 @@ struct SavedFileRef
     QString path;
     QByteArray sha256; // 64 lower-case hexadecimal digits
     qint64 size = 0;
+    bool created = false; // by the job; false when it found the same content there already
 };
 
 // A run of the bytes taken out: kept as they were, or rebuilt from a saved file.

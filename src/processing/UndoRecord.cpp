@@ -9,6 +9,8 @@
 #include <QRandomGenerator>
 #include <QtEndian>
 
+#include <zlib.h>
+
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -31,6 +33,39 @@ constexpr qint64 maxEmailSize = (qint64(1) << 31) - 1;
                         .arg(path)
                         .arg(line)
                         .arg(what));
+}
+
+// Unpacks what qCompress packed (a four-byte size, then a zlib stream), never making more
+// than max bytes: a crafted stream could otherwise unpack to gigabytes.
+std::optional<QByteArray> unpacked(const QByteArray &packed, qint64 max)
+{
+    if (packed.size() < 4)
+        return std::nullopt;
+    z_stream stream = {};
+    if (inflateInit(&stream) != Z_OK)
+        return std::nullopt;
+    stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(packed.constData() + 4));
+    stream.avail_in = uInt(packed.size() - 4);
+    QByteArray bytes;
+    char buffer[64 * 1024];
+    int result = Z_OK;
+    while (result == Z_OK) {
+        stream.next_out = reinterpret_cast<Bytef *>(buffer);
+        stream.avail_out = sizeof buffer;
+        result = inflate(&stream, Z_NO_FLUSH);
+        const qsizetype made = qsizetype(sizeof buffer - stream.avail_out);
+        if (bytes.size() + made > max) {
+            result = Z_DATA_ERROR;
+            break;
+        }
+        bytes.append(buffer, made);
+        if (result == Z_BUF_ERROR && stream.avail_in > 0)
+            result = Z_OK;
+    }
+    inflateEnd(&stream);
+    if (result != Z_STREAM_END)
+        return std::nullopt;
+    return bytes;
 }
 
 QJsonObject digestObject(const QByteArray &sha256, qint64 size)
@@ -58,6 +93,7 @@ QJsonObject emailObject(const EmailRecord &email)
     for (const SavedFileRef &file : email.files) {
         QJsonObject object = digestObject(file.sha256, file.size);
         object.insert(QStringLiteral("path"), file.path);
+        object.insert(QStringLiteral("created"), file.created);
         files.append(object);
     }
     QJsonArray spans;
@@ -141,19 +177,20 @@ public:
         return path;
     }
 
-    RemovedPiece piece(const QJsonObject &object, const EmailRecord &email) const
+    // keptBudget: how many bytes the email's kept pieces may still unpack to, all together
+    // never more than the email itself.
+    RemovedPiece piece(const QJsonObject &object, const EmailRecord &email,
+                       qint64 &keptBudget) const
     {
         RemovedPiece piece;
         if (object.contains(QStringLiteral("bytes"))) {
             const QByteArray packed =
                 QByteArray::fromBase64(text(object, QStringLiteral("bytes")).toLatin1());
-            // qUncompress trusts the size its first four bytes give: never more than the email.
-            if (packed.size() < 4 ||
-                qFromBigEndian<quint32>(packed.constData()) > quint64(email.beforeSize))
-                fail(QStringLiteral("kept bytes larger than the email"));
-            piece.bytes = qUncompress(packed);
-            if (piece.bytes.isNull() && qFromBigEndian<quint32>(packed.constData()) > 0)
-                fail(QStringLiteral("kept bytes that do not unpack"));
+            const auto bytes = unpacked(packed, keptBudget);
+            if (!bytes)
+                fail(QStringLiteral("kept bytes that do not unpack to fewer than the email's"));
+            keptBudget -= bytes->size();
+            piece.bytes = *bytes;
             return piece;
         }
         piece.file = int(number(object, QStringLiteral("file"), qint64(email.files.size()) - 1));
@@ -195,9 +232,11 @@ public:
         for (const QJsonValue &value : array(line, QStringLiteral("files"))) {
             const QJsonObject file = value.toObject();
             email.files.push_back({relativePath(file), sha256(file),
-                                   number(file, QStringLiteral("size"), maxEmailSize)});
+                                   number(file, QStringLiteral("size"), maxEmailSize),
+                                   file.value(QStringLiteral("created")).toBool()});
         }
         qsizetype done = 0;
+        qint64 keptBudget = email.beforeSize;
         for (const QJsonValue &value : array(line, QStringLiteral("spans"))) {
             const QJsonObject object = value.toObject();
             ReversedSpan span;
@@ -207,7 +246,7 @@ public:
                 fail(QStringLiteral("changes out of order"));
             done = span.at + span.length;
             for (const QJsonValue &piece : array(object, QStringLiteral("removed")))
-                span.removed.push_back(this->piece(piece.toObject(), email));
+                span.removed.push_back(this->piece(piece.toObject(), email, keptBudget));
             email.spans.push_back(std::move(span));
         }
         return email;
@@ -275,8 +314,9 @@ JobRecord readJobRecord(const QString &path)
     JobRecord job;
     job.path = QFileInfo(path).absoluteFilePath();
     // <root>/.quillbrook/undo/<id>.jsonl
-    job.root = QFileInfo(QFileInfo(job.path).absolutePath() + QStringLiteral("/../.."))
-                   .canonicalFilePath();
+    // Two levels up as written: a link planted for .quillbrook or undo must not move the
+    // folder that saved files are looked for in.
+    job.root = QDir::cleanPath(QFileInfo(job.path).absolutePath() + QStringLiteral("/../.."));
     std::map<int, size_t> emailAt;
     int lineNumber = 0;
     for (qsizetype start = 0; start < bytes.size();) {
@@ -344,11 +384,17 @@ RecordWriter RecordWriter::create(const QString &root, const QString &jobId, con
         throw qb::Error(
             QStringLiteral("Cannot make the undo record %1: %2").arg(path, qb::systemErrorText()));
     RecordWriter writer(std::move(fd), path);
-    writer.addLine({{QStringLiteral("record"), recordKind},
-                    {QStringLiteral("version"), recordVersion},
-                    {QStringLiteral("job"), jobId},
-                    {QStringLiteral("action"), action},
-                    {QStringLiteral("started"), started.toUTC().toString(Qt::ISODate)}});
+    try {
+        writer.addLine({{QStringLiteral("record"), recordKind},
+                        {QStringLiteral("version"), recordVersion},
+                        {QStringLiteral("job"), jobId},
+                        {QStringLiteral("action"), action},
+                        {QStringLiteral("started"), started.toUTC().toString(Qt::ISODate)}});
+    } catch (const qb::Error &) {
+        // An empty record would be refused when read, and would stop the next try.
+        QFile::remove(path);
+        throw;
+    }
     qb::syncDirectory(folder);
     return writer;
 }
@@ -387,6 +433,11 @@ void RecordWriter::addUndone(int number, const QString &entryId)
 void RecordWriter::addLine(const QJsonObject &line)
 {
     const QByteArray bytes = QJsonDocument(line).toJson(QJsonDocument::Compact) + '\n';
+    // Decided before the line is written: a record its reader would refuse undoes nothing.
+    if (m_size + bytes.size() > maxRecordSize)
+        throw qb::Error(QStringLiteral("The undo record %1 would grow past %2 bytes")
+                            .arg(m_path)
+                            .arg(maxRecordSize));
     if (!qb::writeAll(m_fd.get(), bytes) || ::fdatasync(m_fd.get()) != 0) {
         const QString reason = qb::systemErrorText();
         // The lines after it must not follow a piece of this one.

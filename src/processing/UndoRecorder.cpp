@@ -30,6 +30,7 @@ QString UndoRecorder::recordPath() const
 void UndoRecorder::watch(mailstore::Item &email, const QString &storeId, const QString &label,
                          const std::vector<SavedAttachment> &saved)
 {
+    m_pending = 0; // a save that failed after its email was recorded stored nothing
     undo::EmailRecord record;
     record.storeId = storeId;
     record.folderId = email.folderEntryId();
@@ -43,8 +44,8 @@ void UndoRecorder::watch(mailstore::Item &email, const QString &storeId, const Q
             throw qb::Error(
                 QStringLiteral("The saved file %1 is not below %2").arg(file.path, m_root));
         fileOfPosition[file.position] = int(record.files.size());
-        record.files.push_back(
-            {file.path.mid(root.size()), file.sha256.toLatin1(), QFileInfo(file.path).size()});
+        record.files.push_back({file.path.mid(root.size()), file.sha256.toLatin1(),
+                                QFileInfo(file.path).size(), file.created});
     }
     m_watched = email.watchNextSave([this, record = std::move(record), fileOfPosition](
                                         const mailstore::EmailRewrite &rewrite) mutable {

@@ -26,6 +26,7 @@ public:
         int position = 0;
         QString path; // absolute, below root
         QString sha256;
+        bool created = false; // false: the same content was there already
     };
     // Makes email's next save() record its change first; a record that cannot be written
     // refuses the save. A store that cannot tell its changes is not recorded.

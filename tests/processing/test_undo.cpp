@@ -351,6 +351,16 @@ private Q_SLOTS:
                                .replace("\"spans\":[]", "\"spans\":[{\"at\":0,\"length\":0,"
                                                         "\"removed\":[{\"bytes\":\"f////w==\"}]}]"))
                  .isEmpty());
+        // Kept bytes that unpack to far more than the email (a zip bomb that claims one byte).
+        QByteArray bomb = qCompress(QByteArray(16 << 20, '\0'));
+        bomb[0] = bomb[1] = bomb[2] = 0;
+        bomb[3] = 1;
+        QVERIFY(!record(head + QByteArray(email)
+                                   .replace("PATH", "x")
+                                   .replace("\"spans\":[]", "\"spans\":[{\"at\":0,\"length\":0,"
+                                                            "\"removed\":[{\"bytes\":\"" +
+                                                                bomb.toBase64() + "\"}]}]"))
+                     .isEmpty());
         // A record that is a FIFO or a link is not read.
         const QString fifo = folder + QStringLiteral("/f.jsonl");
         QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);

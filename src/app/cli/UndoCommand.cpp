@@ -15,6 +15,8 @@
 #include <QDir>
 #include <QLocale>
 
+#include <cstdio>
+
 #include <unistd.h>
 
 namespace {
@@ -85,6 +87,7 @@ int runUndoCommand(const QStringList &arguments)
         return *done;
 
     std::vector<undo::JobRecord> jobs;
+    QStringList unreadable;
     QString logFile;
     mailstore::ApplicationFactory stores;
     int lockTimeout = TEmailThread::defaultLockTimeout;
@@ -103,8 +106,14 @@ int runUndoCommand(const QStringList &arguments)
         if (parser.isSet(QStringLiteral("job"))) {
             jobs.push_back(undo::jobWithId(records, parser.value(QStringLiteral("job"))));
         } else if (!from.isEmpty()) {
-            for (const QString &record : records)
-                jobs.push_back(undo::readJobRecord(record));
+            // Newest first: a later job's change to an email comes off before an earlier
+            // one's. A record that cannot be read is told, and the others still go back.
+            for (undo::RecordedJob &job : undo::recordedJobs(records)) {
+                if (job.error.isEmpty())
+                    jobs.push_back(std::move(job.record));
+                else
+                    unreadable << job.error;
+            }
             if (jobs.empty())
                 throw qb::Error(QStringLiteral("No job is recorded under %1").arg(from));
         } else {
@@ -147,11 +156,14 @@ int runUndoCommand(const QStringList &arguments)
         return 2;
     }
 
+    for (const QString &error : unreadable)
+        std::fprintf(stderr, "%s\n", error.toLocal8Bit().constData());
     UndoJob::Options options;
     options.removeSaved = parser.isSet(QStringLiteral("remove-saved"));
-    return cli::runChangeWorker<TUndoThread, UndoJob::Report>(
+    const int status = cli::runChangeWorker<TUndoThread, UndoJob::Report>(
         host, interrupts, UndoJob::Kind::Done, [&](ConsoleStatusWindow *window) {
             return new TUndoThread(window, &host, stores, std::move(jobs), options, logFile,
                                    lockTimeout);
         });
+    return status == 0 && !unreadable.isEmpty() ? 3 : status;
 }

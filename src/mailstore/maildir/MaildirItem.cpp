@@ -350,7 +350,12 @@ void MaildirItem::replaceContent(const QByteArray &bytes)
                 throw qb::MailStoreError(
                     QStringLiteral("Cannot write the email: %1").arg(qb::systemErrorText()));
         },
-        [](const QString &) {}, &m_editStamp);
+        [&](const QString &path) {
+            if (mime::ParsedEmail::fromFile(path).bytes() != bytes)
+                throw qb::MailStoreError(
+                    QStringLiteral("The email written does not read back as it should"));
+        },
+        &m_editStamp);
     m_session->recordReplacement(*m_folder, old.uniqueName, m_file);
     if (SummaryCache *cache = m_session->summaryCache())
         cache->forget(m_folder->directory, old.uniqueName);
