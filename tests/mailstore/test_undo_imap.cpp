@@ -2,6 +2,7 @@
 // every email comes back byte for byte, with its flags and received date, exactly once on
 // the server, and a second run changes nothing.
 #include "support/CliRun.h"
+#include "support/CourierServer.h"
 #include "support/DovecotServer.h"
 #include "support/Files.h"
 #include "support/ServerContents.h"
@@ -99,6 +100,40 @@ private Q_SLOTS:
         QCOMPARE(twice.size(), after.size());
         for (const auto &[id, held] : after)
             QCOMPARE(twice.find(id)->second.bytes, held.bytes);
+    }
+
+    // Without UIDPLUS the rewritten copy's UID is not told, and each replaced message stays
+    // marked \Deleted for a client to expunge: the undo still finds each copy and puts the
+    // original back, and what is not marked deleted is the mail as it was.
+    void undoWithoutUidPlus()
+    {
+        if (m_server->product() != QLatin1String("Courier"))
+            QSKIP("the server without UIDPLUS is served by the Courier run of this suite");
+        CourierServer server(m_maildir.path(), {.uidPlus = false});
+        QVERIFY2(server.start(), qPrintable(server.error()));
+        const auto live = [&] {
+            std::multimap<QByteArray, QByteArray> messages;
+            for (const auto &[id, held] : serverContents(server)) {
+                if (!held.flags.contains("\\Deleted"))
+                    messages.emplace(id, held.bytes);
+            }
+            return messages;
+        };
+        const auto before = live();
+        QTemporaryDir saved;
+        const QStringList account{QStringLiteral("--store"), server.storeUrl(),
+                                  QStringLiteral("--password-file"), server.passwordFile()};
+        const Run detach =
+            runCli(QStringList{QStringLiteral("detach"), QStringLiteral("--all"),
+                               QStringLiteral("--yes"), QStringLiteral("--to"), saved.path()} +
+                   account);
+        QVERIFY2(detach.status == 0 || detach.status == 3, qPrintable(detach.err));
+        QVERIFY(live() != before);
+        const Run undone = runCli(QStringList{QStringLiteral("undo"), QStringLiteral("--from"),
+                                              saved.path(), QStringLiteral("--yes")} +
+                                  account);
+        QVERIFY2(undone.status == 0, qPrintable(undone.err + undone.out));
+        QVERIFY(live() == before);
     }
 
     void cleanupTestCase() { m_server.reset(); }
