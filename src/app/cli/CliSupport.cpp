@@ -2,6 +2,8 @@
 
 #include "ConsoleHost.h"
 #include "TerminalText.h"
+#include "common/Error.h"
+#include "processing/TEmailThread.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -52,6 +54,37 @@ QString helpText(const QCommandLineParser &parser)
         text.replace(7, options - 7,
                      QStringLiteral("quillbrook-cli ") + QCoreApplication::arguments().value(1));
     return text;
+}
+
+QCommandLineOption lockTimeoutOption()
+{
+    return {QStringLiteral("lock-timeout"),
+            QStringLiteral("While another program changes the mail store, wait this long before "
+                           "giving up (default %1).")
+                .arg(TEmailThread::defaultLockTimeout),
+            QStringLiteral("SECONDS")};
+}
+
+int lockTimeoutOf(const QCommandLineParser &parser)
+{
+    if (!parser.isSet(QStringLiteral("lock-timeout")))
+        return TEmailThread::defaultLockTimeout;
+    bool number = false;
+    const int seconds = parser.value(QStringLiteral("lock-timeout")).toInt(&number);
+    if (!number || seconds < 0)
+        throw qb::Error(QStringLiteral("--lock-timeout takes a number of seconds"));
+    return seconds;
+}
+
+QList<QCommandLineOption> storeOptions()
+{
+    return {{QStringLiteral("store"),
+             QStringLiteral("A store to open (repeatable), as for the other commands; default the "
+                            "configured stores, else $MAILDIR, else ~/Maildir."),
+             QStringLiteral("STORE")},
+            {QStringLiteral("password-file"),
+             QStringLiteral("Read the IMAP password from the first line of this file."),
+             QStringLiteral("FILE")}};
 }
 
 std::optional<int> parseOptions(QCommandLineParser &parser, const QStringList &arguments)

@@ -7,6 +7,9 @@
 #include <csignal>
 #include <optional>
 
+#include <QCommandLineOption>
+#include <QList>
+
 class ConsoleStatusWindow;
 class QCommandLineParser;
 
@@ -20,6 +23,13 @@ int usageError(const QString &message);
 // A command's --help text, whose usage line names it as it is typed: "quillbrook-cli
 // analyze [options]".
 QString helpText(const QCommandLineParser &parser);
+
+// --lock-timeout, as every command that changes emails takes it, and its value; the
+// value throws qb::Error when it is not a number of seconds.
+QCommandLineOption lockTimeoutOption();
+int lockTimeoutOf(const QCommandLineParser &parser);
+// --store and --password-file for a command that works on emails a record names.
+QList<QCommandLineOption> storeOptions();
 
 // Parses a command's options, with --help. Returns the exit status when the command
 // is already done (help shown, or bad options reported); nothing when it should run.

@@ -42,12 +42,8 @@ int runJobCommand(const QString &action, const QStringList &arguments)
                         "working directory."),
          QStringLiteral("FILE")},
         {QStringLiteral("yes"), QStringLiteral("Do not ask before deleting.")},
-        {QStringLiteral("lock-timeout"),
-         QStringLiteral("While another program changes the mail store, wait this long before "
-                        "giving up (default %1).")
-             .arg(TEmailThread::defaultLockTimeout),
-         QStringLiteral("SECONDS")},
     });
+    parser.addOption(cli::lockTimeoutOption());
     if (const auto done = cli::parseOptions(parser, arguments))
         return *done;
 
@@ -74,12 +70,7 @@ int runJobCommand(const QString &action, const QStringList &arguments)
             jobSettings->logToFile = true;
             jobSettings->logFilename = log.isEmpty() ? log : QDir::current().absoluteFilePath(log);
         }
-        if (parser.isSet(QStringLiteral("lock-timeout"))) {
-            bool number = false;
-            lockTimeout = parser.value(QStringLiteral("lock-timeout")).toInt(&number);
-            if (!number || lockTimeout < 0)
-                throw qb::Error(QStringLiteral("--lock-timeout takes a number of seconds"));
-        }
+        lockTimeout = cli::lockTimeoutOf(parser);
         if (saving)
             jobSettings->checkDestination();
         // Before anything is read or changed: a settings file may name any file as the log.

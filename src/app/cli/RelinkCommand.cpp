@@ -31,22 +31,12 @@ int runRelinkCommand(const QStringList &arguments)
     parser.addPositionalArgument(QStringLiteral("NEW"),
                                  QStringLiteral("The folder they are in now."));
     parser.addOptions({
-        {QStringLiteral("store"),
-         QStringLiteral("A store to open (repeatable), as for the other commands; default the "
-                        "configured stores, else $MAILDIR, else ~/Maildir."),
-         QStringLiteral("STORE")},
-        {QStringLiteral("password-file"),
-         QStringLiteral("Read the IMAP password from the first line of this file."),
-         QStringLiteral("FILE")},
         {QStringLiteral("log"), QStringLiteral("The action log of the jobs that saved the files."),
          QStringLiteral("FILE")},
         {QStringLiteral("yes"), QStringLiteral("Do not ask before changing the emails.")},
-        {QStringLiteral("lock-timeout"),
-         QStringLiteral("While another program changes the mail store, wait this long before "
-                        "giving up (default %1).")
-             .arg(TEmailThread::defaultLockTimeout),
-         QStringLiteral("SECONDS")},
     });
+    parser.addOptions(cli::storeOptions());
+    parser.addOption(cli::lockTimeoutOption());
     parser.addHelpOption();
     if (!parser.parse(arguments))
         return cli::usageError(parser.errorText());
@@ -73,12 +63,7 @@ int runRelinkCommand(const QStringList &arguments)
             throw qb::Error(QStringLiteral("Give the action log of the jobs: --log FILE"));
         logFile = QDir::current().absoluteFilePath(parser.value(QStringLiteral("log")));
         records = RelinkJob::recordsUnder(readDetachLog(logFile), from);
-        if (parser.isSet(QStringLiteral("lock-timeout"))) {
-            bool number = false;
-            lockTimeout = parser.value(QStringLiteral("lock-timeout")).toInt(&number);
-            if (!number || lockTimeout < 0)
-                throw qb::Error(QStringLiteral("--lock-timeout takes a number of seconds"));
-        }
+        lockTimeout = cli::lockTimeoutOf(parser);
         const QStringList storeArguments = parser.values(QStringLiteral("store"));
         stores = mailstore::configuredStores(
             storeArguments, mailstore::SummaryCaching::Kept,

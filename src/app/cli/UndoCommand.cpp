@@ -67,22 +67,12 @@ int runUndoCommand(const QStringList &arguments)
          QStringLiteral("DIR")},
         {QStringLiteral("remove-saved"),
          QStringLiteral("Remove the saved files of the emails put back.")},
-        {QStringLiteral("store"),
-         QStringLiteral("A store to open (repeatable), as for the other commands; default the "
-                        "configured stores, else $MAILDIR, else ~/Maildir."),
-         QStringLiteral("STORE")},
-        {QStringLiteral("password-file"),
-         QStringLiteral("Read the IMAP password from the first line of this file."),
-         QStringLiteral("FILE")},
         {QStringLiteral("log"), QStringLiteral("Log what is done to this action log."),
          QStringLiteral("FILE")},
         {QStringLiteral("yes"), QStringLiteral("Do not ask before changing the emails.")},
-        {QStringLiteral("lock-timeout"),
-         QStringLiteral("While another program changes the mail store, wait this long before "
-                        "giving up (default %1).")
-             .arg(TEmailThread::defaultLockTimeout),
-         QStringLiteral("SECONDS")},
     });
+    parser.addOptions(cli::storeOptions());
+    parser.addOption(cli::lockTimeoutOption());
     if (const auto done = cli::parseOptions(parser, arguments))
         return *done;
 
@@ -122,12 +112,7 @@ int runUndoCommand(const QStringList &arguments)
         }
         if (parser.isSet(QStringLiteral("log")))
             logFile = QDir::current().absoluteFilePath(parser.value(QStringLiteral("log")));
-        if (parser.isSet(QStringLiteral("lock-timeout"))) {
-            bool number = false;
-            lockTimeout = parser.value(QStringLiteral("lock-timeout")).toInt(&number);
-            if (!number || lockTimeout < 0)
-                throw qb::Error(QStringLiteral("--lock-timeout takes a number of seconds"));
-        }
+        lockTimeout = cli::lockTimeoutOf(parser);
         const QStringList storeArguments = parser.values(QStringLiteral("store"));
         stores = mailstore::configuredStores(
             storeArguments, mailstore::SummaryCaching::Kept,
